@@ -1,0 +1,63 @@
+#include "toolkit/arrays.h"
+
+#include <gtest/gtest.h>
+
+#include "toolkit/errmsg.h"
+
+namespace orva {
+namespace {
+
+TEST(Arrays, MatrixRowsShareOneZeroFilledBlock) {
+    Matrix<double> m = matrix(3, 4);
+    ASSERT_EQ(m.rows(), 3);
+    ASSERT_EQ(m.cols(), 4);
+    EXPECT_EQ(m[1], m[0] + 4);
+    EXPECT_EQ(m[2], m[0] + 8);
+    for (double v : m.flat()) EXPECT_EQ(v, 0.0);
+    m[2][3] = 7.0;
+    EXPECT_EQ(m.data()[2 * 4 + 3], 7.0);
+}
+
+TEST(Arrays, VectorsAreZeroFilled) {
+    auto v = ivector(5);
+    ASSERT_EQ(v.size(), 5u);
+    for (int x : v) EXPECT_EQ(x, 0);
+}
+
+TEST(Arrays, CountBelowOneEndsWithStatusFour) {
+    EXPECT_EXIT(vector(0), testing::ExitedWithCode(4), "vector");
+}
+
+TEST(Arrays, AllocationFailureEndsWithStatusFour) {
+    EXPECT_EXIT(ucmatrix(1L << 40, 1L << 30)), testing::ExitedWithCode(4),
+                "matrix: Cannot allocate");
+    EXPECT_EXIT(ucmatrix(1L << 40, 1L << 22), testing::ExitedWithCode(4),
+                "matrix: Cannot allocate");
+}
+
+TEST(Arrays, MultmatsqTMultipliesByTranspose) {
+    auto b = matrix(2, 2), c = matrix(2, 2), a = matrix(2, 2);
+    b[0][0] = 1; b[0][1] = 2; b[1][0] = 3; b[1][1] = 4;
+    c[0][0] = 5; c[0][1] = 6; c[1][0] = 7; c[1][1] = 8;
+    multmatsqT(2, a, b, c);
+    EXPECT_EQ(a[0][0], 1 * 5 + 2 * 6);
+    EXPECT_EQ(a[0][1], 1 * 7 + 2 * 8);
+    EXPECT_EQ(a[1][0], 3 * 5 + 4 * 6);
+    EXPECT_EQ(a[1][1], 3 * 7 + 4 * 8);
+}
+
+TEST(Errmsg, MessagesAndReturnValues) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(errmsg(9, "f", "x", 0), 9);
+    EXPECT_EQ(errmsg(ERR_IS_ZERO, "f", "x", 0), ERR_IS_ZERO);
+    EXPECT_EQ(errmsg(ERR_NOT_DEFINED, "f", "x", 3), ERR_NOT_DEFINED);
+    EXPECT_EQ(errmsg(ERR_IS_SINGULAR, "f", "A", 0), ERR_IS_SINGULAR);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\nerrmsg: error 9 is not defined\n"
+              "f: Value for x is zero"
+              "\nf: Value 3 for x is not defined"
+              "f: Matrix A is singular");
+}
+
+}  // namespace
+}  // namespace orva
