@@ -29,7 +29,7 @@ TEST(Arrays, CountBelowOneEndsWithStatusFour) {
 }
 
 TEST(Arrays, AllocationFailureEndsWithStatusFour) {
-    EXPECT_EXIT(ucmatrix(1L << 40, 1L << 30)), testing::ExitedWithCode(4),
+    EXPECT_EXIT(ucmatrix(1L << 40, 1L << 30), testing::ExitedWithCode(4),
                 "matrix: Cannot allocate");
     EXPECT_EXIT(ucmatrix(1L << 40, 1L << 22), testing::ExitedWithCode(4),
                 "matrix: Cannot allocate");
