@@ -1,0 +1,29 @@
+// Discrete Fourier transforms of power-of-two length, in place, unscaled.
+//
+// cdft(n, isgn, a, ip, w): a holds n/2 complex values as (re, im) pairs.
+//   isgn = 1:  X[k] = sum_j x[j] * exp(+2 pi i j k / (n/2))
+//   isgn = -1: X[k] = sum_j x[j] * exp(-2 pi i j k / (n/2))
+//   A forward and a backward transform in turn multiply the input by n/2.
+// rdft(n, isgn, a, ip, w): a holds n real values.
+//   isgn = 1: a[0] = R(0) (sum), a[1] = R(n/2) (alternating sum), and for
+//     0 < k < n/2: a[2k] = R(k) = sum_j a[j] cos(2 pi j k / n),
+//                  a[2k+1] = I(k) = sum_j a[j] sin(2 pi j k / n).
+//   isgn = -1 takes that layout back to n/2 times the real sequence.
+// n must be a power of two with n >= 2; any other n leaves a unchanged.
+//
+// Work areas: ip[0] is the number of complex-twiddle entries already held in
+// w, ip[1] the number of cosine entries of the real transform; a caller sets
+// ip[0] = 0 before the first call of a length and may keep ip and w between
+// calls of that length to skip the table set-up. ip needs 2 entries, w n/4
+// entries for cdft and n/2 for rdft; shorter work areas are tolerated (the
+// tables are then built in private storage).
+#pragma once
+
+#include <span>
+
+namespace orva {
+
+void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w);
+void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w);
+
+}  // namespace orva
