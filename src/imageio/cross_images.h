@@ -18,6 +18,15 @@ struct CrossPosition {
     int y = 0;  // row
 };
 
+// The cross image as interleaved R, G, B bytes: the grey image (width * height
+// bytes) with the red cross at column x0, row y0.
+ByteBuffer compose_cross_rgb(std::span<const unsigned char> grey, int width, int height, int x0,
+                             int y0);
+
+// The grey centre-aligned mean image with its dashed cross, width * height bytes.
+ByteBuffer compose_centre_image(const std::vector<ByteBuffer>& images,
+                                std::span<const CrossPosition> positions, int width, int height);
+
 // Writes "centre.jpg": the mean of all images, each shifted so that its cross
 // position lies at the image centre, with a dashed cross through the centre.
 // Returns 0, or 2 when the working buffers cannot be had.

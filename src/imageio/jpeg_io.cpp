@@ -1,0 +1,207 @@
+// JPEG reading into 8-bit grey and writing from interleaved RGB, through libjpeg.
+//
+// Reading decodes with the library's default output settings. One output
+// component is copied as it is; three (R, G, B) become the integer part of
+// 0.3 R + 0.59 G + 0.11 B + 0.5, at most 255. Row-major, top row first.
+//
+// Library errors print the library's own message on standard error and then
+// return here instead of ending the program: the reader gives an empty buffer,
+// the writer removes its half-written file. A data stream that ends early, an
+// output component count other than 1 or 3 and sizes beyond kMaxImagePixels
+// also give an empty buffer, so that damaged frames never reach the analysis.
+#include "imageio/jpeg_io.h"
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+
+// jpeglib.h expects FILE and size_t to be declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "imageio/byte_reader.h"
+
+namespace orva {
+
+namespace {
+
+// The library's error manager first, so that the library's pointer to it is
+// also a pointer to the whole record.
+struct ErrorTrap {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    void (*library_emit)(j_common_ptr, int);
+    bool ended_early;
+};
+static_assert(offsetof(ErrorTrap, pub) == 0);
+
+ErrorTrap& trap_of(j_common_ptr cinfo) {
+    return *reinterpret_cast<ErrorTrap*>(cinfo->err);
+}
+
+// Like the library's handler, but back to the caller instead of exit(1).
+void error_exit_to_caller(j_common_ptr cinfo) {
+    (*cinfo->err->output_message)(cinfo);
+    std::longjmp(trap_of(cinfo).jump, 1);
+}
+
+// Notes a premature end of the data, then prints as the library does.
+void emit_and_note_end(j_common_ptr cinfo, int msg_level) {
+    ErrorTrap& trap = trap_of(cinfo);
+    if (msg_level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) trap.ended_early = true;
+    trap.library_emit(cinfo, msg_level);
+}
+
+void install_trap(ErrorTrap& trap) {
+    jpeg_std_error(&trap.pub);
+    trap.pub.error_exit = error_exit_to_caller;
+    trap.library_emit = trap.pub.emit_message;
+    trap.pub.emit_message = emit_and_note_end;
+    trap.ended_early = false;
+}
+
+unsigned char grey_from_rgb(int r, int g, int b) {
+    const int grey = static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b + 0.5);
+    return static_cast<unsigned char>(grey > 255 ? 255 : grey);
+}
+
+bool allocate(ByteBuffer& buffer, std::size_t n) {
+    try {
+        buffer.assign(n, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// Decodes the open file into `grey`. Only trivially destructible objects live
+// in this frame, because a library error jumps back into it.
+bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int& height) {
+    const char* rtn = "read_JPEG_file";
+    jpeg_decompress_struct cinfo;
+    ErrorTrap trap;
+    install_trap(trap);
+    cinfo.err = &trap.pub;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+
+    const JDIMENSION cols = cinfo.output_width;
+    const JDIMENSION rows = cinfo.output_height;
+    const int components = cinfo.output_components;
+    const std::uint64_t pixels = std::uint64_t{cols} * rows;
+    if (components != 1 && components != 3) {
+        std::fprintf(stderr, "\n%s: %s has %d colour components; only 1 or 3 are read", rtn, name,
+                     components);
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    if (pixels > kMaxImagePixels || !allocate(grey, pixels)) {
+        std::fprintf(stderr, "\n%s: Cannot allocate an image of %u x %u for %s", rtn, cols, rows,
+                     name);
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    JSAMPARRAY line = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                 JPOOL_IMAGE, cols * components, 1);
+    while (cinfo.output_scanline < rows) {
+        unsigned char* out = grey.data() + std::size_t{cinfo.output_scanline} * cols;
+        jpeg_read_scanlines(&cinfo, line, 1);
+        const JSAMPLE* in = line[0];
+        if (components == 1) {
+            for (JDIMENSION x = 0; x < cols; ++x) out[x] = in[x];
+        } else {
+            for (JDIMENSION x = 0; x < cols; ++x)
+                out[x] = grey_from_rgb(in[3 * x], in[3 * x + 1], in[3 * x + 2]);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    if (trap.ended_early) {
+        std::fprintf(stderr, "\n%s: %s ends before the image is complete", rtn, name);
+        return false;
+    }
+    width = static_cast<int>(cols);
+    height = static_cast<int>(rows);
+    return true;
+}
+
+// Encodes `img` into the open file; false after a library error.
+bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned char* img) {
+    jpeg_compress_struct cinfo;
+    ErrorTrap trap;
+    install_trap(trap);
+    cinfo.err = &trap.pub;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(ncols);
+    cinfo.image_height = static_cast<JDIMENSION>(nrows);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t stride = std::size_t{3} * static_cast<std::size_t>(ncols);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // The library's row type is not const, but it only reads the rows.
+        JSAMPROW row = const_cast<JSAMPLE*>(img + cinfo.next_scanline * stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
+    ByteBuffer grey;
+    std::FILE* file = std::fopen(filename, "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "can't open %s\n", filename);
+        return grey;
+    }
+    int width = 0;
+    int height = 0;
+    const bool ok = decode(file, filename, grey, width, height);
+    std::fclose(file);
+    if (!ok) {
+        ByteBuffer().swap(grey);
+        return grey;
+    }
+    *ncols = width;
+    *nrows = height;
+    return grey;
+}
+
+void write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
+                     const unsigned char* img) {
+    if (img == nullptr || ncols < 1 || nrows < 1) {
+        std::fprintf(stderr, "\n%s: No image to write to %s", "write_JPEG_file", filename);
+        return;
+    }
+    std::FILE* file = std::fopen(filename, "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "can't open %s\n", filename);
+        return;
+    }
+    const bool encoded = encode(file, quality, ncols, nrows, img);
+    const bool closed = std::fclose(file) == 0;
+    if (!encoded || !closed) {
+        std::fprintf(stderr, "\n%s: %s could not be written", "write_JPEG_file", filename);
+        std::remove(filename);
+    }
+}
+
+}  // namespace orva
