@@ -1,0 +1,46 @@
+// Directional filtering of float images through padded two-dimensional FFTs.
+//
+// fft_filter smooths (LP) or takes a second derivative of a Gaussian along x
+// (HP_X) or y (HP_Y) of a row-major float image, in place. The image is placed
+// in the middle of a power-of-two container of doubles, mirrored outwards
+// (half-sample reflection), transformed, multiplied by the transform of the
+// kernel and transformed back: a cyclic convolution over the container.
+// Status: 0; 1 wrong number of dimensions; 2 no signal (or fewer values than
+// its sizes); 3 no sizes (or fewer than two); 7 transform work arrays not
+// allocated. An unknown mode filters with the identity and returns 0.
+//
+// Kernels are centred at cell (0, 0) and wrap around: offset i (column) and
+// j (row) live at column i (+ width if i < 0) and row j (+ height if j < 0).
+#pragma once
+
+#include <cstdio>
+#include <span>
+
+#include "toolkit/arrays.h"
+
+namespace orva {
+
+enum FilterMode { LP = 0, HP_X = 1, HP_Y = 2 };
+
+// signal: size[0] columns by size[1] rows; radius <= 0 picks one from the
+// container size.
+int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
+               int filter_mode);
+
+// Forward transform of the real matrix container (dimy rows of dimx) into
+// Real/Imag: all columns first, then all rows.
+int fft_2Do(const Matrix<double>& container, Matrix<double>& Real, Matrix<double>& Imag, int dimx,
+            int dimy);
+// Inverse of fft_2Do, in place, scaled by 1/dimy after the columns and 1/dimx
+// after the rows.
+int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy);
+
+// Kernel builders: fill all width x height cells and return the radius used
+// (at least 1, at most half the smaller side). The log stream is not written.
+int set_gaussian_lp(Matrix<double>& lp_ptr, int width, int height, int radius, std::FILE* logfile);
+int set_gaussian_hp_x(Matrix<double>& filt_ptr, int width, int height, int radius,
+                      std::FILE* logfile);
+int set_gaussian_hp_y(Matrix<double>& filt_ptr, int width, int height, int radius,
+                      std::FILE* logfile);
+
+}  // namespace orva
