@@ -35,9 +35,9 @@ int cut_border(const IMAGE& im, std::span<const unsigned char> bptr, const IMAGE
                int sub_flag, std::FILE* logfile);
 
 // Replaces the four dark bars reaching in from the middle of the edges by
-// ramps between their neighbours. b1, b2: top and left border widths (they move
-// the default bar positions).
-void remove_edge_markers(const IMAGE& imc, std::span<unsigned char> cptr, int b1, int b2);
+// ramps between their neighbours. b2: the left border width (it moves the
+// default column of the top and bottom bars).
+void remove_edge_markers(const IMAGE& imc, std::span<unsigned char> cptr, int b2);
 
 // Separable 5-wide horizontal then 7-high vertical median filter.
 void remove_crosshairs(const IMAGE& imc, std::span<unsigned char> cptr);

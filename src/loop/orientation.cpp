@@ -1,0 +1,121 @@
+// Border cutting and turning into the canonical orientation (pin entering from
+// the bottom edge), with optional decimation by two.
+//
+// Every canonical pixel (c, r) is copied from one source pixel; decimation
+// takes every second pixel, without averaging. With s = 1 or 2:
+//   loop_pos 0: (b2 + s*c,         b1 + s*r)          plain crop
+//   loop_pos 1: (b2 + s*c,         H-1-b0 - s*r)      flipped top to bottom
+//   loop_pos 2: (W-1-b3 - s*r,     b1 + s*c)          right edge becomes the top
+//   loop_pos 3: (b2 + s*r,         H-1-b0 - s*c)      left edge becomes the top
+// Status: 0, or 2 for loop_pos outside 0..3 and for borders that leave no
+// image (negative borders, or borders as wide as the image).
+#include "loop/orientation.h"
+
+#include <cstdio>
+
+namespace orva {
+
+namespace {
+
+// Canonical width and height for the given borders, before halving; false when
+// the borders leave nothing or are negative.
+bool canonical_size(const IMAGE& im, int loop_pos, const int* border, int sub_flag, long& width,
+                    long& height) {
+    for (int i = 0; i < 4; ++i)
+        if (border[i] < 0) return false;
+    long across = static_cast<long>(im.width) - border[2] - border[3];
+    long down = static_cast<long>(im.height) - border[0] - border[1];
+    if (loop_pos == 0 || loop_pos == 1) {
+        width = across;
+        height = down;
+    } else {
+        width = down;
+        height = across;
+    }
+    if (width < 1 || height < 1) return false;
+    if (sub_flag) {
+        // Unsigned shift: an odd size drops its remainder.
+        width = static_cast<long>(static_cast<unsigned long>(width) >> 1);
+        height = static_cast<long>(static_cast<unsigned long>(height) >> 1);
+    }
+    return width >= 1 && height >= 1;
+}
+
+}  // namespace
+
+int get_new_format(const IMAGE& im, IMAGE& imc, int loop_pos, const int* border, int sub_flag) {
+    if (loop_pos < 0 || loop_pos > 3) {
+        std::fprintf(stderr, "\n%s Unknown value for loop_pos (%d)", "get_new_format", loop_pos);
+        return 2;
+    }
+    long width = 0;
+    long height = 0;
+    if (!canonical_size(im, loop_pos, border, sub_flag, width, height)) {
+        std::fprintf(stderr, "\n%s Borders %d %d %d %d leave no image of %u x %u", "get_new_format",
+                     border[0], border[1], border[2], border[3], im.width, im.height);
+        return 2;
+    }
+    imc.width = static_cast<unsigned int>(width);
+    imc.height = static_cast<unsigned int>(height);
+    imc.size = static_cast<unsigned long>(imc.width) * imc.height;
+    return 0;
+}
+
+int cut_border(const IMAGE& im, std::span<const unsigned char> bptr, const IMAGE& imc,
+               std::span<unsigned char> cptr, int loop_pos, int image_special, const int* border,
+               int sub_flag, std::FILE* /*logfile*/) {
+    if (loop_pos < 0 || loop_pos > 3) {
+        std::fprintf(stderr, "\n Unknown value for loop_pos (%d)", loop_pos);
+        return 2;
+    }
+    // The canonical geometry must fit inside what the borders leave of the
+    // source, and both buffers must hold their images.
+    long max_width = 0;
+    long max_height = 0;
+    if (!canonical_size(im, loop_pos, border, sub_flag, max_width, max_height) ||
+        imc.width > max_width || imc.height > max_height ||
+        bptr.size() < static_cast<std::size_t>(im.width) * im.height ||
+        cptr.size() < static_cast<std::size_t>(imc.width) * imc.height) {
+        std::fprintf(stderr, "\n cut_border: image geometry does not match the borders");
+        return 2;
+    }
+
+    const long W = im.width;
+    const long H = im.height;
+    const long b0 = border[0], b1 = border[1], b2 = border[2], b3 = border[3];
+    const long s = sub_flag ? 2 : 1;
+    for (long r = 0; r < static_cast<long>(imc.height); ++r) {
+        unsigned char* out = cptr.data() + r * static_cast<long>(imc.width);
+        for (long c = 0; c < static_cast<long>(imc.width); ++c) {
+            long x = 0;
+            long y = 0;
+            switch (loop_pos) {
+                case 0:
+                    x = b2 + s * c;
+                    y = b1 + s * r;
+                    break;
+                case 1:
+                    x = b2 + s * c;
+                    y = H - 1 - b0 - s * r;
+                    break;
+                case 2:
+                    x = W - 1 - b3 - s * r;
+                    y = b1 + s * c;
+                    break;
+                default:
+                    x = b2 + s * r;
+                    y = H - 1 - b0 - s * c;
+                    break;
+            }
+            out[c] = bptr[static_cast<std::size_t>(y * W + x)];
+        }
+    }
+
+    if (image_special == SPECIAL_EDGE_MARKERS)
+        remove_edge_markers(imc, cptr, border[2]);
+    else if (image_special == SPECIAL_CROSSHAIRS)
+        remove_crosshairs(imc, cptr);
+    return 0;
+}
+
+}  // namespace orva

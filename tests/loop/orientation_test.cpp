@@ -1,0 +1,254 @@
+// Canonical orientation, border cutting, decimation, marker and crosshair removal.
+#include "loop/orientation.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace orva {
+namespace {
+
+IMAGE geometry(unsigned int w, unsigned int h) {
+    IMAGE im;
+    im.width = w;
+    im.height = h;
+    im.size = static_cast<unsigned long>(w) * h;
+    return im;
+}
+
+// Source whose pixel value encodes its position: y * W + x.
+std::vector<unsigned char> coded(unsigned int w, unsigned int h) {
+    std::vector<unsigned char> b(static_cast<std::size_t>(w) * h);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(i);
+    return b;
+}
+
+struct Cut {
+    IMAGE imc;
+    std::vector<unsigned char> pix;
+    int status = 0;
+    unsigned char at(unsigned int c, unsigned int r) const { return pix[r * imc.width + c]; }
+};
+
+Cut cut(const IMAGE& im, const std::vector<unsigned char>& src, int loop_pos, const int* border,
+        int sub_flag, int special = 0) {
+    Cut out;
+    out.status = get_new_format(im, out.imc, loop_pos, border, sub_flag);
+    if (out.status != 0) return out;
+    out.pix.assign(out.imc.size, 0);
+    out.status =
+        cut_border(im, src, out.imc, out.pix, loop_pos, special, border, sub_flag, nullptr);
+    return out;
+}
+
+TEST(Orientation, LeftLoopTurnsRightEdgeToTop) {
+    const int none[4] = {0, 0, 0, 0};
+    IMAGE im = geometry(5, 3);
+    Cut c = cut(im, coded(5, 3), 2, none, 0);
+    ASSERT_EQ(c.status, 0);
+    EXPECT_EQ(c.imc.width, 3u);
+    EXPECT_EQ(c.imc.height, 5u);
+    EXPECT_EQ(c.imc.size, 15u);
+    EXPECT_EQ(c.at(0, 0), 4);   // source top-right
+    EXPECT_EQ(c.at(2, 0), 14);  // source bottom-right
+    EXPECT_EQ(c.at(0, 4), 0);   // source top-left
+}
+
+TEST(Orientation, AllPositionsWithBordersAndDecimation) {
+    // bottom 1, top 2, left 3, right 1 on a 12 x 10 source, halved.
+    const int border[4] = {1, 2, 3, 1};
+    IMAGE im = geometry(12, 10);
+    auto src = coded(12, 10);
+    struct Expect {
+        int loop_pos;
+        unsigned int w, h;
+        unsigned char first, last;
+    };
+    const Expect cases[] = {
+        {0, 4, 3, 27, 81},  // (3,2) and (9,6)
+        {1, 4, 3, 99, 57},  // (3,8) and (9,4)
+        {2, 3, 4, 34, 76},  // (10,2) and (4,6)
+        {3, 3, 4, 99, 57},  // (3,8) and (9,4)
+    };
+    for (const auto& e : cases) {
+        SCOPED_TRACE(e.loop_pos);
+        Cut c = cut(im, src, e.loop_pos, border, 1);
+        ASSERT_EQ(c.status, 0);
+        EXPECT_EQ(c.imc.width, e.w);
+        EXPECT_EQ(c.imc.height, e.h);
+        EXPECT_EQ(c.at(0, 0), e.first);
+        EXPECT_EQ(c.at(e.w - 1, e.h - 1), e.last);
+    }
+}
+
+TEST(Orientation, PinAlwaysEntersFromTheBottom) {
+    // A bright bar reaches from the middle of the entering edge to the centre.
+    const int none[4] = {0, 0, 0, 0};
+    const unsigned int W = 21, H = 15;
+    for (int loop_pos = 0; loop_pos < 4; ++loop_pos) {
+        SCOPED_TRACE(loop_pos);
+        std::vector<unsigned char> src(W * H, 0);
+        for (unsigned int i = 0; i < 7; ++i) {
+            switch (loop_pos) {
+                case 0:
+                    src[(H - 1 - i) * W + W / 2] = 255;
+                    break;
+                case 1:
+                    src[i * W + W / 2] = 255;
+                    break;
+                case 2:
+                    src[(H / 2) * W + i] = 255;
+                    break;
+                default:
+                    src[(H / 2) * W + W - 1 - i] = 255;
+                    break;
+            }
+        }
+        Cut c = cut(geometry(W, H), src, loop_pos, none, 0);
+        ASSERT_EQ(c.status, 0);
+        EXPECT_EQ(c.at(c.imc.width / 2, c.imc.height - 1), 255);
+        for (unsigned int x = 0; x < c.imc.width; ++x) EXPECT_EQ(c.at(x, 0), 0);
+    }
+}
+
+TEST(Orientation, OddSizesDropTheRemainderWhenHalved) {
+    const int none[4] = {0, 0, 0, 0};
+    IMAGE imc;
+    ASSERT_EQ(get_new_format(geometry(641, 11), imc, 0, none, 1), 0);
+    EXPECT_EQ(imc.width, 320u);
+    EXPECT_EQ(imc.height, 5u);
+    EXPECT_EQ(imc.size, 1600u);
+    ASSERT_EQ(get_new_format(geometry(641, 11), imc, 3, none, 1), 0);
+    EXPECT_EQ(imc.width, 5u);
+    EXPECT_EQ(imc.height, 320u);
+}
+
+TEST(Orientation, RefusesUnknownPositionAndUnusableBorders) {
+    const int none[4] = {0, 0, 0, 0};
+    IMAGE im = geometry(8, 8);
+    IMAGE imc;
+    imc.width = 77;
+    EXPECT_EQ(get_new_format(im, imc, 4, none, 0), 2);
+    EXPECT_EQ(get_new_format(im, imc, -1, none, 0), 2);
+    EXPECT_EQ(imc.width, 77u);  // untouched
+
+    std::vector<unsigned char> src(64, 9), dst(64, 1);
+    IMAGE same = geometry(8, 8);
+    EXPECT_EQ(cut_border(im, src, same, dst, 4, 0, none, 0, nullptr), 2);
+    EXPECT_EQ(dst, std::vector<unsigned char>(64, 1));  // nothing copied
+
+    const int too_wide[4] = {0, 0, 4, 4};
+    const int negative[4] = {0, -1, 0, 0};
+    const int leaves_one[4] = {0, 0, 3, 4};
+    EXPECT_EQ(get_new_format(im, imc, 0, too_wide, 0), 2);
+    EXPECT_EQ(get_new_format(im, imc, 0, negative, 0), 2);
+    EXPECT_EQ(get_new_format(im, imc, 0, leaves_one, 1), 2);  // one column halves to none
+    // A canonical geometry larger than the borders allow is refused, not read past.
+    IMAGE big = geometry(9, 8);
+    std::vector<unsigned char> dst72(72, 0);
+    EXPECT_EQ(cut_border(im, src, big, dst72, 0, 0, none, 0, nullptr), 2);
+}
+
+// Canonical test scene for the marker search: background by column, optional
+// vertical bar with its darkest column in the middle.
+std::vector<unsigned char> marker_scene(unsigned int w, unsigned int h) {
+    std::vector<unsigned char> b(w * h);
+    for (unsigned int y = 0; y < h; ++y)
+        for (unsigned int x = 0; x < w; ++x) b[y * w + x] = x < 200 ? 100 : 200;
+    return b;
+}
+
+void draw_vertical_bar(std::vector<unsigned char>& b, unsigned int w, int centre, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = centre - 4; x <= centre + 4; ++x) b[y * w + x] = 30;
+        b[y * w + centre] = 10;
+    }
+}
+
+TEST(MarkerRemoval, TopBarBecomesRampUnlessItsPositionsDisagree) {
+    const unsigned int w = 400, h = 130;
+    IMAGE imc = geometry(w, h);
+    auto img = marker_scene(w, h);
+    draw_vertical_bar(img, w, 200, 0, 50);
+    auto before = img;
+    remove_edge_markers(imc, img, 0);
+    // Ramp from a = 100 (column 195) to b = 200 (column 205) over columns 196..205,
+    // on rows 0 .. 51 (bar ends at scan line 40: length 40 + 12).
+    for (unsigned int y = 0; y < 52; ++y)
+        for (int k = 0; k < 10; ++k) ASSERT_EQ(img[y * w + 196 + k], 100 + 10 * k) << y << " " << k;
+    for (unsigned int x = 190; x < 210; ++x) EXPECT_EQ(img[52 * w + x], before[52 * w + x]);
+    // Rows 0..51 outside the bar and everything else are unchanged.
+    for (unsigned int y = 0; y < h; ++y)
+        for (unsigned int x = 0; x < w; ++x)
+            if (y >= 52 || x < 196 || x > 205) {
+                ASSERT_EQ(img[y * w + x], before[y * w + x]);
+            }
+
+    // The darkest pixel of scan line 2 (row 12) two columns off: left alone.
+    img = marker_scene(w, h);
+    draw_vertical_bar(img, w, 200, 0, 50);
+    img[12 * w + 200] = 30;
+    img[12 * w + 202] = 5;
+    before = img;
+    remove_edge_markers(imc, img, 0);
+    EXPECT_EQ(img, before);
+}
+
+TEST(MarkerRemoval, BottomSearchFallsBackToDefaultColumnShiftedByLeftBorder) {
+    // Left border 16: the default bar column is 376 - 16 = 360 in the cut image.
+    const unsigned int W = 416, H = 130;
+    const int border[4] = {0, 0, 16, 0};
+    std::vector<unsigned char> src(W * H, 200);
+    // Top scan lines 0 and 2 disagree: the top test fails.
+    src[10 * W + 16 + 150] = 5;
+    src[12 * W + 16 + 160] = 5;
+    // Bottom bar, darkest at cut column 360, rows 90..129.
+    for (unsigned int y = 90; y < H; ++y) {
+        for (int x = 356; x <= 364; ++x) src[y * W + 16 + x] = 30;
+        src[y * W + 16 + 360] = 10;
+    }
+    Cut c = cut(geometry(W, H), src, 0, border, 0, SPECIAL_EDGE_MARKERS);
+    ASSERT_EQ(c.status, 0);
+    ASSERT_EQ(c.imc.width, 400u);
+    // Bar gone (ramp between two background pixels), the top dots untouched.
+    for (unsigned int y = 80; y < H; ++y)
+        for (unsigned int x = 340; x < 380; ++x) ASSERT_EQ(c.at(x, y), 200) << x << " " << y;
+    EXPECT_EQ(c.at(150, 10), 5);
+    EXPECT_EQ(c.at(160, 12), 5);
+}
+
+TEST(MarkerRemoval, SkipsSearchesThatDoNotFit) {
+    // Too few rows for the vertical bars, too few columns for the side bars, and
+    // a default column outside the image: nothing is read or written out of range.
+    for (auto [w, h] : {std::pair{50u, 50u}, std::pair{60u, 200u}, std::pair{200u, 60u},
+                        std::pair{121u, 121u}, std::pair{1u, 1u}}) {
+        IMAGE imc = geometry(w, h);
+        std::vector<unsigned char> img(w * h);
+        for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<unsigned char>(i * 7);
+        auto before = img;
+        remove_edge_markers(imc, img, 0);
+        EXPECT_EQ(img, before) << w << "x" << h;
+    }
+}
+
+TEST(CrosshairRemoval, FiltersInnerRowsOnly) {
+    const unsigned int w = 12, h = 12;
+    IMAGE imc = geometry(w, h);
+    std::vector<unsigned char> img(w * h, 50);
+    for (unsigned int x = 0; x < w; ++x) img[1 * w + x] = img[6 * w + x] = 250;  // lines
+    for (unsigned int y = 0; y < h; ++y) img[y * w + 5] = img[y * w + 0] = 250;  // columns
+    auto before = img;
+    remove_crosshairs(imc, img);
+    for (unsigned int x = 0; x < w; ++x) {
+        for (unsigned int y : {0u, 1u, 2u, 9u, 10u, 11u})
+            EXPECT_EQ(img[y * w + x], before[y * w + x]);
+        EXPECT_EQ(img[6 * w + x], x == 0 ? 250 : 50) << x;  // horizontal line removed
+    }
+    for (unsigned int y = 3; y < 9; ++y) {
+        EXPECT_EQ(img[y * w + 5], 50) << y;   // thin vertical line removed
+        EXPECT_EQ(img[y * w + 0], 250) << y;  // outer column not filtered across
+    }
+}
+
+}  // namespace
+}  // namespace orva
