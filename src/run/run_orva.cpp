@@ -1,12 +1,48 @@
+// One run: marker "0", banner, command line, job file, images, the analysis
+// driver, then result file, marker "1" and the closing line.
+//
+// Usage, help and job-file errors end the run at once with status 1 (the marker
+// stays "0"); every later failure goes through the end-of-run steps.
 #include "run/run_orva.h"
 
-#include <cstdio>
+#include "run/command_line.h"
+#include "run/image_set.h"
+#include "run/job_file.h"
+#include "run/result_file.h"
 
 namespace orva {
 
-int run_orva(int /*argc*/, char** /*argv*/, const AnalysisDriver& /*driver*/) {
-    std::fprintf(stderr, "\nORVA: not built yet\n");
-    return 1;
+namespace {
+
+// The fields a driver may leave untouched on its way to a result.
+void clear_result(ORVARESULT& result) {
+    result.x_centre = 0;
+    result.y_centre = 0;
+    result.radius = 0;
+    result.phi = 0;
+    result.reliability = 0;
+    result.precentring_flag = 0;
+}
+
+}  // namespace
+
+int run_orva(int argc, char** argv, const AnalysisDriver& driver) {
+    write_marker(MARKER_STARTED);
+    write_banner();
+    if (check_command_line(argc, argv) != 0) return USAGE_ERROR;
+
+    JobSettings job;
+    if (read_job_file(argv[1], job) != 0) return JOB_FILE_ERROR;
+
+    ORVAPARAMS params;
+    std::vector<ByteBuffer> images;
+    ORVARESULT result;
+    int status = load_image_set(job, params, images);
+    if (status == 0) {
+        clear_result(result);
+        status = driver(params, images, result);
+    }
+    return finish_run(status, argv[2], result);
 }
 
 }  // namespace orva
