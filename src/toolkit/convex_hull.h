@@ -30,7 +30,7 @@ struct point {
 
 struct polygon {
     int n = 0;             // vertex count
-    std::vector<point> p;  // at least n vertices
+    std::vector<point> p;  // n vertices
 };
 
 struct line {

@@ -1,0 +1,211 @@
+#include "toolkit/morphology.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace orva {
+namespace {
+
+IMAGE geometry(unsigned w, unsigned h) {
+    IMAGE im;
+    im.width = w;
+    im.height = h;
+    im.size = static_cast<unsigned long>(w) * h;
+    return im;
+}
+
+// The disc as a literal list of offsets.
+std::vector<std::pair<int, int>> disc_offsets() {
+    std::vector<std::pair<int, int>> d;
+    auto rows = [&](int dy, int half) {
+        for (int dx = -half; dx <= half; ++dx) d.emplace_back(dx, dy);
+    };
+    for (int dy : {0, 1, -1, 2, -2}) rows(dy, 8);
+    for (int dy : {3, -3, 4, -4}) rows(dy, 7);
+    for (int dy : {5, -5}) rows(dy, 6);
+    for (int dy : {6, -6}) rows(dy, 5);
+    for (int dy : {7, -7}) rows(dy, 4);
+    for (int dy : {8, -8}) rows(dy, 2);
+    return d;
+}
+
+// Plain closing: dilate every set pixel into a padded frame, erode back.
+std::vector<unsigned char> reference_closing(int w, int h, const std::vector<unsigned char>& m) {
+    const auto disc = disc_offsets();
+    const int pw = w + 16, ph = h + 16;
+    std::vector<unsigned char> pad(static_cast<size_t>(pw) * ph, 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (m[y * w + x])
+                for (auto [dx, dy] : disc) pad[(y + 8 + dy) * pw + x + 8 + dx] = 1;
+    std::vector<unsigned char> out(m.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool all = true;
+            for (auto [dx, dy] : disc) all = all && pad[(y + 8 + dy) * pw + x + 8 + dx];
+            out[y * w + x] = all ? 1 : 0;
+        }
+    return out;
+}
+
+TEST(Closing17x17, DiscHas221Offsets) {
+    EXPECT_EQ(disc_offsets().size(), 221u);
+}
+
+TEST(Closing17x17, FillsGapsUpTo16AndKeepsWiderOnes) {
+    const unsigned w = 90, h = 60;
+    for (int gap : {1, 5, 16, 17}) {
+        std::vector<unsigned char> m(w * h, 0);
+        for (unsigned y = 10; y < 50; ++y)
+            for (unsigned x = 0; x < w; ++x)
+                if (x < 30 || x >= 30u + gap) m[y * w + x] = 255;
+        ASSERT_EQ(closing17x17(geometry(w, h), m), 0);
+        const unsigned mid = 30 + gap / 2;
+        for (unsigned y = 20; y < 40; ++y) EXPECT_EQ(m[y * w + mid], gap <= 16 ? 1 : 0) << gap;
+        EXPECT_EQ(m[30 * w + 10], 1);  // region values become 1
+        EXPECT_EQ(m[5 * w + 10], 0);
+    }
+}
+
+TEST(Closing17x17, IsolatedPixelsSurviveAloneEvenAtCorners) {
+    const unsigned w = 40, h = 30;
+    std::vector<unsigned char> m(w * h, 0);
+    m[15 * w + 20] = 1;
+    m[0] = 7;
+    m[(h - 1) * w + w - 1] = 1;
+    ASSERT_EQ(closing17x17(geometry(w, h), m), 0);
+    std::vector<unsigned char> want(w * h, 0);
+    want[15 * w + 20] = 1;
+    want[0] = 1;
+    want[(h - 1) * w + w - 1] = 1;
+    EXPECT_EQ(m, want);
+}
+
+TEST(Closing17x17, MatchesPlainClosingOnRandomMasks) {
+    std::mt19937 rng(20240611);
+    // Widths around the 64-pixel word edges of the frame, thin strips, tiny images.
+    const std::vector<std::pair<int, int>> sizes = {{1, 1},   {3, 2},   {47, 20},  {48, 31},
+                                                    {49, 17}, {112, 9}, {113, 40}, {2, 70},
+                                                    {130, 3}, {64, 64}};
+    for (auto [w, h] : sizes) {
+        for (double density : {0.01, 0.05, 0.2, 0.6}) {
+            std::bernoulli_distribution set(density);
+            std::vector<unsigned char> m(static_cast<size_t>(w) * h);
+            for (auto& v : m) v = set(rng) ? 1 : 0;
+            // Blobs touching the borders.
+            std::uniform_int_distribution<int> px(0, w - 1), py(0, h - 1);
+            for (int b = 0; b < 3; ++b) {
+                const int cx = px(rng), cy = py(rng);
+                for (int y = cy - 4; y <= cy + 4; ++y)
+                    for (int x = cx - 6; x <= cx + 6; ++x)
+                        if (x >= 0 && x < w && y >= 0 && y < h) m[y * w + x] = 200;
+            }
+            const auto want = reference_closing(w, h, m);
+            ASSERT_EQ(closing17x17(geometry(w, h), m), 0);
+            ASSERT_EQ(m, want) << w << "x" << h << " density " << density;
+        }
+    }
+}
+
+TEST(Closing17x17, RefusesTooSmallBuffer) {
+    std::vector<unsigned char> m(10, 1);
+    EXPECT_EQ(closing17x17(geometry(4, 4), m), 5);
+    EXPECT_EQ(m, std::vector<unsigned char>(10, 1));
+}
+
+std::vector<unsigned char> row_of(const std::vector<unsigned char>& m, unsigned w, unsigned y) {
+    return {m.begin() + y * w, m.begin() + (y + 1) * w};
+}
+
+// Rows 0..8 of a 20-wide image set between columns a and b (inclusive);
+// the column pass then only touches rows 0 and 8 (strength < 4).
+std::vector<unsigned char> block(unsigned w, unsigned h, unsigned a, unsigned b) {
+    std::vector<unsigned char> m(w * h, 0);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = a; x <= b; ++x) m[y * w + x] = 1;
+    return m;
+}
+
+TEST(ErodeMask, RowsPeelDeeperOnlyAwayFromTheBorder) {
+    const unsigned w = 20, h = 9;
+    // First pixel at column 3, last at 15 = w - 5: left side loses one pixel,
+    // right side loses three.
+    auto m = block(w, h, 3, 15);
+    ASSERT_EQ(erode_mask(geometry(w, h), m, 3), 0);
+    std::vector<unsigned char> want(w, 0);
+    for (unsigned x = 4; x <= 12; ++x) want[x] = 1;
+    EXPECT_EQ(row_of(m, w, 4), want);
+
+    // First pixel at column 5, last at 16 > w - 5.
+    m = block(w, h, 5, 16);
+    ASSERT_EQ(erode_mask(geometry(w, h), m, 3), 0);
+    want.assign(w, 0);
+    for (unsigned x = 8; x <= 15; ++x) want[x] = 1;
+    EXPECT_EQ(row_of(m, w, 4), want);
+}
+
+TEST(ErodeMask, LongPeelStaysInsideItsRow) {
+    const unsigned w = 12, h = 20;
+    std::vector<unsigned char> m(w * h, 0);
+    m[6] = 1;  // row 0: a lone pixel whose peel (s - 1 = 9) runs to the row end
+    for (unsigned y = 1; y < h; ++y)
+        for (unsigned x = 2; x <= 11; ++x) m[y * w + x] = 1;
+    ASSERT_EQ(erode_mask(geometry(w, h), m, 10), 0);
+    // Rows 1..19 keep 3..10. Column 3 then loses rows 1..5 from the top
+    // (s/2 - 1 = 4 below the first) and 15..19 from the bottom.
+    for (unsigned x = 0; x < w; ++x) EXPECT_EQ(m[x], 0) << x;
+    for (unsigned y = 0; y < h; ++y) EXPECT_EQ(m[y * w + 3], (y >= 6 && y <= 14) ? 1 : 0) << y;
+    for (unsigned y = 0; y < h; ++y) EXPECT_EQ(m[y * w + 2], 0) << y;
+}
+
+TEST(ErodeMask, ColumnsPeelHalfTheStrengthFromTopAndBottom) {
+    const unsigned w = 30, h = 20;
+    std::vector<unsigned char> m(w * h, 0);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 5; x <= 25; ++x) m[y * w + x] = 1;
+    m[0 * w + 15] = 0;
+    m[1 * w + 15] = 0;
+    ASSERT_EQ(erode_mask(geometry(w, h), m, 8), 0);
+    // Rows: first pixel 5 > 4 loses 5..12, last pixel 25 <= w - 5 loses 25..18.
+    // Columns (s/2 - 1 = 3 beside the outer pixel): column 15 keeps 6..15,
+    // column 13 keeps 4..15.
+    for (unsigned y = 0; y < h; ++y) {
+        EXPECT_EQ(m[y * w + 15], (y >= 6 && y <= 15) ? 1 : 0) << y;
+        EXPECT_EQ(m[y * w + 13], (y >= 4 && y <= 15) ? 1 : 0) << y;
+        EXPECT_EQ(m[y * w + 12], 0) << y;
+        EXPECT_EQ(m[y * w + 18], 0) << y;
+    }
+}
+
+TEST(ErodeMask, DeepColumnPeelStopsAtTheImageEdge) {
+    const unsigned w = 10, h = 6;
+    std::vector<unsigned char> m(w * h, 0);
+    for (unsigned y = 3; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) m[y * w + x] = 1;
+    std::vector<unsigned char> guard(64, 0xAB);
+    m.insert(m.end(), guard.begin(), guard.end());  // bytes past the image
+    ASSERT_EQ(erode_mask(geometry(w, h), m, 40), 0);
+    EXPECT_EQ(std::vector<unsigned char>(m.begin(), m.begin() + w * h),
+              std::vector<unsigned char>(w * h, 0));
+    EXPECT_EQ(std::vector<unsigned char>(m.begin() + w * h, m.end()), guard);
+}
+
+TEST(ErodeMask, SmallStrengthPeelsOnlyTheOuterPixels) {
+    const unsigned w = 12, h = 7;
+    for (int s : {-3, 0, 1}) {
+        std::vector<unsigned char> m(w * h, 0);
+        for (unsigned y = 1; y < h - 1; ++y)
+            for (unsigned x = 5; x <= 7; ++x) m[y * w + x] = 1;
+        ASSERT_EQ(erode_mask(geometry(w, h), m, s), 0);
+        // Rows keep column 6; column 6 loses rows 1 and 5.
+        for (unsigned y = 0; y < h; ++y)
+            for (unsigned x = 0; x < w; ++x)
+                EXPECT_EQ(m[y * w + x], (x == 6 && y >= 2 && y <= 4) ? 1 : 0) << s;
+    }
+}
+
+}  // namespace
+}  // namespace orva
