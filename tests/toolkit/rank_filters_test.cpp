@@ -1,0 +1,121 @@
+#include "toolkit/rank_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <random>
+#include <vector>
+
+namespace orva {
+namespace {
+
+IMAGE geometry(unsigned w, unsigned h) {
+    IMAGE im;
+    im.width = w;
+    im.height = h;
+    im.size = static_cast<unsigned long>(w) * h;
+    return im;
+}
+
+TEST(Med3x3, ExchangeNetworkGivesTheExactMedian) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> few(0, 3), any(0, 255);
+    std::uniform_real_distribution<float> real(-5.0f, 5.0f);
+    for (int t = 0; t < 20000; ++t) {
+        std::array<unsigned char, 9> b;
+        std::array<float, 9> f;
+        for (int i = 0; i < 9; ++i) {
+            b[i] = static_cast<unsigned char>(t % 2 ? few(rng) : any(rng));
+            f[i] = t % 3 ? real(rng) : static_cast<float>(few(rng));
+        }
+        auto bs = b;
+        auto fs = f;
+        std::nth_element(bs.begin(), bs.begin() + 4, bs.end());
+        std::nth_element(fs.begin(), fs.begin() + 4, fs.end());
+        using BR = std::span<const unsigned char, 3>;
+        using FR = std::span<const float, 3>;
+        ASSERT_EQ(med3x3(BR(&b[0], 3), BR(&b[3], 3), BR(&b[6], 3)), bs[4]);
+        ASSERT_EQ(fmed3x3(FR(&f[0], 3), FR(&f[3], 3), FR(&f[6], 3)), fs[4]);
+    }
+}
+
+TEST(MedianFilter, PadsWithZeroColumnsAndRepeatedEdgeRows) {
+    // A set column 0 loses its missing left neighbours to zeros.
+    const unsigned w = 4, h = 3;
+    std::vector<unsigned char> col0 = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    ASSERT_EQ(median_filter(geometry(w, h), col0), 0);
+    EXPECT_EQ(col0, std::vector<unsigned char>(w * h, 0));
+
+    // A set top row sees itself above, so it survives away from the side columns.
+    std::vector<unsigned char> top(5 * 4, 0);
+    for (int x = 0; x < 5; ++x) top[x] = 1;
+    ASSERT_EQ(median_filter(geometry(5, 4), top), 0);
+    std::vector<unsigned char> want(5 * 4, 0);
+    for (int x = 1; x < 4; ++x) want[x] = 1;
+    EXPECT_EQ(top, want);
+
+    // The same at the bottom row.
+    std::vector<unsigned char> bottom(5 * 4, 0);
+    for (int x = 0; x < 5; ++x) bottom[15 + x] = 9;
+    ASSERT_EQ(median_filter(geometry(5, 4), bottom), 0);
+    want.assign(5 * 4, 0);
+    for (int x = 1; x < 4; ++x) want[15 + x] = 9;
+    EXPECT_EQ(bottom, want);
+}
+
+TEST(MedianFilter, ReadsOnlyUnfilteredValues) {
+    // Worked by hand from the padded copy; an in-place pass would differ.
+    std::vector<unsigned char> img = {1, 9, 3, 4, 5, 6};
+    ASSERT_EQ(median_filter(geometry(3, 2), img), 0);
+    EXPECT_EQ(img, (std::vector<unsigned char>{1, 4, 3, 4, 5, 5}));
+
+    std::vector<float> f = {1.5f, 2.5f, 3.5f, -4.0f, 5.5f, 6.5f};
+    ASSERT_EQ(fmedian_filter(3, 2, f), 0);
+    EXPECT_EQ(f, (std::vector<float>{1.5f, 2.5f, 2.5f, 0.0f, 3.5f, 3.5f}));
+}
+
+TEST(MedianFilter, MatchesPaddedMediansOnRandomImages) {
+    std::mt19937 rng(99);
+    for (auto [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {1, 5}, {6, 1}, {17, 11}}) {
+        std::vector<unsigned char> img(w * h);
+        for (auto& v : img) v = static_cast<unsigned char>(rng() % 4);
+        auto at = [&](int x, int y) -> int {
+            if (x < 0 || x >= w) return 0;
+            return img[std::clamp(y, 0, h - 1) * w + x];
+        };
+        std::vector<unsigned char> want(img.size());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::vector<int> nine;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) nine.push_back(at(x + dx, y + dy));
+                std::sort(nine.begin(), nine.end());
+                want[y * w + x] = static_cast<unsigned char>(nine[4]);
+            }
+        ASSERT_EQ(median_filter(geometry(w, h), img), 0);
+        EXPECT_EQ(img, want) << w << "x" << h;
+    }
+}
+
+TEST(MedianFilter, RefusesTooSmallBuffer) {
+    std::vector<unsigned char> img(5, 3);
+    EXPECT_EQ(median_filter(geometry(3, 2), img), 5);
+    std::vector<float> f(5, 3.0f);
+    EXPECT_EQ(fmedian_filter(3, 2, f), 5);
+    EXPECT_EQ(fmedian_filter(-3, 2, f), 5);
+}
+
+TEST(IntegerMedians, AnyOrderAndDuplicates) {
+    std::array<int, 7> v = {-4, 2, 2, 9, 11, 11, 30};
+    do {
+        ASSERT_EQ(imedian7(v[0], v[1], v[2], v[3], v[4], v[5], v[6]), 9);
+    } while (std::next_permutation(v.begin(), v.end()));
+    std::array<int, 5> u = {-7, 3, 3, 5, 100};
+    do {
+        ASSERT_EQ(imedian5(u[0], u[1], u[2], u[3], u[4]), 3);
+    } while (std::next_permutation(u.begin(), u.end()));
+}
+
+}  // namespace
+}  // namespace orva
