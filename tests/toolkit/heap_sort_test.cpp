@@ -1,0 +1,169 @@
+#include "toolkit/heap_sort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace orva {
+namespace {
+
+// The heap scheme written out with 1-based arrays, as a second opinion on the
+// order of equal keys.
+void scheme_1_based(std::vector<double>& keys, std::vector<long>& pos) {
+    const long n = static_cast<long>(keys.size());
+    std::vector<double> ra(n + 1);
+    std::vector<long> ia(n + 1);
+    for (long p = 1; p <= n; ++p) {
+        ra[p] = keys[p - 1];
+        ia[p] = p - 1;
+    }
+    if (n >= 2) {
+        long l = n / 2 + 1, ir = n;
+        while (true) {
+            double r;
+            long rp;
+            if (l > 1) {
+                l = l - 1;
+                r = ra[l];
+                rp = ia[l];
+            } else {
+                r = ra[ir];
+                rp = ia[ir];
+                ra[ir] = ra[1];
+                ia[ir] = ia[1];
+                ir = ir - 1;
+                if (ir == 1) {
+                    ra[1] = r;
+                    ia[1] = rp;
+                    break;
+                }
+            }
+            long i = l, j = 2 * l;
+            while (j <= ir) {
+                if (j < ir && ra[j] < ra[j + 1]) j = j + 1;
+                if (r < ra[j]) {
+                    ra[i] = ra[j];
+                    ia[i] = ia[j];
+                    i = j;
+                    j = 2 * j;
+                } else {
+                    break;
+                }
+            }
+            ra[i] = r;
+            ia[i] = rp;
+        }
+    }
+    for (long p = 1; p <= n; ++p) {
+        keys[p - 1] = ra[p];
+        pos[p - 1] = ia[p];
+    }
+}
+
+TEST(HeapSort, EqualKeysFollowTheHeapOrder) {
+    // Worked by hand: the scheme is not stable.
+    std::vector<double> three = {1.0, 1.0, 1.0};
+    std::vector<unsigned int> pos3(3, 99);
+    heap_sort_dui(3, three, pos3);
+    EXPECT_EQ(pos3, (std::vector<unsigned int>{1, 2, 0}));
+
+    std::vector<double> mixed = {2.0, 1.0, 2.0};
+    std::vector<unsigned long> posm(3);
+    heap_sort_d(3, mixed, posm);
+    EXPECT_EQ(mixed, (std::vector<double>{1.0, 2.0, 2.0}));
+    EXPECT_EQ(posm, (std::vector<unsigned long>{1, 2, 0}));
+
+    std::vector<double> four(4, 5.0);
+    std::vector<std::uint32_t> pos4(4);
+    heap_sort_d(4, four, pos4);
+    EXPECT_EQ(pos4, (std::vector<std::uint32_t>{1, 2, 3, 0}));
+}
+
+TEST(HeapSort, CompanionsMatchTheSchemeOnTiedRandomKeys) {
+    std::mt19937 rng(4242);
+    for (int n : {2, 3, 5, 8, 13, 31, 64, 100}) {
+        for (int trial = 0; trial < 30; ++trial) {
+            std::uniform_int_distribution<int> small(0, trial % 5 + 1);
+            std::vector<double> keys(n);
+            for (auto& k : keys) k = small(rng) * 0.5;
+            std::vector<double> want = keys;
+            std::vector<long> want_pos(n);
+            scheme_1_based(want, want_pos);
+
+            std::vector<double> a = keys;
+            std::vector<unsigned int> pa(n);
+            heap_sort_dui(n, a, pa);
+            std::vector<double> b = keys;
+            std::vector<unsigned long> pb(n);
+            heap_sort_d(n, b, pb);
+            ASSERT_EQ(a, want);
+            ASSERT_EQ(b, want);
+            for (int k = 0; k < n; ++k) {
+                ASSERT_EQ(pa[k], static_cast<unsigned>(want_pos[k])) << n << " " << k;
+                ASSERT_EQ(pb[k], static_cast<unsigned long>(want_pos[k]));
+                ASSERT_EQ(keys[pa[k]], a[k]);
+            }
+        }
+    }
+}
+
+TEST(HeapSort, KeyOnlySortsAscend) {
+    std::mt19937 rng(11);
+    for (int n : {0, 1, 2, 7, 50}) {
+        std::vector<unsigned char> uc(n);
+        std::vector<int> i(n);
+        std::vector<float> f(n);
+        std::vector<double> d(n);
+        for (int k = 0; k < n; ++k) {
+            uc[k] = static_cast<unsigned char>(rng() % 6 * 50);
+            i[k] = static_cast<int>(rng() % 9) - 4;
+            f[k] = static_cast<float>(rng() % 7) - 3.5f;
+            d[k] = static_cast<double>(rng() % 1000) / 7.0;
+        }
+        auto suc = uc;
+        auto si = i;
+        auto sf = f;
+        auto sd = d;
+        std::sort(suc.begin(), suc.end());
+        std::sort(si.begin(), si.end());
+        std::sort(sf.begin(), sf.end());
+        std::sort(sd.begin(), sd.end());
+        heap_sort_uc_(n, uc);
+        heap_sort_i_(n, i);
+        heap_sort_f_(n, f);
+        heap_sort_dd(n, d);
+        EXPECT_EQ(uc, suc);
+        EXPECT_EQ(i, si);
+        EXPECT_EQ(f, sf);
+        EXPECT_EQ(d, sd);
+    }
+}
+
+TEST(HeapSort, ShortInputsStillNumberTheCompanionAndStayInBounds) {
+    std::vector<double> one = {3.0};
+    std::vector<unsigned int> pos(1, 77);
+    heap_sort_dui(1, one, pos);
+    EXPECT_EQ(pos[0], 0u);
+
+    std::vector<double> none;
+    std::vector<unsigned int> no_pos;
+    heap_sort_dui(0, none, no_pos);
+    heap_sort_dui(-4, none, no_pos);
+
+    // A count beyond the arrays sorts only what is there.
+    std::vector<double> keys = {3.0, 1.0, 2.0};
+    std::vector<unsigned long> p(3);
+    heap_sort_d(10, keys, p);
+    EXPECT_EQ(keys, (std::vector<double>{1.0, 2.0, 3.0}));
+    EXPECT_EQ(p, (std::vector<unsigned long>{1, 2, 0}));
+
+    // Only the first N entries take part.
+    std::vector<int> part = {5, 4, 3, 2, 1};
+    heap_sort_i_(3, part);
+    EXPECT_EQ(part, (std::vector<int>{3, 4, 5, 2, 1}));
+}
+
+}  // namespace
+}  // namespace orva
