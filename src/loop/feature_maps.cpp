@@ -1,0 +1,275 @@
+// Multi-scale feature maps over a 2:1 image pyramid.
+//
+// Level 0 is the image (or its 2x2 block means with sub_flag). On every level a
+// 3x3 operator gives a float map with a zero border; edge and second-derivative
+// maps are normalised by their rms response (8 / rms and 4 / rms, single
+// precision). Levels continue while both sides are at least 16 pixels. The maps
+// are merged from coarse to fine by the pixelwise maximum with the upsampled
+// coarser map. Full resolution: scaled so that the maximum becomes 255.
+// Half resolution: rounded as they are and written to 2x2 output blocks.
+//
+// Degenerate input: levels <= 0 or an image below 8 x 8 leave the output
+// untouched; a flat image (rms 0) keeps an all-zero map; an unknown mode gives
+// all-zero maps.
+#include "loop/feature_maps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "toolkit/arrays.h"
+
+namespace orva {
+
+namespace {
+
+constexpr int MIN_LEVEL_SIZE = 16;  // a smaller level ends the pyramid
+constexpr unsigned int MIN_ROI = 8;
+constexpr float EDGE_GAIN = 8.0f;
+constexpr float DERIV_GAIN = 4.0f;
+
+// The 3x3 neighbourhood of an interior pixel.
+struct Neighbours {
+    int ul, u, ur, l, c, r, dl, d, dr;
+};
+
+Neighbours around(std::span<const unsigned char> b, unsigned long i, unsigned long w) {
+    return {b[i - w - 1], b[i - w],     b[i - w + 1], b[i - 1],    b[i],
+            b[i + 1],     b[i + w - 1], b[i + w],     b[i + w + 1]};
+}
+
+// Applies op to every interior pixel, writing its float value into gptr (zero
+// border) and returning the sum of the squared responses op reports.
+template <class Op>
+double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+                    std::span<float> gptr, Op op) {
+    std::fill(gptr.begin(), gptr.begin() + static_cast<long>(width) * height, 0.0f);
+    double sum = 0.0;
+    for (unsigned long y = 1; y + 1 < height; ++y)
+        for (unsigned long x = 1; x + 1 < width; ++x) {
+            unsigned long i = y * width + x;
+            double square = 0.0;
+            gptr[i] = op(around(bptr, i, width), square);
+            sum += square;
+        }
+    return sum;
+}
+
+double rms_of(double sum, unsigned int width, unsigned int height) {
+    if (width < 3 || height < 3) return 0.0;
+    double n = static_cast<double>(width - 2) * static_cast<double>(height - 2);
+    return std::sqrt(sum / n);
+}
+
+unsigned char to_byte(double v) {
+    double f = std::floor(v);
+    if (f < 0.0) return 0;
+    if (f > 255.0) return 255;
+    return static_cast<unsigned char>(f);
+}
+
+}  // namespace
+
+void get_ridges_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+                  std::span<float> gptr) {
+    for_interior(width, height, bptr, gptr, [](const Neighbours& n, double&) {
+        int sum_h = n.l + n.r;
+        int sum_v = n.u + n.d;
+        int corners = n.ul + n.ur + n.dl + n.dr;
+        int a = 2 * (sum_h - sum_v) + 4 * n.c - corners;
+        int b = 2 * (sum_v - sum_h) + 4 * n.c - corners;
+        int d1 = 4 * n.c - sum_h - sum_v + 2 * (n.ul + n.dr) - 2 * (n.ur + n.dl);
+        int d2 = 4 * n.c - sum_h - sum_v + 2 * (n.ur + n.dl) - 2 * (n.ul + n.dr);
+        return static_cast<float>((a > b ? a : b) + (d1 > d2 ? d1 : d2));
+    });
+}
+
+double get_edges_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+                   std::span<float> gptr) {
+    // Sobel gradient magnitude.
+    double sum = for_interior(width, height, bptr, gptr, [](const Neighbours& n, double& square) {
+        int gy = 2 * (n.d - n.u) + n.dl + n.dr - n.ul - n.ur;
+        int gx = 2 * (n.r - n.l) + n.ur + n.dr - n.ul - n.dl;
+        int g2 = gx * gx + gy * gy;
+        square = g2;
+        return static_cast<float>(std::sqrt(static_cast<double>(g2)));
+    });
+    return rms_of(sum, width, height);
+}
+
+double get_2nd_deriv_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+                       std::span<float> gptr) {
+    double sum = for_interior(width, height, bptr, gptr, [](const Neighbours& n, double& square) {
+        int hd = 2 * n.c + 2 * n.u - n.dl - n.dr - n.l - n.r;
+        int vd = 2 * n.c + 2 * n.r - n.u - n.ur - n.d - n.dr;
+        int value = std::abs(hd) + std::abs(vd);
+        square = static_cast<double>(value) * value;
+        return static_cast<float>(value);
+    });
+    return rms_of(sum, width, height);
+}
+
+void subsample2_h(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+                  std::span<unsigned char> sptr) {
+    const unsigned int w2 = width >> 1;
+    if (w2 == 0) return;
+    // Odd widths have a right neighbour for every sample; even widths average
+    // the last pair.
+    const unsigned int full = (width & 1u) ? w2 : w2 - 1;
+    for (unsigned long y = 0; y < height; ++y) {
+        const unsigned char* b = bptr.data() + y * width;
+        unsigned char* s = sptr.data() + y * w2;
+        for (unsigned int x2 = 0; x2 < full; ++x2)
+            s[x2] = static_cast<unsigned char>(
+                (2 * b[2 * x2 + 1] + b[2 * x2] + b[2 * x2 + 2] + 2) >> 2);
+        if (!(width & 1u))
+            s[w2 - 1] = static_cast<unsigned char>((b[width - 2] + b[width - 1] + 1) >> 1);
+    }
+}
+
+void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
+                  std::span<unsigned char> sptr) {
+    if (width < 1) return;
+    const int h2 = height >> 1;
+    if (h2 < 1) return;
+    const long w = width;
+    const int full = (height & 1) ? h2 : h2 - 1;
+    for (long x = 0; x < w; ++x) {
+        auto b = [&](long y) { return int{bptr[y * w + x]}; };
+        for (long y2 = 0; y2 < full; ++y2)
+            sptr[y2 * w + x] = static_cast<unsigned char>(
+                (2 * b(2 * y2 + 1) + b(2 * y2) + b(2 * y2 + 2) + 2) >> 2);
+        if (!(height & 1))
+            sptr[(h2 - 1) * w + x] =
+                static_cast<unsigned char>((b(height - 2) + b(height - 1) + 1) >> 1);
+    }
+}
+
+void merge_scales(int width, int height, std::span<float> s1, std::span<const float> s2) {
+    if (width < 1 || height < 1) return;
+    const long w = width;
+    const long w2 = width >> 1;
+    const long h2 = height >> 1;
+    std::vector<float> t = fvector(w * height);
+    auto T = [&](long x, long y) -> float& { return t[y * w + x]; };
+
+    // Coarse samples onto odd columns: odd rows directly, even rows between two.
+    for (long y2 = 0; y2 + 1 < h2; ++y2)
+        for (long x2 = 0; x2 < w2; ++x2) {
+            T(2 * x2 + 1, 2 * y2 + 1) = s2[y2 * w2 + x2];
+            T(2 * x2 + 1, 2 * y2 + 2) =
+                static_cast<float>((s2[y2 * w2 + x2] + s2[(y2 + 1) * w2 + x2]) * 0.5);
+        }
+    if (height > 1)
+        for (long x = 1; x < w; x += 2) T(x, 0) = T(x, 1);
+
+    // Even columns follow the direction of the strongest pair of odd neighbours.
+    for (long y = 1; y + 1 < height; ++y) {
+        if (w > 1) T(0, y) = T(1, y);
+        for (long x = 2; x < w - 1; x += 2) {
+            float a1 = T(x - 1, y) + T(x + 1, y);
+            float a2 = T(x - 1, y + 1) + T(x + 1, y - 1);
+            float a3 = T(x - 1, y - 1) + T(x + 1, y + 1);
+            float a23 = a2 > a3 ? a2 : a3;
+            T(x, y) = a1 > a23 ? a1 * 0.5f : a23 * 0.5f;
+        }
+    }
+
+    for (long i = 0; i < w * height; ++i)
+        if (t[i] > s1[i]) s1[i] = t[i];
+}
+
+int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> rptr,
+                int mode, int levels, int sub_flag) {
+    if (levels <= 0) return 0;
+    if (levels > NUM_SUBSAMP) {
+        std::fprintf(stderr, "\n Warning!");
+        std::fprintf(stderr, "\n Number of levels is limited to ");
+        std::fprintf(stderr, "%d!", NUM_SUBSAMP);
+        levels = NUM_SUBSAMP;
+    }
+    if (im.width < MIN_ROI || im.height < MIN_ROI) {
+        std::fprintf(stderr, "\n Warning!");
+        std::fprintf(stderr, "\n Size of ROI is too small  ");
+        return 0;
+    }
+    const unsigned long W = im.width;
+    const unsigned long H = im.height;
+    if (bptr.size() < W * H || rptr.size() < W * H) return 0;
+
+    // Level 0 image, reduced in place for the next levels.
+    unsigned int width = sub_flag ? im.width >> 1 : im.width;
+    unsigned int height = sub_flag ? im.height >> 1 : im.height;
+    std::vector<unsigned char> level = ucvector(static_cast<long>(width) * height);
+    for (unsigned long y = 0; y < height; ++y)
+        for (unsigned long x = 0; x < width; ++x) {
+            if (sub_flag) {
+                unsigned long i = 2 * y * W + 2 * x;
+                level[y * width + x] = static_cast<unsigned char>(
+                    (bptr[i] + bptr[i + 1] + bptr[i + W] + bptr[i + W + 1]) >> 2);
+            } else {
+                level[y * width + x] = bptr[y * W + x];
+            }
+        }
+    std::vector<unsigned char> half =
+        ucvector(static_cast<long>((width >> 1) > 0 ? width >> 1 : 1) * height);
+
+    std::vector<std::vector<float>> maps;
+    std::vector<unsigned int> widths, heights;
+    int merged_levels = levels;
+    for (int l = 0; l < levels; ++l) {
+        std::vector<float> map = fvector(static_cast<long>(width) * height);
+        double rms = 0.0;
+        if (mode == 0) get_ridges_1(width, height, level, map);
+        if (mode == 1) rms = get_edges_1(width, height, level, map);
+        if (mode == 2) rms = get_2nd_deriv_1(width, height, level, map);
+        // A flat level (rms 0) keeps its all-zero map.
+        if ((mode == 1 || mode == 2) && rms != 0.0) {
+            const float gain = mode == 1 ? EDGE_GAIN : DERIV_GAIN;
+            const float rms_f = static_cast<float>(rms);
+            for (float& v : map) v = v * gain / rms_f;
+        }
+        maps.push_back(std::move(map));
+        widths.push_back(width);
+        heights.push_back(height);
+        if (width < MIN_LEVEL_SIZE || height < MIN_LEVEL_SIZE) {
+            merged_levels = l;
+            break;
+        }
+        if (l < levels - 1) {
+            subsample2_h(width, height, level, half);
+            subsample2_v(static_cast<int>(width >> 1), static_cast<int>(height), half, level);
+            width >>= 1;
+            height >>= 1;
+        }
+    }
+
+    for (int l = merged_levels - 1; l >= 1; --l)
+        merge_scales(static_cast<int>(widths[l - 1]), static_cast<int>(heights[l - 1]), maps[l - 1],
+                     maps[l]);
+
+    const std::vector<float>& top = maps[0];
+    const unsigned long w0 = widths[0];
+    const unsigned long h0 = heights[0];
+    if (!sub_flag) {
+        float max = top[0];
+        for (float v : top)
+            if (v > max) max = v;
+        if (max > 0.0f) {
+            const double scale = 255.0 / max;
+            for (unsigned long i = 0; i < w0 * h0; ++i) rptr[i] = to_byte(top[i] * scale + 0.5);
+        }
+    } else {
+        for (unsigned long y = 0; y < h0; ++y)
+            for (unsigned long x = 0; x < w0; ++x) {
+                unsigned char v = to_byte(top[y * w0 + x] + 0.5);
+                unsigned long i = 2 * y * W + 2 * x;
+                rptr[i] = rptr[i + 1] = rptr[i + W] = rptr[i + W + 1] = v;
+            }
+    }
+    return 0;
+}
+
+}  // namespace orva
