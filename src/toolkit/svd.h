@@ -6,7 +6,9 @@
 // w holds the N singular values (all >= 0, not sorted) and V (N x N) is V
 // itself, not its transpose. A that does not converge within 30 QR sweeps per
 // value ends the program with "\nNo convergence after 30 iterations(SVD)\n"
-// and exit status 8. The zero matrix gives all singular values 0.
+// and exit status 8. The zero matrix gives all singular values 0. Matrices or
+// vectors smaller than the stated sizes are a programming error and end the
+// program with status 4, naming the routine.
 #pragma once
 
 #include <span>

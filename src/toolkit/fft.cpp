@@ -1,0 +1,211 @@
+// Power-of-two FFTs: an iterative radix-2 decimation-in-time transform on
+// complex pairs, and the real transform computed as a half-length complex
+// transform of the even/odd samples followed by the split into the spectrum
+// of the real sequence. Layout, signs and scaling are described in fft.h.
+//
+// The twiddle tables are kept in the caller's work area w (ip records what is
+// there); building them copies from a per-length cache, so callers that reset
+// ip[0] on every call do not pay for the trigonometry again.
+#include "toolkit/fft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <unordered_map>
+#include <vector>
+
+namespace orva {
+namespace {
+
+bool is_power_of_two(int n) {
+    return n >= 1 && (n & (n - 1)) == 0;
+}
+
+// cos and sin of 2 pi k / nc for k < nc/4, cosines first.
+const std::vector<double>& complex_twiddles(int nc) {
+    thread_local std::unordered_map<int, std::vector<double>> cache;
+    auto [it, fresh] = cache.try_emplace(nc);
+    if (fresh) {
+        const int quarter = nc / 4;
+        it->second.resize(2 * static_cast<std::size_t>(quarter));
+        for (int k = 0; k < quarter; k++) {
+            const double angle = 2.0 * std::numbers::pi * k / nc;
+            it->second[k] = std::cos(angle);
+            it->second[quarter + k] = std::sin(angle);
+        }
+    }
+    return it->second;
+}
+
+// cos of 2 pi k / n for k < n/4 (the real transform's split).
+const std::vector<double>& real_cosines(int n) {
+    thread_local std::unordered_map<int, std::vector<double>> cache;
+    auto [it, fresh] = cache.try_emplace(n);
+    if (fresh) {
+        const int quarter = n / 4;
+        it->second.resize(static_cast<std::size_t>(quarter));
+        for (int k = 0; k < quarter; k++) it->second[k] = std::cos(2.0 * std::numbers::pi * k / n);
+    }
+    return it->second;
+}
+
+// Where the tables of one call are read from.
+struct Tables {
+    const double* twiddle = nullptr;  // complex twiddles, cosines then sines
+    const double* cosine = nullptr;   // real-split cosines
+};
+
+// Makes sure w holds the complex table of nc points (and, with real_n > 0, the
+// cosines of the real transform of length real_n behind it); falls back to
+// the cache when the work area is too small.
+Tables prepare_tables(int nc, int real_n, std::span<int> ip, std::span<double> w) {
+    const std::vector<double>& twiddle = complex_twiddles(nc);
+    const std::vector<double>* cosine = real_n > 0 ? &real_cosines(real_n) : nullptr;
+    const std::size_t need = twiddle.size() + (cosine ? cosine->size() : 0);
+    if (ip.size() < 2 || w.size() < need) {
+        return {twiddle.data(), cosine ? cosine->data() : nullptr};
+    }
+    const int twiddle_size = static_cast<int>(twiddle.size());
+    if (ip[0] == 0 || ip[0] != twiddle_size) {
+        std::copy(twiddle.begin(), twiddle.end(), w.begin());
+        ip[0] = twiddle_size;
+        ip[1] = 0;  // a longer complex table may have overwritten the cosines
+    }
+    if (cosine && ip[1] != static_cast<int>(cosine->size())) {
+        std::copy(cosine->begin(), cosine->end(), w.begin() + twiddle_size);
+        ip[1] = static_cast<int>(cosine->size());
+    }
+    return {w.data(), cosine ? w.data() + twiddle_size : nullptr};
+}
+
+// Reorders nc complex pairs into bit-reversed index order.
+void bit_reverse(int nc, double* a) {
+    for (int i = 0, j = 0; i < nc; i++) {
+        if (i < j) {
+            std::swap(a[2 * i], a[2 * j]);
+            std::swap(a[2 * i + 1], a[2 * j + 1]);
+        }
+        int bit = nc >> 1;
+        while (bit >= 1 && (j & bit)) {
+            j ^= bit;
+            bit >>= 1;
+        }
+        j |= bit;
+    }
+}
+
+// In-place transform of nc complex pairs with exp(sign * 2 pi i j k / nc).
+void complex_fft(int nc, int sign, double* a, const double* twiddle) {
+    if (nc < 2) return;
+    bit_reverse(nc, a);
+    const int quarter = nc / 4;
+    for (int len = 2; len <= nc; len <<= 1) {
+        const int half = len / 2;
+        const int stride = nc / len;
+        for (int k = 0; k < half; k++) {
+            // exp(i 2 pi t / nc) for t < nc/2: first quadrant from the table,
+            // second quadrant as (-sin, cos) of t - nc/4.
+            const int t = k * stride;
+            double wr = 1.0, wi = 0.0;
+            if (t > 0 && t < quarter) {
+                wr = twiddle[t];
+                wi = twiddle[quarter + t];
+            } else if (t > 0) {
+                const int tq = t - quarter;
+                wr = -twiddle[quarter + tq];
+                wi = twiddle[tq];
+            }
+            if (sign < 0) wi = -wi;
+            for (int start = 0; start < nc; start += len) {
+                double* u = a + 2 * (start + k);
+                double* v = a + 2 * (start + k + half);
+                const double vr = v[0] * wr - v[1] * wi;
+                const double vi = v[0] * wi + v[1] * wr;
+                v[0] = u[0] - vr;
+                v[1] = u[1] - vi;
+                u[0] += vr;
+                u[1] += vi;
+            }
+        }
+    }
+}
+
+// cos and sin of 2 pi k / n for 0 < k <= n/4.
+void real_twiddle(int n, int k, const double* cosine, double& c, double& s) {
+    const int quarter = n / 4;
+    c = k < quarter ? cosine[k] : 0.0;
+    s = cosine[quarter - k];
+}
+
+// Spectrum of the real sequence from the transform Z of its even/odd pairs.
+void split_forward(int n, double* a, const double* cosine) {
+    const int nc = n / 2;
+    const double z0r = a[0], z0i = a[1];
+    a[0] = z0r + z0i;
+    a[1] = z0r - z0i;
+    for (int k = 1; k <= nc / 2; k++) {
+        const int j = nc - k;
+        const double zkr = a[2 * k], zki = a[2 * k + 1];
+        const double zjr = a[2 * j], zji = a[2 * j + 1];
+        // E = (Zk + conj Zj) / 2, O = (Zk - conj Zj) / 2i.
+        const double er = 0.5 * (zkr + zjr), ei = 0.5 * (zki - zji);
+        const double or_ = 0.5 * (zki + zji), oi = -0.5 * (zkr - zjr);
+        double c, s;
+        real_twiddle(n, k, cosine, c, s);
+        // T = W O with W = exp(2 pi i k / n); Xk = E + T, Xj = conj(E - T).
+        const double tr = c * or_ - s * oi, ti = c * oi + s * or_;
+        a[2 * j] = er - tr;
+        a[2 * j + 1] = -(ei - ti);
+        a[2 * k] = er + tr;
+        a[2 * k + 1] = ei + ti;
+    }
+}
+
+// Inverse of split_forward: the transform Z of the even/odd pairs from the
+// real spectrum.
+void split_backward(int n, double* a, const double* cosine) {
+    const int nc = n / 2;
+    const double r0 = a[0], rhalf = a[1];
+    a[0] = 0.5 * (r0 + rhalf);
+    a[1] = 0.5 * (r0 - rhalf);
+    for (int k = 1; k <= nc / 2; k++) {
+        const int j = nc - k;
+        const double xkr = a[2 * k], xki = a[2 * k + 1];
+        const double xjr = a[2 * j], xji = a[2 * j + 1];
+        // E = (Xk + conj Xj) / 2, D = (Xk - conj Xj) / 2, O = D conj(W).
+        const double er = 0.5 * (xkr + xjr), ei = 0.5 * (xki - xji);
+        const double dr = 0.5 * (xkr - xjr), di = 0.5 * (xki + xji);
+        double c, s;
+        real_twiddle(n, k, cosine, c, s);
+        const double or_ = dr * c + di * s, oi = di * c - dr * s;
+        // Zk = E + i O, Zj = conj(E) + i conj(O).
+        a[2 * j] = er + oi;
+        a[2 * j + 1] = -ei + or_;
+        a[2 * k] = er - oi;
+        a[2 * k + 1] = ei + or_;
+    }
+}
+
+}  // namespace
+
+void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {
+    if (n < 2 || !is_power_of_two(n) || a.size() < static_cast<std::size_t>(n)) return;
+    const int nc = n / 2;
+    const Tables tables = prepare_tables(nc, 0, ip, w);
+    complex_fft(nc, isgn >= 0 ? 1 : -1, a.data(), tables.twiddle);
+}
+
+void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {
+    if (n < 2 || !is_power_of_two(n) || a.size() < static_cast<std::size_t>(n)) return;
+    const int nc = n / 2;
+    const Tables tables = prepare_tables(nc, n, ip, w);
+    if (isgn >= 0) {
+        complex_fft(nc, 1, a.data(), tables.twiddle);
+        split_forward(n, a.data(), tables.cosine);
+    } else {
+        split_backward(n, a.data(), tables.cosine);
+        complex_fft(nc, -1, a.data(), tables.twiddle);
+    }
+}
+
+}  // namespace orva

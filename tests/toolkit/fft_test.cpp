@@ -1,0 +1,177 @@
+#include "toolkit/fft.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace orva {
+namespace {
+
+std::vector<double> random_values(int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    std::vector<double> v(n);
+    for (double& x : v) x = dist(gen);
+    return v;
+}
+
+// cos and sin of 2 pi m / n in extended precision, m = 0 .. n-1.
+struct UnitRoots {
+    std::vector<long double> c, s;
+    explicit UnitRoots(int n) : c(n), s(n) {
+        for (int m = 0; m < n; m++) {
+            const long double angle = 2.0L * std::numbers::pi_v<long double> * m / n;
+            c[m] = std::cos(angle);
+            s[m] = std::sin(angle);
+        }
+    }
+};
+
+// Plain O(n^2) transform of nc complex pairs with exp(sign 2 pi i j k / nc).
+std::vector<double> direct_complex_dft(const std::vector<double>& a, int sign) {
+    const int nc = static_cast<int>(a.size()) / 2;
+    const UnitRoots roots(nc);
+    std::vector<double> out(a.size());
+    for (int k = 0; k < nc; k++) {
+        long double re = 0, im = 0;
+        for (int j = 0; j < nc; j++) {
+            const long long jk = static_cast<long long>(j) * k % nc;
+            const long double c = roots.c[jk], s = sign * roots.s[jk];
+            re += a[2 * j] * c - a[2 * j + 1] * s;
+            im += a[2 * j] * s + a[2 * j + 1] * c;
+        }
+        out[2 * k] = static_cast<double>(re);
+        out[2 * k + 1] = static_cast<double>(im);
+    }
+    return out;
+}
+
+// The real layout: R(0), R(n/2), then R(k), I(k) for 0 < k < n/2.
+std::vector<double> direct_real_dft(const std::vector<double>& a) {
+    const int n = static_cast<int>(a.size());
+    const UnitRoots roots(n);
+    std::vector<double> out(n);
+    for (int k = 0; k <= n / 2; k++) {
+        long double re = 0, im = 0;
+        for (int j = 0; j < n; j++) {
+            const long long jk = static_cast<long long>(j) * k % n;
+            re += a[j] * roots.c[jk];
+            im += a[j] * roots.s[jk];
+        }
+        if (k == 0) {
+            out[0] = static_cast<double>(re);
+        } else if (k == n / 2) {
+            out[1] = static_cast<double>(re);
+        } else {
+            out[2 * k] = static_cast<double>(re);
+            out[2 * k + 1] = static_cast<double>(im);
+        }
+    }
+    return out;
+}
+
+double max_diff(const std::vector<double>& a, const std::vector<double>& b) {
+    double worst = 0.0;
+    for (std::size_t i = 0; i < a.size(); i++) worst = std::max(worst, std::fabs(a[i] - b[i]));
+    return worst;
+}
+
+TEST(Cdft, MatchesDirectTransformForEveryLengthAndSign) {
+    for (int nc = 1; nc <= 2048; nc *= 2) {
+        for (int sign : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << nc << " points, sign " << sign);
+            const int n = 2 * nc;
+            const std::vector<double> input = random_values(n, 1000 + nc);
+            std::vector<double> a = input;
+            std::vector<int> ip(2 + static_cast<int>(std::sqrt(nc)) + 1, 0);
+            std::vector<double> w(n / 4 + 1);
+            cdft(n, sign, a, ip, w);
+            // Error of an FFT grows with log n; the sum's magnitude with sqrt n.
+            EXPECT_LT(max_diff(a, direct_complex_dft(input, sign)), 1e-14 * nc + 1e-14);
+        }
+    }
+}
+
+TEST(Cdft, ForwardThenBackwardScalesByPointCount) {
+    for (int nc : {1, 4, 64, 1024}) {
+        const int n = 2 * nc;
+        const std::vector<double> input = random_values(n, nc);
+        std::vector<double> a = input;
+        std::vector<int> ip(64, 0);
+        std::vector<double> w(n / 4 + 1);
+        cdft(n, 1, a, ip, w);
+        cdft(n, -1, a, ip, w);
+        for (int i = 0; i < n; i++) EXPECT_NEAR(a[i], input[i] * nc, 1e-12 * nc) << nc;
+    }
+}
+
+TEST(Rdft, MatchesDirectTransformAndInvertsWithHalfLengthScale) {
+    for (int n = 2; n <= 1024; n *= 2) {
+        SCOPED_TRACE(testing::Message() << n << " points");
+        const std::vector<double> input = random_values(n, 77 + n);
+        std::vector<double> a = input;
+        std::vector<int> ip(64, 0);
+        std::vector<double> w(n / 2 + 1);
+        rdft(n, 1, a, ip, w);
+        EXPECT_LT(max_diff(a, direct_real_dft(input)), 1e-14 * n + 1e-14);
+        rdft(n, -1, a, ip, w);
+        for (int i = 0; i < n; i++) EXPECT_NEAR(a[i], input[i] * (n / 2), 1e-13 * n);
+    }
+}
+
+TEST(Rdft, ConstantSequenceHasOnlyTheMeanTerm) {
+    std::vector<double> a(256, 3.5);
+    std::vector<int> ip(16, 0);
+    std::vector<double> w(128);
+    rdft(256, 1, a, ip, w);
+    EXPECT_NEAR(a[0], 256 * 3.5, 1e-12);
+    for (int i = 1; i < 256; i++) EXPECT_NEAR(a[i], 0.0, 1e-12) << i;
+}
+
+TEST(FftWorkArea, TablesSurviveMixedLengthsAndShortWorkAreas) {
+    // One ip/w pair shared by transforms of different lengths and kinds, with
+    // and without resetting ip[0], must always give the direct result.
+    std::vector<int> ip(2, 0);
+    std::vector<double> w(1024, 0.0);
+    const int sequence[][2] = {{256, 0},  {512, 1}, {256, 0}, {256, 1}, {64, 0},
+                               {2048, 1}, {256, 0}, {8, 1},   {4, 0},   {256, 0}};
+    for (const auto& step : sequence) {
+        const int n = step[0];
+        const bool real = step[1] == 0;
+        SCOPED_TRACE(testing::Message() << (real ? "rdft " : "cdft ") << n);
+        const std::vector<double> input = random_values(n, n + step[1]);
+        std::vector<double> a = input;
+        if (real) {
+            rdft(n, 1, a, ip, w);
+            EXPECT_LT(max_diff(a, direct_real_dft(input)), 1e-11);
+        } else {
+            cdft(n, 1, a, ip, w);
+            EXPECT_LT(max_diff(a, direct_complex_dft(input, 1)), 1e-11);
+        }
+    }
+    EXPECT_GT(ip[0], 0);
+
+    // No work area at all still transforms correctly.
+    const std::vector<double> input = random_values(128, 5);
+    std::vector<double> a = input;
+    rdft(128, 1, a, {}, {});
+    EXPECT_LT(max_diff(a, direct_real_dft(input)), 1e-12);
+}
+
+TEST(FftWorkArea, InvalidLengthLeavesDataUnchanged) {
+    const std::vector<double> input = random_values(12, 3);
+    std::vector<double> a = input;
+    std::vector<int> ip(8, 0);
+    std::vector<double> w(16);
+    cdft(12, 1, a, ip, w);
+    rdft(12, 1, a, ip, w);
+    rdft(0, 1, a, ip, w);
+    cdft(16, 1, a, ip, w);  // longer than the data
+    EXPECT_EQ(a, input);
+}
+
+}  // namespace
+}  // namespace orva

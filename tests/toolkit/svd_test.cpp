@@ -1,0 +1,189 @@
+#include "toolkit/svd.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace orva {
+namespace {
+
+Matrix<double> random_matrix(int rows, int cols, std::mt19937& gen) {
+    std::uniform_real_distribution<double> dist(-10.0, 10.0);
+    Matrix<double> m = matrix(rows, cols);
+    for (double& x : m.flat()) x = dist(gen);
+    return m;
+}
+
+double max_abs(const Matrix<double>& m) {
+    double largest = 0.0;
+    for (double x : m.flat()) largest = std::max(largest, std::fabs(x));
+    return largest;
+}
+
+// Largest deviation of transpose(Q) * Q (columns 0..cols-1) from the identity.
+double orthonormality_error(const Matrix<double>& q, int rows, int cols) {
+    double worst = 0.0;
+    for (int i = 0; i < cols; i++)
+        for (int j = 0; j < cols; j++) {
+            double dot = 0.0;
+            for (int r = 0; r < rows; r++) dot += q[r][i] * q[r][j];
+            worst = std::max(worst, std::fabs(dot - (i == j ? 1.0 : 0.0)));
+        }
+    return worst;
+}
+
+// Largest deviation of U * diag(w) * transpose(V) from a.
+double reconstruction_error(const Matrix<double>& a, const Matrix<double>& u,
+                            const std::vector<double>& w, const Matrix<double>& v, int M, int N) {
+    double worst = 0.0;
+    for (int i = 0; i < M; i++)
+        for (int j = 0; j < N; j++) {
+            double sum = 0.0;
+            for (int k = 0; k < N; k++) sum += u[i][k] * w[k] * v[j][k];
+            worst = std::max(worst, std::fabs(sum - a[i][j]));
+        }
+    return worst;
+}
+
+TEST(Svd, RandomMatricesReconstructWithOrthonormalFactors) {
+    std::mt19937 gen(20240611);
+    // Tall shapes as in surface fits, square ones as in the motion fit.
+    const int shapes[][2] = {{1, 1}, {3, 1}, {4, 4}, {7, 3}, {50, 6}, {400, 6}, {12, 12}};
+    for (const auto& shape : shapes) {
+        const int M = shape[0], N = shape[1];
+        SCOPED_TRACE(testing::Message() << M << " x " << N);
+        const Matrix<double> a = random_matrix(M, N, gen);
+        Matrix<double> u = a;
+        std::vector<double> w = vector(N);
+        Matrix<double> v = matrix(N, N);
+        singvaldec(u, M, N, w, v);
+
+        const double tol = 8.0 * DBL_EPSILON * (M + N);
+        for (double s : w) EXPECT_GE(s, 0.0);
+        EXPECT_LT(orthonormality_error(u, M, N), tol);
+        EXPECT_LT(orthonormality_error(v, N, N), tol);
+        EXPECT_LT(reconstruction_error(a, u, w, v, M, N), tol * max_abs(a) * N);
+    }
+}
+
+TEST(Svd, WideMatrixLeavesSurplusValuesZero) {
+    std::mt19937 gen(7);
+    const int M = 3, N = 5;
+    const Matrix<double> a = random_matrix(M, N, gen);
+    Matrix<double> u = a;
+    std::vector<double> w = vector(N);
+    Matrix<double> v = matrix(N, N);
+    singvaldec(u, M, N, w, v);
+    int zeros = 0;
+    for (double s : w) zeros += s < 1e-12 * max_abs(a);
+    EXPECT_EQ(zeros, N - M);
+    EXPECT_LT(orthonormality_error(v, N, N), 1e-13);
+    EXPECT_LT(reconstruction_error(a, u, w, v, M, N), 1e-12 * max_abs(a));
+}
+
+TEST(Svd, ZeroMatrixHasZeroSingularValues) {
+    Matrix<double> a = matrix(5, 3);
+    std::vector<double> w(3, -1.0);
+    Matrix<double> v = matrix(3, 3);
+    singvaldec(a, 5, 3, w, v);
+    for (double s : w) EXPECT_EQ(s, 0.0);
+    EXPECT_LT(orthonormality_error(v, 3, 3), 1e-15);
+}
+
+TEST(Svd, NegativeDiagonalEntryKeepsItsSignInTheVectors) {
+    const double diag[3] = {3.0, -2.0, 5.0};
+    Matrix<double> a = matrix(3, 3);
+    for (int i = 0; i < 3; i++) a[i][i] = diag[i];
+    std::vector<double> w = vector(3);
+    Matrix<double> v = matrix(3, 3);
+    singvaldec(a, 3, 3, w, v);
+    // Values stay in place (no sorting) and are the magnitudes; the sign of
+    // the entry survives as opposite signs of the columns of U and V.
+    for (int i = 0; i < 3; i++) {
+        EXPECT_DOUBLE_EQ(w[i], std::fabs(diag[i]));
+        EXPECT_DOUBLE_EQ(std::fabs(a[i][i]), 1.0);
+        EXPECT_DOUBLE_EQ(a[i][i] * v[i][i], diag[i] < 0 ? -1.0 : 1.0);
+    }
+}
+
+TEST(Svd, NaNInputEndsWithStatusEight) {
+    Matrix<double> a = matrix(3, 3);
+    for (double& x : a.flat()) x = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> w = vector(3);
+    Matrix<double> v = matrix(3, 3);
+    EXPECT_EXIT(singvaldec(a, 3, 3, w, v), testing::ExitedWithCode(8),
+                "No convergence after 30 iterations\\(SVD\\)");
+}
+
+TEST(Backsubs, SolvesSquareAndLeastSquaresSystems) {
+    // Square: A x = b with a known x.
+    std::mt19937 gen(99);
+    const int n = 5;
+    const Matrix<double> a = random_matrix(n, n, gen);
+    const double x_true[n] = {1.0, -2.0, 0.5, 3.0, -0.25};
+    std::vector<double> b = vector(n);
+    for (int i = 0; i < n; i++)
+        for (int j = 0; j < n; j++) b[i] += a[i][j] * x_true[j];
+    Matrix<double> u = a;
+    std::vector<double> w = vector(n), x = vector(n);
+    Matrix<double> v = matrix(n, n);
+    singvaldec(u, n, n, w, v);
+    backsubs(u, w, v, n, n, b, x);
+    for (int j = 0; j < n; j++) EXPECT_NEAR(x[j], x_true[j], 1e-11);
+
+    // Overdetermined straight line y = 2 + 3 t through exact points.
+    const int m = 6;
+    Matrix<double> design = matrix(m, 2);
+    std::vector<double> y = vector(m);
+    for (int i = 0; i < m; i++) {
+        design[i][0] = 1.0;
+        design[i][1] = i;
+        y[i] = 2.0 + 3.0 * i;
+    }
+    std::vector<double> w2 = vector(2), coef = vector(2);
+    Matrix<double> v2 = matrix(2, 2);
+    singvaldec(design, m, 2, w2, v2);
+    backsubs(design, w2, v2, m, 2, y, coef);
+    EXPECT_NEAR(coef[0], 2.0, 1e-12);
+    EXPECT_NEAR(coef[1], 3.0, 1e-12);
+}
+
+TEST(Backsubs, ZeroedSingularValueGivesMinimumNormSolution) {
+    // Two identical columns: x0 + x1 = 4 at every row; the minimum-norm
+    // solution splits the value evenly.
+    const int m = 4;
+    Matrix<double> a = matrix(m, 2);
+    std::vector<double> b = vector(m);
+    for (int i = 0; i < m; i++) {
+        a[i][0] = a[i][1] = 1.0 + i;
+        b[i] = 4.0 * (1.0 + i);
+    }
+    std::vector<double> w = vector(2), x = vector(2);
+    Matrix<double> v = matrix(2, 2);
+    singvaldec(a, m, 2, w, v);
+    const double smax = std::max(w[0], w[1]);
+    for (double& s : w)
+        if (s < 1e-10 * smax) s = 0.0;
+    ASSERT_TRUE(w[0] == 0.0 || w[1] == 0.0);
+    backsubs(a, w, v, m, 2, b, x);
+    EXPECT_NEAR(x[0], 2.0, 1e-12);
+    EXPECT_NEAR(x[1], 2.0, 1e-12);
+}
+
+TEST(EuclidDist, ExactSmallAndOverflowSafe) {
+    EXPECT_DOUBLE_EQ(euclid_dist(3.0, 4.0), 5.0);
+    EXPECT_DOUBLE_EQ(euclid_dist(-4.0, 3.0), 5.0);
+    EXPECT_EQ(euclid_dist(0.0, 0.0), 0.0);
+    EXPECT_EQ(euclid_dist(0.0, -2.5), 2.5);
+    const double big = euclid_dist(1e200, 1e200);
+    EXPECT_TRUE(std::isfinite(big));
+    EXPECT_NEAR(big / 1e200, std::sqrt(2.0), 1e-15);
+    // Squares below the smallest double must not vanish either.
+    EXPECT_NEAR(euclid_dist(3e-200, 4e-200) / 1e-200, 5.0, 1e-14);
+}
+
+}  // namespace
+}  // namespace orva
