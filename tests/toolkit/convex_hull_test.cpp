@@ -1,0 +1,132 @@
+#include "toolkit/convex_hull.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace orva {
+namespace {
+
+std::vector<std::pair<double, double>> vertices(const polygon& h) {
+    std::vector<std::pair<double, double>> v;
+    for (int i = 0; i < h.n; ++i) v.emplace_back(h.p[i][X], h.p[i][Y]);
+    return v;
+}
+
+double polygon_area(const polygon& h) {
+    double a = 0.0;
+    for (int i = 0; i < h.n; ++i) {
+        const point& p = h.p[i];
+        const point& q = h.p[(i + 1) % h.n];
+        a += p[X] * q[Y] - q[X] * p[Y];
+    }
+    return a / 2.0;
+}
+
+using Pairs = std::vector<std::pair<double, double>>;
+
+TEST(ConvexHull, SquareWithCentreAndDuplicates) {
+    std::vector<point> pts = {{0.5, 0.5}, {1, 1}, {0, 1}, {1, 0}, {0, 0}};
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
+    EXPECT_EQ(hull.n, 4);
+    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
+    EXPECT_GT(polygon_area(hull), 0.0);
+
+    // Every corner twice: the copies are dropped before the sweep, and the
+    // caller's array is left sorted and de-duplicated in front.
+    pts = {{1, 1}, {0, 1}, {0.5, 0.5}, {1, 0}, {0, 0}, {1, 1}, {0, 0}, {0, 1}, {1, 0}};
+    ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
+    EXPECT_EQ(pts[0][X], 0.0);
+    EXPECT_EQ(pts[0][Y], 0.0);
+}
+
+TEST(ConvexHull, CollinearPointsLeaveThePivot) {
+    std::vector<point> pts = {{3, 3}, {1, 1}, {4, 4}, {2, 2}, {5, 5}};
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{1, 1}}));
+
+    // Points on an edge of a triangle are not vertices.
+    pts = {{0, 0}, {2, 0}, {4, 0}, {0, 4}, {1, 0}};
+    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {4, 0}, {0, 4}}));
+
+    // All duplicates of one point.
+    pts.assign(6, point{2, 3});
+    ASSERT_EQ(convex_hull(pts, 6, hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{2, 3}}));
+}
+
+TEST(ConvexHull, UpToThreePointsAreCopiedAsGiven) {
+    std::vector<point> pts = {{5, 1}, {0, 0}, {5, 1}};
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 3, hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{5, 1}, {0, 0}, {5, 1}}));
+    ASSERT_EQ(convex_hull(pts, 0, hull), 0);
+    EXPECT_EQ(hull.n, 0);
+}
+
+// Every input point lies inside or on the hull, and the hull turns left at
+// every vertex.
+void expect_convex_cover(const polygon& hull, const std::vector<point>& pts) {
+    ASSERT_GE(hull.n, 3);
+    for (int i = 0; i < hull.n; ++i) {
+        const point& a = hull.p[i];
+        const point& b = hull.p[(i + 1) % hull.n];
+        const point& c = hull.p[(i + 2) % hull.n];
+        EXPECT_TRUE(ccw(a, b, c)) << i;
+        for (const point& q : pts) ASSERT_FALSE(cw(a, b, q)) << q[X] << " " << q[Y];
+    }
+}
+
+TEST(ConvexHull, KeepsMoreThanTwoHundredVertices) {
+    // 500 points on a circle, none in line with two others, in a caller's
+    // array with no spare entry.
+    std::vector<point> pts;
+    for (int k = 0; k < 500; ++k) {
+        const double a = 2.0 * M_PI * ((k * 37) % 500) / 500.0;
+        pts.emplace_back(1000.0 * std::cos(a), 1000.0 * std::sin(a));
+    }
+    const auto original = pts;
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 500, hull), 0);
+    EXPECT_EQ(hull.n, 500);
+    ASSERT_GE(hull.p.size(), 500u);
+    expect_convex_cover(hull, original);
+}
+
+TEST(ConvexHull, RandomCloudsAreCovered) {
+    std::mt19937 rng(31337);
+    std::uniform_int_distribution<int> coord(0, 40);  // integer grid: many ties
+    for (int trial = 0; trial < 50; ++trial) {
+        std::vector<point> pts;
+        for (int k = 0; k < 4 + trial * 7; ++k) pts.emplace_back(coord(rng), coord(rng));
+        const auto original = pts;
+        polygon hull;
+        ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
+        expect_convex_cover(hull, original);
+        // Vertices are input points.
+        for (int i = 0; i < hull.n; ++i)
+            EXPECT_TRUE(std::any_of(original.begin(), original.end(), [&](const point& q) {
+                return q[X] == hull.p[i][X] && q[Y] == hull.p[i][Y];
+            }));
+    }
+}
+
+TEST(ConvexHull, NearlyCollinearWithinToleranceCountsAsCollinear) {
+    // (2, 1e-7) deviates from the x axis by far less than EPSILON in area.
+    std::vector<point> pts = {{0, 0}, {2, 1e-7}, {4, 0}, {2, 3}};
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 4, hull), 0);
+    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {4, 0}, {2, 3}}));
+    EXPECT_NEAR(signed_triangle_area(point{0, 0}, point{1, 0}, point{0, 1}), 0.5, 0.0);
+    EXPECT_EQ(distance(point{1, 1}, point{4, 5}), 5.0);
+}
+
+}  // namespace
+}  // namespace orva
