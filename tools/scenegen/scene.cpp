@@ -1,0 +1,182 @@
+// Resolves a scene: every option the user left unset is drawn from the seed, in a
+// fixed order, so that one seed always gives one scene. Sizes default to fractions
+// of the smaller canonical dimension so that any image size gives a similar view.
+// Returns 0, or 1 with a message for options that cannot make a scene.
+#include "scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry.h"
+
+namespace orva::scenegen {
+
+namespace {
+
+double normalise_angle(double a) {
+    while (a > 180.0) a -= 360.0;
+    while (a <= -180.0) a += 360.0;
+    return a;
+}
+
+std::array<double, 9> rotation_from_angles(double yaw, double pitch, double roll) {
+    const double cy = std::cos(yaw), sy = std::sin(yaw);
+    const double cp = std::cos(pitch), sp = std::sin(pitch);
+    const double cr = std::cos(roll), sr = std::sin(roll);
+    // R = Ry(yaw) * Rx(pitch) * Rz(roll), row-major.
+    const std::array<double, 9> ry{cy, 0, sy, 0, 1, 0, -sy, 0, cy};
+    const std::array<double, 9> rx{1, 0, 0, 0, cp, -sp, 0, sp, cp};
+    const std::array<double, 9> rz{cr, -sr, 0, sr, cr, 0, 0, 0, 1};
+    auto mul = [](const std::array<double, 9>& a, const std::array<double, 9>& b) {
+        std::array<double, 9> m{};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                for (int k = 0; k < 3; ++k) m[3 * i + j] += a[3 * i + k] * b[3 * k + j];
+        return m;
+    };
+    return mul(ry, mul(rx, rz));
+}
+
+// Places the ice specks or bubbles inside the film, away from the crystal.
+std::vector<FilmSpot> place_spots(const Scene& s, Rng& rng, int count, double rmin, double rmax) {
+    std::vector<FilmSpot> spots;
+    const auto range = loop_v_range(s);
+    for (int i = 0, tries = 0; i < count && tries < 200 * count; ++tries) {
+        FilmSpot spot;
+        spot.r = rng.uniform(rmin, rmax);
+        spot.v = rng.uniform(range[0], range[1]);
+        const double w = loop_half_width_at(s, spot.v) - s.fibre - spot.r;
+        if (w <= 0.0) continue;
+        spot.u = rng.uniform(-w, w);
+        if (s.has_crystal) {
+            const double du = spot.u - s.radius;
+            const double dv = s.loop_origin + spot.v - s.crystal_row;
+            if (std::hypot(du, dv) < 0.6 * s.crystal_size + spot.r) continue;
+        }
+        spots.push_back(spot);
+        ++i;
+    }
+    return spots;
+}
+
+}  // namespace
+
+std::vector<double> series_angles(const SceneOptions& opt) {
+    if (!opt.angles.empty()) return opt.angles;
+    std::vector<double> angles;
+    const double step = opt.step ? *opt.step : 360.0 / std::max(1, opt.num_images);
+    for (int i = 0; i < opt.num_images; ++i) angles.push_back(opt.start_angle + step * i);
+    return angles;
+}
+
+int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
+    s = Scene{};
+    s.opt = opt;
+    if (opt.width < 16 || opt.height < 16 || opt.width > 20000 || opt.height > 20000) {
+        error = "image size must be between 16 and 20000 pixels per side";
+        return 1;
+    }
+    if (opt.loop_position < 0 || opt.loop_position > 3) {
+        error = "loop position must be 0, 1, 2 or 3";
+        return 1;
+    }
+    s.angles = series_angles(opt);
+    if (s.angles.empty() || s.angles.size() > 40) {
+        error = "the series needs 1 to 40 angles";
+        return 1;
+    }
+    const bool turned = opt.loop_position >= 2;
+    s.can_width = turned ? opt.height : opt.width;
+    s.can_height = turned ? opt.width : opt.height;
+    const double cw = s.can_width, ch = s.can_height;
+    const double m = std::min(cw, ch);
+
+    // Fixed draw order: every draw is made whether or not an option overrides it,
+    // so setting one option does not change the others.
+    Rng rng(opt.seed);
+    const double d_axis = rng.uniform(-0.08, 0.08) * cw;
+    const double d_loop_size = rng.uniform(0.22, 0.34) * m;
+    const auto d_shape = static_cast<LoopShape>(rng.index(3));
+    const double d_loop_top = rng.uniform(0.12, 0.25) * ch;
+    const double d_stem = rng.uniform(0.06, 0.12) * ch;
+    const double d_pin_scale = rng.uniform(0.5, 0.75);
+    const double d_pin_offset = rng.uniform(0.0, 2.0);
+    const double d_pin_phase = rng.uniform(-180.0, 180.0);
+    const bool d_plastic = rng.uniform() < 0.3;
+    const auto d_cshape = static_cast<CrystalShape>(rng.index(3));
+    const double d_csize = rng.uniform(0.3, 0.5);
+    const double d_phase = rng.uniform(-180.0, 180.0);
+    const double d_offset = rng.uniform(-0.3, 0.3);
+    const double d_radius = rng.uniform(0.25, 0.9);
+    const double yaw = rng.uniform(0.0, 6.283185307179586);
+    const double pitch = rng.uniform(-1.2, 1.2);
+    const double roll = rng.uniform(0.0, 6.283185307179586);
+    s.gradient_direction = rng.uniform(0.0, 6.283185307179586);
+
+    s.axis = opt.axis ? *opt.axis : 0.5 * (cw - 1.0) + d_axis;
+    s.fibre = opt.fibre ? *opt.fibre : std::max(2.0, 0.006 * m);
+    s.stem_width = 1.6 * s.fibre;
+    s.has_loop = opt.kind == SceneKind::Crystal || opt.kind == SceneKind::Loop;
+    s.has_crystal = opt.kind == SceneKind::Crystal;
+    s.has_pin = opt.kind != SceneKind::Empty;
+
+    // Loop: outer width given, centre line half a fibre inside.
+    const double loop_size = opt.loop_size ? *opt.loop_size : d_loop_size;
+    s.loop_shape = opt.loop_shape ? *opt.loop_shape : d_shape;
+    s.loop_half_width = std::max(2.0, 0.5 * (loop_size - s.fibre));
+    s.loop_half_height = s.loop_shape == LoopShape::Oval       ? 1.3 * s.loop_half_width
+                         : s.loop_shape == LoopShape::Teardrop ? 1.5 * s.loop_half_width
+                                                               : s.loop_half_width;
+    const double loop_top = opt.loop_top ? *opt.loop_top : d_loop_top;
+    const auto range = loop_v_range(s);
+    s.loop_origin = loop_top + 0.5 * s.fibre - range[0];
+    const double loop_bottom = s.loop_origin + range[1];
+
+    // Pin: below the loop's stem, or higher up in a pin-only view.
+    s.pin_half_width = 0.5 * (opt.pin_width ? *opt.pin_width : d_pin_scale * loop_size);
+    s.pin_taper = 1.2 * s.pin_half_width;
+    s.pin_offset = opt.pin_offset ? *opt.pin_offset : d_pin_offset;
+    s.pin_phase = d_pin_phase;
+    s.plastic_pin = opt.plastic_pin ? *opt.plastic_pin : d_plastic;
+    s.pin_top = s.has_loop ? loop_bottom + d_stem : (opt.loop_top ? *opt.loop_top : 0.45 * ch);
+
+    if (s.has_crystal) {
+        s.crystal_shape = opt.crystal_shape ? *opt.crystal_shape : d_cshape;
+        s.crystal_size = opt.crystal_size ? *opt.crystal_size : d_csize * loop_size;
+        s.phase = normalise_angle(opt.phase ? *opt.phase : d_phase);
+        const double inner_half_height = 0.5 * (range[1] - range[0]) - s.fibre;
+        const double offset =
+            opt.crystal_offset ? *opt.crystal_offset
+                               : d_offset * std::max(0.0, inner_half_height - 0.5 * s.crystal_size);
+        s.crystal_row = s.loop_origin + 0.5 * (range[0] + range[1]) + offset;
+        const double room =
+            loop_half_width_at(s, s.crystal_row - s.loop_origin) - s.fibre - 0.5 * s.crystal_size;
+        s.radius = opt.radius ? *opt.radius : d_radius * std::max(0.0, room);
+        if (s.radius < 0.0) {
+            error = "the radius must not be negative";
+            return 1;
+        }
+    } else {
+        s.phase = normalise_angle(opt.phase ? *opt.phase : d_phase);
+    }
+    s.loop_plane = opt.loop_plane ? *opt.loop_plane : s.phase;
+
+    if (s.crystal_shape == CrystalShape::Plate) {
+        // A plate lies in the film: its flat face along the film normal, spun in plane.
+        const double plane = s.loop_plane * DEG;
+        s.crystal_orientation = rotation_from_angles(-plane, 0.3 * pitch, roll);
+    } else {
+        s.crystal_orientation = rotation_from_angles(yaw, pitch, roll);
+    }
+    const CrystalBody body = make_crystal_body(s.crystal_shape, s.crystal_size);
+    for (size_t f = 0; f < body.faces.size(); ++f) s.face_shade.push_back(rng.uniform(0.75, 1.25));
+
+    if (s.has_loop) {
+        s.ice = place_spots(s, rng, opt.ice, 1.0, std::max(1.5, 0.012 * m));
+        s.bubbles =
+            place_spots(s, rng, opt.bubbles, std::max(2.5, 0.01 * m), std::max(4.0, 0.025 * m));
+    }
+    return 0;
+}
+
+}  // namespace orva::scenegen
