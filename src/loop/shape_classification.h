@@ -35,4 +35,15 @@ extern const int shapes[NUM_PROTOTYPES];
 int shape_classifier(const IMAGE& im, std::span<const unsigned char> bptr, int loop_type,
                      SHAPE_PARAMS& shape);
 
+// Closed outline of a traced record into x and y (each at least num_coord_left
+// + num_coord_bottom + num_coord_right + num_coord_top entries): the left list
+// top to bottom, the bottom run left to right, the right list bottom to top,
+// the top run right to left. Returns the number of points.
+unsigned int closed_outline(const SHAPE_PARAMS& shape, std::span<int> x, std::span<int> y);
+
+// Nearest prototype of the magnitudes mag(1) .. mag(FD_USED): returns its
+// class and sets classif to its index (ties keep the lower index); UNKNOWN and
+// 50 when no distance is below the start value.
+int nearest_prototype(std::span<const double, FD_USED> mag, int& classif);
+
 }  // namespace orva

@@ -1,0 +1,184 @@
+// Outline tracing, outlier rows, descriptors and prototype matching.
+#include "loop/shape_classification.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace orva {
+namespace {
+
+IMAGE geometry(unsigned int w, unsigned int h) {
+    IMAGE im;
+    im.width = w;
+    im.height = h;
+    im.size = static_cast<unsigned long>(w) * h;
+    return im;
+}
+
+// A record sized as the loop extraction sizes it, with stale values set.
+SHAPE_PARAMS sized_record(const IMAGE& im) {
+    SHAPE_PARAMS s;
+    s.x_coord_left.assign(im.height, 0);
+    s.y_coord_left.assign(im.height, 0);
+    s.x_coord_right.assign(im.height, 0);
+    s.y_coord_right.assign(im.height, 0);
+    s.x_coord_top.assign(im.width, 0);
+    s.y_coord_top.assign(im.width, 0);
+    s.x_coord_bottom.assign(im.width, 0);
+    s.y_coord_bottom.assign(im.width, 0);
+    s.classif = 3;
+    s.type = P100;
+    return s;
+}
+
+struct Mask {
+    IMAGE im;
+    std::vector<unsigned char> pix;
+    Mask(unsigned int w, unsigned int h) : im(geometry(w, h)), pix(w * h, 0) {}
+    void set(int x, int y) { pix[y * im.width + x] = 1; }
+    void rect(int x0, int y0, int x1, int y1) {  // inclusive
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) set(x, y);
+    }
+    void disc(int cx, int cy, int r) {
+        for (int y = cy - r; y <= cy + r; ++y)
+            for (int x = cx - r; x <= cx + r; ++x)
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) set(x, y);
+    }
+};
+
+SHAPE_PARAMS classify(const Mask& m) {
+    SHAPE_PARAMS s = sized_record(m.im);
+    EXPECT_EQ(shape_classifier(m.im, m.pix, 0, s), 0);
+    return s;
+}
+
+TEST(ShapeClassifier, SmallOrThinObjectsAreNoObject) {
+    // 10 x 10 square: 10 rows but only 36 outline points.
+    Mask square(40, 40);
+    square.rect(10, 10, 19, 19);
+    SHAPE_PARAMS s = classify(square);
+    EXPECT_EQ(s.type, NO_OBJECT);
+    EXPECT_EQ(s.classif, 50);
+    EXPECT_EQ(s.num_coord_left, 10u);
+    EXPECT_EQ(s.num_coord_right, 10u);
+    EXPECT_EQ(s.num_coord_top, 8u);
+    EXPECT_EQ(s.num_coord_bottom, 8u);
+
+    // Two wide rows: too few rows whatever the outline length.
+    Mask two_rows(200, 20);
+    two_rows.rect(5, 5, 190, 6);
+    s = classify(two_rows);
+    EXPECT_EQ(s.type, NO_OBJECT);
+    EXPECT_EQ(s.classif, 50);
+    EXPECT_EQ(s.num_coord_left, 2u);
+
+    // Object pixels only on the outermost rows and columns are never traced.
+    Mask frame(60, 60);
+    frame.rect(0, 0, 59, 0);
+    frame.rect(0, 59, 59, 59);
+    frame.rect(0, 0, 0, 59);
+    frame.rect(59, 0, 59, 59);
+    s = classify(frame);
+    EXPECT_EQ(s.type, NO_OBJECT);
+    EXPECT_EQ(s.num_coord_left, 0u);
+}
+
+TEST(ShapeClassifier, OutlineRunsAroundTheObjectInOrder) {
+    Mask m(10, 8);
+    m.rect(3, 2, 6, 4);
+    m.set(0, 3);  // column 0 is not traced
+    SHAPE_PARAMS s = classify(m);
+    std::vector<int> x(36), y(36);
+    unsigned int n = closed_outline(s, x, y);
+    ASSERT_EQ(n, 10u);
+    x.resize(n);
+    y.resize(n);
+    // Down the left flank, along the bottom, up the right flank, back along the top.
+    EXPECT_EQ(x, (std::vector<int>{3, 3, 3, 4, 5, 6, 6, 6, 5, 4}));
+    EXPECT_EQ(y, (std::vector<int>{2, 3, 4, 4, 4, 4, 3, 2, 2, 2}));
+    // The stored runs are left to right.
+    EXPECT_EQ(s.x_coord_top[0], 4u);
+    EXPECT_EQ(s.x_coord_top[1], 5u);
+    EXPECT_EQ(s.y_coord_bottom[0], 4u);
+}
+
+TEST(ShapeClassifier, ClassIsStableUnderTranslation) {
+    for (int shape_kind = 0; shape_kind < 2; ++shape_kind) {
+        SCOPED_TRACE(shape_kind);
+        Mask a(120, 120), b(120, 120);
+        if (shape_kind == 0) {
+            a.disc(50, 50, 30);
+            b.disc(57, 61, 30);
+        } else {
+            a.rect(30, 20, 69, 79);
+            b.rect(41, 27, 80, 86);
+        }
+        SHAPE_PARAMS sa = classify(a);
+        SHAPE_PARAMS sb = classify(b);
+        ASSERT_GE(sa.classif, 0);
+        ASSERT_LT(sa.classif, NUM_PROTOTYPES);
+        EXPECT_EQ(sa.type, shapes[sa.classif]);
+        EXPECT_EQ(sa.classif, sb.classif);
+        EXPECT_EQ(sa.type, sb.type);
+        EXPECT_EQ(sa.num_coord_total, sb.num_coord_total);
+        EXPECT_EQ(sa.num_coord_total,
+                  sa.num_coord_left + sa.num_coord_right + sa.num_coord_top + sa.num_coord_bottom);
+    }
+}
+
+TEST(ShapeClassifier, FarRowsAreDroppedBeforeDescribing) {
+    Mask disc(100, 130);
+    disc.disc(50, 40, 30);
+    Mask with_speck = disc;
+    with_speck.rect(48, 110, 51, 113);  // a separate speck far below
+    SHAPE_PARAMS plain = classify(disc);
+    SHAPE_PARAMS cleaned = classify(with_speck);
+    EXPECT_EQ(cleaned.num_coord_left, plain.num_coord_left);
+    EXPECT_EQ(cleaned.y_coord_left[cleaned.num_coord_left - 1], 70u);
+    EXPECT_EQ(cleaned.num_coord_bottom, plain.num_coord_bottom);
+    EXPECT_EQ(cleaned.num_coord_total, plain.num_coord_total);
+    EXPECT_EQ(cleaned.classif, plain.classif);
+    EXPECT_EQ(cleaned.type, plain.type);
+}
+
+TEST(NearestPrototype, StoredDescriptorsMatchTheirPrototype) {
+    // Magnitudes that reproduce prototypes 0, 19 and 49 exactly.
+    const std::array<double, 8> norm = {0.301157, 0.632538, 0.439925, 0.280553,
+                                        0.215402, 0.199797, 0.155521, 0.136267};
+    struct Known {
+        int k;
+        int type;
+        std::array<double, 8> f;
+    };
+    const Known known[] = {
+        {0,
+         UNKNOWN,
+         {0.3129488, 0.9047491, 0.2883967, 0.7045189, 0.3110963, 0.4042156, 0.2450394, 0.3113911}},
+        {19,
+         P005,
+         {0.0566175, 0.2874915, 0.05621177, 0.2699822, 0.04930855, 0.2084101, 0.04318767,
+          0.1324499}},
+        {49,
+         P020,
+         {0.1503347, 0.2438008, 0.7159295, 0.1332037, 0.1498226, 0.2122233, 0.1246868, 0.2597154}},
+    };
+    for (const auto& e : known) {
+        std::array<double, 8> mag{};
+        for (int i = 0; i < 8; ++i) mag[i] = e.f[i] * norm[i];
+        int classif = -1;
+        EXPECT_EQ(nearest_prototype(mag, classif), e.type) << e.k;
+        EXPECT_EQ(classif, e.k);
+    }
+    // Nothing within the start distance: unclassified.
+    std::array<double, 8> far;
+    far.fill(1e5);
+    int classif = -1;
+    EXPECT_EQ(nearest_prototype(far, classif), UNKNOWN);
+    EXPECT_EQ(classif, 50);
+}
+
+}  // namespace
+}  // namespace orva
