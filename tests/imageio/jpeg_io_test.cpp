@@ -1,0 +1,206 @@
+#include "imageio/jpeg_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+// jpeglib.h expects FILE and size_t to be declared first.
+#include <jpeglib.h>
+
+#include "image_test_support.h"
+
+namespace orva {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+// Decodes a valid file to its output samples with the library defaults, the
+// way the reader sees them.
+Bytes decode_samples(const std::string& name, int& components) {
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    components = cinfo.output_components;
+    const std::size_t stride = std::size_t{cinfo.output_width} * components;
+    Bytes out(stride * cinfo.output_height);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out.data() + cinfo.output_scanline * stride;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(f);
+    return out;
+}
+
+// Encodes samples of any colour space the library accepts as input.
+void encode(const std::string& name, const Bytes& samples, int width, int height, int components,
+            J_COLOR_SPACE space) {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, f);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPLE*>(samples.data()) +
+                       std::size_t{cinfo.next_scanline} * width * components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(f);
+}
+
+struct Loaded {
+    ByteBuffer pixels;
+    int width = -1;
+    int height = -1;
+    std::string messages;
+};
+
+Loaded load(const std::string& name) {
+    Loaded out;
+    test::StderrCapture capture;
+    out.pixels = read_JPEG_file(name.c_str(), &out.width, &out.height);
+    out.messages = capture.text();
+    return out;
+}
+
+Bytes flat_rgb(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    Bytes rgb(std::size_t{3} * width * height);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = r;
+        rgb[i + 1] = g;
+        rgb[i + 2] = b;
+    }
+    return rgb;
+}
+
+TEST(JpegIo, RgbFileBecomesRoundedWeightedGreyOfTheDecodedSamples) {
+    TempDir dir;
+    const std::string name = dir.path("flat.jpg");
+    write_JPEG_file(name.c_str(), 100, 16, 16, flat_rgb(16, 16, 100, 50, 20).data());
+    int components = 0;
+    const Bytes rgb = decode_samples(name, components);
+    ASSERT_EQ(components, 3);
+
+    const Loaded got = load(name);
+    ASSERT_EQ(got.pixels.size(), 256u);
+    EXPECT_EQ(got.width, 16);
+    EXPECT_EQ(got.height, 16);
+    for (std::size_t i = 0; i < got.pixels.size(); ++i) {
+        const int r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
+        ASSERT_EQ(got.pixels[i], static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b + 0.5)) << i;
+        // The exact pixel (100, 50, 20) gives 62; quality 100 stays within one.
+        EXPECT_NEAR(got.pixels[i], 62, 1);
+    }
+}
+
+TEST(JpegIo, GreyFileIsCopied) {
+    TempDir dir;
+    const std::string name = dir.path("grey.jpg");
+    Bytes grey(24 * 8);
+    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<unsigned char>(i % 24 * 10);
+    encode(name, grey, 24, 8, 1, JCS_GRAYSCALE);
+    int components = 0;
+    const Bytes decoded = decode_samples(name, components);
+    ASSERT_EQ(components, 1);
+    const Loaded got = load(name);
+    EXPECT_EQ(got.pixels, decoded);
+    EXPECT_EQ(got.width, 24);
+    EXPECT_EQ(got.height, 8);
+}
+
+TEST(JpegIo, WriteReadRoundTrip) {
+    TempDir dir;
+    const int width = 40;
+    const int height = 24;
+    Bytes rgb(std::size_t{3} * width * height);
+    // A smooth grey ramp with R = G = B, so grey equals the sample value.
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[3 * (y * width + x) + c] = static_cast<unsigned char>(5 * x + y);
+    const std::string name = dir.path("ramp.jpg");
+    write_JPEG_file(name.c_str(), 100, width, height, rgb.data());
+    const Loaded got = load(name);
+    ASSERT_EQ(got.pixels.size(), std::size_t{width} * height);
+    EXPECT_EQ(got.width, width);
+    EXPECT_EQ(got.height, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            EXPECT_NEAR(got.pixels[y * width + x], 5 * x + y, 2) << x << "," << y;
+}
+
+TEST(JpegIo, DamagedFilesGiveNoImageAndTheProgramGoesOn) {
+    TempDir dir;
+    const std::string good = dir.path("good.jpg");
+    Bytes noise(std::size_t{3} * 64 * 64);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<unsigned char>(i * 7919 % 253);
+    write_JPEG_file(good.c_str(), 100, 64, 64, noise.data());
+    const Bytes bytes = test::read_all(good);
+    ASSERT_EQ(load(good).pixels.size(), 64u * 64u);
+
+    for (std::size_t keep :
+         {std::size_t{3}, std::size_t{100}, bytes.size() / 2, bytes.size() - 2}) {
+        const Loaded got = load(
+            dir.write("cut.jpg", Bytes(bytes.begin(), bytes.begin() + static_cast<long>(keep))));
+        EXPECT_TRUE(got.pixels.empty()) << "kept " << keep;
+        EXPECT_FALSE(got.messages.empty());
+    }
+    Bytes garbage = {0xFF, 0xD8, 0xFF};
+    for (int i = 0; i < 500; ++i) garbage.push_back(static_cast<unsigned char>(i * 37));
+    EXPECT_TRUE(load(dir.write("garbage.jpg", garbage)).pixels.empty());
+
+    const std::string cmyk = dir.path("cmyk.jpg");
+    encode(cmyk, Bytes(std::size_t{4} * 8 * 8, 90), 8, 8, 4, JCS_CMYK);
+    const Loaded four = load(cmyk);
+    EXPECT_TRUE(four.pixels.empty());
+    EXPECT_NE(four.messages.find("4 colour components"), std::string::npos);
+
+    const std::string absent = dir.path("absent.jpg");
+    const Loaded missing = load(absent);
+    EXPECT_TRUE(missing.pixels.empty());
+    EXPECT_EQ(missing.messages, "can't open " + absent + "\n");
+}
+
+TEST(JpegIo, WriterReportsAndSkipsWhatItCannotWrite) {
+    TempDir dir;
+    const Bytes rgb = flat_rgb(8, 8, 1, 2, 3);
+    const std::string unwritable = dir.path("no/such/dir.jpg");
+    {
+        test::StderrCapture capture;
+        write_JPEG_file(unwritable.c_str(), 100, 8, 8, rgb.data());
+        EXPECT_EQ(capture.text(), "can't open " + unwritable + "\n");
+    }
+    // The library refuses widths above 65500; its error must not end the run,
+    // and no half-written file stays behind.
+    const std::string too_wide = dir.path("wide.jpg");
+    const Bytes row(std::size_t{3} * 70000, 5);
+    {
+        test::StderrCapture capture;
+        write_JPEG_file(too_wide.c_str(), 100, 70000, 1, row.data());
+        EXPECT_FALSE(capture.text().empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(too_wide));
+}
+
+}  // namespace
+}  // namespace orva

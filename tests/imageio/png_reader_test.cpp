@@ -1,0 +1,203 @@
+#include "imageio/png_reader.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include "image_test_support.h"
+
+namespace orva {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+struct PngSpec {
+    int width = 0;
+    int height = 0;
+    int bit_depth = 8;
+    int color_type = PNG_COLOR_TYPE_RGB;
+    bool interlaced = false;
+    bool transparency = false;  // a tRNS chunk for grey or RGB
+    Bytes samples;              // rows as libpng stores them, packed
+};
+
+// Writes `s` with libpng; false when libpng refuses.
+bool write_png(const std::string& name, const PngSpec& s) {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    if (f == nullptr) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(s.height);
+    const std::size_t stride = s.samples.size() / s.height;
+    for (int y = 0; y < s.height; ++y)
+        rows[y] = const_cast<png_bytep>(s.samples.data()) + y * stride;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, s.width, s.height, s.bit_depth, s.color_type,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[2] = {{10, 20, 30}, {200, 210, 220}};
+    if (s.color_type == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 2);
+    png_color_16 transparent{};
+    if (s.transparency) png_set_tRNS(png, info, nullptr, 0, &transparent);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+struct Loaded {
+    ByteBuffer pixels;
+    int width = -1;
+    int height = -1;
+};
+
+Loaded load(const std::string& name) {
+    Loaded out;
+    test::StderrCapture quiet;
+    out.pixels = loadpng(name.c_str(), &out.width, &out.height);
+    return out;
+}
+
+Loaded write_and_load(const TempDir& dir, const PngSpec& s) {
+    const std::string name = dir.path("image.png");
+    EXPECT_TRUE(write_png(name, s));
+    return load(name);
+}
+
+PngSpec rgb_spec() {
+    PngSpec s;
+    s.width = 4;
+    s.height = 2;
+    s.samples = {250, 250, 250, 240, 240, 240, 100, 50, 20,  0,   0,   0,  //
+                 246, 246, 246, 245, 245, 245, 255, 0,  255, 255, 255, 255};
+    return s;
+}
+
+// 246 and above saturate to 255; 245 is the largest value kept.
+const Bytes kRgbGrey = {255, 240, 62, 0, 255, 245, 105, 255};
+
+TEST(PngReader, RgbGreySaturatesFrom246) {
+    TempDir dir;
+    for (bool interlaced : {false, true}) {
+        PngSpec s = rgb_spec();
+        s.interlaced = interlaced;
+        const Loaded got = write_and_load(dir, s);
+        EXPECT_EQ(got.pixels, kRgbGrey) << "interlaced " << interlaced;
+        EXPECT_EQ(got.width, 4);
+        EXPECT_EQ(got.height, 2);
+    }
+}
+
+TEST(PngReader, RgbWithTransparencyChunkStillConverts) {
+    TempDir dir;
+    PngSpec s = rgb_spec();
+    s.transparency = true;
+    EXPECT_EQ(write_and_load(dir, s).pixels, kRgbGrey);
+}
+
+TEST(PngReader, GreyDepthsGiveEightBitGrey) {
+    TempDir dir;
+    PngSpec grey8;
+    grey8.width = 3;
+    grey8.height = 2;
+    grey8.color_type = PNG_COLOR_TYPE_GRAY;
+    grey8.samples = {0, 1, 127, 128, 254, 255};
+    EXPECT_EQ(write_and_load(dir, grey8).pixels, grey8.samples);
+
+    PngSpec grey16 = grey8;
+    grey16.bit_depth = 16;
+    grey16.width = 2;
+    grey16.height = 1;
+    grey16.samples = {0x12, 0xFF, 0xAB, 0x01};  // most significant byte first
+    EXPECT_EQ(write_and_load(dir, grey16).pixels, (Bytes{0x12, 0xAB}));
+
+    PngSpec grey1 = grey8;
+    grey1.bit_depth = 1;
+    grey1.width = 3;
+    grey1.height = 1;
+    grey1.samples = {0b10100000};
+    EXPECT_EQ(write_and_load(dir, grey1).pixels, (Bytes{255, 0, 255}));
+}
+
+TEST(PngReader, PaletteAndAlphaImagesStayZero) {
+    TempDir dir;
+    PngSpec palette;
+    palette.width = 3;
+    palette.height = 2;
+    palette.color_type = PNG_COLOR_TYPE_PALETTE;
+    palette.samples = {0, 1, 1, 1, 0, 1};
+    Loaded got = write_and_load(dir, palette);
+    EXPECT_EQ(got.pixels, Bytes(6, 0));
+    EXPECT_EQ(got.width, 3);
+    EXPECT_EQ(got.height, 2);
+
+    PngSpec rgba = palette;
+    rgba.color_type = PNG_COLOR_TYPE_RGBA;
+    rgba.samples.assign(24, 200);
+    EXPECT_EQ(write_and_load(dir, rgba).pixels, Bytes(6, 0));
+
+    PngSpec grey_alpha = palette;
+    grey_alpha.color_type = PNG_COLOR_TYPE_GRAY_ALPHA;
+    grey_alpha.samples.assign(12, 200);
+    EXPECT_EQ(write_and_load(dir, grey_alpha).pixels, Bytes(6, 0));
+}
+
+TEST(PngReader, DamagedOrMissingFilesGiveNoImage) {
+    TempDir dir;
+    PngSpec s;
+    s.width = 64;
+    s.height = 64;
+    s.samples.resize(64 * 64 * 3);
+    for (std::size_t i = 0; i < s.samples.size(); ++i)
+        s.samples[i] = static_cast<unsigned char>(i * 7919 % 251);
+    const std::string good = dir.path("good.png");
+    ASSERT_TRUE(write_png(good, s));
+    const Bytes bytes = test::read_all(good);
+    ASSERT_EQ(load(good).pixels.size(), 64u * 64u);
+
+    for (std::size_t keep : {std::size_t{4}, std::size_t{8}, std::size_t{20}, std::size_t{40},
+                             bytes.size() / 2, bytes.size() - 13}) {
+        const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(keep));
+        const Loaded got = load(dir.write("cut.png", cut));
+        EXPECT_TRUE(got.pixels.empty()) << "kept " << keep;
+    }
+    Bytes garbage = bytes;
+    for (std::size_t i = 8; i < garbage.size(); ++i)
+        garbage[i] = static_cast<unsigned char>(i * 31);
+    EXPECT_TRUE(load(dir.write("garbage.png", garbage)).pixels.empty());
+
+    // A size far beyond any camera (yet within libpng's own limits), with a
+    // valid header checksum.
+    Bytes wide = bytes;
+    const std::size_t ihdr = 8 + 8;  // length and type of the first chunk
+    wide[ihdr + 1] = 0x0F;           // width 0x000F0040
+    wide[ihdr + 5] = 0x0F;           // height 0x000F0040
+    const unsigned long crc = crc32(0, wide.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) wide[29 + i] = static_cast<unsigned char>(crc >> (24 - 8 * i));
+    {
+        const std::string name = dir.write("wide.png", wide);
+        test::StderrCapture capture;
+        int width = -1;
+        int height = -1;
+        EXPECT_TRUE(loadpng(name.c_str(), &width, &height).empty());
+        EXPECT_NE(capture.text().find("image size 983104 x 983104"), std::string::npos);
+    }
+
+    // Not opened: reported, and the program goes on.
+    const std::string absent = dir.path("absent.png");
+    test::StderrCapture capture;
+    int width = -1;
+    int height = -1;
+    EXPECT_TRUE(loadpng(absent.c_str(), &width, &height).empty());
+    EXPECT_EQ(capture.text(), "can't open " + absent + "\n");
+}
+
+}  // namespace
+}  // namespace orva
