@@ -51,8 +51,12 @@ int combined_LS_2(int N, std::span<const double> cond, const Matrix<double>& obs
 // Robust combined fit: mp.x0 < 0 on entry selects the fit with unknown x0,
 // else x0 is the known axis position. At most 31 fits, reweighted with
 // est_weights2 on the point distances, stopping on convergence (relative
-// bound 0.0005) or when there are no degrees of freedom. Writes mp, ls_est
-// and the last normalised weights into weights_est. Returns 0 or FIT_SINGULAR.
+// bound 0.0005) or when there are no degrees of freedom. Missing points are
+// left out of the fits and of the reweighting altogether (the result is the
+// same as without them); they get weight 0 and the fitted point as estimate.
+// Writes mp, ls_est and the last normalised weights into weights_est.
+// Returns 0 or FIT_SINGULAR (mp and ls_est then hold the last successful
+// fit, or are untouched when there was none).
 int weighted_combined_LS(PARAMS& mp, const Matrix<double>& ls_obs, Matrix<double>& ls_est,
                          std::span<const double> phi, int N, std::span<double> weights_est,
                          std::FILE* logfile);
