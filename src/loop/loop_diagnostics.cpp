@@ -1,0 +1,267 @@
+// Diagnostic files of the loop extraction.
+//
+// The mask picture shows object grey (210, 210, 210), left-flank markers red
+// and right-flank markers green (each widened by one pixel to either side),
+// background white, and the columns 0, W-2 and W-1 black. For every 10-row
+// band the left-most and right-most object columns of each row are collected
+// as points (row, column); a band keeps the pair of its last row, written as
+// (0, 0) when the two are less than 5 apart. The hull of all points but the
+// last is listed as (H - row, column).
+// Files go through a private temporary file renamed into place (see header).
+#include "loop/loop_diagnostics.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "imageio/jpeg_io.h"
+#include "toolkit/convex_hull.h"
+
+namespace orva {
+
+namespace {
+
+constexpr unsigned char MASK_GREY = 210;
+constexpr unsigned char WHITE = 255;
+constexpr const char* TEMP_PATTERN = "/.orva_diag_XXXXXX";
+
+// A private, freshly created file in dir; removed again unless released.
+class PrivateTempFile {
+  public:
+    explicit PrivateTempFile(const std::string& dir) : path_(dir + TEMP_PATTERN) {
+        fd_ = mkstemp(path_.data());
+        if (fd_ < 0) return;
+        // Readable like any file this user creates, but created by us alone.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd_, 0666 & ~mask);
+    }
+    ~PrivateTempFile() {
+        close_fd();
+        if (!released_ && fd_ != -1) unlink(path_.c_str());
+    }
+    PrivateTempFile(const PrivateTempFile&) = delete;
+    PrivateTempFile& operator=(const PrivateTempFile&) = delete;
+
+    bool valid() const { return fd_ >= 0 || closed_; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    bool close_fd() {
+        if (closed_ || fd_ < 0) return true;
+        closed_ = true;
+        return close(fd_) == 0;
+    }
+    // Moves the file over dir/name; rename replaces a link there rather than
+    // following it, and fails on another user's file in a sticky directory.
+    bool rename_to(const std::string& target) {
+        if (rename(path_.c_str(), target.c_str()) != 0) return false;
+        released_ = true;
+        return true;
+    }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool closed_ = false;
+    bool released_ = false;
+};
+
+bool write_all(int fd, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool is_directory(const std::string& dir) {
+    struct stat st {};
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+template <class... Args>
+std::string format(const char* fmt, Args... args) {
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, fmt, args...);
+    return n < 0 ? std::string() : std::string(buf, std::min<std::size_t>(n, sizeof buf - 1));
+}
+
+void set_white(std::vector<unsigned char>& rgb, long pixel) {
+    rgb[3 * pixel] = rgb[3 * pixel + 1] = rgb[3 * pixel + 2] = WHITE;
+}
+
+void write_mask_picture(const std::string& dir, const IMAGE& imc,
+                        std::span<const unsigned char> mask, int index) {
+    const long w = imc.width;
+    const long h = imc.height;
+    std::vector<unsigned char> rgb;
+    try {
+        rgb.assign(static_cast<std::size_t>(3 * w * h), 0);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "error in allocating the memory for img_jpg at diffmask_%02d.jpg\n",
+                     index);
+        return;
+    }
+    auto near = [&](const unsigned char* m, long x, unsigned char v) {
+        return m[x - 1] == v || m[x] == v || m[x + 1] == v;
+    };
+    for (long y = 0; y < h; ++y) {
+        const unsigned char* m = mask.data() + y * w;
+        for (long x = 1; x <= w - 3; ++x) {
+            unsigned char* px = rgb.data() + 3 * (y * w + x);
+            if (near(m, x, 2)) {
+                px[0] = WHITE;
+            } else if (near(m, x, 3)) {
+                px[1] = WHITE;
+            } else if (m[x] == 1) {
+                px[0] = px[1] = px[2] = MASK_GREY;
+            } else {
+                px[0] = px[1] = px[2] = WHITE;
+            }
+        }
+    }
+    write_jpeg_privately(dir, format("diffmask_%02d.jpg", index), static_cast<int>(w),
+                         static_cast<int>(h), rgb);
+}
+
+struct BandEdges {
+    std::vector<point> points;     // (row, right), (row, left) per object row
+    std::vector<int> left, right;  // per band, (0, 0) when narrow
+    int max_spread = 0;
+};
+
+BandEdges band_edges(const IMAGE& imc, std::span<const unsigned char> mask) {
+    const long w = imc.width;
+    const int bands = static_cast<int>(imc.height) / BAND_ROWS;
+    BandEdges edges;
+    for (int b = 0; b < bands; ++b) {
+        int left = 0, right = 0;
+        for (int y = b * BAND_ROWS; y < (b + 1) * BAND_ROWS; ++y) {
+            const unsigned char* m = mask.data() + y * w;
+            left = right = 0;
+            long x = 0;
+            while (x < w && (m[x] < 1 || m[x] > 3)) ++x;
+            if (x == w) continue;
+            left = static_cast<int>(x);
+            x = w - 1;
+            while (m[x] < 1 || m[x] > 3) --x;
+            right = static_cast<int>(x);
+            edges.points.emplace_back(y, right);
+            edges.points.emplace_back(y, left);
+        }
+        if (right - left < MIN_BAND_SPREAD) left = right = 0;
+        edges.left.push_back(left);
+        edges.right.push_back(right);
+        edges.max_spread = std::max(edges.max_spread, right - left);
+    }
+    return edges;
+}
+
+// An H-wide, W-high picture with the given (row, column) points in white.
+bool point_picture(const IMAGE& imc, std::span<const point> pts, std::vector<unsigned char>& rgb) {
+    const long w = imc.height;  // picture width: rows
+    const long h = imc.width;   // picture height: columns
+    try {
+        rgb.assign(static_cast<std::size_t>(3 * w * h), 0);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\nerror in allocating the memory for img_jpg at masks1_.jpg\n");
+        return false;
+    }
+    for (const point& p : pts) {
+        const long x = static_cast<long>(p[X]);
+        const long y = static_cast<long>(p[Y]);
+        if (x >= 0 && x < w && y >= 0 && y < h) set_white(rgb, y * w + x);
+    }
+    return true;
+}
+
+void write_band_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
+                      DiagnosticCounters& counters) {
+    std::string list;
+    for (std::size_t b = edges.left.size(); b-- > 0;)
+        list += format("%d %d ", edges.left[b], edges.right[b]);
+    write_file_privately(dir, format("masks2_yvalues_%d.txt", counters.yvalues_txt++), list);
+    write_file_privately(dir, "masks2_max.txt", format("%d ", edges.max_spread));
+
+    std::vector<unsigned char> rgb;
+    const int n = counters.yvalues_jpg++;
+    if (point_picture(imc, edges.points, rgb))
+        write_jpeg_privately(dir, format("masks2_yvalues_%d.jpg", n), static_cast<int>(imc.height),
+                             static_cast<int>(imc.width), rgb);
+}
+
+void write_hull_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
+                      DiagnosticCounters& counters) {
+    // All points but the last, plus the one scratch entry the sweep needs.
+    const int n = edges.points.empty() ? 0 : static_cast<int>(edges.points.size()) - 1;
+    std::vector<point> in(edges.points.begin(), edges.points.begin() + n);
+    in.emplace_back();
+    polygon hull;
+    convex_hull(in, n, hull);
+    const int vertices = std::clamp(hull.n, 0, static_cast<int>(hull.p.size()));
+    const std::span<const point> verts(hull.p.data(), static_cast<std::size_t>(vertices));
+
+    std::string list = format("%d", vertices);
+    for (const point& p : verts)
+        list += format(" %d %d", static_cast<int>(imc.height - p[X]), static_cast<int>(p[Y]));
+    write_file_privately(dir, format("masks2_hull_%d.txt", counters.hull_txt++), list);
+
+    std::vector<unsigned char> rgb;
+    const int k = counters.hull_jpg++;
+    if (point_picture(imc, verts, rgb))
+        write_jpeg_privately(dir, format("masks2_hull_%d.jpg", k), static_cast<int>(imc.height),
+                             static_cast<int>(imc.width), rgb);
+}
+
+}  // namespace
+
+bool write_file_privately(const std::string& dir, const std::string& name,
+                          const std::string& content) {
+    PrivateTempFile tmp(dir);
+    if (!tmp.valid()) return false;
+    if (!write_all(tmp.fd(), content) || !tmp.close_fd()) return false;
+    return tmp.rename_to(dir + "/" + name);
+}
+
+bool write_jpeg_privately(const std::string& dir, const std::string& name, int width, int height,
+                          std::span<const unsigned char> rgb) {
+    if (width < 1 || height < 1 || rgb.size() < 3ul * width * height) return false;
+    PrivateTempFile tmp(dir);
+    if (!tmp.valid() || !tmp.close_fd()) return false;
+    // The temporary file is ours (mode from mkstemp) and, in a sticky
+    // directory, cannot be swapped by anyone else before the writer opens it.
+    write_JPEG_file(tmp.path().c_str(), DIAGNOSTIC_JPEG_QUALITY, width, height, rgb.data());
+    struct stat st {};
+    if (stat(tmp.path().c_str(), &st) != 0 || st.st_size == 0) return false;
+    return tmp.rename_to(dir + "/" + name);
+}
+
+void write_loop_diagnostics(const std::string& dir, const IMAGE& imc,
+                            std::span<const unsigned char> mask, int index,
+                            DiagnosticCounters& counters) {
+    if (imc.width < 1 || imc.height < 1 || mask.size() < imc.size) return;
+    if (!is_directory(dir)) return;
+    try {
+        write_mask_picture(dir, imc, mask, index);
+        const BandEdges edges = band_edges(imc, mask);
+        write_band_files(dir, imc, edges, counters);
+        write_hull_files(dir, imc, edges, counters);
+    } catch (const std::exception&) {
+        // Inspection files only: a failure here must not touch the analysis.
+    }
+}
+
+}  // namespace orva

@@ -1,0 +1,245 @@
+// Object masks by change against a background image or between the images of
+// one rotation series.
+//
+// Background path: the signed difference image - background is centred on its
+// most frequent value; a noise peak and a decaying threshold above it split
+// object from background. Series path: each image is compared with a few
+// partners spread through the series; every smoothed, centred difference gets
+// the change of the edge maps added, and a triangle threshold over all
+// comparisons decides. Partners at nearly the same rotation (a fifth of the
+// average summed difference) carry no information and are ignored.
+// Row-major buffers, pixel (x, y) at y * width + x; masks 1 object, 0 background.
+#include "loop/object_mask.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace orva {
+
+namespace {
+
+constexpr int PEAK_SEARCH_END = 63;      // last lower bin of a peak pair
+constexpr int THRESHOLD_MAX_STEPS = 32;  // threshold at most this far past the peak
+constexpr int THRESHOLD_LIMIT = 255;
+constexpr double DECAY_SCALE = 400.0;  // peak-pair divisor 400 e^(-0.05 d) + 20
+constexpr double DECAY_RATE = 0.05;
+constexpr unsigned int DECAY_FLOOR = 20;
+constexpr int TRIANGLE_SEARCH_END = 199;  // last bin searched for the chord's foot
+constexpr unsigned long SIMILAR_FACTOR = 5;
+constexpr int EDGE_CHANGE_SHIFT = 3;
+
+// Histogram of v + DIFF_OFFSET for signed differences.
+void signed_histogram(std::span<const std::int16_t> d, std::span<unsigned int> hist) {
+    std::fill(hist.begin(), hist.end(), 0u);
+    for (const std::int16_t v : d) ++hist[v + DIFF_OFFSET];
+}
+
+}  // namespace
+
+int number_of_comparisons(int num_images) {
+    return num_images < 6 ? num_images - 1 : NUM_COMPARE;
+}
+
+std::vector<int> comparison_partners(int q, int num_images, int num_comp) {
+    std::vector<int> partners;
+    if (num_images < 1 || num_comp < 1) return partners;
+    const int step = num_images / num_comp;
+    for (int j = 1; j <= num_comp; ++j) {
+        if (j < num_comp)
+            partners.push_back((q + j * step) % num_images);
+        else
+            partners.push_back((q + num_images - 1) % num_images);
+    }
+    return partners;
+}
+
+int histogram_offset(std::span<const unsigned int> hist) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < hist.size(); ++i)
+        if (hist[i] > hist[best]) best = i;
+    return static_cast<int>(best) - DIFF_OFFSET;
+}
+
+int background_threshold(std::span<const unsigned int> hist) {
+    // Noise peak: the first highest pair of neighbouring bins, checked from (0, 1).
+    unsigned int peak_sum = hist[0] + hist[1];
+    int k = 1;
+    for (int i = 1; i <= PEAK_SEARCH_END; ++i) {
+        const unsigned int sum = hist[i] + hist[i + 1];
+        if (sum > peak_sum) {
+            peak_sum = sum;
+            k = i;
+        }
+    }
+    if (hist[k] < hist[k + 1]) ++k;
+
+    // First pair past the peak that drops below the peak sum over the divisor.
+    int t = k + 1;
+    for (; t < k + THRESHOLD_MAX_STEPS && t < THRESHOLD_LIMIT; ++t) {
+        const auto divisor =
+            static_cast<unsigned int>(std::floor(DECAY_SCALE * std::exp(-DECAY_RATE * (t - k)))) +
+            DECAY_FLOOR;
+        if (hist[t] + hist[t + 1] < peak_sum / divisor) break;
+    }
+    return t;
+}
+
+int triangle_threshold(std::span<const unsigned int> hist) {
+    const unsigned int h1 = hist[1];
+    int m = 1;
+    unsigned int lowest = h1;
+    for (int i = 2; i <= TRIANGLE_SEARCH_END; ++i) {
+        if (hist[i] < lowest) {
+            lowest = hist[i];
+            m = i;
+        }
+    }
+    if (m == 1) return 1;
+
+    // Chord from (0, hist[1]) to (m, hist[m]), single precision.
+    const float slope = static_cast<float>(h1 - hist[m]) / static_cast<float>(0 - m);
+    int threshold = 1;
+    long best_distance = 0;
+    for (int i = 1; i < m; ++i) {
+        const float chord = static_cast<float>(h1) + static_cast<float>(i) * slope;
+        const long distance = static_cast<long>(chord) - static_cast<long>(hist[i]);
+        if (distance > best_distance) {
+            best_distance = distance;
+            threshold = i;
+        }
+    }
+    return threshold;
+}
+
+void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
+                       std::span<const unsigned char> b, std::span<std::int16_t> out) {
+    const long w = im.width;
+    const long h = im.height;
+    if (w < 3 || h < 3) {
+        for (long p = 0; p < w * h; ++p) out[p] = static_cast<std::int16_t>(a[p] - b[p]);
+        return;
+    }
+    auto d = [&](long x, long y) { return a[y * w + x] - b[y * w + x]; };
+    for (long y = 1; y < h - 1; ++y) {
+        for (long x = 1; x < w - 1; ++x) {
+            const int sum = d(x - 1, y - 1) + 2 * d(x, y - 1) + d(x + 1, y - 1) + 2 * d(x - 1, y) +
+                            4 * d(x, y) + 2 * d(x + 1, y) + d(x - 1, y + 1) + 2 * d(x, y + 1) +
+                            d(x + 1, y + 1);
+            out[y * w + x] = static_cast<std::int16_t>((sum + 8) / 16);
+        }
+    }
+    for (long y = 1; y < h - 1; ++y) {
+        out[y * w] = out[y * w + 1];
+        out[y * w + w - 1] = out[y * w + w - 2];
+    }
+    for (long x = 0; x < w; ++x) {
+        out[x] = out[w + x];
+        out[(h - 1) * w + x] = out[(h - 2) * w + x];
+    }
+}
+
+int background_object_mask(const IMAGE& im, std::span<const unsigned char> image,
+                           std::span<const unsigned char> background, std::span<std::int16_t> diff,
+                           std::span<unsigned char> mask) {
+    const unsigned long size = im.size;
+    const std::span<std::int16_t> d = diff.first(size);
+    for (unsigned long p = 0; p < size; ++p)
+        d[p] = static_cast<std::int16_t>(image[p] - background[p]);
+
+    std::vector<unsigned int> hist(DIFF_BINS, 0u);
+    signed_histogram(d, hist);
+    const int offset = histogram_offset(hist);
+    std::fill(hist.begin(), hist.end(), 0u);
+    for (std::int16_t& v : d) {
+        v = static_cast<std::int16_t>(std::abs(v - offset));
+        ++hist[v];
+    }
+
+    const int t = background_threshold(hist);
+    unsigned long background_pixels = 0;
+    for (const std::int16_t v : d)
+        if (v < t) ++background_pixels;
+    if (background_pixels < (size >> 1)) {
+        std::fprintf(stderr, "\n\n|---------------------------------");
+        std::fprintf(stderr, "\n| estimated percentage of background: %f",
+                     static_cast<double>(background_pixels) * 50 / static_cast<double>(size));
+        std::fprintf(stderr, "\n| background image does not seem to be appropriate");
+        std::fprintf(stderr, "\n|---------------------------------\n");
+        return BACKGROUND_UNSUITABLE;
+    }
+    for (unsigned long p = 0; p < size; ++p) mask[p] = d[p] > t ? 1 : 0;
+    return 0;
+}
+
+void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
+                        const Matrix<unsigned char>& grad, int q, int num_comp,
+                        Matrix<std::int16_t>& diff, std::span<unsigned char> mask) {
+    const unsigned long size = im.size;
+    const int num_images = static_cast<int>(images.size());
+    const std::vector<int> partners = comparison_partners(q, num_images, num_comp);
+    std::vector<unsigned int> hist(DIFF_BINS, 0u);
+    std::vector<unsigned long> sum_diff(num_comp + 1, 0ul);
+
+    // Smoothed difference to each partner, centred on its most frequent value.
+    for (int j = 1; j <= num_comp; ++j) {
+        const std::span<std::int16_t> d = diff.row(j).first(size);
+        smooth_difference(im, images[q], images[partners[j - 1]], d);
+        signed_histogram(d, hist);
+        const int offset = histogram_offset(hist);
+        unsigned long sum = 0;
+        for (std::int16_t& v : d) {
+            v = static_cast<std::int16_t>(std::abs(v - offset));
+            sum += static_cast<unsigned long>(v);
+        }
+        sum_diff[j] = sum;
+    }
+
+    const std::vector<char> sim_flag =
+        similar_pairs(std::span<const unsigned long>(sum_diff).subspan(1));
+
+    // Add the change of the edge maps and histogram all comparisons together.
+    std::fill(hist.begin(), hist.end(), 0u);
+    const unsigned char* g_q = grad[q];
+    for (int j = 1; j <= num_comp; ++j) {
+        const unsigned char* g_p = grad[partners[j - 1]];
+        std::int16_t* d = diff[j];
+        for (unsigned long p = 0; p < size; ++p) {
+            int v = d[p] + (std::abs(g_q[p] - g_p[p]) >> EDGE_CHANGE_SHIFT);
+            if (v > DIFF_MAX) v = DIFF_MAX;
+            d[p] = static_cast<std::int16_t>(v);
+            ++hist[v];
+        }
+    }
+    const int diff_threshold = triangle_threshold(hist);
+
+    comparison_mask(diff, num_comp, sim_flag, diff_threshold, mask.first(size));
+}
+
+std::vector<char> similar_pairs(std::span<const unsigned long> sum_diff) {
+    std::vector<char> sim_flag(sum_diff.size(), 0);
+    if (sum_diff.empty()) return sim_flag;
+    unsigned long total = 0;
+    for (const unsigned long s : sum_diff) total += s;
+    const unsigned long average = total / sum_diff.size();
+    for (std::size_t j = 0; j < sum_diff.size(); ++j)
+        sim_flag[j] = SIMILAR_FACTOR * sum_diff[j] < average;
+    return sim_flag;
+}
+
+void comparison_mask(const Matrix<std::int16_t>& diff, int num_comp, std::span<const char> sim_flag,
+                     int threshold, std::span<unsigned char> mask) {
+    for (std::size_t p = 0; p < mask.size(); ++p) {
+        unsigned char object = 1;
+        for (int j = 1; j <= num_comp; ++j) {
+            if (!sim_flag[j - 1] && diff[j][p] <= threshold) {
+                object = 0;
+                break;
+            }
+        }
+        mask[p] = object;
+    }
+}
+
+}  // namespace orva

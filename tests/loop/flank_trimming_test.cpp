@@ -1,0 +1,107 @@
+// Flank trimming: the scans stop at strong edge maxima and keep one marker,
+// leave objects at a border alone, and skip constant edge maps.
+#include "loop/flank_trimming.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace orva {
+namespace {
+
+constexpr int W = 40;
+constexpr int H = 12;
+
+IMAGE geometry() {
+    IMAGE im;
+    im.width = W;
+    im.height = H;
+    im.size = W * H;
+    return im;
+}
+
+// Object in rows 2..9, columns x0..x1.
+std::vector<unsigned char> block_mask(int x0, int x1) {
+    std::vector<unsigned char> mask(W * H, 0);
+    for (int y = 2; y <= 9; ++y)
+        for (int x = x0; x <= x1; ++x) mask[y * W + x] = 1;
+    return mask;
+}
+
+// Edge map 10 everywhere with ridges of 200 at the given columns.
+std::vector<unsigned char> ridge_map(std::vector<int> columns) {
+    std::vector<unsigned char> grad(W * H, 10);
+    for (int y = 0; y < H; ++y)
+        for (int c : columns) grad[y * W + c] = 200;
+    return grad;
+}
+
+TEST(FlankTrimming, BoundingBoxAndEdgeThreshold) {
+    const IMAGE im = geometry();
+    std::vector<unsigned char> mask = block_mask(5, 30);
+    mask[(H - 1) * W + 7] = 1;  // reaches the last row: the box stops one row above
+    const MaskBox box = mask_bounding_box(im, mask);
+    EXPECT_EQ(box.top, 2);
+    EXPECT_EQ(box.bottom, H - 2);
+    EXPECT_EQ(box.left, 5);
+    EXPECT_EQ(box.right, 30);
+
+    const MaskBox empty = mask_bounding_box(im, std::vector<unsigned char>(W * H, 0));
+    EXPECT_EQ(empty.top, -1);
+    EXPECT_EQ(empty.left, W);
+
+    // Two-valued map: peak at bin 0, valley at bin 1, gap 0 at k = 0 -> G = min.
+    EXPECT_EQ(edge_threshold(im, ridge_map({10, 25}), box), 10);
+    EXPECT_EQ(edge_threshold(im, std::vector<unsigned char>(W * H, 50), box), -1);
+}
+
+TEST(FlankTrimming, ScansStopAtEdgesAndKeepMarkers) {
+    const IMAGE im = geometry();
+    std::vector<unsigned char> mask = block_mask(5, 30);
+    trim_flanks(im, mask, ridge_map({10, 25}));
+    for (int y = 2; y <= 9; ++y) {
+        for (int x = 0; x < W; ++x) {
+            int expected = 0;
+            if (x == 9) expected = LEFT_MARKER;
+            if (x >= 10 && x <= 25) expected = 1;
+            if (x == 26) expected = RIGHT_MARKER;
+            EXPECT_EQ(mask[y * W + x], expected) << x << "," << y;
+        }
+    }
+}
+
+TEST(FlankTrimming, ObjectAtTheBordersIsNotTrimmedThere) {
+    const IMAGE im = geometry();
+    // Left flank in column 2: the left scan stops at once and clears nothing;
+    // the right scan still trims back to the ridge at 25.
+    std::vector<unsigned char> mask = block_mask(2, 30);
+    trim_flanks(im, mask, ridge_map({10, 25}));
+    for (int y = 2; y <= 9; ++y) {
+        for (int x = 2; x <= 25; ++x) EXPECT_EQ(mask[y * W + x], 1) << x << "," << y;
+        EXPECT_EQ(mask[y * W + 26], RIGHT_MARKER);
+        EXPECT_EQ(mask[y * W + 27], 0);
+    }
+
+    // Right flank in column W - 3: trimmed on the left, untouched on the right.
+    mask = block_mask(5, W - 3);
+    trim_flanks(im, mask, ridge_map({10, 25}));
+    for (int y = 2; y <= 9; ++y) {
+        EXPECT_EQ(mask[y * W + 8], 0);
+        EXPECT_EQ(mask[y * W + 9], LEFT_MARKER);
+        for (int x = 10; x <= W - 3; ++x) EXPECT_EQ(mask[y * W + x], 1) << x << "," << y;
+    }
+}
+
+TEST(FlankTrimming, ConstantEdgeMapSkipsTrimmingButClearsLastRows) {
+    const IMAGE im = geometry();
+    std::vector<unsigned char> mask(W * H, 0);
+    for (int y = 2; y < H; ++y)
+        for (int x = 5; x <= 30; ++x) mask[y * W + x] = 1;
+    std::vector<unsigned char> expected = mask;
+    for (int x = 0; x < W; ++x) expected[(H - 1) * W + x] = expected[(H - 2) * W + x] = 0;
+    trim_flanks(im, mask, std::vector<unsigned char>(W * H, 50));
+    EXPECT_EQ(mask, expected);
+}
+
+}  // namespace
+}  // namespace orva
