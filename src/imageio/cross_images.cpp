@@ -48,23 +48,22 @@ ByteBuffer compose_cross_rgb(std::span<const unsigned char> grey, int width, int
     for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i)
         rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey[i];
 
-    const bool row_inside = y0 >= 0 && y0 < height;
-    const bool column_inside = x0 >= 0 && x0 < width;
-    if (row_inside) {
-        for (int x = std::max(x0 - kCrossHalfLength, 0);
-             x <= std::min(x0 + kCrossHalfLength, width - 1); ++x) {
-            paint_red(rgb, width, x, y0);
-            if (y0 < height - 1) paint_red(rgb, width, x, y0 + 1);
-            if (y0 > 0) paint_red(rgb, width, x, y0 - 1);
-        }
+    // A centre outside the image leaves it unmarked, even where one bar
+    // would reach into it.
+    if (x0 < 0 || x0 >= width || y0 < 0 || y0 >= height) return rgb;
+    // Horizontal bar over rows y0 - 1 to y0 + 1.
+    for (int x = std::max(x0 - kCrossHalfLength, 0);
+         x <= std::min(x0 + kCrossHalfLength, width - 1); ++x) {
+        paint_red(rgb, width, x, y0);
+        if (y0 < height - 1) paint_red(rgb, width, x, y0 + 1);
+        if (y0 > 0) paint_red(rgb, width, x, y0 - 1);
     }
-    if (column_inside) {
-        for (int y = std::max(y0 - kCrossHalfLength, 0);
-             y <= std::min(y0 + kCrossHalfLength, height - 1); ++y) {
-            paint_red(rgb, width, x0, y);
-            if (x0 < width - 1) paint_red(rgb, width, x0 + 1, y);
-            if (x0 > 0) paint_red(rgb, width, x0 - 1, y);
-        }
+    // Vertical bar over columns x0 - 1 to x0 + 1.
+    for (int y = std::max(y0 - kCrossHalfLength, 0);
+         y <= std::min(y0 + kCrossHalfLength, height - 1); ++y) {
+        paint_red(rgb, width, x0, y);
+        if (x0 < width - 1) paint_red(rgb, width, x0 + 1, y);
+        if (x0 > 0) paint_red(rgb, width, x0 - 1, y);
     }
     return rgb;
 }

@@ -18,8 +18,9 @@ struct CrossPosition {
     int y = 0;  // row
 };
 
-// The cross image as interleaved R, G, B bytes: the grey image (width * height
-// bytes) with the red cross at column x0, row y0.
+// The cross image as interleaved R, G, B bytes: the grey image (at least
+// width * height bytes) with the red cross at column x0, row y0. A centre
+// outside the image leaves it unmarked.
 ByteBuffer compose_cross_rgb(std::span<const unsigned char> grey, int width, int height, int x0,
                              int y0);
 
