@@ -30,6 +30,9 @@ int twodf_all(int numimg, std::span<const int> width_flag, const IMAGE& imc,
               const std::vector<ByteBuffer>& image_ptr, std::span<const SHAPE_PARAMS> shapes,
               std::span<int> x2, std::span<int> y2, std::FILE* logfile);
 
+// Feature slots of a region imx wide cut from a box roi_width wide.
+int twodf_feature_slots(int imx, int roi_width);
+
 // img1: imx columns by imy rows. Writes twodf_x[q], twodf_y[q] (region pixel;
 // 0, 0 on failure). roi_width selects the tracking-context defaults.
 int twodf(std::span<const unsigned char> img1, int imx, int imy, int q, std::span<double> twodf_x,

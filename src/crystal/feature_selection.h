@@ -65,6 +65,14 @@ struct KLT_Candidate {
     int val;
 };
 
+// Buffers of one selection, kept by a caller that selects in many regions.
+struct SelectionWork {
+    std::vector<float> floatimg, tmp, smooth, gradx, grady;
+    std::vector<float> gxx, gxy, gyy;  // per-pixel gradient products
+    std::vector<KLT_Candidate> candidates;
+    std::vector<unsigned char> featuremap;
+};
+
 // Defaults for a region of size = max(width, height), width imx, taken from
 // a box roi_width wide.
 KLT_TrackingContext KLTCreateTrackingContext(int size, int imx, int roi_width);
@@ -73,6 +81,8 @@ KLT_FeatureList KLTCreateFeatureList(int n);
 // Fills every slot of featurelist from image (ncols x nrows bytes).
 void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsigned char> image,
                            int ncols, int nrows, KLT_FeatureList& featurelist);
+void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsigned char> image,
+                           int ncols, int nrows, KLT_FeatureList& featurelist, SelectionWork& work);
 
 // Building blocks, exposed for the tests.
 

@@ -22,6 +22,17 @@ namespace orva {
 
 enum FilterMode { LP = 0, HP_X = 1, HP_Y = 2 };
 
+// Container sides (smallest power of two >= 32 strictly above each extent),
+// offsets of the signal in it, and the radius handed to the kernel builder.
+struct FilterGeometry {
+    int container_width = 0;
+    int container_height = 0;
+    int x_off = 0;
+    int y_off = 0;
+    int radius = 0;
+};
+FilterGeometry fft_filter_geometry(int width, int height, int radius, int filter_mode);
+
 // signal: size[0] columns by size[1] rows; radius <= 0 picks one from the
 // container size.
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,

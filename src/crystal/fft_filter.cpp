@@ -1,0 +1,350 @@
+// Directional filtering of float images through padded two-dimensional FFTs.
+//
+// Method: the image is copied into the middle of a power-of-two container of
+// doubles (at least 32 and strictly larger than each extent), mirrored outwards
+// with the border pixel repeated, transformed column by column and then row by
+// row, multiplied cell by cell with the spectrum of a Gaussian-based kernel and
+// transformed back; the real part of the middle is the filtered image.
+// Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
+// (i, j) lives at column i, row j of the container, wrapped when negative.
+// Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
+// size[0] * size[1]; 3 no sizes, fewer than two, or an extent outside
+// 0 .. 2^28; 7 transform work arrays not allocated (signal untouched).
+// An empty extent leaves the signal as it is and returns 0.
+#include "crystal/fft_filter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "toolkit/fft.h"
+
+namespace orva {
+namespace {
+
+constexpr const char* kFilterName = "fft_filter";
+constexpr int kMinContainer = 32;
+constexpr int kMaxExtent = 1 << 28;  // keeps container sides and FFT lengths in int
+constexpr long kColumnBlock = 8;     // columns gathered together for the column pass
+
+// Work set of one transform length, kept between the lines (and the passes)
+// of one filtering so the trigonometric tables are built once.
+struct LineWork {
+    int points = 0;           // complex points per line
+    std::vector<int> ip;      // bit-reversal work, ip[0] = 0 until tables exist
+    std::vector<double> w;    // trigonometric table
+    std::vector<double> buf;  // kColumnBlock lines of (re, im) pairs
+};
+
+struct TransformWork {
+    LineWork columns;
+    LineWork rows;
+};
+
+// Sizes the work set for lines of n complex points; false when memory is short.
+bool prepare_line_work(LineWork& work, int n) {
+    if (work.points == n) return true;
+    try {
+        const auto root = static_cast<std::size_t>(std::floor(std::sqrt(static_cast<double>(n))));
+        work.ip.assign(root + 2, 0);
+        work.w.assign(static_cast<std::size_t>(n / 2 > 0 ? n / 2 : 1), 0.0);
+        work.buf.assign(static_cast<std::size_t>(2 * n) * kColumnBlock, 0.0);
+    } catch (const std::bad_alloc&) {
+        work = LineWork{};
+        return false;
+    }
+    work.points = n;
+    return true;
+}
+
+int report_no_work(const char* name) {
+    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
+    errno = ENOMEM;
+    std::perror(":");
+    return 7;
+}
+
+bool fits(const Matrix<double>& m, int dimx, int dimy) {
+    return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
+}
+
+// Column pass: every column of (re, im) is transformed with cdft(2 * dimy, isgn)
+// and multiplied by scale when scale differs from 1. im_in may be null (real
+// input). Columns are gathered in blocks so the matrices are read row-wise.
+void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
+                 Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
+                 LineWork& work) {
+    const long len = 2L * dimy;
+    for (long x0 = 0; x0 < dimx; x0 += kColumnBlock) {
+        const long nb = std::min<long>(kColumnBlock, dimx - x0);
+        for (long y = 0; y < dimy; ++y) {
+            const double* re = re_in[y] + x0;
+            const double* im = im_in ? (*im_in)[y] + x0 : nullptr;
+            for (long b = 0; b < nb; ++b) {
+                work.buf[b * len + 2 * y] = re[b];
+                work.buf[b * len + 2 * y + 1] = im ? im[b] : 0.0;
+            }
+        }
+        for (long b = 0; b < nb; ++b) {
+            std::span<double> line(work.buf.data() + b * len, static_cast<std::size_t>(len));
+            cdft(static_cast<int>(len), isgn, line, work.ip, work.w);
+            if (scale != 1.0)
+                for (double& v : line) v *= scale;
+        }
+        for (long y = 0; y < dimy; ++y) {
+            double* re = re_out[y] + x0;
+            double* im = im_out[y] + x0;
+            for (long b = 0; b < nb; ++b) {
+                re[b] = work.buf[b * len + 2 * y];
+                im[b] = work.buf[b * len + 2 * y + 1];
+            }
+        }
+    }
+}
+
+// Row pass in place: every row of (re, im) through cdft(2 * dimx, isgn).
+void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int isgn, double scale,
+              LineWork& work) {
+    const long len = 2L * dimx;
+    std::span<double> line(work.buf.data(), static_cast<std::size_t>(len));
+    for (long y = 0; y < dimy; ++y) {
+        double* r = re[y];
+        double* i = im[y];
+        for (long x = 0; x < dimx; ++x) {
+            line[2 * x] = r[x];
+            line[2 * x + 1] = i[x];
+        }
+        cdft(static_cast<int>(len), isgn, line, work.ip, work.w);
+        for (long x = 0; x < dimx; ++x) {
+            r[x] = scale != 1.0 ? line[2 * x] * scale : line[2 * x];
+            i[x] = scale != 1.0 ? line[2 * x + 1] * scale : line[2 * x + 1];
+        }
+    }
+}
+
+int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<double>& Imag,
+               int dimx, int dimy, TransformWork& work) {
+    const char* name = "fft_2Do";
+    if (!fits(container, dimx, dimy) || !fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy))
+        return report_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
+    column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns);
+    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+    row_pass(Real, Imag, dimx, dimy, 1, 1.0, work.rows);
+    return 0;
+}
+
+int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy,
+               TransformWork& work) {
+    const char* name = "ffti_2D";
+    if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
+    column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns);
+    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+    row_pass(Real, Imag, dimx, dimy, -1, 1.0 / dimx, work.rows);
+    return 0;
+}
+
+// Smallest power of two >= 32 that is strictly greater than extent.
+int container_side(int extent) {
+    int side = kMinContainer;
+    while (extent >= side) side *= 2;
+    return side;
+}
+
+int abort_filter(int code) {
+    std::fprintf(stderr, "\n %s: abort!", kFilterName);
+    return code;
+}
+
+// Places the signal in the middle of the container and mirrors it outwards.
+void pad_signal(std::span<const float> signal, int sx, int sy, int x_off, int y_off,
+                Matrix<double>& container) {
+    for (int y = 0; y < sy; ++y) {
+        const float* src = signal.data() + static_cast<long>(y) * sx;
+        double* row = container[y_off + y];
+        for (int x = 0; x < sx; ++x) row[x_off + x] = src[x];
+        // Half-sample reflection: the border pixel is repeated.
+        for (int x = 0; x < x_off && x < sx; ++x) {
+            row[x_off - 1 - x] = src[x];
+            row[x_off + sx + x] = src[sx - 1 - x];
+        }
+    }
+    // Top rows first, then bottom rows, each reading the container as it is then
+    // (rows below the signal are still 0 while the top is mirrored).
+    const int ncols = sx + 2 * x_off;
+    for (int y = 0; y < y_off; ++y)
+        std::copy_n(container[y_off + y], ncols, container[y_off - 1 - y]);
+    for (int y = 0; y < y_off; ++y)
+        std::copy_n(container[y_off + sy - 1 - y], ncols, container[y_off + sy + y]);
+}
+
+int write_kernel(Matrix<double>& container, int cw, int ch, int radius, int filter_mode) {
+    switch (filter_mode) {
+        case LP:
+            return set_gaussian_lp(container, cw, ch, radius, stdout);
+        case HP_X:
+            return set_gaussian_hp_x(container, cw, ch, radius, stdout);
+        case HP_Y:
+            return set_gaussian_hp_y(container, cw, ch, radius, stdout);
+        default:
+            std::fill(container.flat().begin(), container.flat().end(), 0.0);
+            container[0][0] = 1.0;
+            std::fprintf(stderr, "\n %s: This filter_mode is not supported (%d)!", kFilterName,
+                         filter_mode);
+            return radius;
+    }
+}
+
+// Which kernel formula a builder stores.
+enum class KernelKind { Lowpass, SecondX, SecondY };
+
+int build_kernel(Matrix<double>& m, int width, int height, int radius, KernelKind kind) {
+    // A radius of 0 (or below) becomes 1; larger than half the smaller side is
+    // clamped to it, but never below 1 so that sigma stays positive.
+    if (radius <= 0) radius = 1;
+    const int xr = width / 2;
+    const int yr = height / 2;
+    const int rad = std::min(xr, std::min(yr, radius));
+    if (radius != rad) radius = rad;
+    if (radius < 1) radius = 1;
+    if (width < 1 || height < 1 || m.rows() < height || m.cols() < width) return radius;
+
+    const double sigma = 0.5 * radius;
+    const double sigma2 = sigma * sigma;
+    const double sigma4 = sigma2 * sigma2;
+    const double two_sigma2 = 2 * sigma2;
+    for (long j = -yr; j <= yr; ++j) {
+        double* row = m[j < 0 ? j + height : j];
+        for (long i = -xr; i <= xr; ++i) {
+            const double g = std::exp(-static_cast<double>(i * i + j * j) / two_sigma2);
+            double value = g;
+            if (kind == KernelKind::SecondX)
+                value = -g / sigma2 + static_cast<double>(i * i) * g / sigma4;
+            else if (kind == KernelKind::SecondY)
+                value = -g / sigma2 + static_cast<double>(j * j) * g / sigma4;
+            row[i < 0 ? i + width : i] = value;
+        }
+    }
+    return radius;
+}
+
+}  // namespace
+
+int set_gaussian_lp(Matrix<double>& lp_ptr, int width, int height, int radius, std::FILE*) {
+    return build_kernel(lp_ptr, width, height, radius, KernelKind::Lowpass);
+}
+
+int set_gaussian_hp_x(Matrix<double>& filt_ptr, int width, int height, int radius, std::FILE*) {
+    return build_kernel(filt_ptr, width, height, radius, KernelKind::SecondX);
+}
+
+int set_gaussian_hp_y(Matrix<double>& filt_ptr, int width, int height, int radius, std::FILE*) {
+    return build_kernel(filt_ptr, width, height, radius, KernelKind::SecondY);
+}
+
+FilterGeometry fft_filter_geometry(int width, int height, int radius, int filter_mode) {
+    FilterGeometry g;
+    g.container_width = container_side(width);
+    g.container_height = container_side(height);
+    g.x_off = (g.container_width - width) / 2;
+    g.y_off = (g.container_height - height) / 2;
+    if (radius <= 0) {
+        if (filter_mode == LP)
+            radius = std::max(g.container_width, g.container_height) / 24;
+        else if (filter_mode == HP_X || filter_mode == HP_Y)
+            radius = std::min(g.container_width, g.container_height) / 48;
+        if (radius <= 1) radius = 2;
+    }
+    g.radius = radius;
+    return g;
+}
+
+int fft_2Do(const Matrix<double>& container, Matrix<double>& Real, Matrix<double>& Imag, int dimx,
+            int dimy) {
+    TransformWork work;
+    return forward_2d(container, Real, Imag, dimx, dimy, work);
+}
+
+int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy) {
+    TransformWork work;
+    return inverse_2d(Real, Imag, dimx, dimy, work);
+}
+
+int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
+               int filter_mode) {
+    if (num_of_dim != 2) {
+        std::fprintf(stderr, "\n %s: Wrong number of dimensions (%d)!", kFilterName, num_of_dim);
+        std::fprintf(stderr, "\n %s: Must be 2!", kFilterName);
+        return abort_filter(1);
+    }
+    if (signal.data() == nullptr) {
+        std::fprintf(stderr, "\n %s: signal pointer is NULL!", kFilterName);
+        return abort_filter(2);
+    }
+    if (size.data() == nullptr) {
+        std::fprintf(stderr, "\n %s: Array of sizes is NULL!", kFilterName);
+        return abort_filter(3);
+    }
+    if (size.size() < 2 || size[0] < 0 || size[1] < 0 || size[0] > kMaxExtent ||
+        size[1] > kMaxExtent) {
+        std::fprintf(stderr, "\n %s: Array of sizes is not valid!", kFilterName);
+        return abort_filter(3);
+    }
+    const int sx = size[0];
+    const int sy = size[1];
+    if (static_cast<long long>(sx) * sy > static_cast<long long>(signal.size())) {
+        std::fprintf(stderr, "\n %s: signal holds fewer than %d x %d values!", kFilterName, sx, sy);
+        return abort_filter(2);
+    }
+
+    const FilterGeometry geometry = fft_filter_geometry(sx, sy, radius, filter_mode);
+    const int cw = geometry.container_width;
+    const int ch = geometry.container_height;
+    radius = geometry.radius;
+
+    Matrix<double> container = matrix(ch, cw);
+    Matrix<double> Sreal = matrix(ch, cw);
+    Matrix<double> Simag = matrix(ch, cw);
+    Matrix<double> Freal = matrix(ch, cw);
+    Matrix<double> Fimag = matrix(ch, cw);
+
+    const int x_off = geometry.x_off;
+    const int y_off = geometry.y_off;
+    pad_signal(signal, sx, sy, x_off, y_off, container);
+
+    TransformWork work;
+    int err = forward_2d(container, Sreal, Simag, cw, ch, work);
+    if (err != 0) return err;
+
+    write_kernel(container, cw, ch, radius, filter_mode);
+    err = forward_2d(container, Freal, Fimag, cw, ch, work);
+    if (err != 0) return err;
+
+    // Complex product of the two spectra: a cyclic convolution over the container.
+    const std::span<double> sr = Sreal.flat();
+    const std::span<double> si = Simag.flat();
+    const std::span<const double> fr = std::as_const(Freal).flat();
+    const std::span<const double> fi = std::as_const(Fimag).flat();
+    for (std::size_t k = 0; k < sr.size(); ++k) {
+        const double s = sr[k];
+        const double t = si[k];
+        sr[k] = s * fr[k] - t * fi[k];
+        si[k] = t * fr[k] + fi[k] * s;
+    }
+
+    err = inverse_2d(Sreal, Simag, cw, ch, work);
+    if (err != 0) return err;
+
+    for (int y = 0; y < sy; ++y) {
+        const double* row = Sreal[y_off + y] + x_off;
+        float* dst = signal.data() + static_cast<long>(y) * sx;
+        for (int x = 0; x < sx; ++x) dst[x] = static_cast<float>(row[x]);
+    }
+    return 0;
+}
+
+}  // namespace orva

@@ -1,0 +1,196 @@
+#include "crystal/feature_selection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "crystal/corner_features.h"
+
+namespace orva {
+namespace {
+
+// Grey image with a checkerboard of cell-sized squares in [x0, x1) x [y0, y1).
+std::vector<unsigned char> checker(int w, int h, int x0, int y0, int x1, int y1, int cell) {
+    std::vector<unsigned char> img(static_cast<std::size_t>(w) * h, 120);
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            img[static_cast<std::size_t>(y) * w + x] =
+                (((x - x0) / cell + (y - y0) / cell) % 2) ? 230 : 20;
+    return img;
+}
+
+TEST(TrackingContext, DefaultsForSmallAndLargeRegions) {
+    // A 100 x 100 region cut from a box of the same width.
+    KLT_TrackingContext tc = KLTCreateTrackingContext(100, 100, 100);
+    EXPECT_EQ(tc.mindist, 5);
+    EXPECT_EQ(tc.window_width, 5);
+    EXPECT_EQ(tc.window_height, 5);
+    EXPECT_FLOAT_EQ(tc.grad_sigma, static_cast<float>(100 / 90.0));
+    EXPECT_EQ(tc.search_range, 6);
+    EXPECT_EQ(tc.nSkippedPixels, 1);
+    EXPECT_EQ(tc.min_eigenvalue, 5);
+    EXPECT_TRUE(tc.smoothBeforeSelecting);
+    EXPECT_FALSE(tc.writeInternalImages);
+    // 6 / 2.5 = 2.4: two levels subsampled by 2; smoothing half width 1,
+    // pyramid half width 5, n = trunc(3 + 0.99) = 3, border (2 + 3) * 2.
+    EXPECT_EQ(tc.nPyramidLevels, 2);
+    EXPECT_EQ(tc.subsampling, 2);
+    EXPECT_EQ(tc.borderx, 10);
+    EXPECT_EQ(tc.bordery, 10);
+    EXPECT_EQ(twodf_feature_slots(100, 100), 50);
+    EXPECT_EQ(6 * tc.mindist, 30);  // density radius
+
+    // Narrow regions: mindist at least 3, window 3, grad sigma at least 0.25.
+    tc = KLTCreateTrackingContext(50, 20, 20);
+    EXPECT_EQ(tc.mindist, 3);
+    EXPECT_EQ(tc.window_width, 3);
+    EXPECT_FLOAT_EQ(tc.grad_sigma, 0.25f);
+    EXPECT_EQ(tc.search_range, 4);
+
+    // A box narrower than the image: m = roi_width / 20, window m | 1.
+    tc = KLTCreateTrackingContext(400, 400, 300);
+    EXPECT_EQ(tc.mindist, 15);
+    EXPECT_EQ(tc.window_width, 15);
+    EXPECT_FLOAT_EQ(tc.grad_sigma, static_cast<float>(15 / 11.0));
+    EXPECT_EQ(tc.search_range, 15);
+    EXPECT_EQ(tc.nSkippedPixels, 1);
+    EXPECT_EQ(twodf_feature_slots(400, 300), 200);
+
+    // Otherwise m = 11; limits 5..25 for mindist and 5..21 for the window.
+    tc = KLTCreateTrackingContext(700, 700, 700);
+    EXPECT_EQ(tc.mindist, 11);
+    EXPECT_EQ(tc.window_width, 11);
+    EXPECT_FLOAT_EQ(tc.grad_sigma, 1.0f);
+    EXPECT_EQ(tc.nSkippedPixels, 4);  // floor(2100 / 350 - 2)
+    tc = KLTCreateTrackingContext(2000, 2000, 1000);
+    EXPECT_EQ(tc.mindist, 25);
+    EXPECT_EQ(tc.window_width, 21);
+    tc = KLTCreateTrackingContext(300, 300, 40);
+    EXPECT_EQ(tc.mindist, 5);
+    EXPECT_EQ(tc.window_width, 5);
+    EXPECT_EQ(twodf_feature_slots(300, 300), 200);
+}
+
+TEST(CandidateSort, QuicksortOrderOfTies) {
+    // Worked by hand: the middle element is the first pivot, the front part
+    // is sorted after the back part when it is not smaller.
+    std::vector<KLT_Candidate> list = {{0, 0, 5}, {1, 0, 3}, {2, 0, 5}, {3, 0, 3}, {4, 0, 5}};
+    sort_candidates(list);
+    std::vector<int> order;
+    for (const auto& c : list) order.push_back(c.x);
+    EXPECT_EQ(order, (std::vector<int>{0, 4, 2, 3, 1}));
+
+    // Random lists with many ties: descending and a permutation of the input.
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> val(0, 6);
+    for (int n : {2, 3, 17, 256}) {
+        std::vector<KLT_Candidate> l;
+        for (int k = 0; k < n; ++k) l.push_back({k, 0, val(rng)});
+        std::vector<KLT_Candidate> copy = l;
+        sort_candidates(l);
+        for (int k = 1; k < n; ++k) EXPECT_GE(l[k - 1].val, l[k].val);
+        std::vector<int> ids;
+        for (const auto& c : l) {
+            ids.push_back(c.x);
+            EXPECT_EQ(c.val, copy[c.x].val);
+        }
+        std::sort(ids.begin(), ids.end());
+        for (int k = 0; k < n; ++k) EXPECT_EQ(ids[k], k);
+    }
+}
+
+TEST(GreedySelection, KeepsMinimumDistanceAndEigenvalueFloor) {
+    // mindist 5: the occupied square has half side 4.
+    const std::vector<KLT_Candidate> sorted = {{10, 10, 100}, {12, 10, 90}, {15, 10, 80},
+                                               {14, 14, 75},  {10, 14, 70}, {10, 15, 60},
+                                               {30, 30, 4},   {40, 40, 5}};
+    KLT_FeatureList fl = KLTCreateFeatureList(5);
+    enforce_minimum_distance(sorted, fl, 50, 50, 5, 5);
+    EXPECT_EQ(fl[0].x, 10.0f);
+    EXPECT_EQ(fl[0].val, 100);
+    EXPECT_EQ(fl[1].x, 15.0f);  // (12, 10) and later (14, 14), (10, 14) are too close
+    EXPECT_EQ(fl[2].y, 15.0f);
+    EXPECT_EQ(fl[3].x, 40.0f);  // value 4 is below the floor, 5 is not
+    EXPECT_EQ(fl[3].val, 5);
+    EXPECT_EQ(fl[4].x, -1.0f);
+    EXPECT_EQ(fl[4].y, -1.0f);
+    EXPECT_EQ(fl[4].val, -1);
+    EXPECT_EQ(fl[4].aff_Axx, 1.0f);
+
+    // Slots run out: the rest of the list is not looked at.
+    fl = KLTCreateFeatureList(2);
+    enforce_minimum_distance(sorted, fl, 50, 50, 5, 5);
+    EXPECT_EQ(fl[1].x, 15.0f);
+
+    // A floor below 1 is raised to 1.
+    const std::vector<KLT_Candidate> weak = {{5, 5, 0}, {20, 20, 1}};
+    fl = KLTCreateFeatureList(2);
+    enforce_minimum_distance(weak, fl, 30, 30, 3, 0);
+    EXPECT_EQ(fl[0].x, 20.0f);
+    EXPECT_EQ(fl[1].val, -1);
+}
+
+TEST(GoodFeatures, CornersOfATexturedSquareAreFoundInside) {
+    const int w = 100;
+    const int h = 100;
+    const auto img = checker(w, h, 40, 40, 64, 64, 6);
+    const KLT_TrackingContext tc = KLTCreateTrackingContext(100, 100, 100);
+    KLT_FeatureList fl = KLTCreateFeatureList(50);
+    KLTSelectGoodFeatures(tc, img, w, h, fl);
+    int found = 0;
+    for (std::size_t k = 0; k < fl.size(); ++k) {
+        const KLT_Feature& f = fl[k];
+        if (f.val < 0) continue;
+        ++found;
+        EXPECT_GE(f.x, 36.0f);
+        EXPECT_LE(f.x, 68.0f);
+        EXPECT_GE(f.y, 36.0f);
+        EXPECT_LE(f.y, 68.0f);
+        if (k > 0 && fl[k - 1].val >= 0) {
+            EXPECT_GE(fl[k - 1].val, f.val);
+        }
+        for (std::size_t j = 0; j < k; ++j) {
+            const bool apart = std::abs(fl[j].x - f.x) > 4 || std::abs(fl[j].y - f.y) > 4;
+            EXPECT_TRUE(apart);
+        }
+    }
+    EXPECT_GE(found, 4);
+}
+
+TEST(GoodFeatures, TinyAndFlatRegionsGiveUnfilledSlots) {
+    // A flat image has no value of at least 5; a region smaller than twice the
+    // border has no candidates; a 20-wide region uses the smallest gradient
+    // sigma and still selects inside its border.
+    const std::vector<unsigned char> flat(60 * 60, 90);
+    KLT_FeatureList fl = KLTCreateFeatureList(30);
+    KLTSelectGoodFeatures(KLTCreateTrackingContext(60, 60, 60), flat, 60, 60, fl);
+    for (const auto& f : fl) EXPECT_EQ(f.val, -1);
+
+    const auto tiny = checker(12, 12, 0, 0, 12, 12, 3);
+    fl = KLTCreateFeatureList(6);
+    KLTSelectGoodFeatures(KLTCreateTrackingContext(12, 12, 12), tiny, 12, 12, fl);
+    for (const auto& f : fl) EXPECT_EQ(f.val, -1);
+
+    const auto small = checker(20, 40, 2, 2, 18, 38, 3);
+    const KLT_TrackingContext tc = KLTCreateTrackingContext(40, 20, 20);
+    fl = KLTCreateFeatureList(10);
+    KLTSelectGoodFeatures(tc, small, 20, 40, fl);
+    int found = 0;
+    for (const auto& f : fl)
+        if (f.val >= 0) {
+            ++found;
+            EXPECT_GE(f.x, tc.borderx);
+            EXPECT_LT(f.x, 20 - tc.borderx);
+        }
+    EXPECT_GT(found, 0);
+
+    // A buffer shorter than its sizes is not read.
+    fl = KLTCreateFeatureList(3);
+    KLTSelectGoodFeatures(tc, std::span<const unsigned char>(small.data(), 100), 20, 40, fl);
+    for (const auto& f : fl) EXPECT_EQ(f.val, -1);
+}
+
+}  // namespace
+}  // namespace orva
