@@ -102,14 +102,5 @@ TEST(Bulge, SuddenWideningMarksTheStem) {
     EXPECT_EQ(b.x, 100);
 }
 
-TEST(Bulge, ColumnIsTheFlankMidpointRoundedDown) {
-    SHAPE_PARAMS s = outline({10, 21, 12}, 50, 55);
-    s.x_coord_left[1] = 90;
-    s.x_coord_right[1] = 111;  // midpoint 100.5
-    Bulge b = bulge(s);
-    EXPECT_EQ(b.x, 100);
-    EXPECT_EQ(b.width, 21);
-}
-
 }  // namespace
 }  // namespace orva

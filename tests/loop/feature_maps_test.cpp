@@ -69,6 +69,13 @@ TEST(FeatureOperators, RidgesPeakOnAThinLineAndGoNegativeBesideIt) {
             if (y >= 1 && y <= 3 && (x == 1 || x == 3)) expect = -100.0f;
             EXPECT_EQ(g[y * 5 + x], expect) << x << "," << y;
         }
+    // As a byte map: 255 on the line, the negative flanks clamped to 0.
+    std::vector<unsigned char> line(16 * 16, 0), out(16 * 16, 77);
+    for (unsigned int y = 0; y < 16; ++y) line[y * 16 + 8] = 100;
+    get_feature(geometry(16, 16), line, out, 0, 1, 0);
+    EXPECT_EQ(out[5 * 16 + 8], 255);
+    EXPECT_EQ(out[5 * 16 + 7], 0);
+    EXPECT_EQ(out[5 * 16 + 9], 0);
 }
 
 TEST(Subsampling, RoundsAndHandlesOddAndEvenLengths) {
@@ -210,19 +217,6 @@ TEST(GetFeature, HalfResolutionOddWidthLeavesLastColumn) {
         }
     }
     for (unsigned int x = 0; x < 33; ++x) EXPECT_EQ(out[32 * 33 + x], 77) << x;
-}
-
-TEST(GetFeature, RidgeModeClampsNegativeResponses) {
-    // A thin bright line; beside it the ridge operator is negative and must
-    // come out as 0, on the line 255.
-    std::vector<unsigned char> img(16 * 16, 0);
-    for (unsigned int y = 0; y < 16; ++y) img[y * 16 + 8] = 100;
-    std::vector<unsigned char> out(img.size(), 77);
-    get_feature(geometry(16, 16), img, out, 0, 1, 0);
-    EXPECT_EQ(out[5 * 16 + 8], 255);
-    EXPECT_EQ(out[5 * 16 + 7], 0);
-    EXPECT_EQ(out[5 * 16 + 9], 0);
-    EXPECT_EQ(out[0 * 16 + 8], 0);
 }
 
 }  // namespace

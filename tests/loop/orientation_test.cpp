@@ -81,36 +81,6 @@ TEST(Orientation, AllPositionsWithBordersAndDecimation) {
     }
 }
 
-TEST(Orientation, PinAlwaysEntersFromTheBottom) {
-    // A bright bar reaches from the middle of the entering edge to the centre.
-    const int none[4] = {0, 0, 0, 0};
-    const unsigned int W = 21, H = 15;
-    for (int loop_pos = 0; loop_pos < 4; ++loop_pos) {
-        SCOPED_TRACE(loop_pos);
-        std::vector<unsigned char> src(W * H, 0);
-        for (unsigned int i = 0; i < 7; ++i) {
-            switch (loop_pos) {
-                case 0:
-                    src[(H - 1 - i) * W + W / 2] = 255;
-                    break;
-                case 1:
-                    src[i * W + W / 2] = 255;
-                    break;
-                case 2:
-                    src[(H / 2) * W + i] = 255;
-                    break;
-                default:
-                    src[(H / 2) * W + W - 1 - i] = 255;
-                    break;
-            }
-        }
-        Cut c = cut(geometry(W, H), src, loop_pos, none, 0);
-        ASSERT_EQ(c.status, 0);
-        EXPECT_EQ(c.at(c.imc.width / 2, c.imc.height - 1), 255);
-        for (unsigned int x = 0; x < c.imc.width; ++x) EXPECT_EQ(c.at(x, 0), 0);
-    }
-}
-
 TEST(Orientation, OddSizesDropTheRemainderWhenHalved) {
     const int none[4] = {0, 0, 0, 0};
     IMAGE imc;
