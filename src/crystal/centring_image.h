@@ -1,0 +1,22 @@
+// Blob and line positions of the crystal inside the loop of every canonical image.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "loop/shapes.h"
+#include "types.h"
+
+namespace orva {
+
+// For every image q with width_flag[q] != 0 and a loop: (x1, y1) the blob
+// position, (x2, y2) the line position, canonical-image pixels; a coordinate of
+// 0 or -1 means nothing was found. Returns 0, or the status of a failing
+// fft_filter (later images are then left as the caller set them).
+int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
+           const std::vector<ByteBuffer>& image_ptr, std::span<const SHAPE_PARAMS> shapes,
+           std::span<int> x1, std::span<int> y1, std::span<int> x2, std::span<int> y2,
+           std::FILE* logfile);
+
+}  // namespace orva
