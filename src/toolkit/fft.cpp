@@ -94,37 +94,48 @@ void bit_reverse(int nc, double* a) {
     }
 }
 
+// exp(i 2 pi t / nc) for 0 <= t < nc/2: the first quadrant from the table,
+// the second as (-sin, cos) of t - nc/4.
+void unit_root(int nc, int t, const double* twiddle, double& wr, double& wi) {
+    const int quarter = nc / 4;
+    if (t == 0) {
+        wr = 1.0;
+        wi = 0.0;
+    } else if (t < quarter) {
+        wr = twiddle[t];
+        wi = twiddle[quarter + t];
+    } else {
+        const int tq = t - quarter;
+        wr = -twiddle[quarter + tq];
+        wi = twiddle[tq];
+    }
+}
+
 // In-place transform of nc complex pairs with exp(sign * 2 pi i j k / nc).
 void complex_fft(int nc, int sign, double* a, const double* twiddle) {
     if (nc < 2) return;
     bit_reverse(nc, a);
-    const int quarter = nc / 4;
+    // Twiddles of one stage side by side, so the butterflies run sequentially.
+    thread_local std::vector<double> stage;
+    stage.resize(static_cast<std::size_t>(nc));
     for (int len = 2; len <= nc; len <<= 1) {
         const int half = len / 2;
         const int stride = nc / len;
         for (int k = 0; k < half; k++) {
-            // exp(i 2 pi t / nc) for t < nc/2: first quadrant from the table,
-            // second quadrant as (-sin, cos) of t - nc/4.
-            const int t = k * stride;
-            double wr = 1.0, wi = 0.0;
-            if (t > 0 && t < quarter) {
-                wr = twiddle[t];
-                wi = twiddle[quarter + t];
-            } else if (t > 0) {
-                const int tq = t - quarter;
-                wr = -twiddle[quarter + tq];
-                wi = twiddle[tq];
-            }
-            if (sign < 0) wi = -wi;
-            for (int start = 0; start < nc; start += len) {
-                double* u = a + 2 * (start + k);
-                double* v = a + 2 * (start + k + half);
-                const double vr = v[0] * wr - v[1] * wi;
-                const double vi = v[0] * wi + v[1] * wr;
-                v[0] = u[0] - vr;
-                v[1] = u[1] - vi;
-                u[0] += vr;
-                u[1] += vi;
+            unit_root(nc, k * stride, twiddle, stage[2 * k], stage[2 * k + 1]);
+            if (sign < 0) stage[2 * k + 1] = -stage[2 * k + 1];
+        }
+        for (int start = 0; start < nc; start += len) {
+            double* u = a + 2 * start;
+            double* v = u + 2 * half;
+            for (int k = 0; k < half; k++) {
+                const double wr = stage[2 * k], wi = stage[2 * k + 1];
+                const double vr = v[2 * k] * wr - v[2 * k + 1] * wi;
+                const double vi = v[2 * k] * wi + v[2 * k + 1] * wr;
+                v[2 * k] = u[2 * k] - vr;
+                v[2 * k + 1] = u[2 * k + 1] - vi;
+                u[2 * k] += vr;
+                u[2 * k + 1] += vi;
             }
         }
     }
