@@ -30,10 +30,27 @@ constexpr int TRIANGLE_SEARCH_END = 199;  // last bin searched for the chord's f
 constexpr unsigned long SIMILAR_FACTOR = 5;
 constexpr int EDGE_CHANGE_SHIFT = 3;
 
+// Adds the counts of v + offset to hist. Four interleaved partial counts keep
+// the many increments of one bin (most differences are 0) from stalling.
+void add_counts(std::span<const std::int16_t> d, int offset, std::span<unsigned int> hist) {
+    std::vector<unsigned int> part(3 * hist.size(), 0u);
+    unsigned int* h[4] = {hist.data(), part.data(), part.data() + hist.size(),
+                          part.data() + 2 * hist.size()};
+    std::size_t p = 0;
+    for (; p + 4 <= d.size(); p += 4) {
+        ++h[0][d[p] + offset];
+        ++h[1][d[p + 1] + offset];
+        ++h[2][d[p + 2] + offset];
+        ++h[3][d[p + 3] + offset];
+    }
+    for (; p < d.size(); ++p) ++h[0][d[p] + offset];
+    for (std::size_t i = 0; i < hist.size(); ++i) hist[i] += h[1][i] + h[2][i] + h[3][i];
+}
+
 // Histogram of v + DIFF_OFFSET for signed differences.
 void signed_histogram(std::span<const std::int16_t> d, std::span<unsigned int> hist) {
     std::fill(hist.begin(), hist.end(), 0u);
-    for (const std::int16_t v : d) ++hist[v + DIFF_OFFSET];
+    add_counts(d, DIFF_OFFSET, hist);
 }
 
 }  // namespace
@@ -152,10 +169,8 @@ int background_object_mask(const IMAGE& im, std::span<const unsigned char> image
     signed_histogram(d, hist);
     const int offset = histogram_offset(hist);
     std::fill(hist.begin(), hist.end(), 0u);
-    for (std::int16_t& v : d) {
-        v = static_cast<std::int16_t>(std::abs(v - offset));
-        ++hist[v];
-    }
+    for (std::int16_t& v : d) v = static_cast<std::int16_t>(std::abs(v - offset));
+    add_counts(d, 0, hist);
 
     const int t = background_threshold(hist);
     unsigned long background_pixels = 0;
@@ -209,8 +224,8 @@ void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
             int v = d[p] + (std::abs(g_q[p] - g_p[p]) >> EDGE_CHANGE_SHIFT);
             if (v > DIFF_MAX) v = DIFF_MAX;
             d[p] = static_cast<std::int16_t>(v);
-            ++hist[v];
         }
+        add_counts(std::span<const std::int16_t>(d, size), 0, hist);
     }
     const int diff_threshold = triangle_threshold(hist);
 
@@ -230,15 +245,12 @@ std::vector<char> similar_pairs(std::span<const unsigned long> sum_diff) {
 
 void comparison_mask(const Matrix<std::int16_t>& diff, int num_comp, std::span<const char> sim_flag,
                      int threshold, std::span<unsigned char> mask) {
-    for (std::size_t p = 0; p < mask.size(); ++p) {
-        unsigned char object = 1;
-        for (int j = 1; j <= num_comp; ++j) {
-            if (!sim_flag[j - 1] && diff[j][p] <= threshold) {
-                object = 0;
-                break;
-            }
-        }
-        mask[p] = object;
+    std::fill(mask.begin(), mask.end(), 1);
+    for (int j = 1; j <= num_comp; ++j) {
+        if (sim_flag[j - 1]) continue;
+        const std::int16_t* d = diff[j];
+        for (std::size_t p = 0; p < mask.size(); ++p)
+            if (d[p] <= threshold) mask[p] = 0;
     }
 }
 
