@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,6 +208,46 @@ inline Bytes make_pnm(const std::string& header, const Bytes& pixels) {
     Bytes file(header.begin(), header.end());
     file.insert(file.end(), pixels.begin(), pixels.end());
     return file;
+}
+
+struct PngSpec {
+    int width = 0;
+    int height = 0;
+    int bit_depth = 8;
+    int color_type = PNG_COLOR_TYPE_RGB;
+    bool interlaced = false;
+    bool transparency = false;  // a tRNS chunk for grey or RGB
+    Bytes samples;              // rows as libpng stores them, packed
+};
+
+// Writes `s` with libpng; false when libpng refuses.
+inline bool write_png(const std::string& name, const PngSpec& s) {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    if (f == nullptr) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(s.height);
+    const std::size_t stride = s.samples.size() / s.height;
+    for (int y = 0; y < s.height; ++y)
+        rows[y] = const_cast<png_bytep>(s.samples.data()) + y * stride;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, s.width, s.height, s.bit_depth, s.color_type,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[2] = {{10, 20, 30}, {200, 210, 220}};
+    if (s.color_type == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 2);
+    png_color_16 transparent{};
+    if (s.transparency) png_set_tRNS(png, info, nullptr, 0, &transparent);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
 }
 
 }  // namespace orva::test

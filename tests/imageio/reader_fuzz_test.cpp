@@ -1,0 +1,157 @@
+// Seeded random damage to small valid files: every reader must either refuse
+// the file or return an image of exactly the size it reports.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "image_test_support.h"
+#include "imageio/image_type.h"
+#include "imageio/jpeg_io.h"
+#include "imageio/pgm_reader.h"
+#include "imageio/png_reader.h"
+#include "imageio/tiff_reader.h"
+
+namespace orva {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+constexpr int kRounds = 300;
+
+// One to six changes: single bytes, four-byte runs of 0xFF or 0x00 (huge or
+// zero numbers), a cut, or inserted bytes. Half of the byte changes go to the
+// last `tail` bytes, where the TIFF directory lives.
+Bytes mutate(const Bytes& original, std::mt19937& rng, std::size_t tail) {
+    Bytes b = original;
+    const int changes = std::uniform_int_distribution<int>(1, 6)(rng);
+    for (int c = 0; c < changes && !b.empty(); ++c) {
+        const std::size_t n = b.size();
+        std::size_t at = std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+        if (rng() % 2 && tail > 0 && tail <= n)
+            at = n - tail + std::uniform_int_distribution<std::size_t>(0, tail - 1)(rng);
+        switch (rng() % 5) {
+            case 0:
+            case 1:
+                b[at] = static_cast<unsigned char>(rng());
+                break;
+            case 2:
+                for (std::size_t i = at; i < std::min(n, at + 4); ++i)
+                    b[i] = rng() % 2 ? 0xFF : 0x00;
+                break;
+            case 3:
+                b.resize(at);
+                break;
+            default:
+                b.insert(b.begin() + static_cast<long>(at), static_cast<unsigned char>(rng()));
+                break;
+        }
+    }
+    return b;
+}
+
+test::TiffSpec tiff_spec(ByteOrder order, std::uint32_t photometric, std::uint32_t rows_per_strip) {
+    test::TiffSpec s;
+    s.order = order;
+    s.width = 5;
+    s.height = 4;
+    s.photometric = photometric;
+    s.rows_per_strip = rows_per_strip;
+    s.samples.resize(photometric == 2 ? 60 : 20);
+    for (std::size_t i = 0; i < s.samples.size(); ++i)
+        s.samples[i] = static_cast<unsigned char>(i * 13);
+    return s;
+}
+
+TEST(ReaderFuzz, DamagedTiffFilesNeverBreakTheReader) {
+    TempDir dir;
+    std::mt19937 rng(20240611);
+    const std::vector<Bytes> bases = {
+        test::make_tiff(tiff_spec(ByteOrder::LeastSignificantFirst, 1, 1)),
+        test::make_tiff(tiff_spec(ByteOrder::MostSignificantFirst, 2, 3)),
+        test::make_tiff(tiff_spec(ByteOrder::MostSignificantFirst, 0, 0)),
+    };
+    test::StderrCapture quiet;
+    int read_back = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const Bytes& base = bases[round % bases.size()];
+        const std::string name = dir.write("fuzz.tif", mutate(base, rng, 110));
+        const int type = get_img_type(name.c_str());
+        for (int order_type : {TIFF_LITTLE, TIFF_BIG}) {
+            ByteBuffer pixels;
+            IMAGE im;
+            const int status = read_tiff_2(pixels, im, name.c_str(), round % 2, order_type);
+            EXPECT_EQ(status, 0) << "round " << round;
+            if (!pixels.empty()) {
+                EXPECT_EQ(pixels.size(), std::size_t{im.width} * im.height) << "round " << round;
+                read_back += order_type == type;
+            }
+        }
+    }
+    // Most damage leaves the strips readable; the harness must reach the pixels.
+    EXPECT_GT(read_back, kRounds / 10);
+}
+
+TEST(ReaderFuzz, DamagedPortableMapsNeverBreakTheReader) {
+    TempDir dir;
+    std::mt19937 rng(77);
+    Bytes grey(48);
+    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<unsigned char>(i * 5);
+    const std::vector<Bytes> bases = {
+        test::make_pnm("P5\n# camera\n8 6\n255\n", grey),
+        test::make_pnm("P6\n4 4\n255\n", grey),
+    };
+    test::StderrCapture quiet;
+    int read_back = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const Bytes& base = bases[round % bases.size()];
+        const std::string name = dir.write("fuzz.pgm", mutate(base, rng, 0));
+        get_img_type(name.c_str());
+        ByteBuffer pixels;
+        IMAGE im;
+        EXPECT_EQ(read_pgm(pixels, im, name.c_str()), 0);
+        if (!pixels.empty()) {
+            EXPECT_EQ(pixels.size(), std::size_t{im.width} * im.height) << "round " << round;
+            EXPECT_EQ(im.size, pixels.size());
+            ++read_back;
+        }
+    }
+    EXPECT_GT(read_back, kRounds / 10);
+}
+
+TEST(ReaderFuzz, DamagedJpegAndPngFilesNeverBreakTheReaders) {
+    TempDir dir;
+    std::mt19937 rng(4242);
+    Bytes rgb(std::size_t{3} * 16 * 16);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i * 11);
+    const std::string jpeg = dir.path("base.jpg");
+    write_JPEG_file(jpeg.c_str(), 90, 16, 16, rgb.data());
+    const Bytes jpeg_bytes = test::read_all(jpeg);
+    ASSERT_FALSE(jpeg_bytes.empty());
+
+    test::PngSpec png;
+    png.width = 16;
+    png.height = 16;
+    png.samples = rgb;
+    const std::string png_name = dir.path("base.png");
+    ASSERT_TRUE(test::write_png(png_name, png));
+    const Bytes png_bytes = test::read_all(png_name);
+
+    test::StderrCapture quiet;
+    for (int round = 0; round < kRounds / 2; ++round) {
+        const Bytes& base = round % 2 ? png_bytes : jpeg_bytes;
+        const std::string name = dir.write("fuzz.img", mutate(base, rng, 0));
+        int width = -1, height = -1;
+        ByteBuffer pixels = read_JPEG_file(name.c_str(), &width, &height);
+        if (!pixels.empty()) {
+            EXPECT_EQ(pixels.size(), std::size_t(width) * std::size_t(height)) << "round " << round;
+        }
+        pixels = loadpng(name.c_str(), &width, &height);
+        if (!pixels.empty()) {
+            EXPECT_EQ(pixels.size(), std::size_t(width) * std::size_t(height)) << "round " << round;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orva
