@@ -173,7 +173,8 @@ int write_png(const std::string& path, const orva::ByteBuffer& data, int width, 
         return 1;
     }
     png_init_io(png, f.get());
-    png_set_compression_level(png, 3);
+    png_set_compression_level(png, 1);
+    png_set_filter(png, 0, PNG_FILTER_SUB);
     png_set_IHDR(png, info, width, height, 8,
                  channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

@@ -62,10 +62,17 @@ std::vector<FilmSpot> place_spots(const Scene& s, Rng& rng, int count, double rm
 }  // namespace
 
 std::vector<double> series_angles(const SceneOptions& opt) {
-    if (!opt.angles.empty()) return opt.angles;
+    // Kept to a hundredth of a degree: the job file states them that way, and the
+    // images must show exactly the angles it states.
+    auto hundredths = [](double a) { return std::round(a * 100.0) / 100.0; };
     std::vector<double> angles;
+    if (!opt.angles.empty()) {
+        for (double a : opt.angles) angles.push_back(hundredths(a));
+        return angles;
+    }
     const double step = opt.step ? *opt.step : 360.0 / std::max(1, opt.num_images);
-    for (int i = 0; i < opt.num_images; ++i) angles.push_back(opt.start_angle + step * i);
+    for (int i = 0; i < opt.num_images; ++i)
+        angles.push_back(hundredths(opt.start_angle + step * i));
     return angles;
 }
 

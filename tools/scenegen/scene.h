@@ -161,7 +161,8 @@ class Rng {
 // with a message in `error` when the options contradict each other.
 int resolve_scene(const SceneOptions& opt, Scene& scene, std::string& error);
 
-// The rotation angles of the series, degrees, in the order the images are written.
+// The rotation angles of the series, degrees rounded to 0.01, in the order the
+// images are written.
 std::vector<double> series_angles(const SceneOptions& opt);
 
 }  // namespace orva::scenegen
