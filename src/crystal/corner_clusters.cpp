@@ -18,8 +18,6 @@
 #include <cmath>
 #include <new>
 
-#include "crystal/corner_features.h"
-
 namespace orva {
 namespace {
 

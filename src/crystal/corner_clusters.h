@@ -14,6 +14,9 @@
 
 namespace orva {
 
+constexpr double THRESHOLD = 180.3122;  // on the 0..255 scale of the density
+constexpr int MAXNUM_FEATURES = 200;
+
 // Zeroes density (imx * imy) and adds the kernel of every feature above bin 0.
 // Returns 0, or 12 when the feature values do not spread (all equal, or no
 // slot). density must already hold imx * imy values.

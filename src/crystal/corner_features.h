@@ -3,7 +3,7 @@
 // twodf selects up to 200 good corner features of a grey region (largest
 // smaller eigenvalue of the gradient structure matrix, a minimum distance
 // apart), spreads a Gaussian over each of the stronger ones, thresholds the
-// summed density at THRESHOLD on a 0..255 scale and returns the centroid of
+// summed density at 180.3122 on a 0..255 scale and returns the centroid of
 // the largest region above it (region pixels: x column, y row). twodf_all runs
 // it over the loop box of every canonical image.
 // Status of twodf: 0; 11 density buffers not allocated; 12 no feature density
@@ -20,9 +20,6 @@
 #include "types.h"
 
 namespace orva {
-
-constexpr double THRESHOLD = 180.3122;
-constexpr int MAXNUM_FEATURES = 200;
 
 // Writes x2[q], y2[q] (canonical-image pixel, or 0, 0 when nothing is found or
 // the image is skipped). logfile is not written.
