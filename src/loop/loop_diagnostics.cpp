@@ -104,10 +104,10 @@ void set_white(std::vector<unsigned char>& rgb, long pixel) {
 }
 
 void write_mask_picture(const std::string& dir, const IMAGE& imc,
-                        std::span<const unsigned char> mask, int index) {
+                        std::span<const unsigned char> mask, int index,
+                        std::vector<unsigned char>& rgb) {
     const long w = imc.width;
     const long h = imc.height;
-    std::vector<unsigned char> rgb;
     try {
         rgb.assign(static_cast<std::size_t>(3 * w * h), 0);
     } catch (const std::bad_alloc&) {
@@ -192,14 +192,13 @@ bool point_picture(const IMAGE& imc, std::span<const point> pts, std::vector<uns
 }
 
 void write_band_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
-                      DiagnosticCounters& counters) {
+                      DiagnosticCounters& counters, std::vector<unsigned char>& rgb) {
     std::string list;
     for (std::size_t b = edges.left.size(); b-- > 0;)
         list += format("%d %d ", edges.left[b], edges.right[b]);
     write_file_privately(dir, format("masks2_yvalues_%d.txt", counters.yvalues_txt++), list);
     write_file_privately(dir, "masks2_max.txt", format("%d ", edges.max_spread));
 
-    std::vector<unsigned char> rgb;
     const int n = counters.yvalues_jpg++;
     if (point_picture(imc, edges.points, rgb))
         write_jpeg_privately(dir, format("masks2_yvalues_%d.jpg", n), static_cast<int>(imc.height),
@@ -207,7 +206,7 @@ void write_band_files(const std::string& dir, const IMAGE& imc, const BandEdges&
 }
 
 void write_hull_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
-                      DiagnosticCounters& counters) {
+                      DiagnosticCounters& counters, std::vector<unsigned char>& rgb) {
     // All points but the last, plus the one scratch entry the sweep needs.
     const int n = edges.points.empty() ? 0 : static_cast<int>(edges.points.size()) - 1;
     std::vector<point> in(edges.points.begin(), edges.points.begin() + n);
@@ -222,7 +221,6 @@ void write_hull_files(const std::string& dir, const IMAGE& imc, const BandEdges&
         list += format(" %d %d", static_cast<int>(imc.height - p[X]), static_cast<int>(p[Y]));
     write_file_privately(dir, format("masks2_hull_%d.txt", counters.hull_txt++), list);
 
-    std::vector<unsigned char> rgb;
     const int k = counters.hull_jpg++;
     if (point_picture(imc, verts, rgb))
         write_jpeg_privately(dir, format("masks2_hull_%d.jpg", k), static_cast<int>(imc.height),
@@ -258,10 +256,12 @@ void write_loop_diagnostics(const std::string& dir, const IMAGE& imc,
     if (imc.width < 1 || imc.height < 1 || mask.size() < imc.size) return;
     if (!is_directory(dir)) return;
     try {
-        write_mask_picture(dir, imc, mask, index);
+        // The three pictures have the same number of pixels: one buffer serves all.
+        std::vector<unsigned char> rgb;
+        write_mask_picture(dir, imc, mask, index, rgb);
         const BandEdges edges = band_edges(imc, mask);
-        write_band_files(dir, imc, edges, counters);
-        write_hull_files(dir, imc, edges, counters);
+        write_band_files(dir, imc, edges, counters, rgb);
+        write_hull_files(dir, imc, edges, counters, rgb);
     } catch (const std::exception&) {
         // Inspection files only: a failure here must not touch the analysis.
     }
