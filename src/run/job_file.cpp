@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -119,6 +120,12 @@ Outcome add_entry(Reader& r, float angle, const std::string& file) {
         return Outcome::FAIL;
     }
     if (!name_fits(r, file)) return Outcome::FAIL;
+    if (!std::isfinite(angle)) {
+        // "nan" and "inf" read as numbers, but no rotation can be computed from them.
+        std::fprintf(stderr, "\n The angle of %s in %s is not a finite number\n", file.c_str(),
+                     r.name);
+        return Outcome::FAIL;
+    }
     r.job.images.push_back({normalise_angle(angle), file});
     return Outcome::CONTINUE;
 }

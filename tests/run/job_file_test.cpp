@@ -276,6 +276,13 @@ TEST(JobFileErrors, CapacityNamesAndBlankListLines) {
     EXPECT_NE(too_long.messages.find("File name longer than 499 characters"), std::string::npos);
     EXPECT_EQ(parse("BACK " + longest + "x\nDATA_END\n").status, 1);
 
+    for (const char* angle : {"nan", "inf", "-1e39"}) {
+        Parsed odd = parse(std::string("DATA ") + angle + " a.pgm\nDATA_END\n");
+        EXPECT_EQ(odd.status, 1) << angle;
+        EXPECT_EQ(odd.messages, "\n The angle of a.pgm in job.txt is not a finite number\n");
+    }
+    EXPECT_EQ(parse("NUM_IMG 1\nDATA_START\ninfinity a.pgm\nDATA_END\n").status, 1);
+
     Parsed blank = parse("NUMBER_OF_IMAGES 2\nDATA_START\n0 a.pgm\n \t\nDATA_END\n");
     EXPECT_EQ(blank.status, 1);
     EXPECT_EQ(blank.messages, "\n Blank line in the image list of job.txt (entry 2)\n");
