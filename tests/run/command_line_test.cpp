@@ -1,3 +1,4 @@
+// Command-line choice between usage, help and a run; the banner layout.
 #include "run/command_line.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Image-set loading on tiny files written by the tests: skipping, type dispatch, size check.
 #include "run/image_set.h"
 
 #include <gtest/gtest.h>

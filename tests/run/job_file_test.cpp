@@ -1,3 +1,4 @@
+// Job-file reader: fields, keywords and their order, line handling, the image list and every failure.
 #include "run/job_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Result file text in both variants, its safe replacement, the marker file and the closing line.
 #include "run/result_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The whole run through run_orva with a test driver: job file to result file, marker and status.
 #include "run/run_orva.h"
 
 #include <gtest/gtest.h>
