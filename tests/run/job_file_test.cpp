@@ -1,4 +1,5 @@
-// Job-file reader: fields, keywords and their order, line handling, the image list and every failure.
+// Job-file reader: fields, keywords and their order, line handling, the image list and every
+// failure.
 #include "run/job_file.h"
 
 #include <gtest/gtest.h>
