@@ -11,6 +11,7 @@
 // unsuitable background; 5 when the images or records do not match the run.
 #include "loop/loop_extraction.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "loop/feature_maps.h"

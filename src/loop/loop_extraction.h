@@ -5,7 +5,10 @@
 // Canonical images have the pin entering from the bottom, so the loop tip is
 // the top of the object; x is the column, y the row, row 0 at the top.
 // Status: 0, 3 (no background image and fewer than 3 images), 78 (the
-// background image leaves less than half of the pixels as background).
+// background image leaves less than half of the pixels as background), 5 when
+// the images, the background or the records do not cover num_images and imc.
+// Empty images (class NO_OBJECT) are no failure: they are reported on standard
+// error and left out of *num_processed.
 #pragma once
 
 #include <cstdio>
