@@ -1,0 +1,211 @@
+// Straight-line Hough transform of a weight window and the search for the
+// best pair of parallel segments.
+//
+// Method: every pixel with a positive weight votes its weight for the 180
+// normal angles of 1 degree, at the distance rounded half up; pairs of angles
+// (2k, 2k + 1) are then merged into 90 bins. A cell survives when no 8-neighbour
+// is strictly greater (the frame around the 90 bins counts as 0) and it lies at
+// or above the 99.5th percentile of all merged cells. Accepted lines of a bin
+// with two or more of them are cut to their longest run of positive weights,
+// and every pair of one bin more than 3 distance bins apart is scored by
+// run sums, sqrt of the spacing, how squarely they face each other and how
+// their spacing matches their length. The strictly best pair (the first on a
+// tie) gives the mean of its four end points; none gives (-1, -1).
+// Status: 0. The result is (-1, -1) also when the segment list cannot be
+// allocated (with a message).
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "crystal/line_detection.h"
+#include "toolkit/arrays.h"
+#include "toolkit/heap_sort.h"
+
+namespace orva {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int VOTE_ANGLES = 180;  // 1-degree normal angles
+constexpr int SUB_FAC = 2;        // angles merged per bin
+constexpr int NUM_BINS = VOTE_ANGLES / SUB_FAC;
+constexpr double ACCEPT_QUANTILE = 0.995;
+constexpr long MIN_PAIR_SPACING = 3;  // distance bins; closer pairs score 0
+
+struct Vote {
+    double x, y;
+    float w;
+};
+
+struct HoughGrid {
+    int r_M = 0;
+    int r_N = 0;
+    Matrix<float> space;  // (VOTE_ANGLES + 2) x (r_N + 2), zero frame
+};
+
+// Votes of every positive weight, 1-degree angles, into rows 1..180.
+// Cells add their votes in pixel order, as a per-pixel walk would.
+void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid) {
+    std::vector<Vote> voters;
+    for (unsigned int y = 0; y < ims.height; ++y)
+        for (unsigned int x = 0; x < ims.width; ++x) {
+            const float w = pptr[static_cast<std::size_t>(y) * ims.width + x];
+            if (w > 0.0f) voters.push_back({static_cast<double>(x), static_cast<double>(y), w});
+        }
+    for (int deg = 0; deg < VOTE_ANGLES; ++deg) {
+        const double phi = deg * kPi / 180.0;
+        const double c = std::cos(phi), s = std::sin(phi);
+        float* row = grid.space[deg + 1];
+        for (const Vote& v : voters) {
+            const long r = static_cast<long>(std::floor(v.x * c + v.y * s + 0.5)) + grid.r_M;
+            row[r + 1] += v.w;
+        }
+    }
+}
+
+// Rows 1..90 become bins of two angles each; the row after the last bin is
+// cleared so it acts as frame.
+void halve_angles(HoughGrid& grid) {
+    for (int c = 1; c <= grid.r_N; ++c)
+        for (int deg = 1; deg <= NUM_BINS; ++deg)
+            grid.space[deg][c] = grid.space[2 * deg - 1][c] + grid.space[2 * deg][c];
+    std::fill_n(grid.space[NUM_BINS + 1], grid.r_N + 2, 0.0f);
+}
+
+// Local maxima (ties kept) at or above the acceptance quantile; 90 x r_N.
+Matrix<float> suppress(const HoughGrid& grid) {
+    const Matrix<float>& hs = grid.space;
+    Matrix<float> sup = fmatrix(NUM_BINS, grid.r_N);
+    for (int deg = 1; deg <= NUM_BINS; ++deg)
+        for (int c = 1; c <= grid.r_N; ++c) {
+            const float v = hs[deg][c];
+            bool is_max = true;
+            for (int dd = -1; dd <= 1 && is_max; ++dd)
+                for (int dc = -1; dc <= 1; ++dc)
+                    if ((dd != 0 || dc != 0) && hs[deg + dd][c + dc] > v) {
+                        is_max = false;
+                        break;
+                    }
+            sup[deg - 1][c - 1] = is_max ? v : 0.0f;
+        }
+
+    const unsigned long cells = static_cast<unsigned long>(NUM_BINS) * grid.r_N;
+    std::vector<float> sorted = fvector(static_cast<long>(cells));
+    for (int deg = 1; deg <= NUM_BINS; ++deg)
+        std::copy_n(hs[deg] + 1, grid.r_N, sorted.begin() + (deg - 1) * grid.r_N);
+    heap_sort_f_(cells, sorted);
+    const float thresh =
+        sorted[static_cast<unsigned long>(static_cast<double>(cells - 1) * ACCEPT_QUANTILE)];
+    for (int deg = 1; deg <= NUM_BINS; ++deg)
+        for (int c = 1; c <= grid.r_N; ++c)
+            if (hs[deg][c] < thresh) sup[deg - 1][c - 1] = 0.0f;
+    return sup;
+}
+
+// Segments of the accepted lines, ordered by bin, then by distance. Bins with
+// a single line and no orthogonal partner are dropped.
+bool collect_segments(const IMAGE& ims, std::span<const float> pptr, const HoughGrid& grid,
+                      const Matrix<float>& sup, std::vector<LINE_SEGMENT>& segments) {
+    unsigned int l_cnt[NUM_BINS] = {};
+    unsigned char p_indicator[NUM_BINS] = {};
+    unsigned char o_indicator[NUM_BINS] = {};
+    for (int k = 0; k < NUM_BINS; ++k)
+        for (int r = 0; r < grid.r_N; ++r)
+            if (sup[k][r] > 0.0f) ++l_cnt[k];
+    unsigned long num_lines = 0;
+    for (int k = 0; k < NUM_BINS; ++k) {
+        p_indicator[k] = l_cnt[k] > 1;
+        o_indicator[k] = l_cnt[k] > 0 && l_cnt[(k + NUM_BINS / 2) % NUM_BINS] > 0;
+    }
+    for (int k = 0; k < NUM_BINS; ++k) {
+        if (!p_indicator[k] && !o_indicator[k]) l_cnt[k] = 0;
+        num_lines += l_cnt[k];
+    }
+    if (num_lines == 0) return true;
+
+    try {
+        segments.assign(num_lines, LINE_SEGMENT{});
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\n Cannot allocate LINE_SEGMENT!");
+        errno = ENOMEM;
+        std::perror("Reason");
+        return false;
+    }
+    std::size_t next = 0;
+    for (int k = 0; k < NUM_BINS; ++k) {
+        unsigned int taken = 0;
+        for (int r = 0; r < grid.r_N && taken < l_cnt[k]; ++r) {
+            if (!(sup[k][r] > 0.0f)) continue;
+            LINE_SEGMENT& seg = segments[next++];
+            get_line_segment(k, NUM_BINS, grid.r_M, r, ims, pptr, seg);
+            seg.r = static_cast<unsigned int>(r);
+            seg.deg = static_cast<unsigned int>(k);
+            seg.parallel_flag = p_indicator[k];
+            seg.ortho_flag = o_indicator[k];
+            ++taken;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int hough_lines(const IMAGE& ims, std::span<const unsigned char> /*bptr*/,
+                std::span<const float> pptr, int& x2, int& y2) {
+    x2 = -1;
+    y2 = -1;
+    const std::size_t npix = static_cast<std::size_t>(ims.width) * ims.height;
+    if (npix == 0 || pptr.size() < npix) return 0;
+
+    HoughGrid grid;
+    const double diag = std::sqrt(static_cast<double>(ims.width) * ims.width +
+                                  static_cast<double>(ims.height) * ims.height);
+    grid.r_M = static_cast<int>(std::ceil(diag));
+    grid.r_N = 2 * grid.r_M + 1;
+    grid.space = fmatrix(VOTE_ANGLES + 2, grid.r_N + 2);
+
+    vote(ims, pptr, grid);
+    halve_angles(grid);
+    const Matrix<float> sup = suppress(grid);
+
+    std::vector<LINE_SEGMENT> segments;
+    if (!collect_segments(ims, pptr, grid, sup, segments)) return 0;
+
+    // Parallel pairs within one bin.
+    double max_score = 0.0;
+    long best_i = -1, best_j = -1;
+    const long num_lines = static_cast<long>(segments.size());
+    for (long i = 0; i < num_lines; ++i) {
+        const LINE_SEGMENT& a = segments[i];
+        if (a.parallel_flag == 0) continue;
+        for (long j = i + 1; j < num_lines && segments[j].deg <= a.deg; ++j) {
+            const LINE_SEGMENT& b = segments[j];
+            int dist = get_line_dist_p(a, b);
+            if (dist <= 0) dist = 1;
+            const double rel = get_relation_score(a, b);
+            const long r_dist = std::labs(static_cast<long>(a.r) - static_cast<long>(b.r));
+            const double score =
+                r_dist > MIN_PAIR_SPACING
+                    ? a.score * b.score * std::sqrt(static_cast<double>(r_dist)) * dist * rel
+                    : 0.0;
+            if (score > max_score) {
+                max_score = score;
+                best_i = i;
+                best_j = j;
+            }
+        }
+    }
+
+    if (max_score > 0.0) {
+        const LINE_SEGMENT& a = segments[best_i];
+        const LINE_SEGMENT& b = segments[best_j];
+        x2 = static_cast<int>((a.xs + a.xe + b.xs + b.xe) / 4);
+        y2 = static_cast<int>((a.ys + a.ye + b.ys + b.ye) / 4);
+    }
+    return 0;
+}
+
+}  // namespace orva

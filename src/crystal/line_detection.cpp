@@ -1,0 +1,114 @@
+// Line weights of the window of interest, handed to the Hough search.
+//
+// Method: the grey window is inverted (dark crystal edges become bright),
+// blurred 3x3, turned into a ridge response over 3 scales, cleared outside the
+// line mask and thresholded at the smaller of the 90th percentile of its
+// non-zero values and a quarter of its maximum; the surviving responses v get
+// the weight ln(v) * 255 / ln(255) (255 stays 255, 1 becomes 0).
+// Conventions: window pixel (x, y) is image pixel (roi[0] + x, roi[2] + y).
+// Status: the feature-map status; 0 with (-1, -1) for a window narrower or
+// lower than 16 pixels, a window reaching outside the image, or a grey
+// buffer shorter than the window.
+#include "crystal/line_detection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "loop/feature_maps.h"
+#include "toolkit/arrays.h"
+#include "toolkit/heap_sort.h"
+
+namespace orva {
+namespace {
+
+constexpr unsigned int MIN_WINDOW = 16;  // smaller windows hold no usable line pair
+constexpr int RIDGE_MODE = 0;
+constexpr int RIDGE_LEVELS = 3;
+constexpr double NONZERO_QUANTILE = 0.9;
+constexpr double MAX_SHARE = 0.25;
+
+// Threshold of the masked ridge response: the smaller of the 90th percentile
+// of its non-zero values and a quarter of its maximum.
+double weight_threshold(std::span<const unsigned char> lptr) {
+    const unsigned long N = lptr.size();
+    std::vector<unsigned char> sorted(lptr.begin(), lptr.end());
+    heap_sort_uc_(N, sorted);
+    unsigned long p = 0;
+    while (p < N && sorted[p] == 0) ++p;
+    const auto M = static_cast<unsigned long>(std::floor((N - p) * NONZERO_QUANTILE));
+    const double thresh1 = sorted[p + M - 1];
+    const double thresh2 = MAX_SHARE * sorted[N - 1];
+    return std::min(thresh1, thresh2);
+}
+
+}  // namespace
+
+int blurring(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> optr) {
+    const std::size_t width = im.width;
+    const std::size_t height = im.height;
+    const std::size_t n = width * height;
+    if (bptr.size() < n || optr.size() < n) return 0;
+    std::copy_n(bptr.begin(), n, optr.begin());
+    if (width < 3 || height < 3) return 0;
+    for (std::size_t y = 1; y + 1 < height; ++y) {
+        const unsigned char* up = bptr.data() + (y - 1) * width;
+        const unsigned char* mid = up + width;
+        const unsigned char* down = mid + width;
+        unsigned char* out = optr.data() + y * width;
+        for (std::size_t x = 1; x + 1 < width; ++x) {
+            const int sum = 2 * mid[x] + up[x - 1] + up[x] + up[x + 1] + mid[x - 1] + mid[x + 1] +
+                            down[x - 1] + down[x] + down[x + 1];
+            out[x] = static_cast<unsigned char>((sum + 5) / 10);
+        }
+    }
+    return 0;
+}
+
+int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
+               std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
+               int& y2) {
+    x2 = -1;
+    y2 = -1;
+    if (roi[1] < roi[0] || roi[3] < roi[2]) return 0;
+    const unsigned int W = roi[1] - roi[0];
+    const unsigned int H = roi[3] - roi[2];
+    if (W < MIN_WINDOW || H < MIN_WINDOW) return 0;
+    if (roi[1] > im.width || roi[3] > im.height) return 0;
+    IMAGE window;
+    window.width = W;
+    window.height = H;
+    window.size = static_cast<unsigned long>(W) * H;
+    const std::size_t N = window.size;
+    if (bptr.size() < N) return 0;
+
+    // Inverted and blurred window, then its ridge response.
+    std::vector<unsigned char> lptr = ucvector(static_cast<long>(N));
+    std::vector<unsigned char> iptr = ucvector(static_cast<long>(N));
+    for (std::size_t p = 0; p < N; ++p) lptr[p] = static_cast<unsigned char>(255 - bptr[p]);
+    blurring(window, lptr, iptr);
+    const int status = get_feature(window, iptr, lptr, RIDGE_MODE, RIDGE_LEVELS, 0);
+
+    // Only the line mask counts; a short mask buffer counts as unset.
+    const std::size_t image_width = im.width;
+    for (std::size_t y = 0; y < H; ++y)
+        for (std::size_t x = 0; x < W; ++x) {
+            const std::size_t m = (roi[2] + y) * image_width + roi[0] + x;
+            if (m >= mask.size() || mask[m] == 0) lptr[y * W + x] = 0;
+        }
+
+    // Weights; with an all-zero response every weight is ln 0 = -inf, which
+    // never votes.
+    const double thresh = weight_threshold(lptr);
+    const double weight_scale = 255.0 / std::log(255.0);
+    std::vector<float> pptr = fvector(static_cast<long>(N));
+    for (std::size_t p = 0; p < N; ++p)
+        pptr[p] = lptr[p] < thresh
+                      ? 0.0f
+                      : static_cast<float>(std::log(static_cast<double>(lptr[p])) * weight_scale);
+
+    hough_lines(window, iptr, pptr, x2, y2);
+    return status;
+}
+
+}  // namespace orva

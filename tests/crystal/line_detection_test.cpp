@@ -1,0 +1,279 @@
+#include "crystal/line_detection.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace orva {
+namespace {
+
+IMAGE window_of(unsigned int width, unsigned int height) {
+    IMAGE im;
+    im.width = width;
+    im.height = height;
+    im.size = static_cast<unsigned long>(width) * height;
+    return im;
+}
+
+// Weight 1 on the given columns for rows first..last, 0 elsewhere.
+std::vector<float> column_weights(unsigned int width, unsigned int height,
+                                  std::vector<unsigned int> columns, unsigned int first,
+                                  unsigned int last) {
+    std::vector<float> w(static_cast<std::size_t>(width) * height, 0.0f);
+    for (unsigned int c : columns)
+        for (unsigned int y = first; y <= last; ++y) w[y * width + c] = 1.0f;
+    return w;
+}
+
+LINE_SEGMENT segment(unsigned int xs, unsigned int ys, unsigned int xe, unsigned int ye,
+                     unsigned int len, unsigned int r, unsigned int deg) {
+    LINE_SEGMENT s;
+    s.xs = xs;
+    s.ys = ys;
+    s.xe = xe;
+    s.ye = ye;
+    s.len = len;
+    s.r = r;
+    s.deg = deg;
+    return s;
+}
+
+TEST(HoughLines, TwoColumnsGiveTheMeanOfTheirEndPoints) {
+    // Columns 10 and 30, rows 0..19: bin 0, spacing 20 = length, facing squarely.
+    const IMAGE win = window_of(64, 64);
+    const std::vector<float> w = column_weights(64, 64, {10, 30}, 0, 19);
+    int x2 = 0, y2 = 0;
+    EXPECT_EQ(hough_lines(win, {}, w, x2, y2), 0);
+    EXPECT_EQ(x2, 20);
+    EXPECT_EQ(y2, 9);
+}
+
+TEST(HoughLines, PairsMustBeMoreThanThreeBinsApart) {
+    const IMAGE win = window_of(64, 64);
+    int x2 = 0, y2 = 0;
+    hough_lines(win, {}, column_weights(64, 64, {10, 13}, 0, 19), x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+
+    hough_lines(win, {}, column_weights(64, 64, {10, 14}, 0, 19), x2, y2);
+    EXPECT_EQ(x2, 12);
+    EXPECT_EQ(y2, 9);
+}
+
+TEST(HoughLines, NoPositiveWeightGivesNoPosition) {
+    const IMAGE win = window_of(32, 40);
+    std::vector<float> w(32 * 40, 0.0f);
+    int x2 = 5, y2 = 5;
+    hough_lines(win, {}, w, x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+    // Negative and -inf weights never vote.
+    w.assign(w.size(), -INFINITY);
+    for (unsigned int y = 0; y < 20; ++y) w[y * 32 + 3] = w[y * 32 + 20] = -1.0f;
+    x2 = y2 = 5;
+    hough_lines(win, {}, w, x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+}
+
+TEST(PairFigures, ThetaDiffWrapsAroundTheCircle) {
+    EXPECT_FLOAT_EQ(theta_diff(350.0f, 10.0f), 20.0f);
+    EXPECT_FLOAT_EQ(theta_diff(10.0f, 350.0f), 20.0f);
+    EXPECT_FLOAT_EQ(theta_diff(370.0f, 5.0f), 5.0f);
+    EXPECT_FLOAT_EQ(theta_diff(5.0f, 370.0f), 5.0f);
+    EXPECT_FLOAT_EQ(theta_diff(0.0f, 180.0f), 180.0f);
+    EXPECT_FLOAT_EQ(theta_diff(0.0f, 181.0f), 179.0f);
+}
+
+TEST(PairFigures, RelationScoreComparesShorterLengthWithSpacing) {
+    // Spacing 10 equals the shorter length: 1.
+    EXPECT_DOUBLE_EQ(
+        get_relation_score(segment(0, 0, 0, 9, 10, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)), 1.0);
+    // Half the spacing or twice it: ratio 0.5 either way.
+    const double half = std::exp(-0.5 * 0.25);
+    EXPECT_DOUBLE_EQ(
+        get_relation_score(segment(0, 0, 0, 4, 5, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)), half);
+    EXPECT_DOUBLE_EQ(
+        get_relation_score(segment(0, 0, 0, 19, 20, 110, 0), segment(0, 0, 0, 39, 40, 100, 0)),
+        half);
+    // No run at all: ratio 0, towards exp(-0.5); zero length and spacing stay finite.
+    EXPECT_DOUBLE_EQ(
+        get_relation_score(segment(0, 0, 0, 0, 0, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)),
+        std::exp(-0.5));
+    EXPECT_DOUBLE_EQ(
+        get_relation_score(segment(0, 0, 0, 0, 0, 100, 0), segment(0, 0, 0, 0, 0, 100, 0)), 1.0);
+}
+
+TEST(PairFigures, LineDistFacesAlongTheBinIndexAsDegrees) {
+    // Side by side horizontally in bin 0: facing squarely.
+    EXPECT_EQ(get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 0), segment(30, 0, 30, 19, 20, 30, 0)),
+              100);
+    // Midpoints straight above each other: 90 degrees off bin 0.
+    EXPECT_EQ(
+        get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 0), segment(10, 40, 10, 59, 20, 30, 0)), 0);
+    // Coinciding midpoints have no direction.
+    EXPECT_EQ(get_line_dist_p(segment(10, 0, 10, 20, 21, 10, 0), segment(0, 10, 20, 10, 21, 30, 0)),
+              0);
+    // Horizontal offset seen from bin 10: 10 degrees off, cos^2 = 0.9698.
+    EXPECT_EQ(
+        get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 10), segment(30, 0, 30, 19, 20, 30, 10)),
+        97);
+    // The bin index, not the normal angle 2 * deg: bin 20 at a 20-degree offset faces squarely.
+    const double tan20 = std::tan(20.0 * 3.14159265358979323846 / 180.0);
+    const auto dy = static_cast<unsigned int>(std::lround(1000 * tan20));
+    EXPECT_EQ(get_line_dist_p(segment(0, 0, 0, 0, 1, 10, 20),
+                              segment(500, dy / 2, 500, dy - dy / 2, 1, 30, 20)),
+              100);
+    // 30 degrees off still counts (cos^2 = 0.75), 31 does not.
+    EXPECT_EQ(
+        get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 30), segment(30, 0, 30, 19, 20, 30, 30)),
+        75);
+    EXPECT_EQ(
+        get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 31), segment(30, 0, 30, 19, 20, 30, 31)), 0);
+}
+
+TEST(LineSegment, LongestRunAlongSteepAndFlatLines) {
+    const IMAGE win = window_of(20, 24);
+    const int r_M = 32;
+    // Column 5: rows 0..6 and 8..23, a one-pixel gap at row 7.
+    std::vector<float> w = column_weights(20, 24, {5}, 0, 23);
+    w[7 * 20 + 5] = 0.0f;
+    w[12 * 20 + 5] = 2.5f;
+    LINE_SEGMENT seg;
+    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
+    EXPECT_EQ(seg.len, 16u);
+    EXPECT_EQ(seg.xs, 5u);
+    EXPECT_EQ(seg.ys, 8u);
+    EXPECT_EQ(seg.xe, 5u);
+    EXPECT_EQ(seg.ye, 23u);
+    EXPECT_DOUBLE_EQ(seg.score, 17.5);
+
+    // Two equally long runs (rows 0..4 and 6..10): the first is reported.
+    w = column_weights(20, 24, {5}, 0, 10);
+    w[5 * 20 + 5] = -1.0f;
+    seg = LINE_SEGMENT{};
+    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
+    EXPECT_EQ(seg.len, 5u);
+    EXPECT_EQ(seg.ys, 0u);
+    EXPECT_EQ(seg.ye, 4u);
+
+    // Flat line (bin 45, normal angle 90 degrees) along row 3, columns 2..17.
+    w.assign(w.size(), 0.0f);
+    for (unsigned int x = 2; x <= 17; ++x) w[3 * 20 + x] = 1.0f;
+    seg = LINE_SEGMENT{};
+    get_line_segment(45, 90, r_M, r_M + 3, win, w, seg);
+    EXPECT_EQ(seg.len, 16u);
+    EXPECT_EQ(seg.xs, 2u);
+    EXPECT_EQ(seg.ys, 3u);
+    EXPECT_EQ(seg.xe, 17u);
+    EXPECT_EQ(seg.ye, 3u);
+
+    // A tilted steep line: normal angle 20 degrees through (10, 0).
+    w.assign(w.size(), 0.0f);
+    const double phi = 10 * 3.14159265358979323846 / 90;
+    const int rho = static_cast<int>(std::lround(10 * std::cos(phi)));
+    for (int y = 0; y < 24; ++y) {
+        const int x = static_cast<int>(std::floor((rho - std::sin(phi) * y) / std::cos(phi) + 0.5));
+        if (x >= 0) w[y * 20 + x] = 1.0f;
+    }
+    seg = LINE_SEGMENT{};
+    get_line_segment(10, 90, r_M, r_M + rho, win, w, seg);
+    EXPECT_EQ(seg.ys, 0u);
+    EXPECT_GT(seg.len, 20u);  // leaves the window only near the bottom
+    EXPECT_LT(seg.xe, seg.xs);
+
+    // Nothing positive on the line (or the line outside the window): record untouched.
+    seg = segment(1, 2, 3, 4, 5, 6, 7);
+    get_line_segment(0, 90, r_M, r_M - 3, win, w, seg);
+    EXPECT_EQ(seg.len, 5u);
+    EXPECT_EQ(seg.xs, 1u);
+}
+
+TEST(Blurring, InteriorRoundsHalfUpAndBordersAreCopied) {
+    const IMAGE im = window_of(5, 4);
+    std::vector<unsigned char> in(20, 0), out(20, 77);
+    in[1 * 5 + 2] = 5;  // centre weight 2: sum 10 -> 1 at (2, 1); neighbours 5 -> 1
+    in[2 * 5 + 2] = 2;  // (2, 2): 4 + 5 = 9 -> (9 + 5) / 10 = 1
+    in[0] = 200;        // corner: copied, and 200 in the sum of (1, 1)
+    in[4 * 1 + 0] = 9;  // (4, 0) border
+    blurring(im, in, out);
+    EXPECT_EQ(out[0], 200);
+    EXPECT_EQ(out[4], 9);
+    EXPECT_EQ(out[1 * 5 + 2], (10 + 2 + 5) / 10);
+    EXPECT_EQ(out[2 * 5 + 2], (4 + 5 + 5) / 10);
+    EXPECT_EQ(out[1 * 5 + 1], (200 + 5 + 2 + 5) / 10);
+    EXPECT_EQ(out[2 * 5 + 3], (5 + 2 + 5) / 10);
+    for (unsigned int y = 0; y < 4; ++y) {
+        EXPECT_EQ(out[y * 5 + 0], in[y * 5 + 0]);
+        EXPECT_EQ(out[y * 5 + 4], in[y * 5 + 4]);
+    }
+    for (unsigned int x = 0; x < 5; ++x) EXPECT_EQ(out[3 * 5 + x], in[3 * 5 + x]);
+}
+
+// Bright window (200) with two dark vertical bars, 2 pixels wide, at columns
+// left and right, rows top..bottom.
+std::vector<unsigned char> two_bars(unsigned int width, unsigned int height, unsigned int left,
+                                    unsigned int right, unsigned int top, unsigned int bottom) {
+    std::vector<unsigned char> g(static_cast<std::size_t>(width) * height, 200);
+    for (unsigned int y = top; y <= bottom; ++y)
+        for (unsigned int c : {left, left + 1, right, right + 1}) g[y * width + c] = 40;
+    return g;
+}
+
+TEST(GetLines2, TwoDarkBarsInsideTheMask) {
+    // 100 x 90 image; window columns 20..83, rows 10..73 (64 x 64).
+    IMAGE im = window_of(100, 90);
+    const std::array<unsigned int, 4> roi = {20, 84, 10, 74};
+    std::vector<unsigned char> mask(im.size, 1);
+    const std::vector<unsigned char> win = two_bars(64, 64, 20, 40, 12, 51);
+    int x2 = 0, y2 = 0;
+    EXPECT_EQ(get_lines2(im, mask, win, roi, x2, y2), 0);
+    EXPECT_NEAR(x2, 31, 1);
+    EXPECT_NEAR(y2, 31, 2);
+
+    // Masked away: the ridge map is all zero.
+    std::vector<unsigned char> none(im.size, 0);
+    get_lines2(im, none, win, roi, x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+
+    // The mask is read at image positions: unset over the right bar only, no pair.
+    std::vector<unsigned char> left_only(im.size, 1);
+    for (unsigned int y = 0; y < 90; ++y)
+        for (unsigned int x = 20 + 36; x < 100; ++x) left_only[y * 100 + x] = 0;
+    get_lines2(im, left_only, win, roi, x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+}
+
+TEST(GetLines2, SmallOrBadWindowsGiveNoPosition) {
+    IMAGE im = window_of(100, 90);
+    std::vector<unsigned char> mask(im.size, 1);
+    const std::vector<unsigned char> win = two_bars(64, 64, 4, 9, 0, 63);
+    int x2 = 0, y2 = 0;
+    // 15 columns: too narrow, not even read.
+    get_lines2(im, mask, {}, std::array<unsigned int, 4>{20, 35, 10, 74}, x2, y2);
+    EXPECT_EQ(x2, -1);
+    EXPECT_EQ(y2, -1);
+    get_lines2(im, mask, {}, std::array<unsigned int, 4>{20, 84, 10, 25}, x2, y2);
+    EXPECT_EQ(x2, -1);
+    // 16 columns is enough: bars at window columns 4 and 9 of a 16-wide window.
+    const std::vector<unsigned char> narrow = two_bars(16, 64, 3, 11, 0, 63);
+    get_lines2(im, mask, narrow, std::array<unsigned int, 4>{20, 36, 10, 74}, x2, y2);
+    EXPECT_NEAR(x2, 8, 1);
+    EXPECT_NEAR(y2, 31, 2);
+    // Reversed or out-of-image windows and short buffers are refused.
+    x2 = y2 = 0;
+    get_lines2(im, mask, win, std::array<unsigned int, 4>{84, 20, 10, 74}, x2, y2);
+    EXPECT_EQ(x2, -1);
+    get_lines2(im, mask, win, std::array<unsigned int, 4>{50, 114, 10, 74}, x2, y2);
+    EXPECT_EQ(x2, -1);
+    get_lines2(im, mask, std::span<const unsigned char>(win).first(100),
+               std::array<unsigned int, 4>{20, 84, 10, 74}, x2, y2);
+    EXPECT_EQ(x2, -1);
+}
+
+}  // namespace
+}  // namespace orva
