@@ -147,7 +147,7 @@ void Renderer::draw_pin(double angle, std::vector<float>& t) {
             if (cover <= 0.0) continue;
             const double xr = std::min(1.0, std::fabs(dx) / hw);
             const double depth = std::sqrt(1.0 - xr * xr);
-            double a = s.plastic_pin ? 0.3 + 0.5 * depth : 0.86 + 0.08 * depth;
+            double a = s.plastic_pin ? 0.25 + 0.4 * depth : 0.86 + 0.08 * depth;
             if (s.opt.reflection && dy > s.pin_taper) {
                 const double g = (dx / hw - 0.35) / 0.12;
                 a -= 0.45 * std::exp(-g * g);
