@@ -1,0 +1,160 @@
+// Blob and line positions of the crystal inside the loop of every canonical image.
+//
+// Method, per image with a loop: the loop mask is drawn from the contour rows
+// down to the loop box bottom and closed; erosion depth i is a quarter of the
+// smaller of the mean row width and the box height. The line position comes
+// from the Hough pair search inside the mask eroded by 2i/3 (only for i > 1);
+// the blob position is the centroid of the strongest one percent of the
+// low-pass-filtered second-derivative response inside the mask eroded by i.
+// Both masks are repaired by smooth_mask after erosion.
+// Conventions: canonical-image pixels, x the column, y the row, row 0 at the
+// top; the window is columns box_l <= x < box_r, rows box_t <= y < box_b.
+// Degenerate input: an image without loop, switched off, without contour rows
+// at or above box_b, with an empty window or one outside the image, or with a
+// short buffer gets 0 for all four coordinates. A window below 16 pixels gives
+// line position (-1, -1).
+// Status: 0, or the code of a failing fft_filter (the run stops there).
+#include "crystal/centring_image.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "crystal/fft_filter.h"
+#include "crystal/line_detection.h"
+#include "crystal/mask_tools.h"
+#include "loop/feature_maps.h"
+#include "toolkit/arrays.h"
+#include "toolkit/morphology.h"
+
+namespace orva {
+namespace {
+
+constexpr int BLOB_MODE = 2;  // second-derivative response
+constexpr int BLOB_LEVELS = 4;
+constexpr unsigned int BLOB_PERCENT = 1;
+
+void clear_positions(std::size_t q, std::span<int> x1, std::span<int> y1, std::span<int> x2,
+                     std::span<int> y2) {
+    x1[q] = y1[q] = x2[q] = y2[q] = 0;
+}
+
+}  // namespace
+
+bool draw_loop_mask(const IMAGE& imc, const SHAPE_PARAMS& shape, std::span<unsigned char> mask,
+                    unsigned int& loop_width) {
+    std::fill(mask.begin(), mask.end(), 0);
+    const std::size_t rows =
+        std::min<std::size_t>({shape.num_coord_left, shape.x_coord_left.size(),
+                               shape.y_coord_left.size(), shape.x_coord_right.size()});
+    loop_width = 0;
+    std::size_t k = 0;
+    for (; k < rows; ++k) {
+        const unsigned int y = shape.y_coord_left[k];
+        if (y > shape.box_b) break;
+        const unsigned int xl = shape.x_coord_left[k];
+        const unsigned int xr = shape.x_coord_right[k];
+        if (y < imc.height && (y + 1ul) * imc.width <= mask.size()) {
+            unsigned char* row = mask.data() + static_cast<std::size_t>(y) * imc.width;
+            for (unsigned int x = xl; x < std::min(xr, imc.width); ++x) row[x] = 1;
+        }
+        loop_width += xr - xl;
+    }
+    if (k == 0) return false;
+    loop_width /= static_cast<unsigned int>(k);
+    return true;
+}
+
+ErosionDepths erosion_depths(unsigned int loop_width, unsigned int box_height) {
+    const unsigned int min_mask_size = std::min(loop_width, box_height);
+    const unsigned int i = min_mask_size / 4;
+    ErosionDepths depths;
+    depths.line = i > 1 ? static_cast<int>((2 * i) / 3) : 0;
+    depths.blob = static_cast<int>(i);
+    return depths;
+}
+
+int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
+           const std::vector<ByteBuffer>& image_ptr, std::span<const SHAPE_PARAMS> shapes,
+           std::span<int> x1, std::span<int> y1, std::span<int> x2, std::span<int> y2,
+           std::FILE* /*logfile*/) {
+    const std::size_t S = static_cast<std::size_t>(imc.width) * imc.height;
+    const std::size_t count = std::min<std::size_t>(
+        {static_cast<std::size_t>(std::max(numimg, 0)), width_flag.size(), image_ptr.size(),
+         shapes.size(), x1.size(), y1.size(), x2.size(), y2.size()});
+    std::vector<unsigned char> mask_ptr;
+    if (S > 0) mask_ptr = ucvector(static_cast<long>(S));
+    std::fprintf(stderr, "\n Centring Images:  ");
+
+    int err = 0;
+    for (std::size_t q = 0; q < count; ++q) {
+        const SHAPE_PARAMS& shape = shapes[q];
+        if (shape.type == NO_OBJECT || width_flag[q] == 0) {
+            clear_positions(q, x1, y1, x2, y2);
+            continue;
+        }
+        std::fprintf(stderr, " %d", static_cast<int>(q));
+
+        const std::array<unsigned int, 4> roi = {shape.box_l, shape.box_r, shape.box_t,
+                                                 shape.box_b};
+        const bool window_ok =
+            roi[1] > roi[0] && roi[3] > roi[2] && roi[1] <= imc.width && roi[3] <= imc.height;
+        unsigned int loop_width = 0;
+        if (S == 0 || image_ptr[q].size() < S || !window_ok ||
+            !draw_loop_mask(imc, shape, mask_ptr, loop_width)) {
+            clear_positions(q, x1, y1, x2, y2);
+            continue;
+        }
+        closing17x17(imc, mask_ptr);
+
+        const ErosionDepths depth = erosion_depths(loop_width, shape.box_b - shape.box_t);
+
+        // Line mask, eroded more lightly than the blob mask.
+        std::vector<unsigned char> maskl_ptr = mask_ptr;
+        if (depth.line > 0) erode_mask(imc, maskl_ptr, depth.line);
+        smooth_mask(imc, maskl_ptr);
+
+        if (depth.blob > 0) erode_mask(imc, mask_ptr, depth.blob);
+        smooth_mask(imc, mask_ptr);
+
+        // The window's grey values, unsmoothed; they feed both searches.
+        const unsigned int roi_width = roi[1] - roi[0];
+        const unsigned int roi_height = roi[3] - roi[2];
+        const long win_size = static_cast<long>(roi_width) * roi_height;
+        std::vector<unsigned char> line_ptr = ucvector(win_size);
+        const ByteBuffer& image = image_ptr[q];
+        for (unsigned int y = 0; y < roi_height; ++y)
+            std::copy_n(image.begin() + static_cast<long>(roi[2] + y) * imc.width + roi[0],
+                        roi_width, line_ptr.begin() + static_cast<long>(y) * roi_width);
+
+        get_lines2(imc, maskl_ptr, line_ptr, roi, x2[q], y2[q]);
+        if (x2[q] >= 0 && y2[q] >= 0) {
+            x2[q] += static_cast<int>(roi[0]);
+            y2[q] += static_cast<int>(roi[2]);
+        }
+
+        // Blob response of the window.
+        IMAGE window;
+        window.width = roi_width;
+        window.height = roi_height;
+        window.size = static_cast<unsigned long>(win_size);
+        std::vector<unsigned char> response = ucvector(win_size);
+        get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1);
+        std::vector<float> gptr = fvector(win_size);
+        std::copy(response.begin(), response.end(), gptr.begin());
+
+        mask_object(imc, mask_ptr, gptr, roi);
+        const std::array<int, 2> size = {static_cast<int>(roi_width), static_cast<int>(roi_height)};
+        err = fft_filter(gptr, 2, size, 0, LP);
+        if (err != 0) break;
+        // The filter spreads the response beyond the mask.
+        mask_object(imc, mask_ptr, gptr, roi);
+
+        get_centremax(gptr, roi_width, roi_height, BLOB_PERCENT, x1[q], y1[q]);
+        x1[q] += static_cast<int>(roi[0]);
+        y1[q] += static_cast<int>(roi[2]);
+    }
+    return err;
+}
+
+}  // namespace orva
