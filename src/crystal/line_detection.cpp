@@ -17,7 +17,6 @@
 
 #include "loop/feature_maps.h"
 #include "toolkit/arrays.h"
-#include "toolkit/heap_sort.h"
 
 namespace orva {
 namespace {
@@ -29,16 +28,25 @@ constexpr double NONZERO_QUANTILE = 0.9;
 constexpr double MAX_SHARE = 0.25;
 
 // Threshold of the masked ridge response: the smaller of the 90th percentile
-// of its non-zero values and a quarter of its maximum.
+// of its non-zero values and a quarter of its maximum. Ranks are read from a
+// histogram, which gives the same values as an ascending sort of the bytes.
 double weight_threshold(std::span<const unsigned char> lptr) {
     const unsigned long N = lptr.size();
-    std::vector<unsigned char> sorted(lptr.begin(), lptr.end());
-    heap_sort_uc_(N, sorted);
-    unsigned long p = 0;
-    while (p < N && sorted[p] == 0) ++p;
+    unsigned long counts[256] = {};
+    for (unsigned char v : lptr) ++counts[v];
+    // Value at position rank of the ascending order.
+    auto sorted = [&counts](unsigned long rank) {
+        unsigned long below = 0;
+        for (int v = 0; v < 256; ++v) {
+            below += counts[v];
+            if (rank < below) return static_cast<double>(v);
+        }
+        return 255.0;
+    };
+    const unsigned long p = counts[0];  // first non-zero position
     const auto M = static_cast<unsigned long>(std::floor((N - p) * NONZERO_QUANTILE));
-    const double thresh1 = sorted[p + M - 1];
-    const double thresh2 = MAX_SHARE * sorted[N - 1];
+    const double thresh1 = sorted(p + M - 1);
+    const double thresh2 = MAX_SHARE * sorted(N - 1);
     return std::min(thresh1, thresh2);
 }
 
