@@ -1,0 +1,415 @@
+// The version-2.3 analysis driver. Every image is cleaned and turned so that
+// the pin enters from the bottom, tested for emptiness, flattened against a
+// fitted background surface and freed of its pin; four detectors (corner
+// clusters, TELKU, VIRPA, DEXLA) then give crystal positions. The coordinate
+// along the spindle axis is a robust mean over all detectors and images (or
+// the median pin tip when most images show only a pin); the coordinate across
+// it is fitted as x0 + radius cos(phi - phi0) over all detector positions
+// with iterative reweighting (a trimmed or plain mean for three images or
+// fewer). The result goes back to input-image pixels with a reliability from
+// the fit's deviations and the object size.
+//
+// Conventions: cleaned-image pixels until the final conversion; angles in
+// degrees; a detector value of 0 (TELKU: -1) is no observation.
+// Status: 0, or the first non-zero status of clean_up, detect_emptyness,
+// background_compensation, detect_pin, remove_pin, select_cand or
+// weightedLeastSquares (then xres is not written); 1 for an image count
+// outside 1 .. MAX_NUMIMG.
+// Degenerate input: all images empty gives x -1, y from the image height and
+// pre-centring 1; two or three processed images without any positive x
+// position give the middle column of the cleaned image.
+#include "v23/conventional.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+
+#include "crystal/corner_features.h"
+#include "fit/sinusoid_fit.h"
+#include "imageio/cross_images.h"
+#include "toolkit/arrays.h"
+#include "toolkit/heap_sort.h"
+#include "v23/conventional_run.h"
+#include "v23/image_preparation.h"
+#include "v23/telku.h"
+#include "v23/virpa.h"
+
+namespace orva {
+
+namespace {
+
+constexpr const char* ROUTINE = "orva_conventional";
+constexpr int SPECIAL_TOP_BORDER = 2;  // image_special: fixed top border
+constexpr int SPECIAL_UV = 3;          // UV-light images: no emptiness test
+constexpr int SPECIAL_SHADOW = 6;      // cryo-head shadow in the top-left corner
+constexpr int SPECIAL_TOP_BORDER_ROWS = 18;
+constexpr double GOOD_RELIABILITY = 0.85;
+constexpr int FIT_MIN_IMAGES = 4;  // fewer processed images: a mean instead of the fit
+
+class Conventional {
+  public:
+    Conventional(ORVAPARAMS& xp, const std::vector<ByteBuffer>& images, std::FILE* logoutx)
+        : xp_(xp), images_(images) {
+        gettimeofday(&start_, nullptr);
+        std::copy(std::begin(xp.border), std::end(xp.border), border_);
+        if (xp.image_special == SPECIAL_TOP_BORDER) border_[BORDER_TOP] = SPECIAL_TOP_BORDER_ROWS;
+        uv_flag_ = xp.image_special == SPECIAL_UV;
+        shadow_flag_ = xp.image_special == SPECIAL_SHADOW ? 1 : 0;
+        log_ = (xp.reserved & 1) ? logoutx : nullptr;
+        logging_ = (xp.reserved & 1) != 0;
+    }
+
+    int run(ORVARESULT& xres);
+
+  private:
+    int process_image(int q);
+    int run_detectors(int q, std::span<unsigned char> img1, int sub_samp, const int* roi);
+    void axial_coordinate();
+    int moving_coordinate();
+    void result(ORVARESULT& xres);
+    void mark_images() const;
+    long seconds() const;
+    void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+    ORVAPARAMS& xp_;
+    const std::vector<ByteBuffer>& images_;
+    int border_[4] = {};
+    bool uv_flag_ = false;
+    int shadow_flag_ = 0;
+    std::FILE* log_ = nullptr;
+    bool logging_ = false;
+    timeval start_{};
+    int imx_ = 0;
+    int imy_ = 0;
+    V23Detections d_;
+    V23Fit fit_;
+    V23Figures fig_;
+};
+
+void Conventional::log(const char* format, ...) const {
+    if (log_ == nullptr) return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(log_, format, args);
+    va_end(args);
+}
+
+long Conventional::seconds() const {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<long>(now.tv_sec - start_.tv_sec);
+}
+
+int Conventional::process_image(int q) {
+    std::fprintf(stderr, "\n Processing Image %d", q);
+    IMAGE im;
+    im.width = static_cast<unsigned int>(xp_.width);
+    im.height = static_cast<unsigned int>(xp_.height);
+    im.size = static_cast<unsigned long>(im.width) * im.height;
+    IMAGE imc;
+    ByteBuffer cleaned;
+    int status = clean_up(im, images_[q], imc, cleaned, xp_.image_special, xp_.loop_pos, border_,
+                          shadow_flag_, stdout);
+    if (status != 0) return status;
+    imx_ = static_cast<int>(imc.width);
+    imy_ = static_cast<int>(imc.height);
+
+    ByteBuffer sptr, gptr;
+    IMAGE ims, img;
+    int sub_samp = 1;
+    int roi[4] = {};
+    get_roi(cleaned, imc, sptr, ims, gptr, img, sub_samp, roi, q, stdout);
+
+    if (!uv_flag_) {
+        int empty_flag = 0;
+        status = detect_emptyness(sptr, ims, sub_samp, empty_flag, q, stdout);
+        if (status != 0) return status;
+        if (empty_flag) {
+            std::fprintf(stderr, "\n\t%s: Image seems to be empty !", ROUTINE);
+            return 0;
+        }
+    }
+    fig_.numimg_processed += 1;
+    double a[NUM_PARAM + 1] = {};
+    get_surface_params(sptr, ims, sub_samp, a, roi, q, stdout);
+
+    ByteBuffer img1 = ucvector(static_cast<long>(imc.size));
+    ByteBuffer img2 = ucvector(static_cast<long>(imc.size));
+    status = background_compensation(cleaned, img2, imx_, imy_, roi, sub_samp, a, q, shadow_flag_,
+                                     stdout);
+    if (status != 0) return status;
+    get_roi(img2, imc, sptr, ims, gptr, img, sub_samp, roi, q, stdout);
+
+    int pin_len = 0;
+    status = detect_pin(gptr, img, sub_samp, d_.pin_pos[q], pin_len, stdout);
+    if (status != 0) return status;
+    if (d_.pin_pos[q] >= 0) fig_.pin_cnt += 1;
+    int remove_flag = 0;
+    status =
+        remove_pin(img2, img1, img2, imx_, imy_, roi, sub_samp, q, remove_flag, pin_len, stdout);
+    if (status != 0) return status;
+
+    run_detectors(q, img1, sub_samp, roi);
+    if (log_ != nullptr) {
+        log_image(log_, d_, q);
+        log("\nduration: %ld\n", seconds());
+    }
+    return 0;
+}
+
+int Conventional::run_detectors(int q, std::span<unsigned char> img1, int sub_samp,
+                                const int* roi) {
+    const int roi_width = sub_samp * (roi[1] - roi[0]);
+    const int roi_height = sub_samp * (roi[3] - roi[2]);
+    if (twodf(img1, imx_, imy_, q, d_.twodf_x, d_.twodf_y, roi_width) != 0) {
+        d_.twodf_x[q] = 0.0;
+        d_.twodf_y[q] = 0.0;
+    }
+
+    d_.virpa_x[q] = d_.virpa_y[q] = d_.dexla_x[q] = d_.dexla_y[q] = 0.0;
+    if (virpa_dexla(img1, imx_, imy_, xp_.image_special, q, d_.virpa_x, d_.virpa_y, d_.dexla_x,
+                    d_.dexla_y, roi_width, roi_height) != 0)
+        d_.virpa_x[q] = d_.virpa_y[q] = d_.dexla_x[q] = d_.dexla_y[q] = 0.0;
+
+    // TELKU stretches the image's contrast in place, so it runs last.
+    IMAGE im;
+    im.width = static_cast<unsigned int>(imx_);
+    im.height = static_cast<unsigned int>(imy_);
+    im.size = static_cast<unsigned long>(im.width) * im.height;
+    int xc[2] = {-1, -1};
+    int yc[2] = {-1, -1};
+    float fomx[2] = {};
+    float fomy[2] = {};
+    int oheight = 0;
+    telku(img1, im, stdout, xc, yc, fomx, fomy, &d_.owidth[q], &oheight, &d_.oarea[q]);
+    auto found = [](int v) { return v > 0 ? static_cast<double>(v) : -1.0; };
+    d_.telku0_x[q] = found(xc[0]);
+    d_.telku0_y[q] = found(yc[0]);
+    d_.telku1_x[q] = found(xc[1]);
+    d_.telku1_y[q] = found(yc[1]);
+    d_.weight_telku0_x[q] = fomx[0];
+    d_.weight_telku0_y[q] = fomy[0];
+    d_.weight_telku1_x[q] = fomx[1];
+    d_.weight_telku1_y[q] = fomy[1];
+    return 0;
+}
+
+void Conventional::axial_coordinate() {
+    const int n = fig_.num_images;
+    if (fig_.numimg_processed == 0) {
+        fig_.mean_y = imy_;
+        fig_.precentring_flag = 1;
+        log("\n\n loop is ouside the image\n");
+        warn_all_empty();
+        return;
+    }
+    if (fig_.pin_cnt > fig_.numimg_processed / 2) {
+        fig_.precentring_flag = 1;
+        warn_pin_only();
+        // The pins are the largest entries: the others are -1, or 0 when empty.
+        heap_sort_i_(static_cast<unsigned long>(n), d_.pin_pos);
+        const int cnt = fig_.pin_cnt;
+        fig_.mean_y = d_.pin_pos[n - 1 - cnt / 2];
+        if (cnt > 1) {
+            double sum = 0.0;
+            for (int i = n - cnt; i < n; ++i)
+                sum += (d_.pin_pos[i] - fig_.mean_y) * (d_.pin_pos[i] - fig_.mean_y);
+            fig_.y_devW = std::sqrt(sum / (cnt - 1)) / std::sqrt(static_cast<double>(cnt));
+        }
+        log("\n\n# final y of pin");
+        log("\n# phi    pin_pos");
+        for (int i = 0; i < n; ++i) {
+            log("\n# %5.1f", static_cast<double>(d_.phi[i]));
+            log("%6d", d_.pin_pos[i]);
+        }
+        log("\n# median:%6.0f", fig_.mean_y);
+        log("\n# y_devW:%6.0f", fig_.y_devW);
+        return;
+    }
+    fig_.precentring_flag = 0;
+    fig_.mean_y = get_mean_y(n, d_.telku0_y, d_.twodf_y, d_.virpa_y, d_.dexla_y, fig_.y_dev,
+                             fig_.y_devW, stdout);
+    log("\n\n# final y coord after weigthing");
+    log("\n# phi   2df TELKU Virpa Dexla  Final");
+    for (int i = 0; i < n; ++i) {
+        log("\n# %5.1f", static_cast<double>(d_.phi[i]));
+        log("%6.0f%6.0f", d_.twodf_y[i], d_.telku0_y[i]);
+        log("%6.0f%6.0f", d_.virpa_y[i], d_.dexla_y[i]);
+        log("%6.0f", fig_.mean_y);
+    }
+}
+
+int Conventional::moving_coordinate() {
+    const int n = fig_.num_images;
+    const int N = V23_DETECTORS * n;
+    auto positive = [](double v) { return v > 0.0 ? v : 0.0; };
+    for (int i = 0; i < n; ++i) {
+        const double observed[V23_DETECTORS] = {d_.twodf_x[i], d_.telku0_x[i], d_.virpa_x[i],
+                                                d_.dexla_x[i]};
+        for (int k = 0; k < V23_DETECTORS; ++k) {
+            fit_.ls_param[V23_DETECTORS * i + k] = d_.phi[i];
+            fit_.ls_vals_obs[V23_DETECTORS * i + k] = positive(observed[k]);
+        }
+    }
+
+    PARAMS& mp = fit_.mp;
+    if (fig_.numimg_processed >= FIT_MIN_IMAGES) {
+        std::fill(fit_.ls_weights.begin(), fit_.ls_weights.begin() + N, 1.0);
+        const int status = weightedLeastSquares(
+            mp, std::span(fit_.ls_vals_obs).first(N), std::span(fit_.ls_vals_res).first(N),
+            std::span(fit_.ls_param).first(N), N, std::span(fit_.ls_weights).first(N), stdout);
+        if (status != 0) return status;
+    } else {
+        if (fig_.numimg_processed == 1) {
+            // All slots, misses included, without the smallest and the largest.
+            std::vector<double> sorted(fit_.ls_vals_obs.begin(), fit_.ls_vals_obs.begin() + N);
+            heap_sort_dd(static_cast<unsigned long>(N), sorted);
+            double sum = 0.0;
+            for (int k = 1; k < N - 1; ++k) sum += sorted[k];
+            mp.x0 = sum / (N - 2);
+        } else {
+            double sum = 0.0;
+            int count = 0;
+            for (int k = 0; k < N; ++k) {
+                if (fit_.ls_vals_obs[k] > 0.0) {
+                    sum += fit_.ls_vals_obs[k];
+                    ++count;
+                }
+            }
+            // Nothing seen across the axis: ask for no movement across it.
+            mp.x0 = count > 0 ? sum / count : (imx_ - 1) * 0.5;
+        }
+        std::fill(fit_.ls_vals_res.begin(), fit_.ls_vals_res.begin() + N, mp.x0);
+    }
+
+    log("\n#\n# final x coord after LS");
+    log("\n# phi   2df TELKU Virpa Dexla  Final");
+    for (int i = 0; i < n; ++i) {
+        log("\n# %5.1f", static_cast<double>(d_.phi[i]));
+        log("%6.0f%6.0f", d_.twodf_x[i], d_.telku0_x[i]);
+        log("%6.0f%6.0f", d_.virpa_x[i], d_.dexla_x[i]);
+        log("%6.1f", fit_.ls_vals_res[V23_DETECTORS * i]);
+    }
+    return 0;
+}
+
+void Conventional::mark_images() const {
+    IMAGE im;
+    im.width = static_cast<unsigned int>(xp_.width);
+    im.height = static_cast<unsigned int>(xp_.height);
+    im.size = static_cast<unsigned long>(im.width) * im.height;
+    for (int q = 0; q < fig_.num_images; ++q) {
+        if (images_[q].size() < im.size) continue;
+        int x = 0;
+        int y = 0;
+        cross_position(xp_.loop_pos, imx_, border_, fit_.mp, d_.phi[q], fig_.final_x, fig_.final_y,
+                       x, y);
+        set_cross(images_[q], im, q, x, y);
+    }
+}
+
+void Conventional::result(ORVARESULT& xres) {
+    PARAMS& mp = fit_.mp;
+    log("\n------------------------------------------");
+    log("\n correction of coordinates according");
+    log(" loop position and cut borders");
+    log("\n------------------------------------------");
+
+    fig_.final_y = static_cast<int>(std::floor(fig_.mean_y + 0.5));
+    fig_.final_x = static_cast<int>(std::floor(mp.x0 + 0.5));
+    to_input_coordinates(xp_.loop_pos, imx_, imy_, border_, fig_.numimg_processed > 0, fig_.final_x,
+                         fig_.final_y);
+
+    mp.phi0 = normalised_phase(mp.phi0, mp.radius);
+    log("\n#\n# angle to rotate crystal into position of");
+    log(" maximum excursion: %d", static_cast<int>(mp.phi0));
+    log("\n# maximum excursion in pixels: %d", static_cast<int>(std::floor(mp.radius + 0.5)));
+    if (xp_.loop_pos == 0 || xp_.loop_pos == 1) {
+        log("\n# position in Y direction");
+        log(" (counting from the top): %d", fig_.final_y);
+    } else {
+        log("\n# position in X direction");
+        log(" (counting from the left): %d", fig_.final_x);
+    }
+
+    if (fig_.numimg_processed < FIT_MIN_IMAGES) {
+        warn_too_few_images(fig_.numimg_processed);
+        fig_.tot_devW = 0.0;
+    } else {
+        fig_.p_devW = std::sqrt(mp.var_p0);
+        fig_.q_devW = std::sqrt(mp.var_q0);
+        fig_.tot_devW = std::sqrt(fig_.y_devW * fig_.y_devW + mp.var_p0 + mp.var_q0);
+        log("\n#\n# Deviation of coordinates");
+        log("\n# p_dev: %f", fig_.p_devW);
+        log("\t q_dev: %f", fig_.q_devW);
+        log("\t v_dev: %f", fig_.y_devW);
+        log("\t TOTALdev : %f", fig_.tot_devW);
+    }
+    log("\n#\n# cosine parameter in cleaned image");
+    log("\n# %6.1f + %6.1f * cos( (phi - %6.1f) * pi/180)", mp.x0, mp.radius, mp.phi0);
+    log("\n#");
+
+    if (xp_.set_cross_flag) mark_images();
+
+    std::sort(d_.oarea.begin(), d_.oarea.begin() + fig_.num_images, std::greater<>());
+    fig_.diameter = object_diameter(d_.owidth, fig_.num_images);
+    fig_.reliability = v23_reliability(fig_.diameter, fig_.tot_devW);
+    if (logging_) write_log_res2(d_, fit_, fig_, xp_.width, xp_.height);
+    if (fig_.reliability < GOOD_RELIABILITY) warn_low_reliability(fig_.reliability);
+
+    xres.phi = static_cast<int>(std::floor(mp.phi0));
+    xres.radius = static_cast<int>(std::floor(mp.radius + 0.5));
+    xres.x_centre = fig_.final_x;
+    xres.y_centre = fig_.final_y;
+    xres.reliability = reliability_percent(fig_.reliability);
+    xres.precentring_flag = fig_.precentring_flag;
+}
+
+int Conventional::run(ORVARESULT& xres) {
+    const std::size_t loaded = std::min(images_.size(), xp_.angle.size());
+    if (xp_.num_images < 1 || xp_.num_images > MAX_NUMIMG ||
+        static_cast<std::size_t>(xp_.num_images) > loaded) {
+        std::fprintf(stderr, "\n%s: %d images announced, %zu loaded", ROUTINE, xp_.num_images,
+                     loaded);
+        return 1;
+    }
+    fig_.num_images = xp_.num_images;
+    std::fprintf(stdout, "\n");
+    std::copy(xp_.angle.begin(), xp_.angle.begin() + fig_.num_images, d_.phi.begin());
+
+    for (int q = 0; q < fig_.num_images; ++q) {
+        const int status = process_image(q);
+        if (status != 0) return status;
+    }
+
+    const int status = select_cand(d_.telku0_x, d_.telku0_y, d_.telku1_x, d_.telku1_y,
+                                   d_.weight_telku0_x, d_.weight_telku0_y, d_.weight_telku1_x,
+                                   d_.weight_telku1_y, d_.owidth, d_.phi, fig_.num_images, stdout);
+    if (status != 0) return status;
+    if (log_ != nullptr) {
+        log("# modified top candidate from TELKU");
+        for (int q = 0; q < fig_.num_images; ++q) log_top_candidate(log_, d_, q);
+    }
+
+    axial_coordinate();
+    if (fig_.numimg_processed > 0) {
+        const int fit_status = moving_coordinate();
+        if (fit_status != 0) return fit_status;
+    }
+    result(xres);
+    return 0;
+}
+
+}  // namespace
+
+int orva_conventional(ORVAPARAMS& xp, const std::vector<ByteBuffer>& image_arr, ORVARESULT& xres,
+                      std::FILE* logoutx) {
+    Conventional run(xp, image_arr, logoutx);
+    return run.run(xres);
+}
+
+}  // namespace orva
