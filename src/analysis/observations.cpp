@@ -109,6 +109,17 @@ ObservationTable crystal_observations(std::span<const double> angles, std::span<
     return table;
 }
 
+ObservationTable motion_observations(std::span<const double> angles,
+                                     std::span<const SHAPE_PARAMS> shapes, std::span<const int> x1,
+                                     std::span<const int> y1, std::span<const int> x2,
+                                     std::span<const int> y2, std::span<const int> x3,
+                                     std::span<const int> y3, bool* loop_centres) {
+    ObservationTable table = crystal_observations(angles, x1, y1, x2, y2, x3, y3);
+    *loop_centres = !table.has_position();
+    if (*loop_centres) table = loop_centre_observations(shapes, angles);
+    return table;
+}
+
 void log_fit_table(DriverLog& log, const ObservationTable& table, bool mark_angles) {
     log.write("\n#\n# final coord after LS");
     log.write("\n#  phi     x     y ");

@@ -68,6 +68,15 @@ ObservationTable crystal_observations(std::span<const double> angles, std::span<
                                       std::span<const int> y2, std::span<const int> x3,
                                       std::span<const int> y3);
 
+// The observations of the motion fit: the detector positions, or, when no
+// detector found the crystal in any image, the loop centres (*loop_centres
+// tells which).
+ObservationTable motion_observations(std::span<const double> angles,
+                                     std::span<const SHAPE_PARAMS> shapes, std::span<const int> x1,
+                                     std::span<const int> y1, std::span<const int> x2,
+                                     std::span<const int> y2, std::span<const int> x3,
+                                     std::span<const int> y3, bool* loop_centres);
+
 // The table of observations, final weights and fitted points in the run log;
 // with mark_angles a "\n#" line precedes every row that starts a new angle.
 void log_fit_table(DriverLog& log, const ObservationTable& table, bool mark_angles);

@@ -185,14 +185,13 @@ void prepare_prealignment(Run& r) {
 
 void report_no_position(Run& r) {
     r.position_found = false;
-    std::fprintf(stderr, "\n### ! No loop position could be used either.");
+    std::fprintf(stderr, "\n### ! No usable position was found in any image.");
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are set to '-1'.\n");
     r.log.write("\n\n# no usable loop position");
 }
 
-// The pre-centring answer: the motion of the loop centres (or loop tips).
-int fit_loop_centres(Run& r, bool mark_angles) {
-    ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
+// The centre fit of a table, or no position at all when no row has one.
+int fit_table(Run& r, ObservationTable& table, bool mark_angles) {
     if (!table.has_position()) {
         report_no_position(r);
     } else {
@@ -200,14 +199,17 @@ int fit_loop_centres(Run& r, bool mark_angles) {
         if (status != 0) return status;
     }
     log_fit_table(r.log, table, mark_angles);
-    r.reliability = r.shapes_reliability;
     return 0;
 }
 
 int pin_or_prealignment_fit(Run& r) {
     if (r.xp.image_special == PREALIGN_SPECIAL) use_loop_tips(r.run_shapes());
     std::fprintf(stderr, "\n Modelling PIN/Pre-Alignment");
-    return fit_loop_centres(r, false);
+    // The pre-centring answer: the motion of the loop centres (or loop tips).
+    ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
+    const int status = fit_table(r, table, false);
+    r.reliability = r.shapes_reliability;
+    return status;
 }
 
 // The narrowest loop gives the crystal-size estimate; a clear bulge in its
@@ -264,15 +266,15 @@ int locate_crystal(Run& r) {
     std::fprintf(stderr, "\n Modelling Xtal motion");
 
     if (r.numimg_processed <= 0) return 0;
-    ObservationTable table = crystal_observations(r.angles, x1, y1, x2, y2, x3, y3);
-    if (!table.has_position()) {
+    bool loop_centres = false;
+    ObservationTable table =
+        motion_observations(r.angles, r.run_shapes(), x1, y1, x2, y2, x3, y3, &loop_centres);
+    if (loop_centres) {
+        // Without any crystal position only a pre-centring on the loops is possible.
         report_no_crystal(r);
-        return fit_loop_centres(r, true);
+        r.reliability = r.shapes_reliability;
     }
-    const int fit_status = centre_fit(r.mp, table, r.numimg_processed, r.known_centre, r.x0_preset);
-    if (fit_status != 0) return fit_status;
-    log_fit_table(r.log, table, true);
-    return 0;
+    return fit_table(r, table, true);
 }
 
 int finish(Run& r, ORVARESULT& result) {
@@ -350,8 +352,8 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
     }
     warn_missing_quadrants(quadrants);
 
+    if (params.image_special == PREALIGN_SPECIAL) params.prealignment_flag = 1;
     run.prealignment_flag = params.prealignment_flag;
-    if (params.image_special == PREALIGN_SPECIAL) run.prealignment_flag = 1;
 
     CutImagesRelease release{params};
     if (use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,

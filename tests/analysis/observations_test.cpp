@@ -150,6 +150,27 @@ TEST(Observations, DetectorOrderAndOnlyPositivePositions) {
         crystal_observations(angles, zeros, zeros, zeros, zeros, zeros, zeros).has_position());
 }
 
+TEST(Observations, LoopCentresWhenNoDetectorFoundAnything) {
+    const std::vector<double> angles = {0.0, 90.0, 180.0};
+    const std::vector<SHAPE_PARAMS> shapes = {loop(5, 5, 9, 11, 12), SHAPE_PARAMS{},
+                                              loop(5, 5, 9, 13, 14)};
+    std::vector<int> none(3, 0), minus(3, -1);
+    bool loop_centres = false;
+    ObservationTable t =
+        motion_observations(angles, shapes, none, none, minus, minus, none, none, &loop_centres);
+    EXPECT_TRUE(loop_centres);
+    ASSERT_EQ(t.count(), 2);
+    EXPECT_EQ(t.x[1], 13.0);
+    EXPECT_EQ(t.angle[1], 180.0);
+
+    // A single position anywhere is a crystal observation.
+    std::vector<int> one = {0, 0, 7};
+    t = motion_observations(angles, shapes, none, none, none, none, one, one, &loop_centres);
+    EXPECT_FALSE(loop_centres);
+    ASSERT_EQ(t.count(), 1);
+    EXPECT_EQ(t.x[0], 7.0);
+}
+
 TEST(FitTable, RowsAndAngleSeparators) {
     ObservationTable t;
     t.add(0.0, 100.0, 50.0);
