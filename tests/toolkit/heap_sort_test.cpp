@@ -13,53 +13,33 @@ namespace {
 // order of equal keys.
 void scheme_1_based(std::vector<double>& keys, std::vector<long>& pos) {
     const long n = static_cast<long>(keys.size());
-    std::vector<double> ra(n + 1);
+    std::vector<double> ra = {0.0};
+    ra.insert(ra.end(), keys.begin(), keys.end());
     std::vector<long> ia(n + 1);
-    for (long p = 1; p <= n; ++p) {
-        ra[p] = keys[p - 1];
-        ia[p] = p - 1;
-    }
-    if (n >= 2) {
-        long l = n / 2 + 1, ir = n;
-        while (true) {
-            double r;
-            long rp;
-            if (l > 1) {
-                l = l - 1;
-                r = ra[l];
-                rp = ia[l];
-            } else {
-                r = ra[ir];
-                rp = ia[ir];
-                ra[ir] = ra[1];
-                ia[ir] = ia[1];
-                ir = ir - 1;
-                if (ir == 1) {
-                    ra[1] = r;
-                    ia[1] = rp;
-                    break;
-                }
+    for (long p = 1; p <= n; ++p) ia[p] = p - 1;
+    for (long l = n / 2 + 1, ir = n; n >= 2;) {
+        double r;
+        long rp;
+        if (l > 1) {
+            r = ra[--l], rp = ia[l];
+        } else {
+            r = ra[ir], rp = ia[ir];
+            ra[ir] = ra[1], ia[ir] = ia[1];
+            if (--ir == 1) {
+                ra[1] = r, ia[1] = rp;
+                break;
             }
-            long i = l, j = 2 * l;
-            while (j <= ir) {
-                if (j < ir && ra[j] < ra[j + 1]) j = j + 1;
-                if (r < ra[j]) {
-                    ra[i] = ra[j];
-                    ia[i] = ia[j];
-                    i = j;
-                    j = 2 * j;
-                } else {
-                    break;
-                }
-            }
-            ra[i] = r;
-            ia[i] = rp;
         }
+        long i = l, j = 2 * l;
+        for (; j <= ir; i = j, j *= 2) {
+            if (j < ir && ra[j] < ra[j + 1]) ++j;
+            if (!(r < ra[j])) break;
+            ra[i] = ra[j], ia[i] = ia[j];
+        }
+        ra[i] = r, ia[i] = rp;
     }
-    for (long p = 1; p <= n; ++p) {
-        keys[p - 1] = ra[p];
-        pos[p - 1] = ia[p];
-    }
+    keys.assign(ra.begin() + 1, ra.end());
+    pos.assign(ia.begin() + 1, ia.end());
 }
 
 TEST(HeapSort, EqualKeysFollowTheHeapOrder) {

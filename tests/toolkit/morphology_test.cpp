@@ -193,19 +193,5 @@ TEST(ErodeMask, DeepColumnPeelStopsAtTheImageEdge) {
     EXPECT_EQ(std::vector<unsigned char>(m.begin() + w * h, m.end()), guard);
 }
 
-TEST(ErodeMask, SmallStrengthPeelsOnlyTheOuterPixels) {
-    const unsigned w = 12, h = 7;
-    for (int s : {-3, 0, 1}) {
-        std::vector<unsigned char> m(w * h, 0);
-        for (unsigned y = 1; y < h - 1; ++y)
-            for (unsigned x = 5; x <= 7; ++x) m[y * w + x] = 1;
-        ASSERT_EQ(erode_mask(geometry(w, h), m, s), 0);
-        // Rows keep column 6; column 6 loses rows 1 and 5.
-        for (unsigned y = 0; y < h; ++y)
-            for (unsigned x = 0; x < w; ++x)
-                EXPECT_EQ(m[y * w + x], (x == 6 && y >= 2 && y <= 4) ? 1 : 0) << s;
-    }
-}
-
 }  // namespace
 }  // namespace orva
