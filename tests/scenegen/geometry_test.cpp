@@ -107,5 +107,19 @@ TEST(ScenegenGeometry, TeardropAndOvalSpanTheirStatedRows) {
     }
 }
 
+TEST(ScenegenGeometry, SampleOutsideTheViewLeavesItClear) {
+    SceneOptions o = sharp_options();
+    o.blur = 2.0;
+    o.axis = -300.0;  // the whole sample lies left of the view
+    o.ice = 3;
+    const Scene s = make_scene(o);
+    Renderer r(s);
+    for (double a : {0.0, 90.0, 180.0}) {
+        const std::vector<float>& t = r.render_transmission(a);
+        ASSERT_EQ(t.size(), static_cast<size_t>(s.can_width) * s.can_height);
+        for (float v : t) ASSERT_EQ(v, 1.0f) << "angle " << a;
+    }
+}
+
 }  // namespace
 }  // namespace orva::scenegen

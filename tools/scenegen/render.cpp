@@ -104,9 +104,10 @@ void Renderer::clip(Box& b) const {
 
 const std::vector<float>& Renderer::render_transmission(double angle) {
     std::vector<float>& t = t_;
-    for (int y = dirty_.y0; y < dirty_.y1; ++y)
-        std::fill(t.begin() + static_cast<long>(y) * w_ + dirty_.x0,
-                  t.begin() + static_cast<long>(y) * w_ + dirty_.x1, 1.0f);
+    if (!dirty_.empty())
+        for (int y = dirty_.y0; y < dirty_.y1; ++y)
+            std::fill(t.begin() + static_cast<long>(y) * w_ + dirty_.x0,
+                      t.begin() + static_cast<long>(y) * w_ + dirty_.x1, 1.0f);
     dirty_ = {INT_MAX / 2, INT_MAX / 2, INT_MIN / 2, INT_MIN / 2};
     fibre_box_ = dirty_;
 
