@@ -120,12 +120,13 @@ int pgm_header(IMAGE& im, std::FILE* file) {
                      max_value);
         return 0;
     }
-    // Both factors are below 2^32, so the products fit in 64 bits.
+    // Both factors are below 2^32, so the product fits in 64 bits.
     const std::uint64_t pixels =
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    const std::uint64_t data_bytes = pixels * (format == 6 ? 3 : 1);
+    const std::uint64_t bytes_per_pixel = format == 6 ? 3 : 1;
     const auto available = in.remaining();
-    if ((available && data_bytes > *available) || (!available && pixels > kMaxImagePixels)) {
+    if ((available && pixels > *available / bytes_per_pixel) ||
+        (!available && pixels > kMaxImagePixels)) {
         std::fprintf(stderr,
                      "\n %s: the file holds fewer pixels than its header declares (%ld x %ld)", rtn,
                      width, height);

@@ -220,10 +220,12 @@ int read_tiff_2(ByteBuffer& charImage, IMAGE& im, const char* in_name, int uv_fl
         return damaged(in_name, "image directory outside the file");
     if (tags.width == 0 || tags.height == 0) return damaged(in_name, "no image size");
     if (tags.rows_per_strip == 0) return damaged(in_name, "zero rows per strip");
+    // The pixels must fit in the file, which also keeps the byte count below 2^64.
     const std::uint64_t pixels = std::uint64_t{tags.width} * tags.height;
-    const std::uint64_t image_bytes = pixels * (tags.photometric == kRgb ? 3 : 1);
-    if (image_bytes > *file_bytes || pixels > kMaxImagePixels)
+    const std::uint64_t bytes_per_pixel = tags.photometric == kRgb ? 3 : 1;
+    if (pixels > *file_bytes / bytes_per_pixel || pixels > kMaxImagePixels)
         return damaged(in_name, "image size larger than the file");
+    const std::uint64_t image_bytes = pixels * bytes_per_pixel;
 
     std::vector<Strip> strips;
     if (!locate_strips(in, order, tags, image_bytes, strips))
