@@ -181,7 +181,7 @@ bool read_strips(ByteReader& in, const std::vector<Strip>& strips, std::uint32_t
         const std::uint64_t wanted =
             std::min<std::uint64_t>(strip.bytes / bytes_per_pixel, image.size() - filled);
         std::uint64_t left = wanted * bytes_per_pixel;
-        if (!in.seek(strip.offset)) return false;
+        if (left > 0 && !in.seek(strip.offset)) return false;
         while (left > 0) {
             const std::size_t n =
                 static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunkBytes));
