@@ -86,10 +86,12 @@ RunShape run_shape_class(std::span<const SHAPE_PARAMS> shapes, int image_special
 }
 
 LoopShare loop_part(SHAPE_PARAMS& shape, const RunShape& run, const IMAGE& imc, bool uv) {
-    const unsigned int traced = std::min<std::size_t>(
-        {shape.num_coord_left, shape.x_coord_left.size(), shape.y_coord_left.size(),
-         shape.x_coord_right.size(), shape.y_coord_right.size()});
-    if (shape.type == NO_OBJECT || traced == 0) {
+    // Entries the outline arrays can give (the records are normally sized to
+    // the image height, beyond the traced rows).
+    const unsigned int capacity = static_cast<unsigned int>(
+        std::min({shape.x_coord_left.size(), shape.y_coord_left.size(), shape.x_coord_right.size(),
+                  shape.y_coord_right.size()}));
+    if (shape.type == NO_OBJECT || capacity == 0) {
         shape.centre_x = 0;
         shape.centre_y = 0;
         shape.width = imc.width;
@@ -108,10 +110,13 @@ LoopShare loop_part(SHAPE_PARAMS& shape, const RunShape& run, const IMAGE& imc, 
         rows = 1;
     else if (rows >= shape.num_coord_left)
         rows = shape.num_coord_left - 1;
-    // A single traced row leaves no row below the loop part (and would give 0
-    // rows): the part is that row and the box ends on it.
-    rows = std::clamp(rows, 1u, traced);
-    const unsigned int bottom_entry = std::min(rows, traced - 1);
+    // A single traced row of a full-loop class leaves 0 rows: keep that row
+    // rather than divide by 0.
+    if (rows == 0) rows = 1;
+    rows = std::min(rows, capacity);
+    // The box ends on the entry after the loop part, even when that lies
+    // beyond the traced rows (a single traced row).
+    const unsigned int bottom_entry = std::min(rows, capacity - 1);
 
     shape.box_t = shape.y_coord_right[0];
     shape.box_b = shape.y_coord_right[bottom_entry];

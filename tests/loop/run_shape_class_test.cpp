@@ -135,11 +135,21 @@ TEST(LoopPart, RowsAreKeptInsideTheOutline) {
     EXPECT_EQ(s.centre_y, (2u * (20 + 28) * 9 / 2) / 18u);
     EXPECT_EQ(s.width, (306u - 99u) / 9u);
 
-    // A single traced row: the box cannot reach below it.
-    s = outline(P100, 1);
+    // A single traced row left after far rows were dropped: the part is that
+    // row, and the box ends on the next entry, which still holds the row
+    // traced below it before the drop.
+    s = outline(P005, 2);
+    s.num_coord_left = s.num_coord_right = 1;
     loop_part(s, reliable, im, false);
     EXPECT_EQ(s.box_t, 20u);
-    EXPECT_EQ(s.box_b, 20u);
+    EXPECT_EQ(s.box_b, 21u);
+    EXPECT_EQ(s.width, 20u);
+    EXPECT_EQ(s.centre_x, 20u);
+    // The same for a full-loop class, where the share would be 0 rows.
+    s = outline(P100, 2);
+    s.num_coord_left = s.num_coord_right = 1;
+    loop_part(s, reliable, im, false);
+    EXPECT_EQ(s.box_b, 21u);
     EXPECT_EQ(s.width, 20u);
 }
 
