@@ -97,7 +97,9 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
     Matrix<std::int16_t> diff_ptr = smatrix(std::max(num_comp, 0) + 1, size);
     std::vector<unsigned char> diffmask = ucvector(size);
     Matrix<unsigned char> grad_ptr;
-    if (series_possible) {
+    // The edge maps come first, even for a series too short to compare, so
+    // their warnings precede the progress line.
+    if (!with_background) {
         grad_ptr = ucmatrix(num_images, size);
         for (int q = 0; q < num_images; ++q)
             get_feature(imc, std::span<const unsigned char>(images[q]).first(size), grad_ptr.row(q),

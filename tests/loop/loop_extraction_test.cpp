@@ -90,6 +90,22 @@ TEST(GetLoop, StatusCodes) {
     EXPECT_EQ(out.status, 3);
     EXPECT_EQ(out.err, "\n Processing Images: 0\nToo less images for precise analysis\n");
 
+    // Images too small for edge maps: their warnings still come first, one
+    // per image, before the run gives up.
+    IMAGE tiny;
+    tiny.width = 6;
+    tiny.height = 5;
+    tiny.size = 30;
+    ORVAPARAMS small = run_params({ByteBuffer(30, 10), ByteBuffer(30, 90)});
+    int processed = -1, type = -1;
+    float reliability = 0.0f;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_loop(small, tiny, shapes, &processed, &type, &reliability, nullptr), 3);
+    const std::string warning = "\n Warning!\n Size of ROI is too small  ";
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        warning + warning + "\n Processing Images: 0\nToo less images for precise analysis\n");
+
     // A background that is not the scene's: far more than half the pixels change.
     xp.background_flag = 1;
     xp.back_ptr = ByteBuffer(W * H, 200);
