@@ -1,0 +1,227 @@
+// Radix-2 FFT and Gaussian smoothing for the TELKU detector.
+//
+// fft_1D: iterative Cooley-Tukey with bit-reversal permutation; the twiddle of
+// each stage comes from the half-angle recurrence (c, s) = (-1, 0) ->
+// (sqrt((1 + c)/2), -/+ sqrt((1 - c)/2)), so the numbers are those of this
+// recurrence, not of a table. dir = 1 is forward (negative exponent, no
+// scaling), dir = -1 inverse (divided by the length).
+// fft_2D / ffti_2D: columns (dimy points) first, then rows (dimx points);
+// matrices are row-major, row = y.
+// fast_convolve_2D: the signal sits at the origin of a power-of-two container
+// (>= 32, >= extent, no mirror padding, rest 0), so the smoothing wraps around
+// the container; the kernel is set_gaussian_lp with the radius as given (the
+// builder clamps it to half the smaller side). Status codes as in the header;
+// an empty extent leaves the signal as it is.
+#include "v23/telku_convolution.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "crystal/fft_filter.h"
+
+namespace orva {
+namespace {
+
+constexpr const char* kConvolveName = "fast_convolve_2D";
+constexpr int kMinSide = 32;
+constexpr int kMaxExtent = 1 << 24;
+
+bool is_power_of_two(int m) {
+    return m >= 1 && (m & (m - 1)) == 0;
+}
+
+int report_no_lines(const char* name) {
+    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
+    errno = ENOMEM;
+    std::perror(":");
+    return 7;
+}
+
+bool holds(const Matrix<double>& m, int dimx, int dimy) {
+    return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
+}
+
+// Transforms every column of (re_in, im_in) into (re_out, im_out) and then every
+// row of (re_out, im_out) in place. im_in null means a real input.
+int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
+                 Matrix<double>& im_out, int dimx, int dimy, int dir, const char* name) {
+    if (!holds(re_in, dimx, dimy) || (im_in && !holds(*im_in, dimx, dimy)) ||
+        !holds(re_out, dimx, dimy) || !holds(im_out, dimx, dimy))
+        return report_no_lines(name);
+    std::vector<double> col_re;
+    std::vector<double> col_im;
+    try {
+        col_re.assign(static_cast<std::size_t>(dimy), 0.0);
+        col_im.assign(static_cast<std::size_t>(dimy), 0.0);
+    } catch (const std::bad_alloc&) {
+        return report_no_lines(name);
+    }
+    for (int x = 0; x < dimx; ++x) {
+        for (int y = 0; y < dimy; ++y) {
+            col_re[y] = re_in[y][x];
+            col_im[y] = im_in ? (*im_in)[y][x] : 0.0;
+        }
+        fft_1D(dir, dimy, col_re, col_im);
+        for (int y = 0; y < dimy; ++y) {
+            re_out[y][x] = col_re[y];
+            im_out[y][x] = col_im[y];
+        }
+    }
+    for (int y = 0; y < dimy; ++y) fft_1D(dir, dimx, re_out.row(y), im_out.row(y));
+    return 0;
+}
+
+int abort_convolve(int code) {
+    std::fprintf(stderr, "\n %s: abort!", kConvolveName);
+    return code;
+}
+
+}  // namespace
+
+void fft_1D(int dir, int m, std::span<double> x, std::span<double> y) {
+    if (!is_power_of_two(m) || x.size() < static_cast<std::size_t>(m) ||
+        y.size() < static_cast<std::size_t>(m))
+        return;
+
+    // Bit-reversal permutation.
+    const int half = m >> 1;
+    int j = 0;
+    for (int i = 0; i < m - 1; ++i) {
+        if (i < j) {
+            std::swap(x[i], x[j]);
+            std::swap(y[i], y[j]);
+        }
+        int k = half;
+        while (k <= j) {
+            j -= k;
+            k >>= 1;
+        }
+        j += k;
+    }
+
+    // Butterfly stages of doubling span; (c, s) is the stage's unit rotation.
+    double c = -1.0;
+    double s = 0.0;
+    for (int span = 1; span < m; span <<= 1) {
+        const int step = span << 1;
+        double u_re = 1.0;
+        double u_im = 0.0;
+        for (int group = 0; group < span; ++group) {
+            for (int i = group; i < m; i += step) {
+                const int i1 = i + span;
+                const double t_re = u_re * x[i1] - u_im * y[i1];
+                const double t_im = u_re * y[i1] + u_im * x[i1];
+                x[i1] = x[i] - t_re;
+                y[i1] = y[i] - t_im;
+                x[i] += t_re;
+                y[i] += t_im;
+            }
+            const double z = u_re * c - u_im * s;
+            u_im = u_re * s + u_im * c;
+            u_re = z;
+        }
+        s = std::sqrt((1.0 - c) / 2.0);
+        if (dir == 1) s = -s;
+        c = std::sqrt((1.0 + c) / 2.0);
+    }
+
+    if (dir == -1) {
+        for (int i = 0; i < m; ++i) {
+            x[i] /= static_cast<double>(m);
+            y[i] /= static_cast<double>(m);
+        }
+    }
+}
+
+int fft_2D(const Matrix<double>& ImageIn, Matrix<double>& Real, Matrix<double>& Img, int dimx,
+           int dimy) {
+    return transform_2d(ImageIn, nullptr, Real, Img, dimx, dimy, 1, "fft_2D");
+}
+
+int ffti_2D(Matrix<double>& Real, Matrix<double>& Img, int dimx, int dimy) {
+    return transform_2d(Real, &Img, Real, Img, dimx, dimy, -1, "ffti_2D");
+}
+
+int fast_convolve_side(int extent) {
+    int side = kMinSide;
+    while (side < extent) side *= 2;
+    return side;
+}
+
+int fast_convolve_2D(std::span<double> signal, int num_of_dim, std::span<const int> size,
+                     int radius, int filter_mode) {
+    if (num_of_dim != 2) {
+        std::fprintf(stderr, "\n %s: Wrong number of dimensions (%d)!", kConvolveName, num_of_dim);
+        std::fprintf(stderr, "\n %s: Must be 2!", kConvolveName);
+        return abort_convolve(1);
+    }
+    if (signal.data() == nullptr) {
+        std::fprintf(stderr, "\n %s: At least one of the data pointer is NULL!", kConvolveName);
+        return abort_convolve(2);
+    }
+    if (size.data() == nullptr || size.size() < 2) {
+        std::fprintf(stderr, "\n %s: Array of sizes is NULL!", kConvolveName);
+        return abort_convolve(3);
+    }
+    const int sx = size[0];
+    const int sy = size[1];
+    if (sx < 0 || sy < 0 || sx > kMaxExtent || sy > kMaxExtent) {
+        std::fprintf(stderr, "\n %s: Array of sizes is not valid!", kConvolveName);
+        return abort_convolve(3);
+    }
+    if (static_cast<long long>(sx) * sy > static_cast<long long>(signal.size())) {
+        std::fprintf(stderr, "\n %s: At least one of the data pointer is NULL!", kConvolveName);
+        return abort_convolve(2);
+    }
+    if (sx == 0 || sy == 0) return 0;
+
+    const int cw = fast_convolve_side(sx);
+    const int ch = fast_convolve_side(sy);
+    Matrix<double> container = matrix(ch, cw);
+    Matrix<double> Sreal = matrix(ch, cw);
+    Matrix<double> Simag = matrix(ch, cw);
+    Matrix<double> Freal = matrix(ch, cw);
+    Matrix<double> Fimag = matrix(ch, cw);
+
+    for (int y = 0; y < sy; ++y)
+        std::copy_n(signal.data() + static_cast<long>(y) * sx, sx, container[y]);
+
+    int err = fft_2D(container, Sreal, Simag, cw, ch);
+    if (err != 0) return err;
+
+    if (filter_mode == 0) {
+        set_gaussian_lp(container, cw, ch, radius, stdout);
+    } else {
+        std::fill(container.flat().begin(), container.flat().end(), 0.0);
+        container[0][0] = 1.0;
+        std::fprintf(stderr, "\n %s: This filter_mode is not supported (%d)!", kConvolveName,
+                     filter_mode);
+    }
+    err = fft_2D(container, Freal, Fimag, cw, ch);
+    if (err != 0) return err;
+
+    // Complex product of the spectra: a cyclic convolution over the container.
+    const std::span<double> sr = Sreal.flat();
+    const std::span<double> si = Simag.flat();
+    const std::span<const double> fr = std::as_const(Freal).flat();
+    const std::span<const double> fi = std::as_const(Fimag).flat();
+    for (std::size_t k = 0; k < sr.size(); ++k) {
+        const double s = sr[k];
+        const double t = si[k];
+        sr[k] = s * fr[k] - t * fi[k];
+        si[k] = t * fr[k] + fi[k] * s;
+    }
+
+    err = ffti_2D(Sreal, Simag, cw, ch);
+    if (err != 0) return err;
+    for (int y = 0; y < sy; ++y)
+        std::copy_n(Sreal[y], sx, signal.data() + static_cast<long>(y) * sx);
+    return 0;
+}
+
+}  // namespace orva

@@ -1,0 +1,166 @@
+// VIRPA and DEXLA crystal positions of one prepared image.
+//
+// VIRPA: the contrast-stretched image is zoomed down to fit a 256 x 256
+// transform, padded smoothly, and its local standard deviation inside a disc
+// is computed by FFT convolution (mean of squares minus squared mean). The
+// disc radius is searched (2, 21, 41, then bisection) until the area above
+// the texture threshold matches the disc area; the largest object of that
+// mask gives the centroid, scaled back by the zoom factor.
+// DEXLA: on the half-size, equalised copy (see dexla.cpp).
+// Conventions: results are image pixels of img1, x column, y row. Status: 0,
+// or 3 when the working copy cannot be had or the arguments do not describe
+// an image and a slot q (results then not written). A search that never
+// stops gives VIRPA (0, 0), the driver's "nothing found".
+#include "v23/virpa.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "v23/virpa_image.h"
+
+namespace orva {
+namespace {
+
+constexpr int Nfft = 256;
+constexpr int ZOOM_SIDE = 224;
+constexpr int ZOOM_ROUND = 112;
+constexpr double CONTRAST = 4.0;
+constexpr int MAX_PASSES = 10;
+constexpr double TARGET = 1.0;
+constexpr double AREA_PI = 3.14;
+constexpr double RATIO_LOW = 0.9;
+constexpr double RATIO_HIGH = 1.1;
+constexpr int DEXLA_ZOOM = 2;
+
+// One pass: threshold of the local standard deviation inside a disc of
+// radius rad, written into `zoomed`; returns the mask area over the disc area.
+double texture_ratio(const Complex& spec_in, const Complex& spec_sq, int rad, const Point& f,
+                     Image& zoomed) {
+    Image disc(Nfft, Nfft);
+    disc.ball(rad);
+    Complex spec_disc(Nfft);
+    spec_disc.FFT_2d(disc, Nfft, Nfft);
+    Complex mean_sq(Nfft);
+    Complex mean(Nfft);
+    mean_sq.multiplication(spec_sq, spec_disc, Nfft);
+    mean.multiplication(spec_in, spec_disc, Nfft);
+    mean_sq.FFT_2dInv(Nfft, Nfft);
+    mean.FFT_2dInv(Nfft, Nfft);
+    Image result(Nfft, Nfft);
+    result.StdDev(mean_sq, mean, Nfft);
+    result.shift(Nfft, Nfft);
+    const int count = result.getactualimage(zoomed, f, 0.0, 0.0);
+    const double area = rad * rad * AREA_PI + 0.5;
+    return count / area;
+}
+
+}  // namespace
+
+int virpa_zoomfactor(int imx, int imy) {
+    return (std::max(imx, imy) + ZOOM_ROUND) / ZOOM_SIDE + 1;
+}
+
+int virpa_radius_search(Image& zoomed, Image& final_image, Point& f) {
+    Image in(Nfft, Nfft);
+    f = in.paddingZeros(zoomed);
+    Image sq(Nfft, Nfft);
+    sq.square(in);
+    Complex spec_in(Nfft);
+    Complex spec_sq(Nfft);
+    spec_in.FFT_2d(in, Nfft, Nfft);
+    spec_sq.FFT_2d(sq, Nfft, Nfft);
+
+    int radX[3] = {2, 21, 41};
+    double ratio[3] = {0.0, 0.0, 0.0};
+    int idx = 0;
+    for (int loop_cnt = 0; loop_cnt < MAX_PASSES; ++loop_cnt) {
+        bool stop = false;
+        int rad = 0;
+        if (loop_cnt < 3) {
+            rad = radX[loop_cnt];
+        } else if (ratio[0] < TARGET) {
+            stop = true;  // texture smaller than the smallest disc
+            rad = radX[0];
+        } else if (ratio[2] > TARGET) {
+            stop = true;
+            rad = radX[1];
+        } else {
+            const int old = radX[1];
+            if (ratio[1] > TARGET) {
+                radX[0] = radX[1];
+                radX[1] = (radX[1] + radX[2]) / 2;
+            } else {
+                radX[2] = radX[1];
+                radX[1] = (radX[1] + radX[0]) / 2;
+            }
+            if (radX[1] == old) stop = true;
+            rad = radX[1];
+            idx = 1;
+        }
+        ratio[idx] = texture_ratio(spec_in, spec_sq, rad, f, zoomed);
+        if (ratio[idx] > RATIO_LOW * TARGET && ratio[idx] < RATIO_HIGH * TARGET) stop = true;
+        if (radX[1] - radX[0] < 2 && radX[2] - radX[1] < 2) stop = true;
+        if (stop) {
+            final_image.copy(zoomed);
+            return loop_cnt + 1;
+        }
+        if (idx < 2) ++idx;
+    }
+    return MAX_PASSES;
+}
+
+int virpa_dexla(std::span<const unsigned char> img1, int imx, int imy, int image_special, int q,
+                std::span<double> virpa_x, std::span<double> virpa_y, std::span<double> dexla_x,
+                std::span<double> dexla_y, int, int) {
+    const char* name = "virpa_dexla";
+    if (imx < 1 || imy < 1 || q < 0 ||
+        img1.size() < static_cast<std::size_t>(imx) * static_cast<std::size_t>(imy) ||
+        virpa_x.size() <= static_cast<std::size_t>(q) ||
+        virpa_y.size() <= static_cast<std::size_t>(q) ||
+        dexla_x.size() <= static_cast<std::size_t>(q) ||
+        dexla_y.size() <= static_cast<std::size_t>(q)) {
+        std::fprintf(stderr, "\n %s: No image of %d x %d for slot %d!", name, imx, imy, q);
+        return 3;
+    }
+    std::vector<int> imageInG;
+    try {
+        imageInG.assign(img1.begin(), img1.begin() + static_cast<long>(imx) * imy);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\n %s: Cannot allocate imageInG or helpimG", name);
+        errno = ENOMEM;
+        std::perror(":");
+        return 3;
+    }
+    Image work(imx, imy);
+    Image helpim(imx, imy);
+    work.data(imageInG);
+    helpim.data(imageInG);
+
+    // VIRPA.
+    work.contrastEnhancement(CONTRAST);
+    const int zoomfactor = virpa_zoomfactor(imx, imy);
+    Image zoomed(0, 0);
+    zoomed.zoom(work, zoomfactor);
+    Image final_image(zoomed.mx, zoomed.my);
+    Point f;
+    const int passes = virpa_radius_search(zoomed, final_image, f);
+    if (image_special != 1) final_image.selectLargeObject(passes);
+    Point p;
+    Image::centroid(final_image, zoomfactor, p);
+    virpa_x[q] = p.x;
+    virpa_y[q] = p.y;
+
+    // DEXLA.
+    Image half(0, 0);
+    half.zoom(helpim, DEXLA_ZOOM);
+    half.histEqualization();
+    const Point d = half.Dexla(img1, q);
+    dexla_x[q] = d.x;
+    dexla_y[q] = d.y;
+    return 0;
+}
+
+}  // namespace orva
