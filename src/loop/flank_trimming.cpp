@@ -158,15 +158,15 @@ void trim_flanks(const IMAGE& im, std::span<unsigned char> mask,
     if (w >= 2 && h >= 2) {
         const MaskBox box = mask_bounding_box(im, mask);
         const long n = static_cast<long>(box.bottom - box.top + 1) * (box.right - box.left + 1);
-        if (box.top >= 0 && n > MIN_BOX_PIXELS) {
-            const int G = edge_threshold(im, grad, box);
-            if (G >= 0) {
-                for (int y = box.top; y <= box.bottom; ++y) {
-                    unsigned char* m = mask.data() + static_cast<long>(y) * w;
-                    const unsigned char* g = grad.data() + static_cast<long>(y) * w;
-                    if (trim_left(m, g, box.left, box.right, G))
-                        trim_right(m, g, box.left, box.right, w, G);
-                }
+        // An empty or tiny mask is left entirely as it is, bottom rows included.
+        if (box.top < 0 || n <= MIN_BOX_PIXELS) return;
+        const int G = edge_threshold(im, grad, box);
+        if (G >= 0) {
+            for (int y = box.top; y <= box.bottom; ++y) {
+                unsigned char* m = mask.data() + static_cast<long>(y) * w;
+                const unsigned char* g = grad.data() + static_cast<long>(y) * w;
+                if (trim_left(m, g, box.left, box.right, G))
+                    trim_right(m, g, box.left, box.right, w, G);
             }
         }
     }

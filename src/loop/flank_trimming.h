@@ -5,8 +5,9 @@
 // Rows are y, columns x, row 0 at the top. Mask values: 0 background, 1 object,
 // 2 left-flank marker, 3 right-flank marker. An object touching the left border
 // within 3 columns (or the right border within 3 columns) is not trimmed on
-// that side. A mask with an empty or tiny (at most 8 pixels) bounding box, or
-// an edge map that is constant inside the box, is left as it is.
+// that side. A mask with an empty or tiny (at most 8 pixels) bounding box is
+// left as it is; an edge map that is constant inside the box skips the
+// trimming, but the last two rows are still cleared.
 #pragma once
 
 #include <span>

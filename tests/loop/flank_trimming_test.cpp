@@ -103,5 +103,23 @@ TEST(FlankTrimming, ConstantEdgeMapSkipsTrimmingButClearsLastRows) {
     EXPECT_EQ(mask, expected);
 }
 
+TEST(FlankTrimming, TinyObjectIsLeftAsItIs) {
+    // Four pixels across the last two rows: the box (one row high after
+    // keeping it off the last row) holds too few pixels for any trimming, and
+    // the bottom rows keep their pixels too.
+    const IMAGE im = geometry();
+    std::vector<unsigned char> mask(W * H, 0);
+    for (int y = H - 2; y < H; ++y)
+        for (int x = 5; x <= 6; ++x) mask[y * W + x] = 1;
+    const std::vector<unsigned char> expected = mask;
+    trim_flanks(im, mask, ridge_map({6}));
+    EXPECT_EQ(mask, expected);
+
+    // Nine columns: trimmed, and the bottom rows cleared.
+    for (int x = 5; x <= 13; ++x) mask[(H - 2) * W + x] = mask[(H - 1) * W + x] = 1;
+    trim_flanks(im, mask, ridge_map({6}));
+    for (int x = 0; x < W; ++x) EXPECT_EQ(mask[(H - 1) * W + x], 0) << x;
+}
+
 }  // namespace
 }  // namespace orva
