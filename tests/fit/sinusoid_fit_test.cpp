@@ -180,6 +180,35 @@ TEST(EstWeights2, GapInTheLowerPartIsNeverACut) {
     for (double x : w) EXPECT_GT(x, 0.0);
 }
 
+TEST(EstWeights2, MedianGapFallbackOutliersAndCutWindow) {
+    // Most gaps 0: the median gap is half the first positive one above the
+    // median position (0.5), so the jump to 10 counts as dominant and is cut.
+    std::vector<double> dev = {1.0, 10.0, 1.0, 2.0, 1.0, 1.0};
+    std::vector<double> w(dev.size(), 1.0);
+    est_weights2(6, dev, w, nullptr);
+    EXPECT_EQ(w, (std::vector<double>{1.0, 0.0, 1.0, 0.25, 1.0, 1.0}));
+
+    // Entries that already have weight 0 move the median down: (6 - 2) / 2
+    // gives the third smallest residual, 3, as the top-weight bound.
+    dev = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+    w = {1.0, 1.0, 1.0, 1.0, 0.0, 0.0};
+    est_weights2(6, dev, w, nullptr);
+    const std::vector<double> expected = {1.0 / 9.0,  1.0 / 9.0,  1.0 / 9.0,
+                                          1.0 / 16.0, 1.0 / 25.0, 1.0 / 36.0};
+    for (int i = 0; i < 6; i++) EXPECT_DOUBLE_EQ(w[i], expected[i]) << i;
+
+    // A dominant gap after the fourth of seven residuals lies above the walk's
+    // bound (2N/3 = 4) but below the cut window ((2N+1)/3 = 5): nothing is cut.
+    dev = {1.0, 1.1, 1.2, 1.3, 20.0, 20.1, 20.2};
+    w.assign(dev.size(), 1.0);
+    est_weights2(7, dev, w, nullptr);
+    for (int i = 0; i < 7; i++) {
+        const double lambda3 = 1.3;
+        const double top = dev[i] >= lambda3 ? dev[i] : lambda3;
+        EXPECT_DOUBLE_EQ(w[i], 1.0 / (top * top)) << i;
+    }
+}
+
 TEST(WeightedLeastSquares, RejectsOneWildDetection) {
     const int N = 40;
     std::vector<double> angles, obs;
