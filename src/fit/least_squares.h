@@ -9,10 +9,9 @@
 
 namespace orva {
 
-// Degrees to radians: the program's stored single-precision factor (pi/180
-// rounded to float), deliberately not pi/180 to full precision, so fitted
-// phases match the established results. The arithmetic with it is double.
-constexpr double RADIAN = 0.0174532924f;
+// Degrees to radians: the program's stored factor, deliberately not pi/180 to
+// full precision, so fitted phases match the established results.
+constexpr double RADIAN = 0.0174532924;
 
 struct PARAMS {
     double x0 = 0.0;      // constant of the moving coordinate (pixels)

@@ -27,13 +27,6 @@ TEST(PhaseAngle, QuadrantsTiesAndTheHalfTurn) {
     EXPECT_EQ(phase_angle(0.0, 0.0, 0.0), 0.0);
 }
 
-TEST(PhaseAngle, DegreesComeFromTheStoredSinglePrecisionFactor) {
-    // A quarter turn divided by the float value of pi/180, not by pi/180 nor
-    // by the decimal 0.0174532924 in double.
-    EXPECT_DOUBLE_EQ(phase_angle(0.0, 3.0, 3.0), 90.00000069717301);
-    EXPECT_DOUBLE_EQ(phase_angle(-3.0, 0.0, 3.0), (180.00000139434601 + 180.0) / 2.0);
-}
-
 TEST(LeastSquares, RecoversExactSinusoidAtFourQuarterAngles) {
     const double angles[] = {0.0, 90.0, 180.0, 270.0};
     for (double phi0 : {30.0, -45.0, 120.0, -150.0}) {
