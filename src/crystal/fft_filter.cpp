@@ -203,14 +203,15 @@ int write_kernel(Matrix<double>& container, int cw, int ch, int radius, int filt
 enum class KernelKind { Lowpass, SecondX, SecondY };
 
 int build_kernel(Matrix<double>& m, int width, int height, int radius, KernelKind kind) {
-    // A radius of 0 (or below) becomes 1; larger than half the smaller side is
-    // clamped to it, but never below 1 so that sigma stays positive.
-    if (radius <= 0) radius = 1;
+    // A radius of 0 becomes 1; larger than half the smaller side is clamped to
+    // it, but a side below 2 must not clamp it to 0 (sigma 0). A negative
+    // radius is kept: its sigma enters only squared.
+    if (radius == 0) radius = 1;
     const int xr = width / 2;
     const int yr = height / 2;
     const int rad = std::min(xr, std::min(yr, radius));
     if (radius != rad) radius = rad;
-    if (radius < 1) radius = 1;
+    if (radius == 0) radius = 1;
     if (width < 1 || height < 1 || m.rows() < height || m.cols() < width) return radius;
 
     const double sigma = 0.5 * radius;

@@ -47,7 +47,8 @@ int fft_2Do(const Matrix<double>& container, Matrix<double>& Real, Matrix<double
 int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy);
 
 // Kernel builders: fill all width x height cells and return the radius used
-// (at least 1, at most half the smaller side). The log stream is not written.
+// (0 becomes 1, at most half the smaller side, never 0; a negative radius is
+// kept and gives the kernel of its magnitude). The log stream is not written.
 int set_gaussian_lp(Matrix<double>& lp_ptr, int width, int height, int radius, std::FILE* logfile);
 int set_gaussian_hp_x(Matrix<double>& filt_ptr, int width, int height, int radius,
                       std::FILE* logfile);

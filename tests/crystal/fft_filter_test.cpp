@@ -59,6 +59,18 @@ TEST(FftFilterKernels, WrappedStorageAndRadiusRules) {
     EXPECT_EQ(set_gaussian_lp(m, 16, 8, 0, stdout), 1);
     EXPECT_DOUBLE_EQ(m[0][1], std::exp(-2.0));
     EXPECT_EQ(set_gaussian_lp(m, 16, 8, 9, stdout), 4);
+    // A negative radius is neither raised nor clamped; sigma enters squared,
+    // so the kernel is that of the radius' magnitude, unclamped.
+    Matrix<double> positive = matrix(8, 16);
+    EXPECT_EQ(set_gaussian_hp_x(m, 16, 8, -3, stdout), -3);
+    set_gaussian_hp_x(positive, 16, 8, 3, stdout);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(m[y][x], positive[y][x]);
+    EXPECT_EQ(set_gaussian_hp_x(m, 16, 8, -9, stdout), -9);
+    const double s2 = 4.5 * 4.5;
+    const double g1 = std::exp(-1.0 / (2 * s2));
+    EXPECT_DOUBLE_EQ(m[0][0], -1.0 / s2);
+    EXPECT_DOUBLE_EQ(m[0][1], -g1 / s2 + g1 / (s2 * s2));
 
     // Second derivatives with sigma 1: -1 at the centre, 0 at distance 1 along
     // the axis, 3 e^-2 at distance 2; across the axis -g.
