@@ -1,5 +1,12 @@
 // The default analysis driver: from the loaded images and the run parameters
 // to the eight result values.
+//
+// Angles in params.angle are folded into [0, 360) on return (negatives get
+// 360 added once); a background image in params.back_ptr is replaced by its
+// cut, canonical copy. Statuses: 0 with `result` filled; 1 for a parameter
+// out of range; 92 when "logORVA.txt" cannot be created; 97 while the
+// version-2.3 method is not built in; else the status of the failing stage.
+// `result` is left as it was on every failure.
 #pragma once
 
 #include <vector>
@@ -8,7 +15,6 @@
 
 namespace orva {
 
-// Returns 0 on success with `result` filled, or the status of the failing stage.
 int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& result);
 
 }  // namespace orva
