@@ -144,6 +144,41 @@ TEST(FftFilter, LowpassImpulseResponseAndMirror) {
     EXPECT_NEAR(at(s, 20, 10, 99), 1.0 + std::exp(-1.0 / 12.5), 1e-5);
 }
 
+TEST(FftFilter, SmallSignalPaddingMatchesADirectConvolution) {
+    // 5 x 3 in a 32 x 32 container: x_off 13 and y_off 14 exceed the signal,
+    // and both pads are odd (last column and row stay 0). The bottom rows
+    // mirror rows the top pass wrote. Built here cell by cell, then convolved
+    // directly (cyclically) with the LP kernel of radius 32 / 24 -> 2.
+    const int sx = 5, sy = 3, side = 32, x_off = 13, y_off = 14;
+    std::vector<float> s(sx * sy);
+    for (int k = 0; k < sx * sy; ++k) s[k] = static_cast<float>((k * 37) % 11 + 1);
+    std::vector<double> c(side * side, 0.0);
+    auto cell = [&c](int x, int y) -> double& { return c[y * side + x]; };
+    for (int y = 0; y < sy; ++y)
+        for (int x = 0; x < sx; ++x) {
+            cell(x_off + x, y_off + y) = s[y * sx + x];
+            cell(x_off - 1 - x, y_off + y) = s[y * sx + x];
+            cell(x_off + sx + x, y_off + y) = s[y * sx + sx - 1 - x];
+        }
+    for (int x = 0; x < sx + 2 * x_off; ++x) {
+        for (int y = 0; y < y_off; ++y) cell(x, y_off - 1 - y) = cell(x, y_off + y);
+        for (int y = 0; y < y_off; ++y) cell(x, y_off + sy + y) = cell(x, y_off + sy - 1 - y);
+    }
+    Matrix<double> kernel = matrix(side, side);
+    ASSERT_EQ(set_gaussian_lp(kernel, side, side, 2, stdout), 2);
+    std::vector<double> expected(sx * sy, 0.0);
+    for (int y = 0; y < sy; ++y)
+        for (int x = 0; x < sx; ++x)
+            for (int j = 0; j < side; ++j)
+                for (int i = 0; i < side; ++i)
+                    expected[y * sx + x] +=
+                        cell(i, j) *
+                        kernel[(y_off + y - j + side) % side][(x_off + x - i + side) % side];
+    const int size[2] = {sx, sy};
+    ASSERT_EQ(fft_filter(s, 2, size, 0, LP), 0);
+    for (int k = 0; k < sx * sy; ++k) EXPECT_NEAR(s[k], expected[k], 1e-4) << k;
+}
+
 TEST(FftFilter, FlatImageStaysFlatWithTheKernelGain) {
     // Fully mirrored container: a flat image comes back flat, scaled by the
     // sum of the (unnormalised) kernel, about 2 pi sigma^2.
