@@ -23,6 +23,8 @@ namespace orva {
 
 namespace {
 
+using namespace preparation;
+
 struct Samples {
     std::vector<double> x, y, z;
     void add(int col, int row, unsigned char v) {
@@ -183,10 +185,8 @@ int background_compensation(std::span<const unsigned char> cptr, std::span<unsig
         const int rows = std::min(imy, SHADOW_AXIS_Y);
         const int cols = std::min(imx, SHADOW_AXIS_X);
         for (int y = 0; y < rows; ++y) {
-            const double yy = static_cast<double>(y) * y / SHADOW_AXIS_Y_SQ;
             for (int x = 0; x < cols; ++x)
-                if (static_cast<double>(x) * x / SHADOW_AXIS_X_SQ + yy < 1.0)
-                    img1[static_cast<std::size_t>(y) * imx + x] = value;
+                if (in_shadow(x, y)) img1[static_cast<std::size_t>(y) * imx + x] = value;
         }
     }
     return 0;

@@ -26,6 +26,8 @@ namespace orva {
 
 namespace {
 
+using namespace preparation;
+
 constexpr int MIN_CLEANED_SIDE = 3;  // the edge image needs an inner pixel
 constexpr int BAR_LINES = 110;       // scan lines per bar
 constexpr int BAR_INSET = 10;        // first scan line, pixels inside the edge
@@ -180,9 +182,8 @@ void remove_shadow(const IMAGE& imc, std::span<unsigned char> cptr) {
         for (int x = 0; x < w - 1; ++x) sum += line[x];
         const double level = sum / w;
         const auto value = static_cast<unsigned char>(std::floor(level + 0.5));
-        const double yy = static_cast<double>(y) * y / SHADOW_AXIS_Y_SQ;
         for (int x = 0; x < cols; ++x)
-            if (static_cast<double>(x) * x / SHADOW_AXIS_X_SQ + yy < 1.0) line[x] = value;
+            if (in_shadow(x, y)) line[x] = value;
     }
 }
 

@@ -42,6 +42,8 @@ namespace orva {
 
 namespace {
 
+using namespace conventional;
+
 constexpr const char* ROUTINE = "orva_conventional";
 constexpr int SPECIAL_TOP_BORDER = 2;  // image_special: fixed top border
 constexpr int SPECIAL_UV = 3;          // UV-light images: no emptiness test
@@ -134,7 +136,7 @@ int Conventional::process_image(int q) {
         }
     }
     fig_.numimg_processed += 1;
-    double a[NUM_PARAM + 1] = {};
+    double a[preparation::NUM_PARAM + 1] = {};
     get_surface_params(sptr, ims, sub_samp, a, roi, q, stdout);
 
     ByteBuffer img1 = ucvector(static_cast<long>(imc.size));

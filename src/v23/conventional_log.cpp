@@ -13,7 +13,7 @@
 
 #include "v23/conventional_run.h"
 
-namespace orva {
+namespace orva::conventional {
 
 namespace {
 
@@ -197,4 +197,4 @@ void write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures&
     std::fclose(f);
 }
 
-}  // namespace orva
+}  // namespace orva::conventional

@@ -13,7 +13,7 @@
 
 #include "v23/conventional_run.h"
 
-namespace orva {
+namespace orva::conventional {
 
 namespace {
 
@@ -95,4 +95,4 @@ void cross_position(int loop_pos, int imx, const int* border, const PARAMS& mp, 
     }
 }
 
-}  // namespace orva
+}  // namespace orva::conventional

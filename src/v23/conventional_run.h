@@ -14,7 +14,7 @@
 #include "fit/least_squares.h"
 #include "orva_defines.h"
 
-namespace orva {
+namespace orva::conventional {
 
 // Detectors per image, in the order of the fit arrays.
 constexpr int V23_DETECTORS = 4;  // 2df, TELKU top, VIRPA, DEXLA
@@ -107,4 +107,4 @@ void warn_low_reliability(double reliability);
 void write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
                     int height);
 
-}  // namespace orva
+}  // namespace orva::conventional

@@ -16,24 +16,8 @@
 
 namespace orva {
 
-// Profile of one row or column of the edge image.
-struct PROPS {
-    unsigned char max = 0;
-    unsigned char min = 0;
-    double devm = 0.0;  // (max - min) * 0.5
-};
-
-// A run of rows or columns whose devm exceeds the high threshold.
-struct OBJ {
-    int start = 0;
-    int end = 0;
-    int size = 0;   // end - start
-    int bflag = 0;  // the run touches the first or last row (column)
-    int tflag = 0;  // the run has been taken as the first or second object
-};
-
-constexpr double THRESH_HI_FAC = 0.3;    // runs of the region search
-constexpr double THRESH_LO_FAC = 0.05;   // extension of a run to the region
+// Constants shared by the preparation steps.
+namespace preparation {
 constexpr int NUM_PARAM = 6;             // terms of the background surface
 constexpr double TOL = 1.0e-5;           // relative and absolute singular-value floor
 constexpr int SUBSAMPLE_SIDE = 120;      // the sub-sampled image is about this small
@@ -44,6 +28,14 @@ constexpr double SHADOW_AXIS_X_SQ = 144400.0;  // 380 * 380
 constexpr double SHADOW_AXIS_Y_SQ = 336400.0;  // 580 * 580
 constexpr int SHADOW_AXIS_X = 380;
 constexpr int SHADOW_AXIS_Y = 580;
+
+// Inside the shadow ellipse with its centre at the top-left corner.
+inline bool in_shadow(int x, int y) {
+    return static_cast<double>(x) * x / SHADOW_AXIS_X_SQ +
+               static_cast<double>(y) * y / SHADOW_AXIS_Y_SQ <
+           1.0;
+}
+}  // namespace preparation
 
 // Cuts the borders (bottom, top, left, right), turns the image so the pin
 // enters from the bottom, erases the four overlay bars (image_special 1) and

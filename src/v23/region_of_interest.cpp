@@ -23,6 +23,27 @@ namespace orva {
 
 namespace {
 
+using preparation::SUBSAMPLE_SIDE;
+
+constexpr double THRESH_HI_FAC = 0.3;   // runs of the region search
+constexpr double THRESH_LO_FAC = 0.05;  // extension of a run to the region
+
+// Profile of one row or column of the edge image.
+struct PROPS {
+    unsigned char max = 0;
+    unsigned char min = 0;
+    double devm = 0.0;  // (max - min) * 0.5
+};
+
+// A run of rows or columns whose devm exceeds the high threshold.
+struct OBJ {
+    int start = 0;
+    int end = 0;
+    int size = 0;   // end - start
+    int bflag = 0;  // the run touches the first or last row (column)
+    int tflag = 0;  // the run has been taken as the first or second object
+};
+
 PROPS profile(std::span<const unsigned char> values, std::size_t first, std::size_t count,
               std::size_t stride) {
     PROPS p;

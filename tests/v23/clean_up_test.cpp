@@ -11,6 +11,8 @@
 namespace orva {
 namespace {
 
+using namespace conventional;
+
 using testing::GreyImage;
 
 TEST(CleanUp, UnknownLoopPositionAndTooSmallImages) {

@@ -10,6 +10,8 @@
 namespace orva {
 namespace {
 
+using namespace conventional;
+
 TEST(V23Result, InputCoordinatesByLoopPosition) {
     const int border[4] = {1, 7, 5, 2};  // bottom, top, left, right
     struct Case {
