@@ -92,10 +92,10 @@ TEST(SelectCand, AlternatingSwapsEndAndTheCommonYUsesTheMedianIndex) {
     // merit-weighted mean of the top y values at or below the fourth largest
     // (index (2 * 5) / 3 = 3 of the decreasing order).
     SelectionRun run(5);
-    const double top_y[5] = {1, 71, 76, 36, 89};
-    const double top_f[5] = {0.1, 2, 2, 2, 2};
-    const double second_y[5] = {58, kAbsent, 12, 19, 24};
-    const double second_f[5] = {0.1, 1, 0.5, 1, 1};
+    const double top_y[5] = {25, 70, 60, 90, 85};
+    const double top_f[5] = {0.1, 0.5, 1, 2, 1};
+    const double second_y[5] = {65, 0, kAbsent, 45, 40};
+    const double second_f[5] = {2, 1, 1, 2, 2};
     for (int i = 0; i < 5; ++i) {
         run.angles[i] = static_cast<float>(60 * i);
         run.xc0[i] = 300;
@@ -105,12 +105,14 @@ TEST(SelectCand, AlternatingSwapsEndAndTheCommonYUsesTheMedianIndex) {
         run.yc1[i] = second_y[i];
         run.yc1_f[i] = second_f[i];
     }
-    // Image 0 is swapped to 58 (common y 34), later back to 1 (common y 20);
-    // images 2, 3 and 4 are swapped once each.
+    // Common y 57: image 0 is swapped to 65; the next passes swap images 3 and
+    // 4 (common y 63, then 50); with the common y at 43 image 0 goes back to 25.
+    // Another median index (N / 2, one above or below, or counted from the
+    // other end) ends differently.
     CandidateSelection state;
     ASSERT_EQ(run.call(state), 0);
-    const double final_y[5] = {1, 71, 12, 19, 24};
-    const double final_f[5] = {0.1, 2, 0.5, 1, 1};
+    const double final_y[5] = {25, 70, 60, 45, 40};
+    const double final_f[5] = {0.1, 0.5, 1, 2, 2};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(run.yc0[i], final_y[i]) << i;
         EXPECT_EQ(run.yc0_f[i], final_f[i]) << i;

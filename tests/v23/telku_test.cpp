@@ -352,8 +352,7 @@ TEST(TelkuDetector, FindsATexturedBlobOnAFlatBackground) {
     for (const Case& k :
          {Case{240, 200, 140, 90, 30}, Case{240, 200, 80, 120, 25}, Case{400, 300, 250, 140, 40}}) {
         SCOPED_TRACE(k.w * 1000 + k.cx);
-        orva::blob::BlobScene scene =
-            orva::blob::make_blob_scene(k.w, k.h, k.cx, k.cy, k.r, 180, 20, 220, 12);
+        blob::BlobScene scene = blob::make_blob_scene(k.w, k.h, k.cx, k.cy, k.r, 180, 20, 220, 12);
         IMAGE im;
         im.width = k.w;
         im.height = k.h;
@@ -371,6 +370,36 @@ TEST(TelkuDetector, FindsATexturedBlobOnAFlatBackground) {
         EXPECT_EQ(oarea % (s * s), 0);
         EXPECT_GT(oarea, 0);
     }
+}
+
+TEST(TelkuDetector, StemAndPinBelowTheLoopAreCutOff) {
+    // Loop at (120, 70) on a stem into a pin from the bottom of a 240 x 200
+    // image: every grid's highest maximum lies in the loop, and the object
+    // area stays that of the loop, not of loop, stem and pin.
+    const std::vector<unsigned char> img = blob::make_loop_on_pin_scene(240, 200, 120, 70);
+    IMAGE im;
+    im.width = 240;
+    im.height = 200;
+    for (int t = 0; t < 3; ++t) {
+        SCOPED_TRACE(t);
+        std::array<int, 3> box{};
+        int x1 = -1, y1 = -1, x2 = -1, y2 = -1;
+        ASSERT_EQ(detection(im, img, 2, TELKU_XOFF[t], TELKU_YOFF[t], box, x1, y1, x2, y2, stdout),
+                  0);
+        EXPECT_NEAR(x1 * 2 + TELKU_XOFF[t], 120, 6);
+        EXPECT_NEAR(y1 * 2 + TELKU_YOFF[t], 70, 6);
+        // Loop radius 15 in sub-sampled pixels: thickness about 30, area
+        // below that of the disc (erosion takes the rim).
+        EXPECT_NEAR(box[0], 26, 4);
+        EXPECT_GT(box[2], 200);
+        EXPECT_LT(box[2], 707);
+    }
+    std::vector<unsigned char> copy = img;
+    int xc[2], yc[2], owidth, oheight, oarea;
+    float fomx[2], fomy[2];
+    ASSERT_EQ(telku(copy, im, stdout, xc, yc, fomx, fomy, &owidth, &oheight, &oarea), 0);
+    EXPECT_NEAR(xc[0], 120, 6);
+    EXPECT_NEAR(yc[0], 70, 6);
 }
 
 TEST(TelkuDetector, NothingToFindGivesAbsentCandidates) {
