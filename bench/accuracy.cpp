@@ -86,8 +86,11 @@ std::vector<BenchScene> scene_set() {
         b.opt.num_images = 12;
         b.opt.format = i == 1 ? ImageFormat::Jpeg : ImageFormat::Png;
         // A pin turning on its axis looks the same at every angle: only a
-        // background image shows it.
+        // background image shows it. It reaches nearly across the view, as when
+        // the loop is still outside the field.
         b.opt.background = true;
+        const int upright_height = b.opt.loop_position >= 2 ? b.opt.width : b.opt.height;
+        b.opt.loop_top = 0.03 * upright_height;
         set.push_back(b);
     }
     for (int i = 0; i < 2; ++i) {
