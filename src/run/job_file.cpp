@@ -145,7 +145,8 @@ void set_image_special(Reader& r, const char* line) {
     read_int_value(line, r.job.image_special);
     if (r.job.image_special == IMAGE_SPECIAL_TOP_STRIP)
         r.job.border[BORDER_TOP] = BORDER_T_FOR_SPECIAL_2;
-    r.job.uv_flag = r.job.image_special == IMAGE_SPECIAL_UV ? 1 : 0;
+    // Once marked as UV-light images, the images stay so for the TIFF reader.
+    if (r.job.image_special == IMAGE_SPECIAL_UV) r.job.uv_flag = 1;
 }
 
 Outcome set_image_count(Reader& r, const char* line) {

@@ -96,6 +96,10 @@ TEST(JobFileKeywords, EveryKeywordSetsItsTargetAndDefaultsStand) {
     EXPECT_EQ(s.job.loop_pos, 3);
     EXPECT_EQ(s.job.image_special, 6);
     EXPECT_EQ(s.job.uv_flag, 1);  // UV images stay UV images for the reader
+    Parsed later = parse("IMAGE_SPECIAL 3\nIMAGE_SPECIAL 0\nDATA_END\n");
+    EXPECT_EQ(later.job.image_special, 0);
+    EXPECT_EQ(later.job.uv_flag, 1);
+    EXPECT_EQ(parse("IMAGE_SPECIAL 4\nDATA_END\n").job.uv_flag, 0);
 }
 
 TEST(JobFileKeywords, BordersFollowTheOrderOfTheLines) {
