@@ -146,6 +146,21 @@ TEST(TiffReader, OtherFieldTypesRepeatThePreviousValue) {
     const Loaded got = load(dir, file, order);
     EXPECT_EQ(got.im.height, 3u);
     EXPECT_EQ(got.pixels, s.samples);
+
+    // Only the low-order byte of the field type counts, in either byte order:
+    // 0x0104 is a LONG and 0x0103 a SHORT.
+    for (ByteOrder each : kOrders) {
+        TiffSpec t = grey_spec(each, 1);
+        t.short_values = true;
+        Bytes f = make_tiff(t);
+        const std::size_t width_type = test::tiff_value_at(f, each, 256) - 6;
+        test::put_u16(f, width_type, 0x0103, each);
+        const std::size_t offsets_type = test::tiff_value_at(f, each, 273) - 6;
+        test::put_u16(f, offsets_type, 0x0104, each);
+        const Loaded high = load(dir, f, each);
+        EXPECT_EQ(high.im.width, 4u);
+        EXPECT_EQ(high.pixels, t.samples);
+    }
 }
 
 TEST(TiffReader, StripsBeyondTheImageAreCutAndMissingOnesStayZero) {
