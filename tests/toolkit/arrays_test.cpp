@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "toolkit/errmsg.h"
 
 namespace orva {
@@ -35,6 +37,14 @@ TEST(Arrays, AllocationFailureEndsWithStatusFour) {
                 "matrix: Cannot allocate");
 }
 
+TEST(Arrays, FailureMessageNamesTheKindNotTheAllocator) {
+    // Every vector allocator reports "vector", every matrix allocator "matrix".
+    EXPECT_EXIT(fvector(1L << 62), testing::ExitedWithCode(4),
+                "^\nvector: Cannot allocate  \nReason: Cannot allocate memory\n$");
+    EXPECT_EXIT(smatrix(1L << 40, 1L << 30), testing::ExitedWithCode(4),
+                "^\nmatrix: Cannot allocate  \nReason: Cannot allocate memory\n$");
+}
+
 TEST(Arrays, MultmatsqTMultipliesByTranspose) {
     auto b = matrix(2, 2), c = matrix(2, 2), a = matrix(2, 2);
     b[0][0] = 1; b[0][1] = 2; b[1][0] = 3; b[1][1] = 4;
@@ -57,6 +67,23 @@ TEST(Errmsg, MessagesAndReturnValues) {
               "f: Value for x is zero"
               "\nf: Value 3 for x is not defined"
               "f: Matrix A is singular");
+
+    // Codes 2 to 4 add the system's reason for the failure the caller saw.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(errmsg(ERR_CALL, "main", "usage", 0), ERR_CALL);
+    errno = ENOENT;
+    EXPECT_EQ(errmsg(ERR_OPEN_READ, "f", "in.txt", 0), ERR_OPEN_READ);
+    errno = EACCES;
+    EXPECT_EQ(errmsg(ERR_OPEN_WRITE, "g", "out.txt", 0), ERR_OPEN_WRITE);
+    errno = ENOMEM;
+    EXPECT_EQ(errmsg(ERR_ALLOCATE, "h", "buf", 0), ERR_ALLOCATE);
+    EXPECT_EQ(errmsg(0, "h", "buf", 0), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\nmain: Wrong command-line parameters. \n  usage"
+              "\nf: Cannot open in.txt for reading\nReason: No such file or directory\n"
+              "\ng: Cannot open out.txt for writing\nReason: Permission denied\n"
+              "\nh: Cannot allocate buf\nReason: Cannot allocate memory\n"
+              "\nerrmsg: error 0 is not defined\n");
 }
 
 }  // namespace
