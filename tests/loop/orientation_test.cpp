@@ -187,6 +187,98 @@ TEST(MarkerRemoval, BottomSearchFallsBackToDefaultColumnShiftedByLeftBorder) {
     EXPECT_EQ(c.at(160, 12), 5);
 }
 
+// Bar of darkness 30 over columns c-4..c+4 on rows [y0, y1), with its darkest
+// pixel (10) at darkest(y).
+template <class Darkest>
+void draw_bar_rows(std::vector<unsigned char>& b, unsigned int w, int c, int y0, int y1,
+                   Darkest darkest) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = c - 4; x <= c + 4; ++x) b[y * w + x] = 30;
+        b[y * w + darkest(y)] = 10;
+    }
+}
+
+TEST(MarkerRemoval, VerticalBarsRoundTheirCentresApartTrackTheBottomBarAndShareTheLength) {
+    const unsigned int w = 400, h = 250;
+    IMAGE imc = geometry(w, h);
+    // Darkest column 200 or 201 by scan line pair: positions 200, 201, 200, 201
+    // on scan lines 0, 2, 4, 6.
+    auto alternating = [](int k) { return 200 + (k < 0 ? 0 : (k / 2) % 2); };
+    auto top_bar = [&](std::vector<unsigned char>& img) {
+        draw_bar_rows(img, w, 200, 0, 50, [&](int y) { return alternating(y - 10); });
+    };
+
+    // Top centre (802 + 1) >> 2 = 200, bar ends at scan line 40: rows 0..51.
+    // Bottom centre (802 + 2) >> 2 = 201. The bottom bar's darkest pixel jumps
+    // four columns at scan line 30; tracked within one column it is lost
+    // there, so its length is 30 + 12 (rows h-42..h-1) although it goes on to
+    // scan line 51.
+    auto img = marker_scene(w, h);
+    top_bar(img);
+    draw_bar_rows(img, w, 200, static_cast<int>(h) - 61, static_cast<int>(h), [&](int y) {
+        const int k = static_cast<int>(h) - 10 - y;
+        return k >= 30 ? 204 : alternating(k);
+    });
+    auto before = img;
+    remove_edge_markers(imc, img, 0);
+    // Top: a = 100 at column 195, b = 200 at column 205.
+    for (unsigned int y = 0; y < 52; ++y)
+        for (int k = 0; k < 10; ++k) ASSERT_EQ(img[y * w + 196 + k], 100 + 10 * k) << y;
+    // Bottom: a = 30 at column 196 (inside the drawn bar), b = 200 at column 206.
+    for (unsigned int y = h - 42; y < h; ++y)
+        for (int k = 0; k < 10; ++k) ASSERT_EQ(img[y * w + 197 + k], 30 + 17 * k) << y;
+    for (unsigned int y = 0; y < h; ++y)
+        if (y >= 52 && y < h - 42) {
+            for (unsigned int x = 190; x < 210; ++x) ASSERT_EQ(img[y * w + x], before[y * w + x]);
+        }
+
+    // A bottom bar dark over every scan line has no length of its own: it
+    // keeps the 52 rows found for the top bar.
+    img = marker_scene(w, h);
+    top_bar(img);
+    draw_bar_rows(img, w, 200, 120, static_cast<int>(h), [](int) { return 200; });
+    before = img;
+    remove_edge_markers(imc, img, 0);
+    for (unsigned int y = h - 52; y < h; ++y)
+        for (int k = 0; k < 10; ++k) ASSERT_EQ(img[y * w + 196 + k], 100 + 10 * k) << y;
+    for (unsigned int x = 190; x < 210; ++x)
+        EXPECT_EQ(img[(h - 53) * w + x], before[(h - 53) * w + x]) << x;
+}
+
+TEST(MarkerRemoval, SideBarsBecomeRampsDownTheirColumns) {
+    const unsigned int w = 300, h = 200;
+    IMAGE imc = geometry(w, h);
+    // Background 100 above row 101, 200 from there down; uniform along rows, so
+    // the top and bottom searches find nothing to change.
+    std::vector<unsigned char> img(w * h);
+    for (unsigned int y = 0; y < h; ++y)
+        for (unsigned int x = 0; x < w; ++x) img[y * w + x] = y < 101 ? 100 : 200;
+    // Left bar over columns 0..29, darkest row 100 or 101 by scan line pair:
+    // centre (100 + 101 + 100 + 101 + 2) >> 2 = 101, length 20 + 12.
+    for (int x = 0; x < 30; ++x) {
+        for (int y = 97; y <= 105; ++y) img[y * w + x] = 30;
+        img[(100 + (x < 10 ? 0 : ((x - 10) / 2) % 2)) * w + x] = 10;
+    }
+    // Right bar over the last 40 columns, the same rows: centre 101, length
+    // 31 + 12.
+    for (int x = w - 40; x < static_cast<int>(w); ++x) {
+        const int k = static_cast<int>(w) - 10 - x;
+        for (int y = 97; y <= 105; ++y) img[y * w + x] = 30;
+        img[(100 + (k < 0 ? 0 : (k / 2) % 2)) * w + x] = 10;
+    }
+    auto before = img;
+    remove_edge_markers(imc, img, 0);
+    // Rows 97..106 of columns 0..31 and w-43..w-1, from a = 100 (row 96) to
+    // b = 200 (row 106).
+    for (unsigned int y = 0; y < h; ++y)
+        for (unsigned int x = 0; x < w; ++x) {
+            unsigned char want = before[y * w + x];
+            if ((x < 32 || x >= w - 43) && y >= 97 && y <= 106)
+                want = static_cast<unsigned char>(100 + 10 * (y - 97));
+            ASSERT_EQ(img[y * w + x], want) << x << "," << y;
+        }
+}
+
 TEST(MarkerRemoval, SkipsSearchesThatDoNotFit) {
     // Too few rows for the vertical bars, too few columns for the side bars, and
     // a default column outside the image: nothing is read or written out of range.
