@@ -174,6 +174,54 @@ TEST(GetFeature, EightByEightHalvedComputesOnlyLevelZero) {
         }
 }
 
+TEST(GetFeature, HalfResolutionTruncatesBlockMeansAndRoundsItsValues) {
+    // Blocks 3, 3, 3, 2 along one column pair: their mean truncates to 2, a
+    // vertical line on a zero level image. The ridge response there is
+    // 8 * 2 + 2 * 2 = 20, written as it is; beside the line it is negative.
+    const unsigned int W = 16, H = 16;
+    std::vector<unsigned char> img(W * H, 0);
+    for (unsigned int y = 0; y < H; ++y) {
+        img[y * W + 8] = 3;
+        img[y * W + 9] = (y % 2) ? 2 : 3;
+    }
+    std::vector<unsigned char> out(W * H, 77);
+    EXPECT_EQ(get_feature(geometry(W, H), img, out, 0, 1, 1), 0);
+    for (unsigned int y = 0; y < H; ++y)
+        for (unsigned int x = 0; x < W; ++x) {
+            const bool line = (x == 8 || x == 9) && y >= 2 && y < 14;
+            ASSERT_EQ(out[y * W + x], line ? 20 : 0) << x << "," << y;
+        }
+
+    // Edges, 4 x 4 level columns 0, 0, 40, 10: Sobel responses 160 and 40 on
+    // the interior columns, rms sqrt(13600); 8 / rms times them is 10.98 and
+    // 2.74, rounded to 11 and 3.
+    std::vector<unsigned char> steps = step(8, 8, 4, 0, 40);
+    for (unsigned int y = 0; y < 8; ++y) steps[y * 8 + 6] = steps[y * 8 + 7] = 10;
+    std::vector<unsigned char> edges(64, 77);
+    EXPECT_EQ(get_feature(geometry(8, 8), steps, edges, 1, 1, 1), 0);
+    for (unsigned int y = 0; y < 8; ++y)
+        for (unsigned int x = 0; x < 8; ++x) {
+            int want = 0;
+            if (y >= 2 && y < 6) want = (x == 2 || x == 3) ? 11 : (x == 4 || x == 5) ? 3 : 0;
+            ASSERT_EQ(edges[y * 8 + x], want) << x << "," << y;
+        }
+}
+
+TEST(GetFeature, LevelBelowSixteenIsComputedButNotMerged) {
+    // 40 x 40: levels 40, 20 and 10; the third ends the pyramid and takes no
+    // part, so three levels give the two-level map, which differs from one.
+    std::mt19937 rng(31);
+    std::vector<unsigned char> img(40 * 40);
+    for (auto& v : img) v = static_cast<unsigned char>(rng() % 256);
+    IMAGE im = geometry(40, 40);
+    std::vector<unsigned char> one(img.size()), two(img.size()), three(img.size());
+    get_feature(im, img, one, 1, 1, 0);
+    get_feature(im, img, two, 1, 2, 0);
+    get_feature(im, img, three, 1, 3, 0);
+    EXPECT_EQ(three, two);
+    EXPECT_NE(two, one);
+}
+
 TEST(GetFeature, FlatImageGivesZeroNotNaN) {
     std::vector<unsigned char> img(32 * 32, 123);
     for (int mode : {1, 2}) {
