@@ -59,6 +59,17 @@ TEST(OutlierDetection, GapMustReachNineMedianGaps) {
     EXPECT_EQ(weights_of(v), want);
 }
 
+TEST(OutlierDetection, EqualLargestGapsResolveInTheHeapSortOrder) {
+    // Sorted 0..8, 18, 28, 29: two gaps of 10 (below 18 and below 28). The
+    // largest is not twice the next (equal) one; the second largest is cut.
+    // The heap scheme ranks the gap below 28 second largest, so 18 stays; a
+    // stable ranking would cut from 18.
+    std::vector<double> v = {28, 1, 18, 3, 29, 5, 0, 7, 8, 2, 4, 6};
+    std::vector<double> want(v.size(), 1.0);
+    want[0] = want[4] = 0.0;
+    EXPECT_EQ(weights_of(v, 0.5), want);
+}
+
 TEST(OutlierDetection, SmallOrFlatSamples) {
     // N <= 5: never an outlier, every weight written.
     std::vector<double> v = {1, 2, 3, 4, 1000};
