@@ -87,6 +87,7 @@ class Conventional {
     timeval start_{};
     int imx_ = 0;
     int imy_ = 0;
+    TelkuContext telku_names_;  // file-name stem of the image TELKU examines
     V23Detections d_;
     V23Fit fit_;
     V23Figures fig_;
@@ -187,6 +188,7 @@ int Conventional::run_detectors(int q, std::span<unsigned char> img1, int sub_sa
     float fomx[2] = {};
     float fomy[2] = {};
     int oheight = 0;
+    telku_names_.set_image(q);
     telku(img1, im, stdout, xc, yc, fomx, fomy, &d_.owidth[q], &oheight, &d_.oarea[q]);
     auto found = [](int v) { return v > 0 ? static_cast<double>(v) : -1.0; };
     d_.telku0_x[q] = found(xc[0]);

@@ -214,3 +214,36 @@ TEST(Conventional, LogFiguresFileAndCrosses) {
 
 }  // namespace
 }  // namespace orva
+
+namespace orva {
+namespace {
+
+// Small and narrow images through every loop position and the special image
+// kinds: the run must end with status 0 and stay inside every buffer.
+TEST(Conventional, SmallImagesStayInside) {
+    struct Size {
+        int w, h;
+    };
+    for (const Size size : {Size{11, 11}, Size{12, 40}, Size{40, 12}, Size{70, 11}}) {
+        std::vector<GreyImage> imgs;
+        for (int i = 0; i < 2; ++i) {
+            GreyImage g(size.w, size.h, 180);
+            g.rect(size.w / 3, size.h / 2, size.w / 2, size.h - 1, 30);
+            g.rect(size.w / 3 + i, size.h / 4, size.w / 3 + i + 2, size.h / 4 + 2, 60);
+            g.add_noise(20, 40 + i);
+            imgs.push_back(g);
+        }
+        for (int loop_pos = 0; loop_pos < 4; ++loop_pos) {
+            for (int special : {0, loop_pos == 0 ? 1 : 6}) {
+                SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + " pos " +
+                             std::to_string(loop_pos) + " special " + std::to_string(special));
+                ORVAPARAMS xp = params_for(imgs, loop_pos);
+                xp.image_special = special;
+                EXPECT_EQ(run(xp, imgs).status, 0);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orva
