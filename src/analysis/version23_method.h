@@ -8,9 +8,6 @@
 
 namespace orva {
 
-// Status while the version-2.3 method is not part of the build.
-constexpr int VERSION23_NOT_AVAILABLE = 97;
-
 // Runs the version-2.3 method on the loaded images; it fills `result` itself.
 // log: the run log, or null. Returns that method's status.
 int run_version23_method(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& result,

@@ -68,10 +68,6 @@ class Version23Run : public ::testing::Test {
         truth = keyed(read_file(path("truth.txt")));
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
-    // The analysis driver does not hand runs to this method yet.
-    bool method_missing(int status) const {
-        return status == 97 && has("the version-2.3 method is not available");
-    }
     std::string path(const std::string& name) const { return dir.file(name); }
     bool has(const std::string& text) const { return messages.find(text) != std::string::npos; }
     int count(const std::string& text) const {
@@ -88,7 +84,6 @@ class Version23Run : public ::testing::Test {
 
 TEST_F(Version23Run, TwoImagesWithoutKnownAxis) {
     const int status = render_and_run("--images 2 --seed 5");
-    if (method_missing(status)) GTEST_SKIP() << "version-2.3 hand-over not in place";
     ASSERT_EQ(status, 0) << messages;
     EXPECT_EQ(read_file(path("Orva_check.txt")), "1");
     EXPECT_TRUE(has("\n Processing Image 0"));
@@ -111,7 +106,6 @@ TEST_F(Version23Run, EightImagesEveryLoopPosition) {
         SCOPED_TRACE(loop_pos);
         const int status =
             render_and_run("--vers23 --seed 7 --loop-position " + std::to_string(loop_pos));
-        if (method_missing(status)) GTEST_SKIP() << "version-2.3 hand-over not in place";
         ASSERT_EQ(status, 0) << messages;
         EXPECT_EQ(count("\n Processing Image "), 8);
         EXPECT_FALSE(has("seems to be empty"));
@@ -132,7 +126,6 @@ TEST_F(Version23Run, EightImagesEveryLoopPosition) {
 
 TEST_F(Version23Run, AllImagesEmpty) {
     const int status = render_and_run("--scene empty --vers23 --images 4 --size 320x240");
-    if (method_missing(status)) GTEST_SKIP() << "version-2.3 hand-over not in place";
     ASSERT_EQ(status, 0) << messages;
     EXPECT_EQ(count("\n\torva_conventional: Image seems to be empty !"), 4);
     EXPECT_TRUE(
@@ -157,7 +150,6 @@ TEST_F(Version23Run, AllImagesEmpty) {
 
 TEST_F(Version23Run, PinThroughTheWholeView) {
     const int status = render_and_run("--scene pin --vers23 --loop-top -30 --seed 1");
-    if (method_missing(status)) GTEST_SKIP() << "version-2.3 hand-over not in place";
     ASSERT_EQ(status, 0) << messages;
     EXPECT_TRUE(
         has("\n### ! The pin covers a wide area of the image."
@@ -173,7 +165,6 @@ TEST_F(Version23Run, PinThroughTheWholeView) {
 
 TEST_F(Version23Run, LogsAndCrossImages) {
     const int status = render_and_run("--vers23 --images 4 --seed 11 --logoutx --set-cross");
-    if (method_missing(status)) GTEST_SKIP() << "version-2.3 hand-over not in place";
     ASSERT_EQ(status, 0) << messages;
     const std::string log = read_file(path("logORVA.txt"));
     EXPECT_NE(log.find("# ORVA version 3.00"), std::string::npos);
