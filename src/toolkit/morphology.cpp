@@ -1,19 +1,26 @@
 // Binary closing with a 17x17 disc and outside-in peeling erosion of masks.
 //
 // The closing is computed on bit rows (64 pixels per word) of a frame 8 pixels
-// wider than the image on every side. The disc is the union of its rows, each a
-// horizontal run of half-width DISC_HALF_WIDTH[|dy|], so
+// wider on every side than the box of the set pixels (a pixel outside the box
+// lies in a disc clear of the box, so the closing never reaches beyond it). The disc is
+// the union of its rows, each a horizontal run of half-width
+// DISC_HALF_WIDTH[|dy|], so
 //   dilation(v)  = OR  over dy of  (source row v - dy  spread by the run),
 //   erosion(y)   = AND over dy of  (dilated row y + dy shrunk by the run).
 // Spreading and shrinking a bit row by a run take a few word shifts, so the
-// cost grows with the image area, with no factor for the 221 disc pixels. The
+// cost grows with the box area, with no factor for the 221 disc pixels. The
 // result is the same as testing every disc offset: pixels outside the frame
 // are never reached, and inside the frame they are set only by the dilation.
+//
+// The erosion peels rows first, then columns; the column peel finds the first
+// and last set row of every column in one row-wise sweep instead of walking
+// each column down the image.
 #include "toolkit/morphology.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "toolkit/errmsg.h"
@@ -117,24 +124,59 @@ bool fits(std::size_t buffer_size, const IMAGE& im, const char* rtn) {
     return false;
 }
 
-}  // namespace
+// A rectangle of the image: columns x0 .. x1, rows y0 .. y1, inclusive.
+struct Window {
+    std::size_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+};
 
-int closing17x17(const IMAGE& im, std::span<unsigned char> bptr) {
-    if (!fits(bptr.size(), im, "closing17x17")) return ERR_NOT_DEFINED;
-    const std::size_t width = im.width;
-    const std::size_t height = im.height;
-    if (width == 0 || height == 0) return 0;
+// Index of the first nonzero byte of p[0 .. n), or n; eight bytes at a time.
+std::size_t first_set(const unsigned char* p, std::size_t n) {
+    std::size_t x = 0;
+    for (; x + sizeof(Word) <= n; x += sizeof(Word)) {
+        Word chunk;
+        std::memcpy(&chunk, p + x, sizeof(Word));
+        if (chunk != 0) break;
+    }
+    while (x < n && p[x] == 0) ++x;
+    return x;
+}
+
+// Box of the set pixels; false for an empty mask.
+bool set_box(const unsigned char* mask, std::size_t width, std::size_t height, Window& box) {
+    bool any = false;
+    for (std::size_t y = 0; y < height; ++y) {
+        const unsigned char* row = mask + y * width;
+        const std::size_t first = first_set(row, width);
+        if (first == width) continue;
+        std::size_t last = width - 1;
+        while (row[last] == 0) --last;
+        if (!any) {
+            box = {first, last, y, y};
+            any = true;
+        }
+        box.x0 = std::min(box.x0, first);
+        box.x1 = std::max(box.x1, last);
+        box.y1 = y;
+    }
+    return any;
+}
+
+// Closing of the window's pixels, the plane around it taken as empty.
+void close_window(unsigned char* mask, std::size_t stride, const Window& win) {
+    const std::size_t width = win.x1 - win.x0 + 1;
+    const std::size_t height = win.y1 - win.y0 + 1;
     const std::size_t frame_w = width + 2 * DISC_RADIUS;
     const std::size_t frame_h = height + 2 * DISC_RADIUS;
+    unsigned char* origin = mask + win.y0 * stride + win.x0;
 
-    // Mask rows in frame columns (x + 8); only image rows are held.
+    // Mask rows in frame columns (x + 8); only window rows are held.
     BitRows source(height, frame_w);
     for (std::size_t y = 0; y < height; ++y)
         for (std::size_t x = 0; x < width; ++x)
-            if (bptr[y * width + x]) source.set(y, x + DISC_RADIUS);
+            if (origin[y * stride + x]) source.set(y, x + DISC_RADIUS);
     const std::vector<BitRows> spread = runs_of(source, height, frame_w, true);
 
-    // Dilation over the whole frame: frame row v gathers image rows v - 8 - dy.
+    // Dilation over the whole frame: frame row v gathers window rows v - 8 - dy.
     BitRows dilated(frame_h, frame_w);
     const std::size_t words = dilated.words();
     for (std::size_t v = 0; v < frame_h; ++v) {
@@ -147,7 +189,7 @@ int closing17x17(const IMAGE& im, std::span<unsigned char> bptr) {
         }
     }
 
-    // Erosion back into the image: image row y sits at frame row y + 8.
+    // Erosion back into the window: window row y sits at frame row y + 8.
     const std::vector<BitRows> shrunk = runs_of(dilated, frame_h, frame_w, false);
     std::vector<Word> kept(words);
     for (std::size_t y = 0; y < height; ++y) {
@@ -159,10 +201,85 @@ int closing17x17(const IMAGE& im, std::span<unsigned char> bptr) {
         }
         for (std::size_t x = 0; x < width; ++x) {
             const std::size_t c = x + DISC_RADIUS;
-            bptr[y * width + x] =
+            origin[y * stride + x] =
                 static_cast<unsigned char>((kept[c / WORD_BITS] >> (c % WORD_BITS)) & 1u);
         }
     }
+}
+
+// Rows and columns that can still hold set pixels after the row peeling.
+struct PeelSpan {
+    long top = 0, bottom = -1, left = 0, right = -1;
+};
+
+// Peels every row from the left and from the right. A row without set pixels
+// is skipped: neither side would find anything in it.
+void peel_rows(unsigned char* mask, long width, long height, long s, PeelSpan& span) {
+    bool any = false;
+    for (long y = 0; y < height; ++y) {
+        unsigned char* row = mask + y * width;
+        const long first = static_cast<long>(first_set(row, static_cast<std::size_t>(width)));
+        if (first == width) continue;
+        // From the left; a pixel close to the left edge is peeled alone.
+        row[first] = 0;
+        if (first > 4)
+            for (long k = first + 1; k <= first + s - 1 && k < width; ++k) row[k] = 0;
+        // From the right; column 0 is neither searched nor cleared here.
+        long last = width - 1;
+        while (last >= 1 && row[last] == 0) --last;
+        if (last < 1) continue;  // the row is empty now
+        row[last] = 0;
+        if (last <= width - 5)
+            for (long k = last - 1; k >= last - s + 1 && k > 0; --k) row[k] = 0;
+        // What is left of the row lies between the two peeled pixels.
+        if (!any) {
+            span = {y, y, first, last};
+            any = true;
+        }
+        span.bottom = y;
+        span.left = std::min(span.left, first);
+        span.right = std::max(span.right, last);
+    }
+}
+
+// Peels every column from the top (the outer pixel and depth more below it)
+// and then from the bottom (the outer pixel and depth more above it, row 0
+// neither searched nor cleared). The first and last set rows of all columns
+// are found in one row-wise sweep; the bottom peel then finds the column's
+// last pixel unless the top peel already cleared it, which empties the column.
+void peel_columns(unsigned char* mask, long width, long height, long depth, const PeelSpan& span) {
+    const long ncols = span.right - span.left + 1;
+    std::vector<long> first(static_cast<std::size_t>(ncols), -1);
+    std::vector<long> last(static_cast<std::size_t>(ncols), -1);
+    for (long y = span.top; y <= span.bottom; ++y) {
+        const unsigned char* row = mask + y * width + span.left;
+        for (long c = 0; c < ncols; ++c) {
+            if (row[c] == 0) continue;
+            if (first[c] < 0) first[c] = y;
+            last[c] = y;
+        }
+    }
+    const long top_depth = std::max(depth, 0L);
+    for (long c = 0; c < ncols; ++c) {
+        if (first[c] < 0) continue;
+        unsigned char* col = mask + span.left + c;
+        for (long k = first[c]; k <= first[c] + top_depth && k < height; ++k) col[k * width] = 0;
+        if (last[c] <= first[c] + top_depth) continue;
+        col[last[c] * width] = 0;
+        for (long k = last[c] - 1; k >= last[c] - depth && k > 0; --k) col[k * width] = 0;
+    }
+}
+
+}  // namespace
+
+int closing17x17(const IMAGE& im, std::span<unsigned char> bptr) {
+    if (!fits(bptr.size(), im, "closing17x17")) return ERR_NOT_DEFINED;
+    if (im.width == 0 || im.height == 0) return 0;
+    // Beyond the box of the set pixels a whole disc fits between the pixel and
+    // the box, so the closing is 0 there, as the mask already is.
+    Window box;
+    if (!set_box(bptr.data(), im.width, im.height, box)) return 0;
+    close_window(bptr.data(), im.width, box);
     return 0;
 }
 
@@ -171,44 +288,10 @@ int erode_mask(const IMAGE& im, std::span<unsigned char> bptr, int strength) {
     const long width = im.width;
     const long height = im.height;
     const long s = strength;
-
-    for (long y = 0; y < height; ++y) {
-        unsigned char* row = bptr.data() + y * width;
-        // From the left; a pixel close to the left edge is peeled alone.
-        for (long x = 0; x < width; ++x) {
-            if (!row[x]) continue;
-            row[x] = 0;
-            if (x > 4)
-                for (long k = x + 1; k <= x + s - 1 && k < width; ++k) row[k] = 0;
-            break;
-        }
-        // From the right; column 0 is neither searched nor cleared here.
-        for (long x = width - 1; x >= 1; --x) {
-            if (!row[x]) continue;
-            row[x] = 0;
-            if (x <= width - 5)
-                for (long k = x - 1; k >= x - s + 1 && k > 0; --k) row[k] = 0;
-            break;
-        }
-    }
-
-    const long depth = s / 2 - 1;  // pixels cleared beside the outer one
-    for (long x = 0; x < width; ++x) {
-        unsigned char* col = bptr.data() + x;
-        for (long y = 0; y < height; ++y) {
-            if (!col[y * width]) continue;
-            for (long k = y; k <= y + depth && k < height; ++k) col[k * width] = 0;
-            col[y * width] = 0;
-            break;
-        }
-        // Row 0 is neither searched nor cleared from the bottom.
-        for (long y = height - 1; y >= 1; --y) {
-            if (!col[y * width]) continue;
-            col[y * width] = 0;
-            for (long k = y - 1; k >= y - depth && k > 0; --k) col[k * width] = 0;
-            break;
-        }
-    }
+    PeelSpan span;
+    peel_rows(bptr.data(), width, height, s, span);
+    if (span.top <= span.bottom && span.left <= span.right)
+        peel_columns(bptr.data(), width, height, s / 2 - 1, span);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -110,6 +111,29 @@ TEST(Closing17x17, MatchesPlainClosingOnRandomMasks) {
     }
 }
 
+TEST(Closing17x17, MatchesPlainClosingOnSparseBlobsInLargeImages) {
+    // Few blobs in a large image: only a part of the image around them is
+    // worked on, which must not change the result anywhere.
+    std::mt19937 rng(77031);
+    const std::vector<std::pair<int, int>> sizes = {{200, 150}, {131, 97}, {70, 260}};
+    for (auto [w, h] : sizes) {
+        for (int blobs : {0, 1, 2, 5}) {
+            std::vector<unsigned char> m(static_cast<size_t>(w) * h, 0);
+            std::uniform_int_distribution<int> px(0, w - 1), py(0, h - 1), r(0, 9);
+            for (int b = 0; b < blobs; ++b) {
+                const int cx = px(rng), cy = py(rng), rx = r(rng), ry = r(rng);
+                std::bernoulli_distribution set(0.7);
+                for (int y = cy - ry; y <= cy + ry; ++y)
+                    for (int x = cx - rx; x <= cx + rx; ++x)
+                        if (x >= 0 && x < w && y >= 0 && y < h && set(rng)) m[y * w + x] = 3;
+            }
+            const auto want = reference_closing(w, h, m);
+            ASSERT_EQ(closing17x17(geometry(w, h), m), 0);
+            ASSERT_EQ(m, want) << w << "x" << h << " blobs " << blobs;
+        }
+    }
+}
+
 TEST(Closing17x17, RefusesTooSmallBuffer) {
     std::vector<unsigned char> m(10, 1);
     EXPECT_EQ(closing17x17(geometry(4, 4), m), 5);
@@ -127,6 +151,73 @@ std::vector<unsigned char> block(unsigned w, unsigned h, unsigned a, unsigned b)
     for (unsigned y = 0; y < h; ++y)
         for (unsigned x = a; x <= b; ++x) m[y * w + x] = 1;
     return m;
+}
+
+// Plain peeling: every row from both sides, then every column walked from
+// the top and from the bottom, exactly as the erosion is defined.
+void reference_erosion(long width, long height, std::vector<unsigned char>& m, long s) {
+    for (long y = 0; y < height; ++y) {
+        unsigned char* row = m.data() + y * width;
+        for (long x = 0; x < width; ++x) {
+            if (!row[x]) continue;
+            row[x] = 0;
+            if (x > 4)
+                for (long k = x + 1; k <= x + s - 1 && k < width; ++k) row[k] = 0;
+            break;
+        }
+        for (long x = width - 1; x >= 1; --x) {
+            if (!row[x]) continue;
+            row[x] = 0;
+            if (x <= width - 5)
+                for (long k = x - 1; k >= x - s + 1 && k > 0; --k) row[k] = 0;
+            break;
+        }
+    }
+    const long depth = s / 2 - 1;
+    for (long x = 0; x < width; ++x) {
+        unsigned char* col = m.data() + x;
+        for (long y = 0; y < height; ++y) {
+            if (!col[y * width]) continue;
+            for (long k = y; k <= y + depth && k < height; ++k) col[k * width] = 0;
+            col[y * width] = 0;
+            break;
+        }
+        for (long y = height - 1; y >= 1; --y) {
+            if (!col[y * width]) continue;
+            col[y * width] = 0;
+            for (long k = y - 1; k >= y - depth && k > 0; --k) col[k * width] = 0;
+            break;
+        }
+    }
+}
+
+TEST(ErodeMask, MatchesPlainPeelingOnRandomMasks) {
+    std::mt19937 rng(5150);
+    const std::vector<std::pair<int, int>> sizes = {{1, 1},  {2, 7},   {9, 1},   {13, 11},
+                                                    {64, 3}, {65, 40}, {120, 90}};
+    for (auto [w, h] : sizes) {
+        for (int strength : {-3, 0, 1, 2, 3, 4, 7, 12, 40}) {
+            for (double density : {0.0, 0.02, 0.3, 0.9}) {
+                std::bernoulli_distribution set(density);
+                std::uniform_int_distribution<int> value(1, 255);
+                std::vector<unsigned char> m(static_cast<size_t>(w) * h, 0);
+                // A filled blob (a mask as the loop gives it) plus scattered pixels
+                // carrying values other than 1, which must be kept.
+                std::uniform_int_distribution<int> px(0, w - 1), py(0, h - 1);
+                const int x0 = px(rng), x1 = px(rng), y0 = py(rng), y1 = py(rng);
+                for (int y = std::min(y0, y1); y <= std::max(y0, y1); ++y)
+                    for (int x = std::min(x0, x1); x <= std::max(x0, x1); ++x)
+                        if (density > 0) m[y * w + x] = 1;
+                for (auto& v : m)
+                    if (set(rng)) v = static_cast<unsigned char>(value(rng));
+                auto want = m;
+                reference_erosion(w, h, want, strength);
+                ASSERT_EQ(erode_mask(geometry(w, h), m, strength), 0);
+                ASSERT_EQ(m, want)
+                    << w << "x" << h << " strength " << strength << " density " << density;
+            }
+        }
+    }
 }
 
 TEST(ErodeMask, RowsPeelDeeperOnlyAwayFromTheBorder) {
