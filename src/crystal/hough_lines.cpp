@@ -23,7 +23,7 @@
 
 #include "crystal/line_detection.h"
 #include "toolkit/arrays.h"
-#include "toolkit/heap_sort.h"
+#include "toolkit/order_statistics.h"
 
 namespace orva {
 namespace {
@@ -96,9 +96,8 @@ Matrix<float> suppress(const HoughGrid& grid) {
     std::vector<float> sorted = fvector(static_cast<long>(cells));
     for (int deg = 1; deg <= NUM_BINS; ++deg)
         std::copy_n(hs[deg] + 1, grid.r_N, sorted.begin() + (deg - 1) * grid.r_N);
-    heap_sort_f_(cells, sorted);
-    const float thresh =
-        sorted[static_cast<unsigned long>(static_cast<double>(cells - 1) * ACCEPT_QUANTILE)];
+    const float thresh = kth_smallest(
+        sorted, static_cast<unsigned long>(static_cast<double>(cells - 1) * ACCEPT_QUANTILE));
     for (int deg = 1; deg <= NUM_BINS; ++deg)
         for (int c = 1; c <= grid.r_N; ++c)
             if (hs[deg][c] < thresh) sup[deg - 1][c - 1] = 0.0f;

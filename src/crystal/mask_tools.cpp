@@ -9,7 +9,7 @@
 // back within 30 % of the deepest inward position, ends it. An object of at
 // most two rows gets only the empty-row filling; an empty mask is unchanged.
 //
-// get_centremax sorts a copy of the map; the threshold is the sorted value at
+// get_centremax orders a copy of the map; the threshold is the sorted value at
 // (100 - percent) % of the way from the first positive value (never index 0)
 // to the end, and the centroid is over the values strictly above it, with
 // truncating integer division. A percentage above 100 counts as 100 and the
@@ -17,6 +17,7 @@
 #include "crystal/mask_tools.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -25,6 +26,7 @@
 #include "loop/shapes.h"
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
+#include "toolkit/order_statistics.h"
 #include "toolkit/outliers.h"
 
 namespace orva {
@@ -98,6 +100,39 @@ void smooth_flank(std::span<unsigned char> mptr, unsigned int width, int N,
             fill(k);
         }
     }
+}
+
+// Index of the threshold in the ascending values: (100 - percent) % of the
+// way from the first positive value (never index 0) to the end.
+unsigned long threshold_index(unsigned long N, unsigned long min_pos, unsigned int percent) {
+    const unsigned int share = 100u - std::min(percent, 100u);
+    const unsigned int spread = share * static_cast<unsigned int>(N - min_pos);
+    const auto idx = static_cast<unsigned long>(spread * 0.01 + static_cast<double>(min_pos));
+    return std::min(idx, N - 1);
+}
+
+// The threshold value of get_centremax; `values` (N > 0) is reordered. Without
+// NaN the ascending order puts the c values not above 0 first, so the first
+// positive index is c (1 when c is 0, none when all or, for N = 1, index 0
+// would be the only candidate), and the threshold is a selection. A NaN makes
+// the heap sort's order the reference, so the values are sorted then.
+float centremax_threshold(std::vector<float>& values, unsigned int percent) {
+    const unsigned long N = values.size();
+    if (std::any_of(values.begin(), values.end(), [](float v) { return std::isnan(v); })) {
+        heap_sort_f_(N, values);
+        unsigned long min_pos = 0;
+        for (unsigned long i = 1; i < N; ++i)
+            if (values[i] > 0.0f) {
+                min_pos = i;
+                break;
+            }
+        return values[threshold_index(N, min_pos, percent)];
+    }
+    const auto not_positive = static_cast<unsigned long>(
+        std::count_if(values.begin(), values.end(), [](float v) { return !(v > 0.0f); }));
+    const unsigned long first = std::max(not_positive, 1ul);
+    const unsigned long min_pos = first < N ? first : 0;
+    return kth_smallest(values, threshold_index(N, min_pos, percent));
 }
 
 }  // namespace
@@ -187,21 +222,7 @@ int get_centremax(std::span<const float> bptr, unsigned int width, unsigned int 
             std::fprintf(stderr, "\n %s: cannot allocate tmp_ptr!", "get_centremax");
             return 2;
         }
-        heap_sort_f_(N, sorted);
-
-        // First positive value; index 0 is never taken.
-        unsigned long min_pos = 0;
-        for (unsigned long i = 1; i < N; ++i)
-            if (sorted[i] > 0.0f) {
-                min_pos = i;
-                break;
-            }
-        const unsigned int share = 100u - std::min(percent, 100u);
-        const unsigned int spread = share * static_cast<unsigned int>(N - min_pos);
-        unsigned long idx =
-            static_cast<unsigned long>(spread * 0.01 + static_cast<double>(min_pos));
-        idx = std::min(idx, N - 1);
-        const float thresh = sorted[idx];
+        const float thresh = centremax_threshold(sorted, percent);
 
         for (unsigned int y = 0; y < height; ++y)
             for (unsigned int x = 0; x < width; ++x)
