@@ -11,6 +11,8 @@
 // also give an empty buffer, so that damaged frames never reach the analysis.
 #include "imageio/jpeg_io.h"
 
+#include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +69,25 @@ unsigned char grey_from_rgb(int r, int g, int b) {
     return static_cast<unsigned char>(grey > 255 ? 255 : grey);
 }
 
+// grey_from_rgb(v, v, v) for every v: camera frames of grey scenes stored as
+// colour have equal samples almost everywhere, and a look-up is far cheaper.
+const std::array<unsigned char, 256>& grey_of_equal_samples() {
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> t{};
+        for (int v = 0; v < 256; ++v) t[static_cast<std::size_t>(v)] = grey_from_rgb(v, v, v);
+        return t;
+    }();
+    return table;
+}
+
+void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
+    const std::array<unsigned char, 256>& equal = grey_of_equal_samples();
+    for (JDIMENSION x = 0; x < cols; ++x) {
+        const JSAMPLE r = in[3 * x], g = in[3 * x + 1], b = in[3 * x + 2];
+        out[x] = (r == g && g == b) ? equal[r] : grey_from_rgb(r, g, b);
+    }
+}
+
 bool allocate(ByteBuffer& buffer, std::size_t n) {
     try {
         buffer.assign(n, 0);
@@ -115,12 +136,10 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
         unsigned char* out = grey.data() + std::size_t{cinfo.output_scanline} * cols;
         jpeg_read_scanlines(&cinfo, line, 1);
         const JSAMPLE* in = line[0];
-        if (components == 1) {
-            for (JDIMENSION x = 0; x < cols; ++x) out[x] = in[x];
-        } else {
-            for (JDIMENSION x = 0; x < cols; ++x)
-                out[x] = grey_from_rgb(in[3 * x], in[3 * x + 1], in[3 * x + 2]);
-        }
+        if (components == 1)
+            std::copy_n(in, cols, out);
+        else
+            rgb_row_to_grey(in, out, cols);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
 // jpeglib.h expects FILE and size_t to be declared first.
 #include <jpeglib.h>
@@ -110,6 +112,42 @@ TEST(JpegIo, RgbFileBecomesRoundedWeightedGreyOfTheDecodedSamples) {
         // The exact pixel (100, 50, 20) gives 62; quality 100 stays within one.
         EXPECT_NEAR(got.pixels[i], 62, 1);
     }
+}
+
+TEST(JpegIo, EqualAndUnequalSamplesBothFollowTheWeightedSum) {
+    // Grey pixels of every level beside coloured ones: whichever way a pixel
+    // is converted, it must be the rounded weighted sum of its samples.
+    TempDir dir;
+    const std::string name = dir.path("mixed.jpg");
+    const int width = 64, height = 16;
+    Bytes rgb(std::size_t{3} * width * height);
+    std::mt19937 rng(1234);
+    std::uniform_int_distribution<int> level(0, 255);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            unsigned char* px = rgb.data() + 3 * (y * width + x);
+            const int v = (y * width + x) % 256;
+            const bool colour = x >= 48;  // whole blocks of colour on the right
+            px[0] = static_cast<unsigned char>(colour ? level(rng) : v);
+            px[1] = static_cast<unsigned char>(colour ? level(rng) : v);
+            px[2] = static_cast<unsigned char>(colour ? level(rng) : v);
+        }
+    write_JPEG_file(name.c_str(), 100, width, height, rgb.data());
+    int components = 0;
+    const Bytes samples = decode_samples(name, components);
+    ASSERT_EQ(components, 3);
+    const Loaded got = load(name);
+    ASSERT_EQ(got.pixels.size(), std::size_t{width} * height);
+    int equal = 0;
+    for (std::size_t i = 0; i < got.pixels.size(); ++i) {
+        const int r = samples[3 * i], g = samples[3 * i + 1], b = samples[3 * i + 2];
+        equal += r == g && g == b;
+        const int want = std::min(255, static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b + 0.5));
+        ASSERT_EQ(got.pixels[i], want) << i;
+    }
+    // Both kinds of pixel were seen.
+    EXPECT_GT(equal, 100);
+    EXPECT_LT(equal, width * height - 100);
 }
 
 TEST(JpegIo, GreyFileIsCopied) {
