@@ -85,6 +85,7 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
     std::vector<unsigned char> mask_ptr;
     if (S > 0) mask_ptr = ucvector(static_cast<long>(S));
     std::fprintf(stderr, "\n Centring Images:  ");
+    KernelSpectra spectra;  // the windows of a run share a few container sizes
 
     int err = 0;
     for (std::size_t q = 0; q < count; ++q) {
@@ -145,7 +146,7 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
 
         mask_object(imc, mask_ptr, gptr, roi);
         const std::array<int, 2> size = {static_cast<int>(roi_width), static_cast<int>(roi_height)};
-        err = fft_filter(gptr, 2, size, 0, LP);
+        err = fft_filter(gptr, 2, size, 0, LP, spectra);
         if (err != 0) break;
         // The filter spreads the response beyond the mask.
         mask_object(imc, mask_ptr, gptr, roi);

@@ -4,7 +4,9 @@
 // doubles (at least 32 and strictly larger than each extent), mirrored outwards
 // with the border pixel repeated, transformed column by column and then row by
 // row, multiplied cell by cell with the spectrum of a Gaussian-based kernel and
-// transformed back; the real part of the middle is the filtered image.
+// transformed back; the real part of the middle is the filtered image. The
+// kernel's transform can be kept between calls (KernelSpectra), and the final
+// row transforms run only over the rows of the signal.
 // Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
 // (i, j) lives at column i, row j of the container, wrapped when negative.
 // Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
@@ -105,12 +107,13 @@ void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
     }
 }
 
-// Row pass in place: every row of (re, im) through cdft(2 * dimx, isgn).
-void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int isgn, double scale,
-              LineWork& work) {
+// Row pass in place: rows y_begin .. y_end - 1 of (re, im) through
+// cdft(2 * dimx, isgn); each row is transformed on its own.
+void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int y_end, int isgn,
+              double scale, LineWork& work) {
     const long len = 2L * dimx;
     std::span<double> line(work.buf.data(), static_cast<std::size_t>(len));
-    for (long y = 0; y < dimy; ++y) {
+    for (long y = y_begin; y < y_end; ++y) {
         double* r = re[y];
         double* i = im[y];
         for (long x = 0; x < dimx; ++x) {
@@ -133,18 +136,20 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
     if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
     column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns);
     if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
-    row_pass(Real, Imag, dimx, dimy, 1, 1.0, work.rows);
+    row_pass(Real, Imag, dimx, 0, dimy, 1, 1.0, work.rows);
     return 0;
 }
 
-int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy,
-               TransformWork& work) {
+// Inverse transform; only rows y_begin .. y_end - 1 get their row pass, the
+// others hold the column pass alone (callers that read a band of rows).
+int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, int y_begin,
+               int y_end, TransformWork& work) {
     const char* name = "ffti_2D";
     if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_no_work(name);
     if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
     column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns);
     if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
-    row_pass(Real, Imag, dimx, dimy, -1, 1.0 / dimx, work.rows);
+    row_pass(Real, Imag, dimx, y_begin, y_end, -1, 1.0 / dimx, work.rows);
     return 0;
 }
 
@@ -272,11 +277,30 @@ int fft_2Do(const Matrix<double>& container, Matrix<double>& Real, Matrix<double
 
 int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy) {
     TransformWork work;
-    return inverse_2d(Real, Imag, dimx, dimy, work);
+    return inverse_2d(Real, Imag, dimx, dimy, 0, dimy, work);
+}
+
+const KernelSpectra::Spectrum* KernelSpectra::find(int width, int height, int radius,
+                                                   int mode) const {
+    for (const Spectrum& s : spectra_)
+        if (s.width == width && s.height == height && s.radius == radius && s.mode == mode)
+            return &s;
+    return nullptr;
+}
+
+void KernelSpectra::keep(Spectrum spectrum) {
+    if (spectra_.size() == kKept) spectra_.erase(spectra_.begin());
+    spectra_.push_back(std::move(spectrum));
 }
 
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
                int filter_mode) {
+    KernelSpectra spectra;
+    return fft_filter(signal, num_of_dim, size, radius, filter_mode, spectra);
+}
+
+int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
+               int filter_mode, KernelSpectra& spectra) {
     if (num_of_dim != 2) {
         std::fprintf(stderr, "\n %s: Wrong number of dimensions (%d)!", kFilterName, num_of_dim);
         std::fprintf(stderr, "\n %s: Must be 2!", kFilterName);
@@ -310,8 +334,6 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     Matrix<double> container = matrix(ch, cw);
     Matrix<double> Sreal = matrix(ch, cw);
     Matrix<double> Simag = matrix(ch, cw);
-    Matrix<double> Freal = matrix(ch, cw);
-    Matrix<double> Fimag = matrix(ch, cw);
 
     const int x_off = geometry.x_off;
     const int y_off = geometry.y_off;
@@ -321,15 +343,24 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     int err = forward_2d(container, Sreal, Simag, cw, ch, work);
     if (err != 0) return err;
 
-    write_kernel(container, cw, ch, radius, filter_mode);
-    err = forward_2d(container, Freal, Fimag, cw, ch, work);
-    if (err != 0) return err;
+    // An unknown mode reports itself on every call, so only known kernels are kept.
+    const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
+    const KernelSpectra::Spectrum* kernel =
+        known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
+    KernelSpectra::Spectrum fresh;
+    if (kernel == nullptr) {
+        fresh = {cw, ch, radius, filter_mode, matrix(ch, cw), matrix(ch, cw)};
+        write_kernel(container, cw, ch, radius, filter_mode);
+        err = forward_2d(container, fresh.re, fresh.im, cw, ch, work);
+        if (err != 0) return err;
+        kernel = &fresh;
+    }
 
     // Complex product of the two spectra: a cyclic convolution over the container.
     const std::span<double> sr = Sreal.flat();
     const std::span<double> si = Simag.flat();
-    const std::span<const double> fr = std::as_const(Freal).flat();
-    const std::span<const double> fi = std::as_const(Fimag).flat();
+    const std::span<const double> fr = kernel->re.flat();
+    const std::span<const double> fi = kernel->im.flat();
     for (std::size_t k = 0; k < sr.size(); ++k) {
         const double s = sr[k];
         const double t = si[k];
@@ -337,7 +368,10 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
         si[k] = t * fr[k] + fi[k] * s;
     }
 
-    err = inverse_2d(Sreal, Simag, cw, ch, work);
+    if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
+
+    // Only the rows of the signal are read back.
+    err = inverse_2d(Sreal, Simag, cw, ch, y_off, y_off + sy, work);
     if (err != 0) return err;
 
     for (int y = 0; y < sy; ++y) {

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <span>
+#include <vector>
 
 #include "toolkit/arrays.h"
 
@@ -37,6 +38,28 @@ FilterGeometry fft_filter_geometry(int width, int height, int radius, int filter
 // container size.
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
                int filter_mode);
+
+// Kernel spectra of earlier filterings, for a caller that filters many images:
+// the transform of a kernel depends only on the container sides, the radius
+// and the mode, so it is computed once for each (the last few are kept).
+class KernelSpectra {
+  public:
+    struct Spectrum {
+        int width = 0, height = 0, radius = 0, mode = 0;
+        Matrix<double> re, im;
+    };
+    const Spectrum* find(int width, int height, int radius, int mode) const;
+    void keep(Spectrum spectrum);
+
+  private:
+    static constexpr std::size_t kKept = 4;
+    std::vector<Spectrum> spectra_;  // most recent last
+};
+
+// The same filtering, taking the kernel's transform from `spectra` when it is
+// there and adding it otherwise. The results are identical to the call above.
+int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
+               int filter_mode, KernelSpectra& spectra);
 
 // Forward transform of the real matrix container (dimy rows of dimx) into
 // Real/Imag: all columns first, then all rows.

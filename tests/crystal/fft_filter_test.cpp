@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -210,6 +211,39 @@ TEST(FftFilter, SecondDerivativeImpulseResponses) {
     ASSERT_EQ(fft_filter(s, 2, size, 0, HP_Y), 0);
     EXPECT_NEAR(at(s, 40, 20, 22), 3.0 * std::exp(-2.0), 1e-5);
     EXPECT_NEAR(at(s, 40, 22, 20), -std::exp(-2.0), 1e-5);
+}
+
+TEST(FftFilter, KeptKernelSpectraGiveBitIdenticalResults) {
+    // A run of filterings sharing one KernelSpectra: repeated sizes, sizes in
+    // the same container, other modes and radii, more kernels than are kept,
+    // and an unknown mode (reported on every call). Each result must equal,
+    // bit for bit, the filtering that builds its kernel afresh.
+    struct Call {
+        int sx, sy, radius, mode;
+    };
+    const std::vector<Call> calls = {{40, 30, 0, LP},   {40, 30, 0, LP},  {50, 20, 0, LP},
+                                     {70, 30, 0, LP},   {40, 30, 3, LP},  {40, 30, 0, HP_X},
+                                     {40, 30, 0, HP_Y}, {33, 65, 0, LP},  {40, 30, 0, LP},
+                                     {70, 30, 0, LP},   {40, 30, 0, 9},   {40, 30, 0, 9},
+                                     {40, 30, 0, HP_X}, {20, 100, 0, LP}, {20, 100, 0, LP}};
+    std::mt19937 rng(8080);
+    std::uniform_real_distribution<float> value(0.0f, 255.0f);
+    KernelSpectra spectra;
+    for (std::size_t c = 0; c < calls.size(); ++c) {
+        const Call& call = calls[c];
+        std::vector<float> signal(static_cast<std::size_t>(call.sx) * call.sy);
+        for (float& v : signal) v = value(rng);
+        std::vector<float> fresh = signal;
+        const int size[2] = {call.sx, call.sy};
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(fft_filter(fresh, 2, size, call.radius, call.mode), 0);
+        const std::string fresh_messages = testing::internal::GetCapturedStderr();
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(fft_filter(signal, 2, size, call.radius, call.mode, spectra), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), fresh_messages) << "call " << c;
+        ASSERT_EQ(std::memcmp(signal.data(), fresh.data(), signal.size() * sizeof(float)), 0)
+            << "call " << c;
+    }
 }
 
 TEST(FftFilter, LargeWidthLowRowsIsClampedAndFinite) {
