@@ -20,26 +20,26 @@ int empty_flag_of(const GreyImage& s) {
 
 TEST(Emptiness, SmoothImagesAreEmptyObjectsAreNot) {
     EXPECT_EQ(empty_flag_of(GreyImage(120, 90, 130)), 1);  // uniform: contrast 0
-
     // A strong quadratic illumination is taken out by the surface fit.
     GreyImage lit(120, 90);
     lit.fill([](int x, int y) { return 40 + 0.01 * x * x + 0.6 * y - 0.004 * x * y; });
     EXPECT_EQ(empty_flag_of(lit), 1);
-
-    GreyImage object = lit;
-    object.rect(50, 40, 70, 89, 10);
-    EXPECT_EQ(empty_flag_of(object), 0);
-
+    lit.rect(50, 40, 70, 89, 10);
+    EXPECT_EQ(empty_flag_of(lit), 0);
     // Mild sensor noise alone stays below 10 grey levels of contrast.
     GreyImage noisy(120, 90, 128);
     noisy.add_noise(3, 7);
     EXPECT_EQ(empty_flag_of(noisy), 1);
-
     // Too small for 2 % of the residuals: one at each end is used.
     GreyImage tiny(5, 4, 100);
     EXPECT_EQ(empty_flag_of(tiny), 1);
     tiny.at(2, 2) = 0;
     EXPECT_EQ(empty_flag_of(tiny), 0);
+}
+
+// a[0..5] of a0 x^2 + a1 x + a2 y^2 + a3 y + a4 x y + a5.
+double surface(const double* a, double x, double y) {
+    return a[0] * x * x + a[1] * x + a[2] * y * y + a[3] * y + a[4] * x * y + a[5];
 }
 
 // Integer surface z = 5 + x - y + x^2 + y^2 + x y on sub-sampled pixels: the
@@ -49,15 +49,11 @@ TEST(SurfaceFit, RecoversAKnownQuadratic) {
     s.fill([](int x, int y) { return 5 + x - y + x * x + y * y + x * y; });
     const int roi[4] = {3, 6, 4, 8};
     double a[7] = {};
-    ::testing::internal::CaptureStderr();
-    ASSERT_EQ(get_surface_params(s.pix, s.im, 2, a, roi, 0, nullptr), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_NEAR(a[0], 1.0 / 4, 1e-9);
-    EXPECT_NEAR(a[1], 1.0 / 2, 1e-9);
-    EXPECT_NEAR(a[2], 1.0 / 4, 1e-9);
-    EXPECT_NEAR(a[3], -1.0 / 2, 1e-9);
-    EXPECT_NEAR(a[4], 1.0 / 4, 1e-9);
-    EXPECT_NEAR(a[5], 5.0, 1e-8);
+    const std::string err = testing::stderr_of(
+        [&] { ASSERT_EQ(get_surface_params(s.pix, s.im, 2, a, roi, 0, nullptr), 0); });
+    EXPECT_EQ(err, "");
+    const double expect[6] = {1.0 / 4, 1.0 / 2, 1.0 / 4, -1.0 / 2, 1.0 / 4, 5.0};
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(a[k], expect[k], 1e-8) << k;
 
     // The object inside the ROI does not disturb the fit.
     s.rect(3, 4, 6, 9, 0);
@@ -84,37 +80,29 @@ TEST(SurfaceFit, WideRegionsAndDegenerateSamples) {
     GreyImage thin(3, 10);
     thin.fill([](int x, int y) { return y == 0 ? 50 + 2 * x : (x == 2 ? 54 + 3 * y : 0); });
     const int left[4] = {0, 1, 0, 7};
-    ::testing::internal::CaptureStderr();
-    ASSERT_EQ(get_surface_params(thin.pix, thin.im, 1, a, left, 0, nullptr), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "\nget_surface_params: Singular value! Something wrong!");
-    auto z = [&](double x, double y) {
-        return a[0] * x * x + a[1] * x + a[2] * y * y + a[3] * y + a[4] * x * y + a[5];
-    };
-    for (int x = 0; x < 3; ++x) EXPECT_NEAR(z(x, 0), 50 + 2 * x, 1e-6);
-    for (int y = 0; y < 10; ++y) EXPECT_NEAR(z(2, y), 54 + 3 * y, 1e-6);
+    const std::string err = testing::stderr_of(
+        [&] { ASSERT_EQ(get_surface_params(thin.pix, thin.im, 1, a, left, 0, nullptr), 0); });
+    EXPECT_EQ(err, "\nget_surface_params: Singular value! Something wrong!");
+    for (int x = 0; x < 3; ++x) EXPECT_NEAR(surface(a, x, 0), 50 + 2 * x, 1e-6);
+    for (int y = 0; y < 10; ++y) EXPECT_NEAR(surface(a, 2, y), 54 + 3 * y, 1e-6);
 }
 
 TEST(BackgroundCompensation, FlattensToTheReferenceLevel) {
     const int imx = 80, imy = 60;
     const double a[7] = {0.005, -0.2, 0.01, 0.3, -0.002, 90.0, 0.0};
     GreyImage c(imx, imy);
-    c.fill([&](int x, int y) {
-        return std::floor(a[0] * x * x + a[1] * x + a[2] * y * y + a[3] * y + a[4] * x * y + a[5] +
-                          0.5);
-    });
+    c.fill([&](int x, int y) { return std::floor(surface(a, x, y) + 0.5); });
     c.rect(30, 30, 49, 59, 5);  // an object that must keep its contrast
-    // Reference corner: ((5-1)*2, (6-1)*2) = (8, 10) and its three upper-left
-    // neighbours.
+    // Reference corner ((5-1)*2, (6-1)*2) = (8, 10) and its upper-left neighbours.
     const int roi[4] = {5, 30, 6, 29};
     const double ref = 0.25 * (c.at(8, 10) + c.at(8, 9) + c.at(7, 10) + c.at(7, 9));
     ByteBuffer out(imx * imy);
     ASSERT_EQ(background_compensation(c.pix, out, imx, imy, roi, 2, a, 0, 0, nullptr), 0);
     for (int y = 0; y < imy; ++y)
-        for (int x = 0; x < imx; ++x) {
-            if (x >= 30 && x <= 49 && y >= 30) continue;
-            EXPECT_NEAR(out[y * imx + x], ref, 1.0) << x << "," << y;
-        }
+        for (int x = 0; x < imx; ++x)
+            if (x < 30 || x > 49 || y < 30) {
+                EXPECT_NEAR(out[y * imx + x], ref, 1.0) << x << "," << y;
+            }
     EXPECT_LT(out[45 * imx + 40], 10);
 
     // A corner near the image edge: the reference is the corner pixel alone.
@@ -125,25 +113,20 @@ TEST(BackgroundCompensation, FlattensToTheReferenceLevel) {
 
 TEST(BackgroundCompensation, ClampsAndPaintsTheShadow) {
     GreyImage c(500, 700, 250);
-    const double up[7] = {0, 0, 0, 0, 0, 0, 0};  // background 0: everything raised by ref
-    const int roi[4] = {10, 20, 10, 20};
+    c.rect(0, 0, 50, 50, 10);
+    c.at(450, 650) = 10;
+    const int roi[4] = {60, 80, 60, 80};  // reference at (59, 59): 250
     ByteBuffer out(c.pix.size());
-    ASSERT_EQ(background_compensation(c.pix, out, 500, 700, roi, 1, up, 0, 0, nullptr), 0);
-    EXPECT_EQ(out[0], 255);
-    const double down[7] = {0, 0, 0, 0, 0, 600, 0};
-    ASSERT_EQ(background_compensation(c.pix, out, 500, 700, roi, 1, down, 0, 0, nullptr), 0);
-    EXPECT_EQ(out[0], 0);
-
-    GreyImage dark(500, 700, 100);
-    dark.rect(0, 0, 50, 50, 10);
-    dark.at(450, 650) = 10;
-    const double flat[7] = {0, 0, 0, 0, 0, 100, 0};
-    const int clear[4] = {60, 80, 60, 80};  // reference at (59, 59): 100
-    ASSERT_EQ(background_compensation(dark.pix, out, 500, 700, clear, 1, flat, 0, 1, nullptr), 0);
-    EXPECT_EQ(out[20 * 500 + 20], 100);   // inside the ellipse: the level
-    EXPECT_EQ(out[650 * 500 + 450], 10);  // outside it: compensated only
-    ASSERT_EQ(background_compensation(dark.pix, out, 500, 700, clear, 1, flat, 0, 0, nullptr), 0);
-    EXPECT_EQ(out[20 * 500 + 20], 10);
+    auto compensated = [&](double level, int shadow, int x, int y) {
+        const double a[7] = {0, 0, 0, 0, 0, level, 0};
+        EXPECT_EQ(background_compensation(c.pix, out, 500, 700, roi, 1, a, 0, shadow, nullptr), 0);
+        return static_cast<int>(out[y * 500 + x]);
+    };
+    EXPECT_EQ(compensated(0, 0, 100, 100), 255);  // background 0: raised by 250
+    EXPECT_EQ(compensated(600, 0, 100, 100), 0);
+    EXPECT_EQ(compensated(250, 1, 20, 20), 250);   // inside the ellipse: the level
+    EXPECT_EQ(compensated(250, 1, 450, 650), 10);  // outside it: compensated only
+    EXPECT_EQ(compensated(250, 0, 20, 20), 10);
 }
 
 }  // namespace

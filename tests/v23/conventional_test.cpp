@@ -1,5 +1,5 @@
 // The version-2.3 driver on small in-memory series: empty runs, pin-only runs,
-// status propagation, logs, figures file and cross images.
+// status propagation, logs, figures file, cross images and small images.
 #include "v23/conventional.h"
 
 #include <gtest/gtest.h>
@@ -27,23 +27,14 @@ ORVAPARAMS params_for(const std::vector<GreyImage>& imgs, int loop_pos = 0) {
     return xp;
 }
 
-std::vector<ByteBuffer> buffers(const std::vector<GreyImage>& imgs) {
-    std::vector<ByteBuffer> b;
-    for (const auto& g : imgs) b.push_back(g.pix);
-    return b;
-}
-
 int count(const std::string& text, const std::string& part) {
     int n = 0;
     for (auto p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
     return n;
 }
 
-std::string read_stream(std::FILE* f) {
-    std::rewind(f);
-    std::string s;
-    for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) s += static_cast<char>(c);
-    return s;
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 struct DriverRun {
@@ -52,16 +43,18 @@ struct DriverRun {
     std::string err;
 };
 
+// Result fields start at values the driver must overwrite (or, for the loop
+// width and right border, leave to the caller).
 DriverRun run(ORVAPARAMS& xp, const std::vector<GreyImage>& imgs, std::FILE* log = nullptr) {
     DriverRun r;
     r.res.x_centre = r.res.y_centre = r.res.phi = r.res.radius = 12345;
     r.res.reliability = r.res.precentring_flag = 12345;
     r.res.loop_width = 77;
     r.res.right_border = 88;
+    std::vector<ByteBuffer> buffers;
+    for (const auto& g : imgs) buffers.push_back(g.pix);
     ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    r.status = orva_conventional(xp, buffers(imgs), r.res, log);
-    r.err = ::testing::internal::GetCapturedStderr();
+    r.err = testing::stderr_of([&] { r.status = orva_conventional(xp, buffers, r.res, log); });
     ::testing::internal::GetCapturedStdout();
     return r;
 }
@@ -83,29 +76,28 @@ TEST(Conventional, AllImagesEmpty) {
         EXPECT_EQ(r.res.reliability, -1);
         EXPECT_EQ(r.res.phi, 0);
         EXPECT_EQ(r.res.radius, 0);
-        EXPECT_EQ(r.res.loop_width, 77);  // left to the caller
+        EXPECT_EQ(r.res.loop_width, 77);
         EXPECT_EQ(r.res.right_border, 88);
         EXPECT_EQ(count(r.err, "\n\torva_conventional: Image seems to be empty !"), 3);
         EXPECT_EQ(count(r.err, "\n Processing Image "), 3);
-        EXPECT_NE(r.err.find("\n### ! All images are empty."
-                             "\n### ! 'PRECENTRING' is set to '1' in output file"
-                             "\n### ! Either there is no loop at all or the loop"),
-                  std::string::npos);
-        EXPECT_NE(r.err.find("\n= Warning !!  Number of non-empty images (0)  is too low for "
-                             "optimal detection!"),
-                  std::string::npos);
-        EXPECT_NE(r.err.find("\n### ! The RELIABILITY of coordinates is rather low (-100 %)."),
-                  std::string::npos);
-        EXPECT_EQ(r.err.find("The pin covers"), std::string::npos);
+        EXPECT_TRUE(has(r.err,
+                        "\n### ! All images are empty."
+                        "\n### ! 'PRECENTRING' is set to '1' in output file"
+                        "\n### ! Either there is no loop at all or the loop"));
+        EXPECT_TRUE(has(r.err,
+                        "\n= Warning !!  Number of non-empty images (0)  is too low for "
+                        "optimal detection!"));
+        EXPECT_TRUE(has(r.err, "\n### ! The RELIABILITY of coordinates is rather low (-100 %)."));
+        EXPECT_FALSE(has(r.err, "The pin covers"));
     }
 }
 
 TEST(Conventional, StatusesEndTheRunWithoutResult) {
-    std::vector<GreyImage> imgs(2, GreyImage(60, 50, 90));
+    const std::vector<GreyImage> imgs(2, GreyImage(60, 50, 90));
     ORVAPARAMS xp = params_for(imgs, 4);
     DriverRun r = run(xp, imgs);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("\n Unknown value for loop_pos (4)"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "\n Unknown value for loop_pos (4)"));
     EXPECT_EQ(r.res.x_centre, 12345);
     EXPECT_EQ(r.res.precentring_flag, 12345);
 
@@ -117,30 +109,28 @@ TEST(Conventional, StatusesEndTheRunWithoutResult) {
     EXPECT_EQ(r.res.y_centre, 12345);
 
     xp = params_for(imgs);
-    xp.num_images = 3;  // more than were loaded
-    EXPECT_EQ(run(xp, imgs).status, 1);
-    xp.num_images = 0;
-    EXPECT_EQ(run(xp, imgs).status, 1);
+    for (int n : {3, 0}) {  // more images than were loaded, or none
+        xp.num_images = n;
+        EXPECT_EQ(run(xp, imgs).status, 1) << n;
+    }
 
     // UV images skip the emptiness test: a uniform image is processed.
     xp = params_for(imgs);
     xp.image_special = 3;
     r = run(xp, imgs);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err.find("seems to be empty"), std::string::npos);
+    EXPECT_FALSE(has(r.err, "seems to be empty"));
     EXPECT_EQ(r.res.precentring_flag, 0);
-    EXPECT_NE(r.err.find("Number of non-empty images (2) "), std::string::npos);
+    EXPECT_TRUE(has(r.err, "Number of non-empty images (2) "));
 }
 
 // A dark pin through the whole view. (A pin ending inside the view leaves
 // rows of noise above it, which count as wide rows: no pin-only run then.)
 std::vector<GreyImage> pin_series(int n) {
-    std::vector<GreyImage> imgs;
+    std::vector<GreyImage> imgs(n, GreyImage(240, 200, 200));
     for (int i = 0; i < n; ++i) {
-        GreyImage g(240, 200, 200);
-        g.rect(105 + i, 0, 134 + i, 199, 40);
-        g.add_noise(2, 100 + i);
-        imgs.push_back(g);
+        imgs[i].rect(105 + i, 0, 134 + i, 199, 40);
+        imgs[i].add_noise(2, 100 + i);
     }
     return imgs;
 }
@@ -152,11 +142,11 @@ TEST(Conventional, PinOnlySeries) {
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.res.precentring_flag, 1);
     EXPECT_EQ(r.res.y_centre, 0 + 4);  // from the first cleaned row, plus the top border
-    EXPECT_NE(r.err.find("\n### ! The pin covers a wide area of the image."
-                         "\n### ! 'PRECENTRING' is set to '1' in output file"),
-              std::string::npos);
-    EXPECT_EQ(r.err.find("All images are empty"), std::string::npos);
-    EXPECT_EQ(r.err.find("seems to be empty"), std::string::npos);
+    EXPECT_TRUE(has(r.err,
+                    "\n### ! The pin covers a wide area of the image."
+                    "\n### ! 'PRECENTRING' is set to '1' in output file"));
+    EXPECT_FALSE(has(r.err, "All images are empty"));
+    EXPECT_FALSE(has(r.err, "seems to be empty"));
     EXPECT_GE(r.res.reliability, -1);
     EXPECT_LE(r.res.reliability, 100);
 }
@@ -169,79 +159,57 @@ TEST(Conventional, LogFiguresFileAndCrosses) {
     ORVAPARAMS xp = params_for(imgs);
     xp.reserved = 1;
     xp.set_cross_flag = 1;
-    std::FILE* log = std::tmpfile();
+    std::FILE* log = std::fopen("run.log", "w");
     ASSERT_NE(log, nullptr);
-    const DriverRun r = run(xp, imgs, log);
-    ASSERT_EQ(r.status, 0);
-    const std::string text = read_stream(log);
+    ASSERT_EQ(run(xp, imgs, log).status, 0);
     std::fclose(log);
+    const std::string text = testing::read_file("run.log");
 
     EXPECT_EQ(count(text, "\n# Image No.: "), 2);  // not for the empty image
-    EXPECT_NE(text.find("\n# Image No.:   0\n#   0.0 0"), std::string::npos);
-    EXPECT_NE(text.find("\n#   0.0 2"), std::string::npos);
-    EXPECT_NE(text.find("\n# 120.0 4"), std::string::npos);
+    EXPECT_TRUE(has(text, "\n# Image No.:   0\n#   0.0 0"));
+    EXPECT_TRUE(has(text, "\n#   0.0 2"));
+    EXPECT_TRUE(has(text, "\n# 120.0 4"));
     EXPECT_EQ(count(text, "\nduration: "), 2);
-    EXPECT_NE(text.find("# modified top candidate from TELKU"), std::string::npos);
-    EXPECT_NE(text.find("\n\n# final y of pin\n# phi    pin_pos"), std::string::npos);
-    EXPECT_NE(text.find("\n#\n# final x coord after LS\n# phi   2df TELKU Virpa Dexla  Final"),
-              std::string::npos);
-    EXPECT_NE(text.find("\n correction of coordinates according loop position and cut borders"),
-              std::string::npos);
-    EXPECT_NE(text.find("\n# position in Y direction (counting from the top): "),
-              std::string::npos);
-    EXPECT_NE(text.find("\n#\n# cosine parameter in cleaned image\n# "), std::string::npos);
-    EXPECT_EQ(text.find("Deviation of coordinates"), std::string::npos);  // too few images
+    EXPECT_TRUE(has(text, "\n\n# final y of pin\n# phi    pin_pos"));
+    EXPECT_TRUE(has(text, "\n#\n# final x coord after LS\n# phi   2df TELKU Virpa Dexla  Final"));
+    EXPECT_TRUE(has(text, "\n#\n# cosine parameter in cleaned image\n# "));
+    EXPECT_FALSE(has(text, "Deviation of coordinates"));  // too few images
 
     const std::string figures = testing::read_file("log_res2.txt");
-    EXPECT_NE(figures.find("\nCORRCOEFF "), std::string::npos);
-    EXPECT_NE(figures.find("\n\n#img  w    h   phi0 radius Y_POS X_POS  DEV_P  DEV_Q"),
-              std::string::npos);
-    EXPECT_NE(figures.find("\n   3  240  200 "), std::string::npos);
+    EXPECT_TRUE(has(figures, "\nCORRCOEFF "));
+    EXPECT_TRUE(has(figures, "\n\n#img  w    h   phi0 radius Y_POS X_POS  DEV_P  DEV_Q"));
+    EXPECT_TRUE(has(figures, "\n   3  240  200 "));
     for (const char* name : {"cross_00.jpg", "cross_01.jpg", "cross_02.jpg"})
         EXPECT_TRUE(testing::file_exists(name)) << name;
     EXPECT_FALSE(testing::file_exists("centre.jpg"));
 
     // Without the log switch neither the log nor the figures file is written.
     std::remove("log_res2.txt");
-    std::FILE* quiet = std::tmpfile();
-    xp.reserved = 0;
-    xp.set_cross_flag = 0;
-    run(xp, imgs, quiet);
-    EXPECT_EQ(read_stream(quiet), "");
-    std::fclose(quiet);
+    log = std::fopen("quiet.log", "w");
+    xp.reserved = xp.set_cross_flag = 0;
+    run(xp, imgs, log);
+    std::fclose(log);
+    EXPECT_EQ(testing::read_file("quiet.log"), "");
     EXPECT_FALSE(testing::file_exists("log_res2.txt"));
 }
-
-}  // namespace
-}  // namespace orva
-
-namespace orva {
-namespace {
 
 // Small and narrow images through every loop position and the special image
 // kinds: the run must end with status 0 and stay inside every buffer.
 TEST(Conventional, SmallImagesStayInside) {
-    struct Size {
-        int w, h;
-    };
-    for (const Size size : {Size{11, 11}, Size{12, 40}, Size{40, 12}, Size{70, 11}}) {
-        std::vector<GreyImage> imgs;
+    for (const auto& [w, h] : {std::pair{11, 11}, {12, 40}, {40, 12}, {70, 11}}) {
+        std::vector<GreyImage> imgs(2, GreyImage(w, h, 180));
         for (int i = 0; i < 2; ++i) {
-            GreyImage g(size.w, size.h, 180);
-            g.rect(size.w / 3, size.h / 2, size.w / 2, size.h - 1, 30);
-            g.rect(size.w / 3 + i, size.h / 4, size.w / 3 + i + 2, size.h / 4 + 2, 60);
-            g.add_noise(20, 40 + i);
-            imgs.push_back(g);
+            imgs[i].rect(w / 3, h / 2, w / 2, h - 1, 30);
+            imgs[i].rect(w / 3 + i, h / 4, w / 3 + i + 2, h / 4 + 2, 60);
+            imgs[i].add_noise(20, 40 + i);
         }
-        for (int loop_pos = 0; loop_pos < 4; ++loop_pos) {
+        for (int loop_pos = 0; loop_pos < 4; ++loop_pos)
             for (int special : {0, loop_pos == 0 ? 1 : 6}) {
-                SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + " pos " +
-                             std::to_string(loop_pos) + " special " + std::to_string(special));
                 ORVAPARAMS xp = params_for(imgs, loop_pos);
                 xp.image_special = special;
-                EXPECT_EQ(run(xp, imgs).status, 0);
+                EXPECT_EQ(run(xp, imgs).status, 0)
+                    << w << "x" << h << " pos " << loop_pos << " special " << special;
             }
-        }
     }
 }
 

@@ -13,24 +13,24 @@ struct Roi {
     ByteBuffer sptr, gptr;
     IMAGE ims, img;
     int sub_samp = 0;
-    int roi[4] = {-9, -9, -9, -9};
+    std::array<int, 4> roi = {-9, -9, -9, -9};
 };
 
 Roi roi_of(const GreyImage& in) {
     Roi r;
-    EXPECT_EQ(get_roi(in.pix, in.im, r.sptr, r.ims, r.gptr, r.img, r.sub_samp, r.roi, 0, nullptr),
-              0);
+    EXPECT_EQ(
+        get_roi(in.pix, in.im, r.sptr, r.ims, r.gptr, r.img, r.sub_samp, r.roi.data(), 0, nullptr),
+        0);
     return r;
 }
 
 TEST(RegionOfInterest, SubSamplingFactorAndSizes) {
-    EXPECT_EQ(sub_sampling_factor(1200, 900), 8);  // 7.5 + 0.5
-    EXPECT_EQ(sub_sampling_factor(768, 576), 5);   // 4.8 + 0.5
-    EXPECT_EQ(sub_sampling_factor(300, 1000), 3);  // the shorter side counts
-    EXPECT_EQ(sub_sampling_factor(179, 500), 1);   // 1.49
-    EXPECT_EQ(sub_sampling_factor(40, 40), 1);     // never 0
+    // floor(shorter side / 120 + 0.5), never 0.
+    for (const auto& [w, h, s] :
+         {std::array{1200, 900, 8}, {300, 1000, 3}, {179, 500, 1}, {40, 40, 1}})
+        EXPECT_EQ(sub_sampling_factor(w, h), s) << w << "x" << h;
 
-    GreyImage big(1200, 900, 0);
+    GreyImage big(1200, 900);
     big.fill([](int x, int y) { return (x * 7 + y * 3) % 256; });
     const Roi r = roi_of(big);
     EXPECT_EQ(r.sub_samp, 8);
@@ -46,54 +46,42 @@ TEST(RegionOfInterest, SubSamplingFactorAndSizes) {
 }
 
 TEST(RegionOfInterest, EdgeImageValues) {
-    GreyImage s(4, 3, 0);
-    // Pixel (1, 1) with N=10, S=30, W=20, E=40, NW=1, NE=2, SW=3, SE=4, centre 50.
+    // Pixel (1, 1) with N=10, S=30, W=20, E=40, NW=1, NE=2, SW=3, SE=4, centre 50:
+    // d1 = |100-40| - |100-60| = 20, d2 = |100-5| - |100-5| = 0,
+    // d3 = (1+20+3) - (2+40+4) = -22, d4 = (1+10+2) - (3+30+4) = -24.
+    GreyImage s(4, 3);
     s.at(1, 0) = 10, s.at(1, 2) = 30, s.at(0, 1) = 20, s.at(2, 1) = 40;
     s.at(0, 0) = 1, s.at(2, 0) = 2, s.at(0, 2) = 3, s.at(2, 2) = 4, s.at(1, 1) = 50;
     IMAGE img;
-    const ByteBuffer g = edge_image(s.pix, s.im, img);
+    EXPECT_EQ(edge_image(s.pix, s.im, img)[0], (20 + 0 + 22 + 24) / 4);
     EXPECT_EQ(img.width, 2u);
     EXPECT_EQ(img.height, 1u);
-    // d1 = |100-40| - |100-60| = 20, d2 = |100-5| - |100-5| = 0,
-    // d3 = (1+20+3) - (2+40+4) = -22, d4 = (1+10+2) - (3+30+4) = -24.
-    EXPECT_EQ(g[0], (20 + 0 + 22 + 24) / 4);
 
-    GreyImage step(3, 3, 0);
+    GreyImage step(3, 3);
     step.rect(2, 0, 2, 2, 255);
-    edge_image(step.pix, step.im, img);
     EXPECT_EQ(edge_image(step.pix, step.im, img)[0], 255);  // capped
 }
 
-TEST(RegionOfInterest, NothingAboveTheThreshold) {
-    const Roi flat = roi_of(GreyImage(200, 150, 120));
-    EXPECT_EQ(flat.roi[0], 0);
-    EXPECT_EQ(flat.roi[1], 1);
-    EXPECT_EQ(flat.roi[2], 0);
-    EXPECT_EQ(flat.roi[3], 1);
-}
+TEST(RegionOfInterest, NothingAboveTheThresholdAndObjects) {
+    EXPECT_EQ(roi_of(GreyImage(200, 150, 120)).roi, (std::array<int, 4>{0, 1, 0, 1}));
 
-TEST(RegionOfInterest, FindsTheObject) {
-    // 240 x 240, sub-sampled by 2: a dark object at columns 80..159 from row
-    // 100 down to the bottom, i.e. sub-sampled columns 40..79, rows 50..119.
-    GreyImage in(240, 240, 200);
-    in.rect(80, 100, 159, 239, 40);
-    const Roi r = roi_of(in);
-    ASSERT_EQ(r.sub_samp, 2);
-    // Edge-image coordinates are one less than sub-sampled ones.
-    EXPECT_NEAR(r.roi[0], 39, 1);
-    EXPECT_NEAR(r.roi[1], 78, 1);
-    EXPECT_NEAR(r.roi[2], 49, 1);
-    EXPECT_EQ(r.roi[3], 117);  // the last edge row
-    EXPECT_LE(r.roi[0], r.roi[1]);
-
-    // An object in the middle that does not reach any edge.
-    GreyImage mid(240, 240, 200);
-    mid.rect(60, 40, 99, 139, 30);
-    const Roi m = roi_of(mid);
-    EXPECT_NEAR(m.roi[0], 29, 1);
-    EXPECT_NEAR(m.roi[1], 48, 1);
-    EXPECT_NEAR(m.roi[2], 19, 1);
-    EXPECT_NEAR(m.roi[3], 69, 1);
+    // 240 x 240, sub-sampled by 2, edge coordinates one less than sub-sampled
+    // ones: an object at columns 80..159 from row 100 to the bottom, and one in
+    // the middle that reaches no edge.
+    struct Case {
+        int x0, y0, x1, y1;
+        std::array<int, 4> roi;
+        int bottom_tolerance;
+    };
+    for (const Case& c : {Case{80, 100, 159, 239, {39, 78, 49, 117}, 0},  // the last edge row
+                          Case{60, 40, 99, 139, {29, 48, 19, 69}, 1}}) {
+        GreyImage in(240, 240, 200);
+        in.rect(c.x0, c.y0, c.x1, c.y1, 40);
+        const Roi r = roi_of(in);
+        ASSERT_EQ(r.sub_samp, 2);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_NEAR(r.roi[k], c.roi[k], k == 3 ? c.bottom_tolerance : 1) << c.x0 << " " << k;
+    }
 }
 
 TEST(RegionOfInterest, TinyImagesStayInside) {

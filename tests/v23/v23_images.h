@@ -1,13 +1,25 @@
-// Small grey images built in memory for the version-2.3 tests.
+// Small grey images and synthetic scenes built in memory for the version-2.3
+// tests, and a capture of standard error.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "types.h"
 
 namespace orva::testing {
+
+inline unsigned char clamp_byte(double v) {
+    return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 struct GreyImage {
     IMAGE im;
@@ -23,28 +35,77 @@ struct GreyImage {
     int h() const { return static_cast<int>(im.height); }
     unsigned char& at(int x, int y) { return pix[static_cast<std::size_t>(y) * im.width + x]; }
     unsigned char at(int x, int y) const { return pix[static_cast<std::size_t>(y) * im.width + x]; }
-    // Sets every pixel from f(x, y), clamped to 0..255.
+    // Sets every pixel from f(x, y), row by row, clamped to 0..255.
     void fill(const std::function<double(int, int)>& f) {
         for (int y = 0; y < h(); ++y)
-            for (int x = 0; x < w(); ++x) {
-                const double v = f(x, y);
-                at(x, y) = static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
-            }
+            for (int x = 0; x < w(); ++x) at(x, y) = clamp_byte(f(x, y));
     }
     void rect(int x0, int y0, int x1, int y1, unsigned char value) {  // inclusive corners
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                if (x >= 0 && y >= 0 && x < w() && y < h()) at(x, y) = value;
+        for (int y = std::max(y0, 0); y <= std::min(y1, h() - 1); ++y)
+            for (int x = std::max(x0, 0); x <= std::min(x1, w() - 1); ++x) at(x, y) = value;
     }
     // Seeded noise of +-amplitude grey levels.
     void add_noise(int amplitude, std::uint32_t seed) {
         std::mt19937 gen(seed);
         std::uniform_int_distribution<int> d(-amplitude, amplitude);
-        for (auto& p : pix) {
-            const int v = p + d(gen);
-            p = static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
-        }
+        for (auto& p : pix) p = clamp_byte(p + d(gen));
     }
 };
+
+// Darkest and brightest level of the rows from_row.. of a w-wide image.
+inline std::pair<int, int> level_range(const ByteBuffer& p, int w, int from_row = 0) {
+    const auto [lo, hi] = std::minmax_element(p.begin() + from_row * w, p.end());
+    return {*lo, *hi};
+}
+
+template <class F>
+std::string stderr_of(F&& f) {
+    ::testing::internal::CaptureStderr();
+    f();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+// Seeded random levels lo..hi in cells of 3 x 3 pixels.
+struct CellTexture {
+    int stride;
+    std::vector<int> cells;
+    CellTexture(int w, int h, int lo, int hi, std::mt19937& rng)
+        : stride(w / 3 + 1), cells(static_cast<std::size_t>(stride * (h / 3 + 1))) {
+        std::uniform_int_distribution<int> level(lo, hi);
+        for (int& v : cells) v = level(rng);
+    }
+    int operator()(int x, int y) const {
+        return cells[static_cast<std::size_t>(y / 3 * stride + x / 3)];
+    }
+};
+
+// A flat background of 180 with seeded +-noise grain and one finely textured
+// dark disc ("crystal") of levels 20..240.
+inline GreyImage blob_scene(int w, int h, int cx, int cy, int r, int noise = 12) {
+    std::mt19937 rng(7);
+    const CellTexture tex(w, h, 20, 240, rng);
+    std::uniform_int_distribution<int> grain(-noise, noise);
+    GreyImage g(w, h);
+    g.fill([&](int x, int y) {
+        return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r ? tex(x, y) : 180 + grain(rng);
+    });
+    return g;
+}
+
+// A textured loop (disc of radius 30 at (cx, cy)) on a thin dark stem that runs
+// down into a thick checkered pin entering from the bottom edge, background 180.
+inline GreyImage loop_on_pin_scene(int w, int h, int cx, int cy) {
+    std::mt19937 rng(3);
+    const CellTexture tex(w, h, 20, 240, rng);
+    GreyImage g(w, h);
+    g.fill([&](int x, int y) {
+        const int dx = x - cx, dy = y - cy;
+        if (dx * dx + dy * dy <= 30 * 30) return tex(x, y);
+        if (y > cy + 25 && y < h - 40 && std::abs(dx) <= 3) return 40;
+        if (y >= h - 40 && std::abs(dx) <= 15) return 60 + ((x / 2 + y / 2) % 2) * 120;
+        return 180;
+    });
+    return g;
+}
 
 }  // namespace orva::testing
