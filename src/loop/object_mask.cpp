@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 namespace orva {
 
@@ -51,6 +52,21 @@ void add_counts(std::span<const std::int16_t> d, int offset, std::span<unsigned 
 void signed_histogram(std::span<const std::int16_t> d, std::span<unsigned int> hist) {
     std::fill(hist.begin(), hist.end(), 0u);
     add_counts(d, DIFF_OFFSET, hist);
+}
+
+// Replaces every difference v by |v - offset| and returns the sum of these;
+// then adds the change of the edge maps (shifted down by EDGE_CHANGE_SHIFT),
+// at most DIFF_MAX.
+unsigned long centre_and_add_edges(std::span<std::int16_t> d, int offset, const unsigned char* g_q,
+                                   const unsigned char* g_p) {
+    unsigned long sum = 0;
+    for (std::size_t p = 0; p < d.size(); ++p) {
+        const int centred = std::abs(d[p] - offset);
+        sum += static_cast<unsigned long>(centred);
+        const int v = centred + (std::abs(g_q[p] - g_p[p]) >> EDGE_CHANGE_SHIFT);
+        d[p] = static_cast<std::int16_t>(v > DIFF_MAX ? DIFF_MAX : v);
+    }
+    return sum;
 }
 
 }  // namespace
@@ -138,13 +154,20 @@ void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
         for (long p = 0; p < w * h; ++p) out[p] = static_cast<std::int16_t>(a[p] - b[p]);
         return;
     }
-    auto d = [&](long x, long y) { return a[y * w + x] - b[y * w + x]; };
+    // The 3x3 weights are (1 2 1) down a column times (1 2 1) along a row, so
+    // each row sums the weighted columns around it; integer sums are exact in
+    // any order.
+    std::vector<int> column(static_cast<std::size_t>(w));
     for (long y = 1; y < h - 1; ++y) {
+        const unsigned char* a0 = a.data() + (y - 1) * w;
+        const unsigned char* b0 = b.data() + (y - 1) * w;
+        for (long x = 0; x < w; ++x)
+            column[x] =
+                (a0[x] - b0[x]) + 2 * (a0[x + w] - b0[x + w]) + (a0[x + 2 * w] - b0[x + 2 * w]);
+        std::int16_t* row = out.data() + y * w;
         for (long x = 1; x < w - 1; ++x) {
-            const int sum = d(x - 1, y - 1) + 2 * d(x, y - 1) + d(x + 1, y - 1) + 2 * d(x - 1, y) +
-                            4 * d(x, y) + 2 * d(x + 1, y) + d(x - 1, y + 1) + 2 * d(x, y + 1) +
-                            d(x + 1, y + 1);
-            out[y * w + x] = static_cast<std::int16_t>((sum + 8) / 16);
+            const int sum = column[x - 1] + 2 * column[x] + column[x + 1];
+            row[x] = static_cast<std::int16_t>((sum + 8) / 16);
         }
     }
     for (long y = 1; y < h - 1; ++y) {
@@ -172,10 +195,9 @@ int background_object_mask(const IMAGE& im, std::span<const unsigned char> image
     for (std::int16_t& v : d) v = static_cast<std::int16_t>(std::abs(v - offset));
     add_counts(d, 0, hist);
 
+    // Pixels below the threshold are the counts of the bins below it.
     const int t = background_threshold(hist);
-    unsigned long background_pixels = 0;
-    for (const std::int16_t v : d)
-        if (v < t) ++background_pixels;
+    const unsigned long background_pixels = std::accumulate(hist.begin(), hist.begin() + t, 0ul);
     if (background_pixels < (size >> 1)) {
         std::fprintf(stderr, "\n\n|---------------------------------");
         std::fprintf(stderr, "\n| estimated percentage of background: %f",
@@ -197,37 +219,22 @@ void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
     std::vector<unsigned int> hist(DIFF_BINS, 0u);
     std::vector<unsigned long> sum_diff(num_comp + 1, 0ul);
 
-    // Smoothed difference to each partner, centred on its most frequent value.
+    // Smoothed difference to each partner, centred on its most frequent value,
+    // then raised by the change of the edge maps; all comparisons are counted
+    // together.
+    std::vector<unsigned int> total(DIFF_BINS, 0u);
     for (int j = 1; j <= num_comp; ++j) {
         const std::span<std::int16_t> d = diff.row(j).first(size);
-        smooth_difference(im, images[q], images[partners[j - 1]], d);
+        const int p = partners[j - 1];
+        smooth_difference(im, images[q], images[p], d);
         signed_histogram(d, hist);
-        const int offset = histogram_offset(hist);
-        unsigned long sum = 0;
-        for (std::int16_t& v : d) {
-            v = static_cast<std::int16_t>(std::abs(v - offset));
-            sum += static_cast<unsigned long>(v);
-        }
-        sum_diff[j] = sum;
+        sum_diff[j] = centre_and_add_edges(d, histogram_offset(hist), grad[q], grad[p]);
+        add_counts(d, 0, total);
     }
 
     const std::vector<char> sim_flag =
         similar_pairs(std::span<const unsigned long>(sum_diff).subspan(1));
-
-    // Add the change of the edge maps and histogram all comparisons together.
-    std::fill(hist.begin(), hist.end(), 0u);
-    const unsigned char* g_q = grad[q];
-    for (int j = 1; j <= num_comp; ++j) {
-        const unsigned char* g_p = grad[partners[j - 1]];
-        std::int16_t* d = diff[j];
-        for (unsigned long p = 0; p < size; ++p) {
-            int v = d[p] + (std::abs(g_q[p] - g_p[p]) >> EDGE_CHANGE_SHIFT);
-            if (v > DIFF_MAX) v = DIFF_MAX;
-            d[p] = static_cast<std::int16_t>(v);
-        }
-        add_counts(std::span<const std::int16_t>(d, size), 0, hist);
-    }
-    const int diff_threshold = triangle_threshold(hist);
+    const int diff_threshold = triangle_threshold(total);
 
     comparison_mask(diff, num_comp, sim_flag, diff_threshold, mask.first(size));
 }
