@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "image_test_support.h"
 #include "imageio/jpeg_io.h"
@@ -135,6 +137,42 @@ TEST(CentreImage, ShiftsAndAveragesWithIntegerDivision) {
             EXPECT_EQ(averaged[i], (10 + 21) / 2);
         }
     }
+}
+
+TEST(CentreImage, MatchesAPixelByPixelAverageForRandomShifts) {
+    // Random images shifted every way, partly or wholly out of the frame, and
+    // one image of the wrong size that must be left out.
+    std::mt19937 rng(6174);
+    const int width = 29, height = 19;
+    std::uniform_int_distribution<int> level(0, 255), shift(-35, 35);
+    std::vector<ByteBuffer> images;
+    std::vector<CrossPosition> positions;
+    for (int q = 0; q < 9; ++q) {
+        ByteBuffer img(std::size_t{1} * width * height);
+        for (auto& v : img) v = static_cast<unsigned char>(level(rng));
+        images.push_back(q == 4 ? ByteBuffer(10, 7) : img);
+        positions.push_back({width / 2 + shift(rng), height / 2 + shift(rng)});
+    }
+    std::vector<int> sum(std::size_t{1} * width * height), count(sum.size());
+    for (int q = 0; q < 9; ++q) {
+        if (q == 4) continue;
+        const int dx = positions[q].x - width / 2, dy = positions[q].y - height / 2;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                if (x + dx >= 0 && x + dx < width && y + dy >= 0 && y + dy < height) {
+                    sum[y * width + x] += images[q][(y + dy) * width + x + dx];
+                    ++count[y * width + x];
+                }
+    }
+    const Bytes mean = compose_centre_image(images, positions, width, height);
+    ASSERT_EQ(mean.size(), sum.size());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int dash = dash_value(x, y, width, height);
+            const std::size_t i = std::size_t{1} * y * width + x;
+            const int want = dash >= 0 ? dash : count[i] > 0 ? sum[i] / count[i] : 0;
+            ASSERT_EQ(mean[i], want) << x << "," << y;
+        }
 }
 
 // Runs `body` with a fresh temporary directory as the working directory.
