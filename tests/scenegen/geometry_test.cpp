@@ -53,30 +53,44 @@ TEST(ScenegenGeometry, CrystalCentroidFollowsSinusoidForEveryShape) {
     }
 }
 
+// At the ring's widest row the film spans the in-plane width scaled by
+// |cos(a - loop_plane)|; its middle sits at the projected ring centre, which is
+// the axis for a flat centred ring and moves on a circle for an off-axis, leaning one.
 TEST(ScenegenGeometry, LoopWidthFollowsAbsoluteCosineOfLoopPlane) {
-    SceneOptions o = sharp_options();
-    o.kind = SceneKind::Loop;
-    o.loop_shape = LoopShape::Round;
-    o.loop_size = 120.0;
-    o.fibre = 3.0;
-    o.loop_plane = 30.0;
-    Scene s = make_scene(o);
-    s.has_pin = false;
-    Renderer r(s);
-    const int row = static_cast<int>(std::lround(s.loop_origin));  // the ring's widest row
-    for (double a = 0.0; a <= 360.0; a += 15.0) {
-        const std::vector<float>& t = r.render_transmission(a);
-        int first = -1, last = -1;
-        for (int x = 0; x < s.can_width; ++x)
-            if (t[static_cast<size_t>(row) * s.can_width + x] < 0.7f) {
-                if (first < 0) first = x;
-                last = x;
-            }
-        ASSERT_GE(first, 0) << "angle " << a;
-        // Ring centre line 117 wide in its plane, plus one fibre thickness.
-        const double expected = 117.0 * std::fabs(std::cos((a - 30.0) * RAD)) + 3.0;
-        EXPECT_NEAR(last - first + 1, expected, 1.5) << "angle " << a;
-        EXPECT_NEAR(0.5 * (first + last), s.axis, 1.0) << "angle " << a;
+    for (double offset : {0.0, 25.0}) {
+        SceneOptions o = sharp_options();
+        o.kind = SceneKind::Loop;
+        o.loop_shape = LoopShape::Round;
+        o.loop_size = 120.0;
+        o.fibre = 3.0;
+        o.fibre_variation = 0.0;
+        o.loop_plane = 30.0;
+        o.loop_offset = offset;
+        o.loop_tilt = offset > 0.0 ? 15.0 : 0.0;
+        o.loop_bend = 0.0;
+        Scene s = make_scene(o);
+        s.has_pin = false;
+        Renderer r(s);
+        const int row = static_cast<int>(std::lround(s.loop_origin));  // the ring's widest row
+        // Out-of-plane displacement of that row: the lift plus the lean from the neck.
+        const double lift = s.loop_lift + std::tan(o.loop_tilt.value() * RAD) *
+                                              (row - s.loop_origin - s.loop_half_width);
+        for (double a = 0.0; a <= 360.0; a += 15.0) {
+            const std::vector<float>& t = r.render_transmission(a);
+            int first = -1, last = -1;
+            for (int x = 0; x < s.can_width; ++x)
+                if (t[static_cast<size_t>(row) * s.can_width + x] < 0.7f) {
+                    if (first < 0) first = x;
+                    last = x;
+                }
+            ASSERT_GE(first, 0) << "angle " << a;
+            // Ring centre line 117 wide in its plane, plus one fibre thickness.
+            const double expected = 117.0 * std::fabs(std::cos((a - 30.0) * RAD)) + 3.0;
+            EXPECT_NEAR(last - first + 1, expected, 1.5) << "offset " << offset << " angle " << a;
+            const double middle =
+                s.axis + offset * std::cos((a - 30.0) * RAD) + lift * std::sin((a - 30.0) * RAD);
+            EXPECT_NEAR(0.5 * (first + last), middle, 1.0) << "offset " << offset << " angle " << a;
+        }
     }
 }
 

@@ -67,6 +67,7 @@ TEST(ScenegenOrientation, PinEntersFromTheNamedSide) {
     for (int pos = 0; pos < 4; ++pos) {
         SceneOptions o = flat_options(pos);
         o.kind = SceneKind::Pin;
+        o.loop_top = 60.0;  // the pin's end inside the view
         const Scene s = make_scene(o);
         Renderer r(s);
         Rng noise(1);

@@ -50,9 +50,30 @@ TEST(ScenegenSeries, SameSeedSameFilesOtherSeedOtherImages) {
 TEST(ScenegenOptions, ParsesValuesAndRefusesBadOnes) {
     SceneOptions o;
     std::string error;
-    ASSERT_EQ(parse_options({"--size", "640x480", "--angles=10,-20,30.5", "--stripes", "3",
-                             "--format", "tiff-mm", "--loop-position", "2", "--scene", "pin",
-                             "--line", "IMAGE_SPECIAL 5", "--tint"},
+    ASSERT_EQ(parse_options({"--size",
+                             "640x480",
+                             "--angles=10,-20,30.5",
+                             "--stripes",
+                             "3",
+                             "--format",
+                             "tiff-mm",
+                             "--loop-position",
+                             "2",
+                             "--scene",
+                             "pin",
+                             "--line",
+                             "IMAGE_SPECIAL 5",
+                             "--tint",
+                             "--loop-offset=-12.5",
+                             "--loop-tilt",
+                             "-20",
+                             "--loop-bend",
+                             "4",
+                             "--fibre-variation",
+                             "0",
+                             "--stem",
+                             "30",
+                             "--no-background"},
                             o, error),
               OPTIONS_OK)
         << error;
@@ -65,11 +86,21 @@ TEST(ScenegenOptions, ParsesValuesAndRefusesBadOnes) {
     EXPECT_EQ(o.kind, SceneKind::Pin);
     EXPECT_EQ(o.extra_lines, std::vector<std::string>{"IMAGE_SPECIAL 5"});
     EXPECT_TRUE(o.colour && o.tint);
+    EXPECT_EQ(o.loop_offset, -12.5);
+    EXPECT_EQ(o.loop_tilt, -20.0);
+    EXPECT_EQ(o.loop_bend, 4.0);
+    EXPECT_EQ(o.fibre_variation, 0.0);
+    EXPECT_EQ(o.stem_length, 30.0);
+    EXPECT_TRUE(o.no_background);
 
     const std::vector<std::vector<std::string>> bad = {
-        {"--images", "41"},       {"--size", "10x10"},  {"--format", "gif"}, {"--angles"},
-        {"--loop-position", "4"}, {"--radius", "-3"},   {"--seed", "-1"},    {"--colour=1"},
-        {"--frobnicate"},         {"--angles", "1,,2"}, {"--quality", "9x"},
+        {"--images", "41"},         {"--size", "10x10"},
+        {"--format", "gif"},        {"--angles"},
+        {"--loop-position", "4"},   {"--radius", "-3"},
+        {"--seed", "-1"},           {"--colour=1"},
+        {"--frobnicate"},           {"--angles", "1,,2"},
+        {"--quality", "9x"},        {"--loop-tilt", "85"},
+        {"--fibre-variation", "1"}, {"--stem", "-1"},
     };
     for (const auto& args : bad) {
         SceneOptions b;

@@ -122,7 +122,11 @@ TEST(ScenegenTruth, SpecialScenesAndHalfResolution) {
     t = compute_truth(make_scene(o));
     EXPECT_EQ(t.precentring, 1);
     EXPECT_DOUBLE_EQ(t.y_centre, t.loop_y);
-    EXPECT_FALSE(t.has_angle);
+    EXPECT_DOUBLE_EQ(t.x_centre, t.axis);
+    // The off-axis loop centre turns with the sample: that is the motion reported.
+    EXPECT_GT(t.radius, 5.0);
+    EXPECT_DOUBLE_EQ(t.radius, t.loop_radius);
+    EXPECT_DOUBLE_EQ(t.target_angle, t.loop_phase);
 
     // The program halves images whose width plus height exceed 1800.
     SceneOptions big = quiet_options();

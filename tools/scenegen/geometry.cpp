@@ -127,8 +127,84 @@ double loop_scale(const Scene& s, double angle_deg) {
     return std::cos((angle_deg - s.loop_plane) * DEG);
 }
 
-double loop_projected_width(const Scene& s, double angle_deg) {
-    return 2.0 * std::fabs(loop_scale(s, angle_deg)) * s.loop_half_width + s.fibre;
+double loop_normal_at(const Scene& s, double u, double v) {
+    const double bottom = loop_v_range(s)[1];
+    const double across = s.loop_half_width > 0.0 ? u / s.loop_half_width : 0.0;
+    return s.loop_lift + s.loop_tilt * (v - bottom) + s.loop_bend * across * across;
+}
+
+Point2 loop_point(const Scene& s, double u, double v, double angle_deg) {
+    const double t = (angle_deg - s.loop_plane) * DEG;
+    return {s.axis + (u + s.loop_offset) * std::cos(t) + loop_normal_at(s, u, v) * std::sin(t),
+            s.loop_origin + v};
+}
+
+bool film_row_extent(const Scene& s, double v, double angle_deg, double& left, double& right) {
+    const double hw = loop_half_width_at(s, v);
+    if (hw < 0.0) return false;
+    // Along the row the column is a quadratic in u: c0 + c1 u + c2 u^2.
+    const double t = (angle_deg - s.loop_plane) * DEG;
+    const double k = std::cos(t), sn = std::sin(t);
+    const double a = s.loop_half_width;
+    const double c1 = k;
+    const double c2 = a > 0.0 ? s.loop_bend * sn / (a * a) : 0.0;
+    auto column = [&](double u) { return loop_point(s, u, v, angle_deg).x; };
+    left = std::min(column(-hw), column(hw));
+    right = std::max(column(-hw), column(hw));
+    if (c2 != 0.0) {
+        const double vertex = -c1 / (2.0 * c2);
+        if (vertex > -hw && vertex < hw) {
+            left = std::min(left, column(vertex));
+            right = std::max(right, column(vertex));
+        }
+    }
+    return true;
+}
+
+double fibre_thickness(const Scene& s, double t) {
+    // Two slow waves round the ring: a drawn fibre is never quite even.
+    const double wave = 0.65 * std::sin(2.0 * PI * 2.0 * t + s.fibre_wave_phase[0]) +
+                        0.35 * std::sin(2.0 * PI * 5.0 * t + s.fibre_wave_phase[1]);
+    return s.fibre * std::max(0.4, 1.0 + s.fibre_variation * wave);
+}
+
+std::vector<Point2> stem_line(const Scene& s, double angle_deg) {
+    const double bottom_v = loop_v_range(s)[1];
+    const Point2 top = loop_point(s, 0.0, bottom_v, angle_deg);
+    const Point2 end{pin_column(s, angle_deg), s.pin_top + 2.0};
+    const int n =
+        std::max(2, static_cast<int>(std::ceil(std::hypot(end.x - top.x, end.y - top.y))));
+    std::vector<Point2> pts;
+    for (int i = 0; i <= n; ++i) {
+        const double f = static_cast<double>(i) / n;
+        const double ease = f * f * (3.0 - 2.0 * f);  // vertical at both ends
+        pts.push_back({top.x + (end.x - top.x) * ease, top.y + (end.y - top.y) * f});
+    }
+    return pts;
+}
+
+PolarPosition loop_centre_motion(const Scene& s) {
+    // Without folding the row's extreme columns are the ring points u = +-hw, whose
+    // middle is the in-plane offset plus the film's displacement there.
+    const auto range = loop_v_range(s);
+    const int steps = 400;
+    double lift = 0.0;
+    for (int i = 0; i < steps; ++i) {
+        const double v = range[0] + (range[1] - range[0]) * (i + 0.5) / steps;
+        lift += loop_normal_at(s, loop_half_width_at(s, v), v);
+    }
+    lift /= steps;
+    PolarPosition p;
+    p.radius = std::hypot(s.loop_offset, lift);
+    p.phase = s.loop_plane + std::atan2(lift, s.loop_offset) / DEG;
+    return p;
+}
+
+double loop_reach(const Scene& s) {
+    double reach = 0.0;
+    for (const Point2& p : loop_centre_line(s, 2.0))
+        reach = std::max(reach, std::hypot(p.x + s.loop_offset, loop_normal_at(s, p.x, p.y)));
+    return reach;
 }
 
 double pin_column(const Scene& s, double angle_deg) {

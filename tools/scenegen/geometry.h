@@ -8,8 +8,10 @@
 //   oval:     ellipse a x b (b = loop_half_height), v in [-b, b]
 //   teardrop: upper half circle of radius a (v in [-a, 0]) continued by a tail
 //             u = a cos(pi v / 2L) down to a point at v = L = loop_half_height
-// A ring point (u, v) appears at column axis + u * cos(angle - loop_plane), row
-// loop_origin + v.
+// A ring or film point (u, v) appears at row loop_origin + v and column
+//   axis + (u + loop_offset) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
+// with n the film's displacement out of the loop plane (scene.h). Rows therefore
+// never depend on the angle: the lean is a shear along the plane's normal.
 //
 // The crystal is a centrally symmetric convex polyhedron (hexagonal plate,
 // hexagonal prism, rhombohedron), so its projection is symmetric about the
@@ -43,11 +45,40 @@ double loop_half_width_at(const Scene& scene, double v);
 // Closed polyline of the ring centre line in (u, v), points at most `spacing` apart.
 std::vector<Point2> loop_centre_line(const Scene& scene, double spacing);
 
-// cos(angle - loop_plane): the factor applied to u in the projection.
+// cos(angle - loop_plane): the factor applied to in-plane offsets in the projection.
 double loop_scale(const Scene& scene, double angle_deg);
 
-// Projected outer width of the loop (ring plus fibre) at an angle, pixels.
-double loop_projected_width(const Scene& scene, double angle_deg);
+// Displacement of the film out of the loop plane at (u, v), pixels.
+double loop_normal_at(const Scene& scene, double u, double v);
+
+// Canonical position of the film point (u, v) at an angle.
+Point2 loop_point(const Scene& scene, double u, double v, double angle_deg);
+
+// Columns [left, right] that the film row v (between the ring's centre lines)
+// covers at an angle; false when v lies outside the ring.
+bool film_row_extent(const Scene& scene, double v, double angle_deg, double& left, double& right);
+
+// Fibre thickness at the fraction t (0..1) of the way round the ring's centre line.
+double fibre_thickness(const Scene& scene, double t);
+
+// Centre line of the stem at an angle, from the ring's lowest point down into the
+// pin's end: it leaves the ring and enters the pin along the axis direction.
+std::vector<Point2> stem_line(const Scene& scene, double angle_deg);
+
+// Sample-frame position of a point in polar form: its column at angle a is
+// axis + radius * cos(a - phase).
+struct PolarPosition {
+    double radius = 0.0;
+    double phase = 0.0;  // degrees
+};
+
+// The motion of the loop's centre: the mean over the ring's rows of the middle of
+// each row's extent follows axis + radius * cos(a - phase) (while no row folds over,
+// i.e. away from exactly edge-on views of a sagging film).
+PolarPosition loop_centre_motion(const Scene& scene);
+
+// Largest distance of the ring's centre line from the axis at any angle, pixels.
+double loop_reach(const Scene& scene);
 
 // Column of the pin's centre line at an angle.
 double pin_column(const Scene& scene, double angle_deg);

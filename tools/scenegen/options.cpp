@@ -214,8 +214,9 @@ const std::vector<Option>& option_table() {
          integer(&SceneOptions::loop_position, 0, 3)},
         // Scene
         {"--scene", "KIND",
-         "crystal (loop with crystal), loop (no crystal), pin (pin only) or empty (default "
-         "crystal)",
+         "crystal (loop with crystal), loop (no crystal), pin (pin only: a wide pin through the "
+         "whole view, written with a background image, without which a pin turning on its axis "
+         "cannot be told from the background) or empty (default crystal)",
          choice<SceneKind>([](SceneOptions& o, SceneKind k) { o.kind = k; },
                            {{"crystal", SceneKind::Crystal},
                             {"loop", SceneKind::Loop},
@@ -227,28 +228,53 @@ const std::vector<Option>& option_table() {
                             {"oval", LoopShape::Oval},
                             {"teardrop", LoopShape::Teardrop}})},
         {"--loop-size", "PX",
-         "outer width of the ring in its plane (default 0.22..0.34 of the smaller view side)",
+         "outer width of the ring in its plane (default 0.4..0.6 of the smaller view side, a "
+         "centring zoom; less where the loop, stem and some pin would not fit)",
          real(&SceneOptions::loop_size, 4, 1e5)},
         {"--loop-top", "ROW",
-         "upright-view row of the ring's top; for --scene pin the row of the pin's end",
+         "upright-view row of the ring's top (default 0.05..0.12 of the view height); for --scene "
+         "pin the row of the pin's end (default -0.17 of the view height, beyond the top edge)",
          real(&SceneOptions::loop_top, -1e5, 1e5)},
         {"--loop-plane", "DEG",
-         "azimuth of the loop plane (default: the crystal phase, so the crystal lies in the film)",
+         "azimuth of the loop plane (default: the crystal phase turned by up to 12 degrees); the "
+         "film always passes through the crystal",
          real(&SceneOptions::loop_plane, -1e6, 1e6)},
-        {"--fibre", "PX",
-         "nylon fibre thickness (default 0.6% of the smaller view side, at least 2)",
+        {"--loop-offset", "PX",
+         "distance of the ring's centre from the axis within the loop plane, + on the crystal's "
+         "side (without a crystal: towards the loop-plane azimuth) (default 0.1..0.25 of the loop "
+         "size, either side; with --radius moved as far as "
+         "needed to hold the crystal); 0 with --loop-tilt 0 --loop-bend 0 and --loop-plane equal "
+         "to --phase gives a flat ring centred on the axis",
+         real(&SceneOptions::loop_offset, -1e5, 1e5)},
+        {"--loop-tilt", "DEG",
+         "lean of the loop out of its plane, about its lowest point where the stem holds it "
+         "(default 6..20 either way)",
+         real(&SceneOptions::loop_tilt, -80, 80)},
+        {"--loop-bend", "PX",
+         "sag of the ring's sides out of the loop plane (default 0.03..0.1 of the loop size "
+         "either way)",
+         real(&SceneOptions::loop_bend, -1e5, 1e5)},
+        {"--fibre", "PX", "nylon fibre thickness (default 1.8% of the loop size, at least 2)",
          real(&SceneOptions::fibre, 0.5, 100)},
+        {"--fibre-variation", "F",
+         "relative change of the fibre thickness along the ring (default 0.25; 0 for an even "
+         "fibre)",
+         real(&SceneOptions::fibre_variation, 0, 0.9)},
+        {"--stem", "PX",
+         "length of the stem between the ring and the pin's end (default 0.05..0.1 of the view "
+         "height)",
+         real(&SceneOptions::stem_length, 0, 1e5)},
         {"--crystal-shape", "S", "plate, prism or rhomb (default: from the seed)",
          choice<CrystalShape>([](SceneOptions& o, CrystalShape s) { o.crystal_shape = s; },
                               {{"plate", CrystalShape::Plate},
                                {"prism", CrystalShape::Prism},
                                {"rhomb", CrystalShape::Rhomb}})},
         {"--crystal-size", "PX",
-         "largest extent of the crystal (default 0.3..0.5 of the loop size)",
+         "largest extent of the crystal (default 0.2..0.45 of the loop size)",
          real(&SceneOptions::crystal_size, 1, 1e5)},
         {"--radius", "PX",
-         "distance of the crystal centre from the spindle axis (default: a fraction of the room in "
-         "the loop)",
+         "distance of the crystal centre from the spindle axis (default: where the crystal sits in "
+         "the off-axis loop)",
          real(&SceneOptions::radius, 0, 1e5)},
         {"--phase", "DEG",
          "rotation angle at which the crystal lies furthest right of the axis in the upright view; "
@@ -257,11 +283,17 @@ const std::vector<Option>& option_table() {
         {"--crystal-offset", "PX",
          "crystal position along the axis from the loop centre, + towards the pin",
          real(&SceneOptions::crystal_offset, -1e5, 1e5)},
-        {"--axis", "COL", "upright-view column of the spindle axis (default: near the middle)",
+        {"--axis", "COL",
+         "upright-view column of the spindle axis (default: near the middle, where the loop stays "
+         "in view at every angle)",
          real(&SceneOptions::axis, -1e5, 1e5)},
-        {"--pin-offset", "PX", "distance of the pin from the axis (default 0..2)",
+        {"--pin-offset", "PX",
+         "distance of the pin from the axis, a wobble of the mount (default 0..0.3; more than "
+         "about 0.5 lets the pin's edges show as change between the views)",
          real(&SceneOptions::pin_offset, 0, 1e5)},
-        {"--pin-width", "PX", "pin diameter (default 0.5..0.75 of the loop size)",
+        {"--pin-width", "PX",
+         "pin diameter (default 0.3..0.5 of the loop size; for --scene pin 0.6 of the smaller "
+         "view side)",
          real(&SceneOptions::pin_width, 1, 1e5)},
         {"--pin", "M", "metal (dark, opaque) or plastic (translucent) (default: from the seed)",
          choice<bool>([](SceneOptions& o, bool p) { o.plastic_pin = p; },
@@ -283,8 +315,11 @@ const std::vector<Option>& option_table() {
         {"--reflection", nullptr, "a bright reflection stripe along the pin",
          flag(&SceneOptions::reflection)},
         {"--background", nullptr,
-         "also write back.EXT, the same view without the sample, and BACK in the job",
+         "also write back.EXT, the same view without the sample, and BACK in the job (always "
+         "for --scene pin)",
          flag(&SceneOptions::background)},
+        {"--no-background", nullptr, "write no background image, also not for --scene pin",
+         flag(&SceneOptions::no_background)},
         {"--stripes", "N|B,T,L,R",
          "dark stripes of N pixels on every edge, or per edge bottom,top,left,right; unless a "
          "--border "
@@ -401,14 +436,18 @@ std::string help_text(const char* program) {
         "Geometry is given in the upright view: the pin enters from the bottom, the spindle\n"
         "axis is vertical, rows grow downwards. At rotation angle a (degrees) the crystal\n"
         "centre is at column axis + radius * cos(a - phase) and a fixed row; the loop's\n"
-        "projected width follows |cos(a - loop-plane)|. --loop-position turns that view into\n"
-        "the input images. The truth file (KEY value lines) holds what orva's result file\n"
+        "projected width follows |cos(a - loop-plane)|. As real loops, the ring sits off the\n"
+        "axis, leans and sags out of its plane and has an uneven fibre, so no view of a turn\n"
+        "repeats another; the film passes through the crystal. --loop-position turns that view\n"
+        "into the input images. The truth file (KEY value lines) holds what orva's result file\n"
         "should say: TARGET_ANGLE (= phase, in (-180, 180]), RADIUS, Y_CENTRE, X_CENTRE in\n"
-        "input-image pixels (X_CENTRE the axis: a column from the left for positions 0 and 1,\n"
-        "a row from the top for 2 and 3; Y_CENTRE along the axis: a row from the top for 0\n"
-        "and 1, a column from the left for 2 and 3), PRECENTRING, and the crystal size and\n"
-        "loop width. For position 3 the crystal lies at X_CENTRE - RADIUS at TARGET_ANGLE\n"
-        "(MOTION_SIGN -1), for the others at X_CENTRE + RADIUS.\n"
+        "input-image pixels (X_CENTRE the axis: a column from the left for positions 0 and 1, a\n"
+        "row from the top for 2 and 3; Y_CENTRE along the axis: a row from the top for 0 and 1,\n"
+        "a column from the left for 2 and 3), PRECENTRING, and the crystal size and loop width.\n"
+        "For position 3 the crystal lies at X_CENTRE - RADIUS at TARGET_ANGLE (MOTION_SIGN -1),\n"
+        "for the others at X_CENTRE + RADIUS. For --scene loop and --prealign RADIUS and\n"
+        "TARGET_ANGLE describe the loop centre's motion; for --scene pin Y_CENTRE is the end of\n"
+        "the pin that shows.\n"
         "The same options and seed always give the same files.\n\nOptions:\n";
     for (const Option& o : option_table()) {
         std::string head = std::string("  ") + o.name + (o.arg ? std::string(" ") + o.arg : "");

@@ -183,16 +183,20 @@ void Renderer::stamp_segment(Point2 p, Point2 q, double radius) {
 
 void Renderer::draw_fibres(double angle) {
     const Scene& s = scene_;
-    const double k = loop_scale(s, angle);
     const std::vector<Point2> line = loop_centre_line(s, 1.0);
-    auto project = [&](const Point2& p) { return Point2{s.axis + k * p.x, s.loop_origin + p.y}; };
-    for (size_t i = 0; i < line.size(); ++i)
-        stamp_segment(project(line[i]), project(line[(i + 1) % line.size()]), 0.5 * s.fibre);
+    const size_t n = line.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Point2& p = line[i];
+        const Point2& q = line[(i + 1) % n];
+        const double thickness = fibre_thickness(s, (i + 0.5) / n);
+        stamp_segment(loop_point(s, p.x, p.y, angle), loop_point(s, q.x, q.y, angle),
+                      0.5 * thickness);
+    }
     if (s.has_pin) {
         // The stem runs from the ring's lowest point into the pin's end.
-        const double bottom = s.loop_origin + loop_v_range(s)[1];
-        stamp_segment({s.axis, bottom}, {pin_column(s, angle), s.pin_top + 2.0},
-                      0.5 * s.stem_width);
+        const std::vector<Point2> stem = stem_line(s, angle);
+        for (size_t i = 0; i + 1 < stem.size(); ++i)
+            stamp_segment(stem[i], stem[i + 1], 0.5 * s.stem_width);
     }
 }
 
@@ -205,10 +209,11 @@ void Renderer::draw_film(double angle, std::vector<float>& t) {
     const int ya = std::max(0, static_cast<int>(std::ceil(s.loop_origin + range[0])));
     const int yb = std::min(h_ - 1, static_cast<int>(std::floor(s.loop_origin + range[1])));
     for (int y = ya; y <= yb; ++y) {
-        const double hw = k * loop_half_width_at(s, y - s.loop_origin);
-        if (hw <= 0.0) continue;
-        const int xa = std::max(0, static_cast<int>(std::ceil(s.axis - hw)));
-        const int xb = std::min(w_ - 1, static_cast<int>(std::floor(s.axis + hw)));
+        double left = 0.0, right = 0.0;
+        if (!film_row_extent(s, y - s.loop_origin, angle, left, right)) continue;
+        const int xa = std::max(0, static_cast<int>(std::ceil(left)));
+        const int xb = std::min(w_ - 1, static_cast<int>(std::floor(right)));
+        if (xb < xa) continue;
         float* row = t.data() + static_cast<long>(y) * w_;
         const float* dist = dist_.data() + static_cast<long>(y) * w_;
         for (int x = xa; x <= xb; ++x) {
@@ -287,7 +292,8 @@ void Renderer::draw_spots(double angle, std::vector<float>& t) {
     const Scene& s = scene_;
     const double k = loop_scale(s, angle);
     for (const FilmSpot& ice : s.ice) {
-        const double cx = s.axis + k * ice.u, cy = s.loop_origin + ice.v;
+        const Point2 c = loop_point(s, ice.u, ice.v, angle);
+        const double cx = c.x, cy = c.y;
         Box b{INT_MAX / 2, INT_MAX / 2, INT_MIN / 2, INT_MIN / 2};
         b.add(cx - ice.r - 1, cy - ice.r - 1, cx + ice.r + 1, cy + ice.r + 1);
         clip(b);
@@ -304,7 +310,8 @@ void Renderer::draw_spots(double angle, std::vector<float>& t) {
         // A flat bubble in the film: an ellipse narrowing with the loop's projection.
         const double rx = std::fabs(k) * bubble.r, ry = bubble.r;
         if (rx < 1.0) continue;
-        const double cx = s.axis + k * bubble.u, cy = s.loop_origin + bubble.v;
+        const Point2 c = loop_point(s, bubble.u, bubble.v, angle);
+        const double cx = c.x, cy = c.y;
         Box b{INT_MAX / 2, INT_MAX / 2, INT_MIN / 2, INT_MIN / 2};
         b.add(cx - rx - 1, cy - ry - 1, cx + rx + 1, cy + ry + 1);
         clip(b);

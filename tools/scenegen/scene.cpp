@@ -1,6 +1,9 @@
 // Resolves a scene: every option the user left unset is drawn from the seed, in a
 // fixed order, so that one seed always gives one scene. Sizes default to fractions
-// of the smaller canonical dimension so that any image size gives a similar view.
+// of the smaller canonical dimension so that any image size gives a similar view:
+// a centring zoom, the loop 0.4 to 0.6 of that side wide, off the axis, leaning and
+// sagging a little, on a short stem and a thin pin that sits on the axis. The
+// crystal's radius and phase are kept exactly; the ring is placed around it.
 // Returns 0, or 1 with a message for options that cannot make a scene.
 #include "scene.h"
 
@@ -49,8 +52,8 @@ std::vector<FilmSpot> place_spots(const Scene& s, Rng& rng, int count, double rm
         if (w <= 0.0) continue;
         spot.u = rng.uniform(-w, w);
         if (s.has_crystal) {
-            const double du = spot.u - s.radius;
-            const double dv = s.loop_origin + spot.v - s.crystal_row;
+            const double du = spot.u - s.crystal_u;
+            const double dv = spot.v - s.crystal_v;
             if (std::hypot(du, dv) < 0.6 * s.crystal_size + spot.r) continue;
         }
         spots.push_back(spot);
@@ -101,72 +104,145 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
     // Fixed draw order: every draw is made whether or not an option overrides it,
     // so setting one option does not change the others.
     Rng rng(opt.seed);
-    const double d_axis = rng.uniform(-0.08, 0.08) * cw;
-    const double d_loop_size = rng.uniform(0.22, 0.34) * m;
+    const double d_axis = rng.uniform(-0.06, 0.06) * cw;
+    const double d_loop_size = rng.uniform(0.4, 0.6) * m;
     const auto d_shape = static_cast<LoopShape>(rng.index(3));
-    const double d_loop_top = rng.uniform(0.12, 0.25) * ch;
-    const double d_stem = rng.uniform(0.06, 0.12) * ch;
-    const double d_pin_scale = rng.uniform(0.5, 0.75);
-    const double d_pin_offset = rng.uniform(0.0, 2.0);
+    const double d_loop_top = rng.uniform(0.05, 0.12) * ch;
+    const double d_stem = rng.uniform(0.05, 0.1) * ch;
+    const double d_pin_scale = rng.uniform(0.3, 0.5);
+    const double d_pin_offset = rng.uniform(0.0, 0.3);
     const double d_pin_phase = rng.uniform(-180.0, 180.0);
     const bool d_plastic = rng.uniform() < 0.3;
     const auto d_cshape = static_cast<CrystalShape>(rng.index(3));
-    const double d_csize = rng.uniform(0.3, 0.5);
+    const double d_csize = rng.uniform(0.2, 0.45);
     const double d_phase = rng.uniform(-180.0, 180.0);
     const double d_offset = rng.uniform(-0.3, 0.3);
-    const double d_radius = rng.uniform(0.25, 0.9);
+    const double d_across = rng.uniform(-0.85, 0.85);
     const double yaw = rng.uniform(0.0, 6.283185307179586);
     const double pitch = rng.uniform(-1.2, 1.2);
     const double roll = rng.uniform(0.0, 6.283185307179586);
     s.gradient_direction = rng.uniform(0.0, 6.283185307179586);
+    const double d_loop_offset = rng.uniform(0.1, 0.25) * (rng.uniform() < 0.5 ? -1.0 : 1.0);
+    const double d_tilt = rng.uniform(6.0, 20.0) * (rng.uniform() < 0.5 ? -1.0 : 1.0);
+    const double d_bend = rng.uniform(0.03, 0.1) * (rng.uniform() < 0.5 ? -1.0 : 1.0);
+    const double d_plane_turn = rng.uniform(-12.0, 12.0);
+    s.fibre_wave_phase = {rng.uniform(0.0, 6.283185307179586), rng.uniform(0.0, 6.283185307179586)};
 
-    s.axis = opt.axis ? *opt.axis : 0.5 * (cw - 1.0) + d_axis;
-    s.fibre = opt.fibre ? *opt.fibre : std::max(2.0, 0.006 * m);
-    s.stem_width = 1.6 * s.fibre;
     s.has_loop = opt.kind == SceneKind::Crystal || opt.kind == SceneKind::Loop;
     s.has_crystal = opt.kind == SceneKind::Crystal;
     s.has_pin = opt.kind != SceneKind::Empty;
+    // A pin turning on its axis looks alike in every view: only a background
+    // image shows it to change detection.
+    s.background = !opt.no_background && (opt.background || opt.kind == SceneKind::Pin);
 
-    // Loop: outer width given, centre line half a fibre inside.
-    const double loop_size = opt.loop_size ? *opt.loop_size : d_loop_size;
+    // Loop: outer width given, centre line half a fibre inside. The default is a
+    // centring zoom, the loop large in the view, made smaller only where the loop,
+    // its stem and a little pin would not fit.
     s.loop_shape = opt.loop_shape ? *opt.loop_shape : d_shape;
+    const double loop_top = opt.loop_top ? *opt.loop_top : d_loop_top;
+    const double stem = opt.stem_length ? *opt.stem_length : d_stem;
+    double loop_size = d_loop_size;
+    if (!opt.loop_size) {
+        const double height_factor = s.loop_shape == LoopShape::Oval       ? 1.3
+                                     : s.loop_shape == LoopShape::Teardrop ? 1.25
+                                                                           : 1.0;
+        const double offset_room =
+            opt.loop_offset ? std::fabs(*opt.loop_offset) / loop_size : std::fabs(d_loop_offset);
+        loop_size = std::min(loop_size, (0.92 * ch - loop_top - stem) / height_factor);
+        loop_size = std::min(loop_size, (0.5 * cw - 6.0) / (0.62 + offset_room));
+        loop_size = std::max(loop_size, 8.0);
+    } else {
+        loop_size = *opt.loop_size;
+    }
+    s.fibre = opt.fibre ? *opt.fibre : std::max(2.0, 0.018 * loop_size);
+    s.fibre_variation = opt.fibre_variation ? *opt.fibre_variation : 0.25;
+    s.stem_width = 1.6 * s.fibre;
     s.loop_half_width = std::max(2.0, 0.5 * (loop_size - s.fibre));
     s.loop_half_height = s.loop_shape == LoopShape::Oval       ? 1.3 * s.loop_half_width
                          : s.loop_shape == LoopShape::Teardrop ? 1.5 * s.loop_half_width
                                                                : s.loop_half_width;
-    const double loop_top = opt.loop_top ? *opt.loop_top : d_loop_top;
     const auto range = loop_v_range(s);
     s.loop_origin = loop_top + 0.5 * s.fibre - range[0];
     const double loop_bottom = s.loop_origin + range[1];
+    s.loop_tilt = std::tan((opt.loop_tilt ? *opt.loop_tilt : d_tilt) * DEG);
+    s.loop_bend = opt.loop_bend ? *opt.loop_bend : d_bend * loop_size;
 
-    // Pin: below the loop's stem, or higher up in a pin-only view.
-    s.pin_half_width = 0.5 * (opt.pin_width ? *opt.pin_width : d_pin_scale * loop_size);
+    // Pin: below the loop's stem; in a pin-only view a wide pin through the whole
+    // view, its end beyond the top edge, as before the loop is brought in.
+    const double pin_width = opt.pin_width                ? *opt.pin_width
+                             : opt.kind == SceneKind::Pin ? 0.6 * m
+                                                          : d_pin_scale * loop_size;
+    s.pin_half_width = 0.5 * pin_width;
     s.pin_taper = 1.2 * s.pin_half_width;
     s.pin_offset = opt.pin_offset ? *opt.pin_offset : d_pin_offset;
     s.pin_phase = d_pin_phase;
     s.plastic_pin = opt.plastic_pin ? *opt.plastic_pin : d_plastic;
-    s.pin_top = s.has_loop ? loop_bottom + d_stem : (opt.loop_top ? *opt.loop_top : 0.45 * ch);
+    s.pin_top = s.has_loop ? loop_bottom + stem : (opt.loop_top ? *opt.loop_top : -0.17 * ch);
+
+    // The loop plane turns a little away from the crystal's azimuth; a plane and
+    // its half-turn are the same plane, so the crystal's side of the axis is +u.
+    s.phase = normalise_angle(opt.phase ? *opt.phase : d_phase);
+    s.loop_plane = opt.loop_plane ? *opt.loop_plane : s.phase - d_plane_turn;
+    double turn = normalise_angle(s.phase - s.loop_plane);
+    if (s.has_crystal && std::fabs(turn) > 90.0) {
+        s.loop_plane += 180.0;
+        turn = normalise_angle(s.phase - s.loop_plane);
+    }
+    const double default_offset = d_loop_offset * loop_size;
 
     if (s.has_crystal) {
         s.crystal_shape = opt.crystal_shape ? *opt.crystal_shape : d_cshape;
         s.crystal_size = opt.crystal_size ? *opt.crystal_size : d_csize * loop_size;
-        s.phase = normalise_angle(opt.phase ? *opt.phase : d_phase);
         const double inner_half_height = 0.5 * (range[1] - range[0]) - s.fibre;
         const double offset =
             opt.crystal_offset ? *opt.crystal_offset
                                : d_offset * std::max(0.0, inner_half_height - 0.5 * s.crystal_size);
-        s.crystal_row = s.loop_origin + 0.5 * (range[0] + range[1]) + offset;
-        const double room =
-            loop_half_width_at(s, s.crystal_row - s.loop_origin) - s.fibre - 0.5 * s.crystal_size;
-        s.radius = opt.radius ? *opt.radius : d_radius * std::max(0.0, room);
-        if (s.radius < 0.0) {
-            error = "the radius must not be negative";
-            return 1;
+        s.crystal_v = 0.5 * (range[0] + range[1]) + offset;
+        s.crystal_row = s.loop_origin + s.crystal_v;
+        const double room = loop_half_width_at(s, s.crystal_v) -
+                            s.fibre * (1.0 + s.fibre_variation) - 0.5 * s.crystal_size;
+        // The crystal's distance from the axis within the loop plane, and the ring
+        // placed around it: off the axis, yet holding the crystal.
+        double along = 0.0;
+        if (opt.radius) {
+            if (*opt.radius < 0.0) {
+                error = "the radius must not be negative";
+                return 1;
+            }
+            s.radius = *opt.radius;
+            along = s.radius * std::cos(turn * DEG);
+            s.loop_offset = opt.loop_offset ? *opt.loop_offset
+                            : room > 0.0    ? std::clamp(default_offset, along - room, along + room)
+                                            : along;
+        } else {
+            s.loop_offset = opt.loop_offset ? *opt.loop_offset : default_offset;
+            along = s.loop_offset + d_across * std::max(0.0, room);
+            if (along < 0.0 && !opt.loop_offset) {
+                s.loop_offset = -s.loop_offset;  // the mirror image holds the crystal too
+                along = -along;
+            }
+            along = std::max(0.0, along);
+            s.radius = along / std::max(0.25, std::cos(turn * DEG));
+            along = s.radius * std::cos(turn * DEG);
         }
+        s.crystal_u = along - s.loop_offset;
+        // The film passes through the crystal's centre.
+        const double out_of_plane = s.radius * std::sin(turn * DEG);
+        s.loop_lift = 0.0;
+        s.loop_lift = out_of_plane - loop_normal_at(s, s.crystal_u, s.crystal_v);
     } else {
-        s.phase = normalise_angle(opt.phase ? *opt.phase : d_phase);
+        // The neck stays on the plane through the axis; the lean moves the ring off it.
+        s.loop_offset = opt.loop_offset ? *opt.loop_offset : default_offset;
+        s.loop_lift = 0.0;
     }
-    s.loop_plane = opt.loop_plane ? *opt.loop_plane : s.phase;
+
+    // The default axis keeps the whole loop in view at every angle.
+    s.axis = opt.axis ? *opt.axis : 0.5 * (cw - 1.0) + d_axis;
+    if (!opt.axis && s.has_loop) {
+        const double reach = loop_reach(s) + s.fibre * (1.0 + s.fibre_variation) + 4.0;
+        const double lo = reach, hi = cw - 1.0 - reach;
+        s.axis = lo <= hi ? std::clamp(s.axis, lo, hi) : 0.5 * (cw - 1.0);
+    }
 
     if (s.crystal_shape == CrystalShape::Plate) {
         // A plate lies in the film: its flat face along the film normal, spun in plane.

@@ -7,8 +7,18 @@
 // degrees. A sample-frame point at distance rho from the axis and azimuth psi sits
 // at column axis + rho * cos(angle - psi) at rotation angle `angle`; so the crystal
 // (rho = radius, psi = phase) is furthest to the right of the axis in the canonical
-// view at angle == phase. The loop lies in the plane through the axis with azimuth
-// `loop_plane`, so its projected width scales with |cos(angle - loop_plane)|.
+// view at angle == phase.
+//
+// The loop is a ring with a film, drawn in its own coordinates (u across, v along
+// the axis, see geometry.h). Its plane has the azimuth `loop_plane`; the ring's
+// centre sits `loop_offset` from the axis within that plane, and the film leaves
+// the plane by n(u, v) = loop_lift + loop_tilt * (v - v_bottom) + loop_bend * (u/a)^2
+// along the plane's normal (a the ring's half width, v_bottom the ring's lowest
+// point, where the stem holds it). A film point then sits at column
+//   axis + (u + loop_offset) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
+// and row loop_origin + v: the ring is off the axis, leans and sags as real loops
+// do, so no two views of a turn look alike. The crystal lies in the film; the ring
+// is placed around it, so that the crystal keeps exactly the stated radius and phase.
 #pragma once
 
 #include <array>
@@ -46,10 +56,15 @@ struct SceneOptions {
 
     SceneKind kind = SceneKind::Crystal;
     std::optional<LoopShape> loop_shape;
-    std::optional<double> loop_size;   // outer in-plane width of the ring, pixels
-    std::optional<double> loop_top;    // canonical row of the ring's top
-    std::optional<double> loop_plane;  // degrees; default: the crystal phase
-    std::optional<double> fibre;       // nylon thickness, pixels
+    std::optional<double> loop_size;        // outer in-plane width of the ring, pixels
+    std::optional<double> loop_top;         // canonical row of the ring's top
+    std::optional<double> loop_plane;       // degrees; default: near the crystal phase
+    std::optional<double> loop_offset;      // ring centre from the axis in the loop plane, pixels
+    std::optional<double> loop_tilt;        // degrees the loop leans out of its plane at the neck
+    std::optional<double> loop_bend;        // out-of-plane sag of the ring's sides, pixels
+    std::optional<double> fibre;            // nylon thickness, pixels
+    std::optional<double> fibre_variation;  // relative change of the thickness along the ring
+    std::optional<double> stem_length;      // visible stem between ring and pin, pixels
     std::optional<CrystalShape> crystal_shape;
     std::optional<double> crystal_size;    // largest extent, pixels
     std::optional<double> radius;          // crystal distance from the axis, pixels
@@ -63,12 +78,13 @@ struct SceneOptions {
     double blur = 1.0;   // defocus, Gaussian sigma in pixels
     double noise = 2.0;  // sensor noise, grey levels at full brightness
     double brightness = 200.0;
-    double gradient = 0.15;   // illumination slope across the frame (fraction)
-    double vignette = 0.25;   // fall-off towards the corners (fraction)
-    int ice = 0;              // ice specks in the film
-    int bubbles = 0;          // bubbles in the film
-    bool reflection = false;  // bright stripe on the pin
-    bool background = false;  // write a background image and BACK
+    double gradient = 0.15;      // illumination slope across the frame (fraction)
+    double vignette = 0.25;      // fall-off towards the corners (fraction)
+    int ice = 0;                 // ice specks in the film
+    int bubbles = 0;             // bubbles in the film
+    bool reflection = false;     // bright stripe on the pin
+    bool background = false;     // write a background image and BACK
+    bool no_background = false;  // not even for a pin-only view, which has one by default
 
     std::array<int, 4> stripes{0, 0, 0, 0};  // dark stripes painted at bottom, top, left, right
     std::optional<int> border;               // BORDER n
@@ -121,7 +137,13 @@ struct Scene {
     double loop_half_height = 0.0;  // oval: vertical semi-axis; teardrop: tail length
     double loop_origin = 0.0;       // row of the ring's reference point (see geometry.h)
     double loop_plane = 0.0;
+    double loop_offset = 0.0;  // u of the axis is -loop_offset
+    double loop_lift = 0.0;    // n at the ring's lowest point
+    double loop_tilt = 0.0;    // dn/dv, the tangent of the lean
+    double loop_bend = 0.0;    // n added at |u| = loop_half_width
     double fibre = 0.0;
+    double fibre_variation = 0.0;
+    std::array<double, 2> fibre_wave_phase{0.0, 0.0};  // radians
     double stem_width = 0.0;
 
     bool has_crystal = false;
@@ -130,12 +152,15 @@ struct Scene {
     double radius = 0.0;
     double phase = 0.0;
     double crystal_row = 0.0;
+    double crystal_u = 0.0;  // the crystal centre in loop coordinates
+    double crystal_v = 0.0;
     std::array<double, 9> crystal_orientation{1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major
     std::vector<double> face_shade;  // per face absorbance factor
 
     std::vector<FilmSpot> ice;
     std::vector<FilmSpot> bubbles;
     double gradient_direction = 0.0;  // radians, in the input frame
+    bool background = false;          // a background image is written
 };
 
 // Small deterministic generator (splitmix64): the same seed gives the same scene

@@ -62,7 +62,7 @@ int write_series(const Scene& scene, std::FILE* report, std::string& error) {
             return 1;
         images.names.push_back(job_name_of(name));
     }
-    if (o.background) {
+    if (scene.background) {
         renderer.expose_background(noise, grey);
         const std::string name = std::string("back.") + format_extension(o.format);
         if (write_image((dir / name).string(), o.format, grey, o.width, o.height, o.colour, o.tint,

@@ -1,6 +1,8 @@
 // Ground truth from the resolved scene: canonical geometry turned into the
 // result frame of the loop position (see truth.h), mean loop width by numeric
 // integration over the ring's rows, crystal diameter from the projected faces.
+// The pin's tip is the end of the pin that can be seen: where it leaves the view
+// when its end lies beyond the edge.
 #include "truth.h"
 
 #include <algorithm>
@@ -21,14 +23,16 @@ double polygon_area(const std::vector<Point2>& p) {
     return 0.5 * std::fabs(a);
 }
 
-// Mean outer width over the ring's rows (fibre included), at a projection factor k.
-double mean_loop_width(const Scene& s, double k) {
+// Mean outer width over the ring's rows (fibre included) at an angle.
+double mean_loop_width(const Scene& s, double angle) {
     const auto range = loop_v_range(s);
     const int steps = 400;
     double sum = 0.0;
     for (int i = 0; i < steps; ++i) {
         const double v = range[0] + (range[1] - range[0]) * (i + 0.5) / steps;
-        sum += 2.0 * std::fabs(k) * loop_half_width_at(s, v) + s.fibre;
+        double left = 0.0, right = 0.0;
+        if (film_row_extent(s, v, angle, left, right)) sum += right - left;
+        sum += s.fibre;
     }
     // The fibre adds half its thickness above and below the centre line.
     const double rows = range[1] - range[0] + s.fibre;
@@ -84,7 +88,7 @@ Truth compute_truth(const Scene& s) {
 
     t.axis = to_result(s.axis, 0.0).x;
     if (s.has_pin) {
-        const Point2 tip = to_result(s.axis, s.pin_top);
+        const Point2 tip = to_result(s.axis, std::max(0.0, s.pin_top));
         t.pin_tip_x = tip.x;
         t.pin_tip_y = tip.y;
     }
@@ -94,10 +98,14 @@ Truth compute_truth(const Scene& s) {
         t.loop_x = centre.x;
         t.loop_y = centre.y;
         double sum = 0.0;
-        for (double a : s.angles) sum += mean_loop_width(s, loop_scale(s, a));
+        for (double a : s.angles) sum += mean_loop_width(s, a);
         t.loop_width_px = sum / s.angles.size();
         t.loop_width = t.half_resolution ? 0.5 * t.loop_width_px : t.loop_width_px;
         t.loop_width_max = 2.0 * s.loop_half_width + s.fibre;
+        const PolarPosition motion = loop_centre_motion(s);
+        t.loop_radius = motion.radius;
+        t.loop_phase = std::remainder(motion.phase, 360.0);
+        if (t.loop_phase <= -180.0) t.loop_phase += 360.0;
     }
     if (s.has_crystal) {
         const Point2 c = to_result(s.axis, s.crystal_row);
@@ -127,9 +135,10 @@ Truth compute_truth(const Scene& s) {
         t.target_angle = s.pin_phase;
         t.precentring = 1;
     } else if (o.kind == SceneKind::Loop || o.prealign) {
+        // The loop's centre, off the axis, turns with the sample.
         t.y_centre = t.loop_y;
-        t.radius = 0.0;
-        t.has_angle = false;
+        t.radius = t.loop_radius;
+        t.target_angle = t.loop_phase;
         t.precentring = 1;
     } else {
         t.y_centre = t.crystal_y;
@@ -158,7 +167,13 @@ int write_truth(const std::string& path, const Scene& s, const Truth& t, std::st
         "# angle of the largest excursion in the program's upright view, in (-180, 180];\n"
         "# MOTION_SIGN is -1 for loop position 3, whose upright columns run against the\n"
         "# input rows, else +1. LOOP_WIDTH is in result-file units (halved when the\n"
-        "# program works at half resolution, width + height > 1800).\n"
+        "# program works at half resolution, width + height > 1800). The loop's centre\n"
+        "# (LOOP_X_CENTRE, LOOP_Y_CENTRE: the axis and the middle of the ring's rows)\n"
+        "# is off the axis: the middle of its rows' extent moves as\n"
+        "#   LOOP_X_CENTRE + MOTION_SIGN * LOOP_RADIUS * cos(a - LOOP_PHASE),\n"
+        "# which is what a loop or pre-alignment result gives as RADIUS and TARGET_ANGLE.\n"
+        "# PIN_TIP is the end of the pin that shows, the view's edge when the pin\n"
+        "# reaches beyond it.\n"
         "# Keys missing below are not defined for this scene.\n",
         static_cast<unsigned long long>(s.opt.seed));
     std::fprintf(f, "SCENE %s\n", kind_name(t.kind));
@@ -180,7 +195,10 @@ int write_truth(const std::string& path, const Scene& s, const Truth& t, std::st
                      "CRYSTAL_PHASE %.2f\nCRYSTAL_SIZE %.2f\nCRYSTAL_DIAMETER %.2f\n",
                      t.crystal_x, t.crystal_y, s.radius, s.phase, t.crystal_size,
                      t.crystal_diameter);
-    if (s.has_loop) std::fprintf(f, "LOOP_X_CENTRE %.2f\nLOOP_Y_CENTRE %.2f\n", t.loop_x, t.loop_y);
+    if (s.has_loop)
+        std::fprintf(f,
+                     "LOOP_X_CENTRE %.2f\nLOOP_Y_CENTRE %.2f\nLOOP_RADIUS %.2f\nLOOP_PHASE %.2f\n",
+                     t.loop_x, t.loop_y, t.loop_radius, t.loop_phase);
     if (s.has_pin) std::fprintf(f, "PIN_TIP_X %.2f\nPIN_TIP_Y %.2f\n", t.pin_tip_x, t.pin_tip_y);
     std::fprintf(f, "ANGLES");
     for (double a : s.angles) std::fprintf(f, " %.2f", a);

@@ -55,7 +55,9 @@ struct Truth {
     double loop_width = 0.0;                  // mean over images and loop rows, result-file units
     double loop_width_px = 0.0;               // the same in input pixels
     double loop_width_max = 0.0;              // outer in-plane width of the ring
-    double pin_tip_x = 0.0, pin_tip_y = 0.0;
+    double loop_radius = 0.0;                 // motion of the loop's centre, see geometry.h
+    double loop_phase = 0.0;                  // degrees, (-180, 180]
+    double pin_tip_x = 0.0, pin_tip_y = 0.0;  // the end of the pin that shows
 };
 
 Truth compute_truth(const Scene& scene);
