@@ -14,23 +14,19 @@ using namespace conventional;
 constexpr int kBorder[4] = {1, 7, 5, 2};  // bottom, top, left, right
 
 TEST(V23Result, InputCoordinatesByLoopPosition) {
-    struct Case {
-        int loop_pos, x, y;
-        bool borders;
-        int in_x, in_y;
-    };
-    // Cleaned image 30 x 20.
-    for (const Case c :
-         {Case{0, 4, 6, true, 4 + 5, 6 + 7}, Case{1, 4, 6, true, 4 + 5, 20 - 1 - 6 + 7},
-          Case{2, 4, 6, true, 20 - 1 - 6 + 5, 4 + 7}, Case{3, 4, 6, true, 6 + 5, 30 - 1 - 4 + 7},
-          // Negative positions move away from the image.
-          Case{0, -1, -3, true, -1 - 5, -3 - 7},
-          // No borders without images.
-          Case{0, -1, 20, false, -1, 20}, Case{1, -1, 20, false, -1, -1}}) {
-        int x = c.x, y = c.y;
-        to_input_coordinates(c.loop_pos, 30, 20, kBorder, c.borders, x, y);
-        EXPECT_EQ(x, c.in_x) << c.loop_pos << " " << c.x;
-        EXPECT_EQ(y, c.in_y) << c.loop_pos << " " << c.x;
+    // Cleaned image 30 x 20: loop_pos, position, borders added, input position.
+    for (const auto& [loop_pos, cx, cy, borders, in_x, in_y] :
+         {std::array{0, 4, 6, 1, 4 + 5, 6 + 7},
+          {1, 4, 6, 1, 4 + 5, 20 - 1 - 6 + 7},
+          {2, 4, 6, 1, 20 - 1 - 6 + 5, 4 + 7},
+          {3, 4, 6, 1, 6 + 5, 30 - 1 - 4 + 7},
+          {0, -1, -3, 1, -1 - 5, -3 - 7},  // negative positions move away from the image
+          {0, -1, 20, 0, -1, 20},
+          {1, -1, 20, 0, -1, -1}}) {  // no borders without images
+        int x = cx, y = cy;
+        to_input_coordinates(loop_pos, 30, 20, kBorder, borders == 1, x, y);
+        EXPECT_EQ(x, in_x) << loop_pos << " " << cx;
+        EXPECT_EQ(y, in_y) << loop_pos << " " << cx;
     }
 }
 
@@ -68,19 +64,16 @@ TEST(V23Result, CrossPositions) {
     mp.x0 = 40.2;
     mp.radius = 10.0;
     mp.phi0 = 90.0;
-    struct Case {
-        int loop_pos;
-        double phi;
-        int x, y;
-    };
     // At 90 degrees the crystal is at x0 + radius: m = floor(50.7) = 50; at
     // 270 degrees floor(30.7).
-    for (const Case c : {Case{0, 90, 50 + 5, 33}, Case{1, 270, 30 + 5, 33}, Case{2, 90, 45, 50 + 7},
-                         Case{3, 90, 45, 100 - 1 - 50 + 7}}) {
+    for (const auto& [loop_pos, phi, cx, cy] : {std::array{0, 90, 50 + 5, 33},
+                                                {1, 270, 30 + 5, 33},
+                                                {2, 90, 45, 50 + 7},
+                                                {3, 90, 45, 100 - 1 - 50 + 7}}) {
         int x = 0, y = 0;
-        cross_position(c.loop_pos, 100, kBorder, mp, c.phi, 45, 33, x, y);
-        EXPECT_EQ(x, c.x) << c.loop_pos;
-        EXPECT_EQ(y, c.y) << c.loop_pos;
+        cross_position(loop_pos, 100, kBorder, mp, phi, 45, 33, x, y);
+        EXPECT_EQ(x, cx) << loop_pos;
+        EXPECT_EQ(y, cy) << loop_pos;
     }
 }
 

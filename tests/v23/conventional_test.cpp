@@ -61,17 +61,15 @@ DriverRun run(ORVAPARAMS& xp, const std::vector<GreyImage>& imgs, std::FILE* log
 
 TEST(Conventional, AllImagesEmpty) {
     const std::vector<GreyImage> imgs(3, GreyImage(160, 120, 140));
-    struct Case {
-        int loop_pos, x, y;
-    };
     // Cleaned 152 x 112 (loop positions 0, 1) or 112 x 152 (2, 3); no borders added.
-    for (const Case c : {Case{0, -1, 112}, Case{1, -1, -1}, Case{2, -1, -1}, Case{3, 152, 112}}) {
-        SCOPED_TRACE(c.loop_pos);
-        ORVAPARAMS xp = params_for(imgs, c.loop_pos);
+    for (const auto& [loop_pos, x, y] :
+         {std::array{0, -1, 112}, {1, -1, -1}, {2, -1, -1}, {3, 152, 112}}) {
+        SCOPED_TRACE(loop_pos);
+        ORVAPARAMS xp = params_for(imgs, loop_pos);
         const DriverRun r = run(xp, imgs);
         ASSERT_EQ(r.status, 0);
-        EXPECT_EQ(r.res.x_centre, c.x);
-        EXPECT_EQ(r.res.y_centre, c.y);
+        EXPECT_EQ(r.res.x_centre, x);
+        EXPECT_EQ(r.res.y_centre, y);
         EXPECT_EQ(r.res.precentring_flag, 1);
         EXPECT_EQ(r.res.reliability, -1);
         EXPECT_EQ(r.res.phi, 0);
@@ -170,14 +168,10 @@ TEST(Conventional, LogFiguresFileAndCrosses) {
     EXPECT_TRUE(has(text, "\n#   0.0 2"));
     EXPECT_TRUE(has(text, "\n# 120.0 4"));
     EXPECT_EQ(count(text, "\nduration: "), 2);
-    EXPECT_TRUE(has(text, "\n\n# final y of pin\n# phi    pin_pos"));
-    EXPECT_TRUE(has(text, "\n#\n# final x coord after LS\n# phi   2df TELKU Virpa Dexla  Final"));
-    EXPECT_TRUE(has(text, "\n#\n# cosine parameter in cleaned image\n# "));
     EXPECT_FALSE(has(text, "Deviation of coordinates"));  // too few images
 
     const std::string figures = testing::read_file("log_res2.txt");
     EXPECT_TRUE(has(figures, "\nCORRCOEFF "));
-    EXPECT_TRUE(has(figures, "\n\n#img  w    h   phi0 radius Y_POS X_POS  DEV_P  DEV_Q"));
     EXPECT_TRUE(has(figures, "\n   3  240  200 "));
     for (const char* name : {"cross_00.jpg", "cross_01.jpg", "cross_02.jpg"})
         EXPECT_TRUE(testing::file_exists(name)) << name;

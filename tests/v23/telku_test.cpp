@@ -222,24 +222,6 @@ TEST(TelkuSmoothing, ThirtyTwoSquareWrapsWiderDoesNot) {
     EXPECT_NEAR(wide[31 * 33], std::exp(-0.5), 1e-12);  // rows still wrap
 }
 
-TEST(TelkuSmoothing, ArgumentErrorsAndUnknownMode) {
-    std::vector<double> s(16, 3.0);
-    const int size[2] = {4, 4};
-    std::string err = stderr_of([&] {
-        EXPECT_EQ(fast_convolve_2D(s, 3, size, 2, 0), 1);
-        EXPECT_EQ(fast_convolve_2D(std::span<double>(), 2, size, 2, 0), 2);
-        EXPECT_EQ(fast_convolve_2D(s, 2, std::span<const int>(), 2, 0), 3);
-    });
-    EXPECT_NE(err.find("\n fast_convolve_2D: Wrong number of dimensions (3)!"), std::string::npos);
-    EXPECT_NE(err.find("\n fast_convolve_2D: abort!"), std::string::npos);
-
-    // Mode 1: the message and the identity kernel.
-    err = stderr_of([&] { EXPECT_EQ(fast_convolve_2D(s, 2, size, 2, 1), 0); });
-    EXPECT_NE(err.find("\n fast_convolve_2D: This filter_mode is not supported (1)!"),
-              std::string::npos);
-    for (double v : s) EXPECT_NEAR(v, 3.0, 1e-12);
-}
-
 struct TelkuOut {
     int xc[2] = {5, 5}, yc[2] = {5, 5}, owidth = 5, oheight = 5, oarea = 5;
     float fomx[2] = {5, 5}, fomy[2] = {5, 5};
@@ -256,11 +238,7 @@ TelkuOut run_telku(GreyImage g) {
 }
 
 TEST(TelkuDetector, FindsATexturedBlobOnAFlatBackground) {
-    struct Case {
-        int w, h, cx, cy, r;
-    };
-    for (const Case& k :
-         {Case{240, 200, 140, 90, 30}, Case{240, 200, 80, 120, 25}, Case{400, 300, 250, 140, 40}}) {
+    for (const auto& k : testing::kBlobCases) {  // within a quarter of the radius
         SCOPED_TRACE(k.w * 1000 + k.cx);
         const TelkuOut o = run_telku(testing::blob_scene(k.w, k.h, k.cx, k.cy, k.r));
         EXPECT_EQ(o.size, static_cast<unsigned long>(k.w) * k.h);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -65,46 +64,38 @@ std::string stderr_of(F&& f) {
     return ::testing::internal::GetCapturedStderr();
 }
 
-// Seeded random levels lo..hi in cells of 3 x 3 pixels.
-struct CellTexture {
-    int stride;
-    std::vector<int> cells;
-    CellTexture(int w, int h, int lo, int hi, std::mt19937& rng)
-        : stride(w / 3 + 1), cells(static_cast<std::size_t>(stride * (h / 3 + 1))) {
-        std::uniform_int_distribution<int> level(lo, hi);
-        for (int& v : cells) v = level(rng);
-    }
-    int operator()(int x, int y) const {
-        return cells[static_cast<std::size_t>(y / 3 * stride + x / 3)];
-    }
-};
-
 // A flat background of 180 with seeded +-noise grain and one finely textured
-// dark disc ("crystal") of levels 20..240.
+// dark disc ("crystal"): random levels 20..240 in cells of 3 x 3 pixels.
 inline GreyImage blob_scene(int w, int h, int cx, int cy, int r, int noise = 12) {
     std::mt19937 rng(7);
-    const CellTexture tex(w, h, 20, 240, rng);
-    std::uniform_int_distribution<int> grain(-noise, noise);
+    std::uniform_int_distribution<int> level(20, 240), grain(-noise, noise);
+    std::vector<int> cells(static_cast<std::size_t>((w / 3 + 1) * (h / 3 + 1)));
+    for (int& v : cells) v = level(rng);
     GreyImage g(w, h);
     g.fill([&](int x, int y) {
-        return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r ? tex(x, y) : 180 + grain(rng);
+        const bool inside = (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r;
+        return inside ? cells[static_cast<std::size_t>(y / 3 * (w / 3 + 1) + x / 3)]
+                      : 180 + grain(rng);
     });
     return g;
 }
 
+// Detector scenes: width, height, disc centre and radius.
+struct BlobCase {
+    int w, h, cx, cy, r;
+};
+inline constexpr BlobCase kBlobCases[] = {{240, 200, 140, 90, 30},
+                                          {240, 200, 80, 120, 25},
+                                          {400, 300, 250, 140, 40},
+                                          {1024, 768, 600, 400, 80}};
+
 // A textured loop (disc of radius 30 at (cx, cy)) on a thin dark stem that runs
-// down into a thick checkered pin entering from the bottom edge, background 180.
+// down into a thick checkered pin entering from the bottom edge.
 inline GreyImage loop_on_pin_scene(int w, int h, int cx, int cy) {
-    std::mt19937 rng(3);
-    const CellTexture tex(w, h, 20, 240, rng);
-    GreyImage g(w, h);
-    g.fill([&](int x, int y) {
-        const int dx = x - cx, dy = y - cy;
-        if (dx * dx + dy * dy <= 30 * 30) return tex(x, y);
-        if (y > cy + 25 && y < h - 40 && std::abs(dx) <= 3) return 40;
-        if (y >= h - 40 && std::abs(dx) <= 15) return 60 + ((x / 2 + y / 2) % 2) * 120;
-        return 180;
-    });
+    GreyImage g = blob_scene(w, h, cx, cy, 30, 0);
+    g.rect(cx - 3, cy + 31, cx + 3, h - 41, 40);
+    for (int y = h - 40; y < h; ++y)
+        for (int x = cx - 15; x <= cx + 15; ++x) g.at(x, y) = 60 + ((x / 2 + y / 2) % 2) * 120;
     return g;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -66,8 +67,6 @@ TEST(VirpaGeometry, PaddingContinuesTheImageSmoothlyAcrossThePeriod) {
     // First copied row: left edge = (p[R] + p[L]) / 2 with R = 177, L = 78.
     EXPECT_NEAR(in.pixel[88][0], (248.0 + 50.0) / 2, 1e-9);
     EXPECT_NEAR(in.pixel[88][77], 149.0 + (50.0 - 248.0) * 77 / 156, 1e-9);
-    EXPECT_LT(std::fabs(in.pixel[120][0] - in.pixel[120][255]), 3.0);
-    EXPECT_LT(std::fabs(in.pixel[0][100] - in.pixel[255][100]), 5.0);
 }
 
 TEST(VirpaKernels, BallOfRadiusTwo) {
@@ -84,21 +83,12 @@ TEST(VirpaKernels, BallOfRadiusTwo) {
     EXPECT_EQ(set, 13);
 }
 
-TEST(VirpaSpectra, ConvolutionWithACentredImpulseAndShiftGiveTheImageBack) {
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<double> u(0.0, 255.0);
-    const Image img = image_of(256, 256, [&](int, int) { return u(rng); });
-    Image delta(256, 256);
-    delta.pixel[128][128] = 1.0;
-    Complex a(256), b(256), prod(256);
-    a.FFT_2d(img, 256, 256);
-    b.FFT_2d(delta, 256, 256);
-    prod.multiplication(a, b, 256);
-    prod.FFT_2dInv(256, 256);
-    Image back = image_of(256, 256, [&](int c, int r) { return prod.Real[r][c]; });
-    back.shift(256, 256);
-    for (int r = 0; r < 256; r += 17)
-        for (int c = 0; c < 256; c += 13) EXPECT_NEAR(back.pixel[r][c], img.pixel[r][c], 1e-9);
+TEST(VirpaSpectra, ShiftSwapsDiagonalQuadrants) {
+    const auto value = [](int c, int r) { return c + 10.0 * r; };
+    Image im = image_of(8, 4, value);
+    im.shift(8, 4);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 8; ++c) EXPECT_EQ(im.pixel[r][c], value((c + 4) % 8, (r + 2) % 4));
 }
 
 TEST(VirpaSpectra, LocalStandardDeviationOfAFlatAndACheckeredField) {
@@ -146,22 +136,18 @@ TEST(VirpaMask, ThresholdRelaxesAtMostFiveTimes) {
 TEST(VirpaObjects, LargestObjectSurvivesAndLabelsStopAt255) {
     // A 5 x 5 block and a 3 x 3 block: only the larger stays, valued by its
     // label (each block's seed is its last pixel in scan order).
-    Image mask = image_of(30, 20, [](int c, int r) {
-        return (r >= 3 && r < 8 && c >= 3 && c < 8) || (r >= 12 && r < 15 && c >= 20 && c < 23)
-                   ? 255.0
-                   : 0.0;
-    });
+    const auto blocks = [](double big, double small) {
+        return image_of(30, 20, [=](int c, int r) {
+            if (r >= 3 && r < 8 && c >= 3 && c < 8) return big;
+            return r >= 12 && r < 15 && c >= 20 && c < 23 ? small : 0.0;
+        });
+    };
+    Image mask = blocks(255.0, 255.0);
     mask.selectLargeObject(0);
-    int big = 0, small = 0;
-    for (int r = 0; r < 20; ++r)
-        for (int c = 0; c < 30; ++c) {
-            if (mask.pixel[r][c] == 0.0) continue;
-            ++(c < 15 ? big : small);
-            EXPECT_GE(mask.pixel[r][c], 1.0);
-            EXPECT_LE(mask.pixel[r][c], 255.0);
-        }
-    EXPECT_EQ(big, 25);
-    EXPECT_EQ(small, 0);
+    const double label = mask.pixel[7][7];
+    EXPECT_GE(label, 1.0);
+    EXPECT_LE(label, 255.0);
+    EXPECT_TRUE(std::ranges::equal(mask.pixel.flat(), blocks(label, 0.0).pixel.flat()));
 
     // Hundreds of isolated pixels need more than 255 labels: the rest stay
     // unlabelled, all tie at one pixel and the lowest label alone is kept.
@@ -254,12 +240,8 @@ TEST(Dexla, ResponseTablesFollowTheMeanOfTheInput) {
 }
 
 TEST(VirpaDetector, FindsATexturedBlobOnAFlatBackground) {
-    struct Case {
-        int w, h, cx, cy, r;
-    };
     // Tolerances: VIRPA a quarter, DEXLA half of the blob radius.
-    for (const Case& k : {Case{240, 200, 140, 90, 30}, Case{240, 200, 80, 120, 25},
-                          Case{400, 300, 250, 140, 40}, Case{1024, 768, 600, 400, 80}}) {
+    for (const auto& k : testing::kBlobCases) {
         SCOPED_TRACE(k.w * 1000 + k.cx);
         const testing::GreyImage scene = testing::blob_scene(k.w, k.h, k.cx, k.cy, k.r);
         std::vector<double> vx(3, -5), vy(3, -5), dx(3, -5), dy(3, -5);
@@ -273,15 +255,9 @@ TEST(VirpaDetector, FindsATexturedBlobOnAFlatBackground) {
     }
 }
 
-TEST(VirpaDetector, BadArgumentsAndBlankImages) {
+TEST(VirpaDetector, BlankImagesFindNothing) {
     std::vector<double> vx(2, -5), vy(2, -5), dx(2, -5), dy(2, -5);
     const std::vector<unsigned char> img(50 * 40, 128);
-    const std::string err = testing::stderr_of([&] {
-        EXPECT_EQ(virpa_dexla(img, 60, 40, 0, 0, vx, vy, dx, dy, 0, 0), 3);  // short buffer
-        EXPECT_EQ(virpa_dexla(img, 50, 40, 0, 2, vx, vy, dx, dy, 0, 0), 3);  // no slot 2
-    });
-    EXPECT_NE(err.find("virpa_dexla"), std::string::npos);
-    EXPECT_EQ(vx[0], -5);
     // A flat image has no texture, nothing dark or bright; a one-pixel-high
     // image zooms to nothing. Both still return.
     ASSERT_EQ(virpa_dexla(img, 50, 40, 0, 0, vx, vy, dx, dy, 0, 0), 0);
