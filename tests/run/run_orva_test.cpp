@@ -12,69 +12,47 @@
 namespace orva {
 namespace {
 
-using testing::file_exists;
 using testing::pgm_image;
+using testing::pgm_pixels;
 using testing::read_file;
 using testing::write_file;
 
-const std::string EIGHT_LINES =
-    "TARGET_ANGLE \t45\nRADIUS \t\t30\nY_CENTRE \t240\nX_CENTRE \t320\nLOOP_WIDTH\t100\n"
-    "RIGHT_BORDER\t500\nRELIABILITY \t 73\nPRECENTRING \t0\n";
-
-// Records what it was given and answers with known values or a given status.
-struct TestDriver {
-    int status = 0;
-    int phi = 45;
-    int calls = 0;
-    ORVAPARAMS seen;
-    std::vector<ByteBuffer> images;
-    ORVARESULT on_entry;
-
-    AnalysisDriver driver() {
-        return [this](ORVAPARAMS& params, std::vector<ByteBuffer>& imgs, ORVARESULT& result) {
-            ++calls;
-            seen = params;
-            images = imgs;
-            on_entry = result;
-            result.phi = phi;
-            result.radius = 30;
-            result.x_centre = 320;
-            result.y_centre = 240;
-            result.loop_width = 100;
-            result.right_border = 500;
-            result.reliability = 73;
-            result.precentring_flag = 0;
-            return status;
-        };
-    }
-};
-
 class RunOrva : public ::testing::Test {
   protected:
-    RunOrva() : here(dir.path()) {}
+    RunOrva() : here(dir.path()) {
+        write_file("a.pgm", pgm_image(2, 2));
+        write_file("result.txt", "old result");
+    }
 
+    // The driver records what it was given and answers with known values.
     int run(std::vector<std::string> args) {
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
+        const AnalysisDriver driver = [this](ORVAPARAMS& p, std::vector<ByteBuffer>& imgs,
+                                             ORVARESULT& result) {
+            ++calls;
+            seen = p;
+            images = imgs;
+            result = {320, 240, 30, 45, 100, 500, 73, 0};
+            return driver_status;
+        };
         ::testing::internal::CaptureStderr();
-        const int status = run_orva(static_cast<int>(args.size()), argv.data(), test.driver());
+        const int status = run_orva(static_cast<int>(args.size()), argv.data(), driver);
         messages = ::testing::internal::GetCapturedStderr();
         return status;
     }
-    int run_job(const std::string& job_text) {
+    int run_job(const std::string& job_text, const char* result = "result.txt") {
         write_file("job.txt", job_text);
-        return run({"orva", "job.txt", "result.txt"});
-    }
-    std::string marker() const { return read_file(MARKER_FILE); }
-    bool ends_with(const std::string& tail) const {
-        return messages.size() >= tail.size() &&
-               messages.compare(messages.size() - tail.size(), tail.size(), tail) == 0;
+        return run({"orva", "job.txt", result});
     }
 
     testing::ScratchDir dir;
     testing::WorkingDir here;
-    TestDriver test;
+    int driver_status = 0;
+    int calls = 0;
+    ORVAPARAMS seen;
+    std::vector<ByteBuffer> images;
     std::string messages;
 };
 
@@ -83,91 +61,52 @@ TEST_F(RunOrva, FromJobFileToResultFile) {
     write_file("c.pgm", pgm_image(6, 4, 3));
     write_file("d.pgm", pgm_image(6, 4, 4));
     write_file("back.pgm", pgm_image(6, 4, 9));
-    const int status = run_job(
-        "NUMBER_OF_IMAGES 4\nBACK back.pgm\nLOGOUTX\nDATA_START\n270 d.pgm\n-20 a.pgm\n"
-        "90 b.pgm\n180 c.pgm\nDATA_END\n");
-    ASSERT_EQ(status, 0) << messages;
-    EXPECT_EQ(read_file("result.txt"), EIGHT_LINES);
-    EXPECT_EQ(marker(), "1");
-    EXPECT_TRUE(ends_with("\nORVA ready.\n"));
-
-    ASSERT_EQ(test.calls, 1);
-    EXPECT_EQ(test.seen.num_images, 3);
-    EXPECT_EQ(test.seen.angle, (std::vector<float>{180, 270, 340}));
-    ASSERT_EQ(test.images.size(), 3u);
-    EXPECT_EQ(test.images[0], testing::pgm_pixels(6, 4, 3));
-    EXPECT_EQ(test.images[2], testing::pgm_pixels(6, 4, 1));
-    EXPECT_EQ(test.seen.width, 6);
-    EXPECT_EQ(test.seen.height, 4);
-    EXPECT_EQ(test.seen.background_flag, 1);
-    EXPECT_EQ(test.seen.back_ptr, testing::pgm_pixels(6, 4, 9));
-    EXPECT_EQ(test.seen.reserved, 1);
-    EXPECT_EQ(test.on_entry.phi, 0);
-    EXPECT_EQ(test.on_entry.reliability, 0);
-}
-
-TEST_F(RunOrva, AngleOutsideOneTurnGivesTheZeroFile) {
-    write_file("a.pgm", pgm_image(2, 2));
-    test.phi = 400;
-    ASSERT_EQ(run_job("DATA 0 a.pgm\nDATA_END\n"), 0);
+    ASSERT_EQ(run_job("NUMBER_OF_IMAGES 4\nBACK back.pgm\nLOGOUTX\nDATA_START\n270 d.pgm\n"
+                      "-20 a.pgm\n90 b.pgm\n180 c.pgm\nDATA_END\n"),
+              0)
+        << messages;
     EXPECT_EQ(read_file("result.txt"),
-              "TARGET_ANGLE \t0\nRADIUS \t0\nY_CENTRE \t0\nX_CENTRE \t0\nLOOP_WIDTH \t0\n"
-              "RIGHT_BORDER \t0\nRELIABILITY \t 73\nPRECENTRING \t0\n");
+              "TARGET_ANGLE \t45\nRADIUS \t\t30\nY_CENTRE \t240\nX_CENTRE \t320\nLOOP_WIDTH\t100\n"
+              "RIGHT_BORDER\t500\nRELIABILITY \t 73\nPRECENTRING \t0\n");
+    EXPECT_EQ(read_file(MARKER_FILE), "1");
+    EXPECT_TRUE(messages.ends_with("\nORVA ready.\n"));
+
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(seen.num_images, 3);
+    EXPECT_EQ(seen.angle, (std::vector<float>{180, 270, 340}));
+    EXPECT_EQ(images, (std::vector<ByteBuffer>{pgm_pixels(6, 4, 3), pgm_pixels(6, 4, 4),
+                                               pgm_pixels(6, 4, 1)}));
+    EXPECT_EQ(seen.back_ptr, pgm_pixels(6, 4, 9));
 }
 
-TEST_F(RunOrva, FailingDriverLeavesTheOldResult) {
-    write_file("a.pgm", pgm_image(2, 2));
-    write_file("result.txt", "old result");
-    test.status = 21;
-    EXPECT_EQ(run_job("DATA 0 a.pgm\nDATA_END\n"), 21);
-    EXPECT_EQ(read_file("result.txt"), "old result");
-    EXPECT_EQ(marker(), "1");
-    EXPECT_TRUE(ends_with("\nORVA failed with error 21\n"));
-}
-
-TEST_F(RunOrva, EarlyFailuresKeepTheMarkerAtZero) {
-    write_file("result.txt", "old result");
-    write_file("a.pgm", pgm_image(2, 2));
-    EXPECT_EQ(run({"orva"}), 1);
-    EXPECT_EQ(marker(), "0");
+TEST_F(RunOrva, FailuresLeaveTheOldResult) {
+    const struct {
+        const char* job;
+        int driver_status;
+        const char* result;
+        int status, calls;
+        const char* marker;  // "0": ended before the end-of-run steps
+    } cases[] = {
+        // clang-format off
+        {"DATA 0 a.pgm\rDATA_END\r\n", 0, "result.txt", 1, 0, "0"},        // job file
+        {"NUMBER_OF_IMAGES 37\nDATA_END\n", 0, "result.txt", 1, 0, "0"},     // job file
+        {"DATA 0 a.pgm\nDATA_END\n", 21, "result.txt", 21, 1, "1"},          // the driver
+        {"DATA 0 a.pgm\nDATA_END\n", 0, "no_such_dir/result.txt", 15, 1, "1"},  // writing
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        calls = 0;
+        driver_status = c.driver_status;
+        EXPECT_EQ(run_job(c.job, c.result), c.status) << c.job;
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(read_file(MARKER_FILE), c.marker);
+        const std::string closing = "\nORVA failed with error " + std::to_string(c.status) + "\n";
+        EXPECT_EQ(messages.ends_with(closing), c.status != 1) << messages;
+        EXPECT_EQ(read_file("result.txt"), "old result");
+    }
+    EXPECT_FALSE(testing::file_exists("no_such_dir"));
     EXPECT_EQ(run({"orva", "-help", "result.txt"}), 1);
-    EXPECT_EQ(marker(), "0");
-
-    EXPECT_EQ(run_job("DATA 0 a.pgm\rDATA_END\r\n"), 1);
-    EXPECT_EQ(marker(), "0");
-    EXPECT_EQ(run_job("NUMBER_OF_IMAGES 37\nDATA_END\n"), 1);
-    EXPECT_EQ(run_job("DATA 0 a.pgm\n"), 1);
-    EXPECT_TRUE(ends_with("\n End of file reached!\n"));
-    EXPECT_EQ(run({"orva", "missing.txt", "result.txt"}), 1);
-    EXPECT_EQ(marker(), "0");
-
-    EXPECT_EQ(test.calls, 0);
-    EXPECT_EQ(read_file("result.txt"), "old result");
-    EXPECT_EQ(messages.find("failed with error"), std::string::npos);
-}
-
-TEST_F(RunOrva, LoadingFailuresEndTheRunWithoutTheDriver) {
-    write_file("result.txt", "old result");
-    write_file("a.pgm", pgm_image(2, 2));
-    write_file("b.pgm", pgm_image(2, 3));
-    EXPECT_EQ(run_job("DATA 0 a.pgm\nDATA 1 b.pgm\nDATA_END\n"), 14);
-    EXPECT_EQ(marker(), "1");
-    EXPECT_TRUE(ends_with("\nORVA failed with error 14\n"));
-
-    EXPECT_EQ(run_job("DATA 0 gone.pgm\nDATA_END\n"), 99);
-    EXPECT_EQ(marker(), "1");
-    EXPECT_EQ(test.calls, 0);
-    EXPECT_EQ(read_file("result.txt"), "old result");
-}
-
-TEST_F(RunOrva, ResultFileThatCannotBeWritten) {
-    write_file("a.pgm", pgm_image(2, 2));
-    write_file("job.txt", "DATA 0 a.pgm\nDATA_END\n");
-    EXPECT_EQ(run({"orva", "job.txt", "no_such_dir/result.txt"}), 15);
-    EXPECT_EQ(test.calls, 1);
-    EXPECT_EQ(marker(), "1");
-    EXPECT_TRUE(ends_with("\nORVA failed with error 15\n"));
-    EXPECT_FALSE(file_exists("no_such_dir"));
+    EXPECT_EQ(read_file(MARKER_FILE), "0");
 }
 
 }  // namespace
