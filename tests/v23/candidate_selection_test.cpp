@@ -17,16 +17,8 @@ constexpr double kAbsent = -1.0;
 // merits 1, widths 50, image i at `step` * i degrees.
 struct SelectionRun {
     SelectionRun(int n, float step)
-        : xc0(n, 300),
-          yc0(n),
-          xc1(n, kAbsent),
-          yc1(n, kAbsent),
-          xc0_f(n, 1.0),
-          yc0_f(n, 1.0),
-          xc1_f(n, 1.0),
-          yc1_f(n, 1.0),
-          width0(n, 50),
-          angles(n) {
+        : xc0(n, 300), yc0(n), xc1(n, kAbsent), yc1(n, kAbsent), width0(n, 50), angles(n) {
+        for (auto* merits : {&xc0_f, &yc0_f, &xc1_f, &yc1_f}) merits->assign(n, 1.0);
         for (int i = 0; i < n; ++i) angles[i] = step * static_cast<float>(i);
     }
     int call(CandidateSelection& state) {

@@ -92,30 +92,24 @@ TEST(Conventional, AllImagesEmpty) {
 
 TEST(Conventional, StatusesEndTheRunWithoutResult) {
     const std::vector<GreyImage> imgs(2, GreyImage(60, 50, 90));
-    ORVAPARAMS xp = params_for(imgs, 4);
-    DriverRun r = run(xp, imgs);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(has(r.err, "\n Unknown value for loop_pos (4)"));
-    EXPECT_EQ(r.res.x_centre, 12345);
-    EXPECT_EQ(r.res.precentring_flag, 12345);
-
-    xp = params_for(imgs);
-    xp.border[BORDER_LEFT] = 40;
-    xp.border[BORDER_RIGHT] = 18;
-    r = run(xp, imgs);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.res.y_centre, 12345);
-
-    xp = params_for(imgs);
-    for (int n : {3, 0}) {  // more images than were loaded, or none
-        xp.num_images = n;
-        EXPECT_EQ(run(xp, imgs).status, 1) << n;
+    // Unknown loop position, borders leaving 2 of 60 columns, more images than
+    // were loaded, or none.
+    for (const auto& [loop_pos, left, num_images, status] :
+         {std::array{4, 0, 2, 2}, {0, 50, 2, 2}, {0, 0, 3, 1}, {0, 0, 0, 1}}) {
+        ORVAPARAMS xp = params_for(imgs, loop_pos);
+        xp.border[BORDER_LEFT] += left;
+        xp.num_images = num_images;
+        const DriverRun r = run(xp, imgs);
+        EXPECT_EQ(r.status, status) << loop_pos << " " << left << " " << num_images;
+        EXPECT_EQ(r.res.x_centre, 12345);
+        EXPECT_EQ(r.res.precentring_flag, 12345);
+        EXPECT_EQ(has(r.err, "\n Unknown value for loop_pos (4)"), loop_pos == 4);
     }
 
     // UV images skip the emptiness test: a uniform image is processed.
-    xp = params_for(imgs);
+    ORVAPARAMS xp = params_for(imgs);
     xp.image_special = 3;
-    r = run(xp, imgs);
+    const DriverRun r = run(xp, imgs);
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(has(r.err, "seems to be empty"));
     EXPECT_EQ(r.res.precentring_flag, 0);

@@ -84,18 +84,5 @@ TEST(RegionOfInterest, NothingAboveTheThresholdAndObjects) {
     }
 }
 
-TEST(RegionOfInterest, TinyImagesStayInside) {
-    for (int w : {3, 4, 7}) {
-        GreyImage in(w, 3, 10);
-        in.at(1, 1) = 200;
-        const Roi r = roi_of(in);
-        EXPECT_EQ(r.sub_samp, 1);
-        EXPECT_EQ(r.img.width, static_cast<unsigned>(w - 2));
-        EXPECT_GE(r.roi[0], 0);
-        EXPECT_GE(r.roi[2], 0);
-        EXPECT_LE(r.roi[2], r.roi[3]);
-    }
-}
-
 }  // namespace
 }  // namespace orva

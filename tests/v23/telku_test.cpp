@@ -18,7 +18,6 @@ namespace orva {
 namespace {
 
 using testing::GreyImage;
-using testing::stderr_of;
 using Bytes = std::vector<unsigned char>;
 constexpr double kTwoPi = 6.283185307179586;
 
@@ -43,12 +42,9 @@ TEST(TelkuGrids, SubsamplingFactorGridsAndTheirCandidates) {
     telku_add_grid(cand, 2, 0, 0, 8, 5, 5);      // highest on the map's first column: none
     telku_add_grid(cand, 2, 0, -1, -1, -1, -1);  // nothing
     ASSERT_EQ(cand.cnt_all, 3);
-    const int expect[3][3] = {{21, 40, 1}, {61, 10, 2}, {14, 17, 1}};
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(cand.xco[k], expect[k][0]) << k;
-        EXPECT_EQ(cand.yco[k], expect[k][1]) << k;
-        EXPECT_EQ(cand.flag[k], expect[k][2]) << k;
-    }
+    const std::array<int, 3> expect[3] = {{21, 40, 1}, {61, 10, 2}, {14, 17, 1}};  // x, y, flag
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ((std::array{cand.xco[k], cand.yco[k], cand.flag[k]}), expect[k]) << k;
 }
 
 TEST(TelkuStretch, RepeatedLevelsSpanTheRange) {
@@ -104,10 +100,10 @@ TEST(TelkuBands, RowsKeepABorderBandBesideTheObjectColumnsTheWidest) {
         std::array<OBJ, 3> bands{};
         ASSERT_EQ(telku_bands(p, 3.0, c.columns, bands), static_cast<int>(c.bands.size()));
         for (std::size_t k = 0; k < c.bands.size(); ++k) {
-            EXPECT_EQ(bands[k].start, c.bands[k][0]) << k;
-            EXPECT_EQ(bands[k].end, c.bands[k][1]) << k;
-            EXPECT_EQ(bands[k].size, c.bands[k][1] - c.bands[k][0]) << k;
-            EXPECT_EQ(bands[k].bflag, c.bands[k][2]) << k;
+            const auto& [start, end, bflag] = c.bands[k];
+            EXPECT_EQ((std::array{bands[k].start, bands[k].end, bands[k].size, bands[k].bflag}),
+                      (std::array{start, end, end - start, bflag}))
+                << k;
         }
     }
 }
@@ -150,13 +146,9 @@ TEST(TelkuCluster, DenseGroupsWinOverAStrayAndCoincidingMaximaGiveOne) {
     // Exactly num_tests candidates agree within a ninth of the largest spread:
     // they form cluster 1, the next densest group cluster 2; the stray one at
     // (10, 190) seeds nothing.
-    TelkuChoice r = telku_cluster(candidates({{100, 100, 1},
-                                              {150, 60, 2},
-                                              {101, 100, 1},
-                                              {151, 60, 2},
-                                              {100, 101, 1},
-                                              {10, 190, 2}}),
-                                  3, 20, 20);
+    const TelkuCandidates dense = candidates(
+        {{100, 100, 1}, {150, 60, 2}, {101, 100, 1}, {151, 60, 2}, {100, 101, 1}, {10, 190, 2}});
+    TelkuChoice r = telku_cluster(dense, 3, 20, 20);
     EXPECT_EQ(r.xc, (Pair{100, 151}));  // 150.5 rounds up
     EXPECT_EQ(r.yc, (Pair{100, 60}));
     // Cluster 2: two second maxima, scale (3 + 2) / 6, x variance 1/4.
