@@ -3,6 +3,7 @@
 // weighting, alternating swaps, and degenerate runs.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct SelectionRun {
         for (auto* merits : {&xc0_f, &yc0_f, &xc1_f, &yc1_f}) merits->assign(n, 1.0);
         for (int i = 0; i < n; ++i) angles[i] = step * static_cast<float>(i);
     }
+    // x, y and their merits of image i's top candidate.
+    std::array<double, 4> top(int i) const { return {xc0[i], yc0[i], xc0_f[i], yc0_f[i]}; }
     int call(CandidateSelection& state) {
         return select_cand(state, xc0, yc0, xc1, yc1, xc0_f, yc0_f, xc1_f, yc1_f, width0, angles,
                            static_cast<int>(xc0.size()), stdout);
@@ -29,6 +32,8 @@ struct SelectionRun {
     std::vector<int> width0;
     std::vector<float> angles;
 };
+
+using Top = std::array<double, 4>;
 
 double sine_x(double centre, double amplitude, float angle) {
     return centre + amplitude * std::sin(angle * 3.141592654 / 180);
@@ -56,16 +61,9 @@ TEST(SelectCand, SwapsOffTheSinusoidRoundsAndNeverSwapsAnAbsentSecond) {
     run.yc0_f[6] = 0.5;
     CandidateSelection state;
     ASSERT_EQ(run.call(state), 0);
-    EXPECT_EQ(run.xc0[0], 200.0);
-    EXPECT_EQ(run.yc0[0], 100.0);  // 100.4 comes back rounded
-    EXPECT_EQ(run.xc0[3], 257.0);
-    EXPECT_EQ(run.yc0[3], 100.0);
-    EXPECT_EQ(run.xc0_f[3], 0.9);
-    EXPECT_EQ(run.yc0_f[3], 0.8);
-    EXPECT_EQ(run.xc0[6], 5.0);
-    EXPECT_EQ(run.yc0[6], 500.0);
-    EXPECT_EQ(run.xc0_f[6], 0.25);
-    EXPECT_EQ(run.yc0_f[6], 0.5);
+    EXPECT_EQ(run.top(0), (Top{200, 100, 1, 1}));  // 200.4 and 100.4 come back rounded
+    EXPECT_EQ(run.top(3), (Top{257, 100, 0.9, 0.8}));
+    EXPECT_EQ(run.top(6), (Top{5, 500, 0.25, 0.5}));
     EXPECT_EQ(run.xc1[6], kAbsent);                   // the second candidates are not written
     EXPECT_NEAR(function(state, 90.0), 280.0, 40.0);  // the model follows the top candidates
     EXPECT_NEAR(function(state, 270.0), 120.0, 40.0);
@@ -109,9 +107,7 @@ TEST(SelectCand, WideObjectsWeighTheCommonY) {
     run.xc1_f[3] = 0.0;  // keeps the sinusoid where it is after the swap
     CandidateSelection state;
     ASSERT_EQ(run.call(state), 0);
-    EXPECT_EQ(run.xc0[3], 855.0);
-    EXPECT_EQ(run.yc0[3], 40.0);
-    EXPECT_EQ(run.xc0_f[3], 0.0);
+    EXPECT_EQ(run.top(3), (Top{855, 40, 0, 1}));
 }
 
 TEST(SelectCand, DegenerateRunsAndTheProcessWideModel) {

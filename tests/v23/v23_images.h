@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -50,6 +51,12 @@ struct GreyImage {
         for (auto& p : pix) p = clamp_byte(p + d(gen));
     }
 };
+
+// Width, height and size of an image.
+using Geometry = std::array<unsigned long, 3>;
+inline Geometry geometry(const IMAGE& im) {
+    return {im.width, im.height, im.size};
+}
 
 // Darkest and brightest level of the rows from_row.. of a w-wide image.
 inline std::pair<int, int> level_range(const ByteBuffer& p, int w, int from_row = 0) {
