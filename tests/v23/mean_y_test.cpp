@@ -23,7 +23,7 @@ MeanY mean_y(int n, std::vector<double> telku, std::vector<double> twodf, std::v
     return m;
 }
 
-TEST(MeanY, EqualValuesSingleValuesAndNothing) {
+TEST(MeanY, KnownErrorsAFarValueRejectedAndNoDivisionByZero) {
     const std::vector<double> same(5, 137.0);
     // One positive value among misses: that value, no spread, nothing divided by 0.
     for (const auto& [m, mean] : {std::pair{mean_y(5, same, same, same, same), 137.0},
@@ -33,9 +33,7 @@ TEST(MeanY, EqualValuesSingleValuesAndNothing) {
         EXPECT_EQ(m.y_dev, 0.0) << mean;
         EXPECT_EQ(m.y_devW, 0.0) << mean;
     }
-}
 
-TEST(MeanY, TwoValuesGiveKnownErrorsAndAFarValueIsRejected) {
     // Mean 100, d^2 = 100 each, s^2 = 200: both inside s^2, equal weights.
     MeanY m = mean_y(1, {}, {90.0}, {}, {110.0});
     EXPECT_DOUBLE_EQ(m.mean, 100.0);

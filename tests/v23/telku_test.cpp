@@ -120,7 +120,7 @@ TelkuCandidates candidates(std::initializer_list<std::array<int, 3>> list) {
 
 using Pair = std::array<int, 2>;
 
-TEST(TelkuCluster, SixCandidatesClusterFiveDoNot) {
+TEST(TelkuCluster, SixCandidatesClusterFiveDoNotDenseGroupsWinCoincidingGiveOne) {
     // Three grids, highest maxima near (100, 100), second ones near (150, 60).
     TelkuCandidates c = candidates(
         {{100, 100, 1}, {150, 60, 2}, {101, 100, 1}, {151, 61, 2}, {100, 101, 1}, {150, 61, 2}});
@@ -140,15 +140,13 @@ TEST(TelkuCluster, SixCandidatesClusterFiveDoNot) {
     EXPECT_EQ(r.yc, (Pair{-1, -1}));
     EXPECT_EQ(r.fomx[0], 0.0f);
     EXPECT_EQ(r.fomy[1], 0.0f);
-}
 
-TEST(TelkuCluster, DenseGroupsWinOverAStrayAndCoincidingMaximaGiveOne) {
     // Exactly num_tests candidates agree within a ninth of the largest spread:
     // they form cluster 1, the next densest group cluster 2; the stray one at
     // (10, 190) seeds nothing.
     const TelkuCandidates dense = candidates(
         {{100, 100, 1}, {150, 60, 2}, {101, 100, 1}, {151, 60, 2}, {100, 101, 1}, {10, 190, 2}});
-    TelkuChoice r = telku_cluster(dense, 3, 20, 20);
+    r = telku_cluster(dense, 3, 20, 20);
     EXPECT_EQ(r.xc, (Pair{100, 151}));  // 150.5 rounds up
     EXPECT_EQ(r.yc, (Pair{100, 60}));
     // Cluster 2: two second maxima, scale (3 + 2) / 6, x variance 1/4.

@@ -36,7 +36,7 @@ Image filled(int mx, int my, double v) {
     return image_of(mx, my, [v](int, int) { return v; });
 }
 
-TEST(VirpaGeometry, ZoomAndPaddingOfA1024By768Image) {
+TEST(VirpaGeometry, ZoomAndPaddingOfA1024By768ImageAndARamp) {
     for (const auto& [w, h, f] :
          {std::array{1024, 768, 6}, {768, 1024, 6}, {111, 50, 1}, {112, 50, 2}})
         EXPECT_EQ(virpa_zoomfactor(w, h), f) << w << "x" << h;
@@ -56,23 +56,21 @@ TEST(VirpaGeometry, ZoomAndPaddingOfA1024By768Image) {
     EXPECT_EQ(in.pixel[64 + 127][43 + 168], zoomed.pixel[127][168]);
     // The last copied column starts the right-hand ramp and is replaced.
     EXPECT_NE(in.pixel[64 + 127][43 + 169], zoomed.pixel[127][169]);
-}
 
-TEST(VirpaGeometry, PaddingContinuesTheImageSmoothlyAcrossThePeriod) {
     // A 100 x 80 horizontal ramp 50 .. 248 in a 256 x 256 frame: every padded
     // value stays within the ramp and the outer edge sits at the mean of its
     // two ends, so the periodic image has no jump.
-    Image in(256, 256);
-    const Point f = in.paddingZeros(image_of(100, 80, [](int c, int) { return 50 + 2.0 * c; }));
-    ASSERT_EQ(f.x, 88);
-    ASSERT_EQ(f.y, 78);
-    for (double v : in.pixel.flat()) {
+    Image ramp(256, 256);
+    const Point g = ramp.paddingZeros(image_of(100, 80, [](int c, int) { return 50 + 2.0 * c; }));
+    ASSERT_EQ(g.x, 88);
+    ASSERT_EQ(g.y, 78);
+    for (double v : ramp.pixel.flat()) {
         EXPECT_GE(v, 50.0 - 1e-9);
         EXPECT_LE(v, 248.0 + 1e-9);
     }
     // First copied row: left edge = (p[R] + p[L]) / 2 with R = 177, L = 78.
-    EXPECT_NEAR(in.pixel[88][0], (248.0 + 50.0) / 2, 1e-9);
-    EXPECT_NEAR(in.pixel[88][77], 149.0 + (50.0 - 248.0) * 77 / 156, 1e-9);
+    EXPECT_NEAR(ramp.pixel[88][0], (248.0 + 50.0) / 2, 1e-9);
+    EXPECT_NEAR(ramp.pixel[88][77], 149.0 + (50.0 - 248.0) * 77 / 156, 1e-9);
 }
 
 TEST(VirpaKernels, BallOfRadiusTwo) {
