@@ -50,22 +50,21 @@ TEST(CrystalSize, NarrowestLoopClearOfTheSides) {
 }
 
 TEST(Bulge, AcceptedOnlyWhenClearlyWiderAndBelowTheCentre) {
-    EXPECT_FALSE(bulge_accepted(19, 10));  // below 10 + 10
-    EXPECT_TRUE(bulge_accepted(20, 10));
-    EXPECT_FALSE(bulge_accepted(59, 40));  // below 1.5 * 40
-    EXPECT_TRUE(bulge_accepted(60, 40));
-    EXPECT_FALSE(bulge_accepted(-1, 0));  // no bulge found
+    // At least 10 more (10: 19 / 20) and 1.5 times as wide (40: 59 / 60); -1 is none.
+    const int cases[][3] = {{19, 10, 0}, {20, 10, 1}, {59, 40, 0}, {60, 40, 1}, {-1, 0, 0}};
+    for (const auto& c : cases) EXPECT_EQ(bulge_accepted(c[0], c[1]), c[2] == 1) << c[0];
 
     std::vector<SHAPE_PARAMS> shapes = {loop(50, 5, 90, 40, 30), loop(30, 5, 90, 44, 20),
                                         loop(50, 5, 90, 47, 33)};
+    const auto centres = [&shapes] {
+        std::vector<unsigned> out;
+        for (const SHAPE_PARAMS& s : shapes) out.insert(out.end(), {s.centre_x, s.centre_y});
+        return out;
+    };
     EXPECT_TRUE(apply_bulge(shapes, 1, 52, 31));  // 11 rows down: the others move by 3
-    EXPECT_EQ(shapes[0].centre_y, 33u);
-    EXPECT_EQ(shapes[2].centre_y, 36u);
-    EXPECT_EQ(shapes[0].centre_x, 40u);
-    EXPECT_EQ(shapes[1].centre_x, 52u);
-    EXPECT_EQ(shapes[1].centre_y, 31u);
+    EXPECT_EQ(centres(), (std::vector<unsigned>{40, 33, 52, 31, 47, 36}));
     EXPECT_FALSE(apply_bulge(shapes, 1, 60, 31));  // at the centre: nothing moves
-    EXPECT_EQ(shapes[1].centre_x, 52u);
+    EXPECT_EQ(centres(), (std::vector<unsigned>{40, 33, 52, 31, 47, 36}));
 }
 
 TEST(LoopTips, MiddleOfTheFirstTracedRow) {
@@ -80,7 +79,7 @@ TEST(LoopTips, MiddleOfTheFirstTracedRow) {
     EXPECT_EQ(shapes[1].centre_x, 40u);
 }
 
-TEST(Observations, DetectorOrderAndOnlyPositivePositions) {
+TEST(Observations, DetectorOrderPositivePositionsOrLoopCentres) {
     const std::vector<double> angles = {10.0, 20.0, 30.0};
     // Image 0: detector 1's first position has x 0; image 1: its second
     // position lacks y; image 2: detector 2 reports -1.
@@ -92,26 +91,23 @@ TEST(Observations, DetectorOrderAndOnlyPositivePositions) {
     EXPECT_EQ(t.x, (std::vector<double>{3, 7, 101, 121, 201, 211}));
     EXPECT_EQ(t.y, (std::vector<double>{4, 8, 102, 122, 202, 212}));
     EXPECT_EQ(t.weight, std::vector<double>(6, 1.0));
-}
 
-TEST(Observations, LoopCentresWhenNoDetectorFoundAnything) {
-    const std::vector<double> angles = {0.0, 90.0, 180.0};
+    // Loop centres when no detector found anything; empty images give none.
     const std::vector<SHAPE_PARAMS> shapes = {loop(5, 5, 9, 11, 12), SHAPE_PARAMS{},
                                               loop(5, 5, 9, 13, 14)};
     const std::vector<int> none(3, 0), minus(3, -1);
     bool loop_centres = false;
-    ObservationTable t =
+    ObservationTable m =
         motion_observations(angles, shapes, none, none, minus, minus, none, none, &loop_centres);
     EXPECT_TRUE(loop_centres);
-    EXPECT_EQ(t.angle, (std::vector<double>{0.0, 180.0}));  // the empty image gives none
-    EXPECT_EQ(t.x, (std::vector<double>{11.0, 13.0}));
-    EXPECT_TRUE(t.has_position());
+    EXPECT_EQ(m.angle, (std::vector<double>{10.0, 30.0}));
+    EXPECT_EQ(m.x, (std::vector<double>{11.0, 13.0}));
+    EXPECT_TRUE(m.has_position());
 
     const std::vector<int> one = {0, 0, 7};  // a single position is a crystal observation
-    t = motion_observations(angles, shapes, none, none, none, none, one, one, &loop_centres);
+    m = motion_observations(angles, shapes, none, none, none, none, one, one, &loop_centres);
     EXPECT_FALSE(loop_centres);
-    EXPECT_EQ(t.x, std::vector<double>{7.0});
-
+    EXPECT_EQ(m.x, std::vector<double>{7.0});
     // Loop centres at x 0 are no position either.
     EXPECT_FALSE(loop_centre_observations(std::span(shapes).subspan(1, 1), angles).has_position());
 }

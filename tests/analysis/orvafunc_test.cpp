@@ -1,9 +1,14 @@
 // The driver on small in-memory runs: parameter errors, the hand-over to the
-// version-2.3 method, the run log, failing stages and views without a loop.
+// version-2.3 method, failing stages, views without a loop, and the three ways
+// to a centre on drawn loop series (pre-alignment, loop tips with a known
+// axis, the crystal run with the order of its log).
 #include "analysis/orvafunc.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,11 +18,6 @@
 namespace orva {
 namespace {
 
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
-
 class Driver : public ::testing::Test {
   protected:
     Driver() : cwd(dir.path()) {
@@ -25,31 +25,57 @@ class Driver : public ::testing::Test {
         set_images(4, 64, 48, 150);
     }
 
-    void set_images(int n, int width, int height, unsigned char grey) {
+    void set_images(int n, int width, int height, unsigned char grey, double step = 90.0) {
         params.num_images = n;
         params.width = width;
         params.height = height;
         images.assign(n, ByteBuffer(static_cast<std::size_t>(width) * height, grey));
         params.angle.clear();
-        for (int q = 0; q < n; ++q) params.angle.push_back(90.0f * q);
+        for (int q = 0; q < n; ++q) params.angle.push_back(static_cast<float>(step * q));
+    }
+    // A dark ring on a stem over a bright background, the ring centre moving
+    // as 100 + 20 cos(angle) across a 200 x 160 view, with a dark crystal at
+    // its centre. Ring rows 40..100, stem from row 98 down.
+    void draw_loops(int n, double step) {
+        set_images(n, 200, 160, 200, step);
+        params.background_flag = 1;
+        params.back_ptr = ByteBuffer(200 * 160, 200);
+        for (int q = 0; q < n; ++q) {
+            const double cx = 100.0 + 20.0 * std::cos(q * step * 0.0174532925);
+            for (int y = 0; y < 160; ++y)
+                for (int x = 0; x < 200; ++x) {
+                    const double r = std::hypot(x - cx, y - 70.0);
+                    if ((r >= 24.0 && r <= 30.0) || (std::fabs(x - cx) <= 5.0 && y >= 98) || r <= 8)
+                        images[q][y * 200 + x] = 40;
+                }
+        }
     }
 
     int run() {
-        CaptureStdout();
-        CaptureStderr();
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         const int status = orvafunc(params, images, result);
-        messages = GetCapturedStderr();
-        GetCapturedStdout();
+        messages = ::testing::internal::GetCapturedStderr();
+        ::testing::internal::GetCapturedStdout();
+        log = std::filesystem::is_regular_file("logORVA.txt") ? testing::read_file("logORVA.txt")
+                                                              : "";
         return status;
     }
     bool said(const std::string& text) const { return messages.find(text) != std::string::npos; }
+    // The first number after `key` in the log, -1 when the key is missing.
+    double logged(const std::string& key) const {
+        const std::size_t at = log.find(key);
+        double value = -1.0;
+        if (at != std::string::npos) std::sscanf(log.c_str() + at + key.size(), "%lf", &value);
+        return value;
+    }
 
     testing::ScratchDir dir;
     testing::WorkingDir cwd;
     ORVAPARAMS params;
     std::vector<ByteBuffer> images;
     ORVARESULT result;
-    std::string messages;
+    std::string messages, log;
 };
 
 TEST_F(Driver, ParameterErrorsStopBeforeAnything) {
@@ -58,63 +84,50 @@ TEST_F(Driver, ParameterErrorsStopBeforeAnything) {
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(messages,
               "\n Image Preparation\n LOOP_POS: value must be in the range of 0...3, but is 4\n");
-    EXPECT_FALSE(testing::file_exists("logORVA.txt"));
-
     params.loop_pos = 0;
-    params.num_images = 37;
-    EXPECT_EQ(run(), 1);
-    EXPECT_TRUE(said("\n NUM_IMG: value must be in the range of 1...36\n"));
-    params.num_images = 0;
-    EXPECT_EQ(run(), 1);
-
-    // More images announced than handed over.
-    params.num_images = 5;
-    EXPECT_EQ(run(), 1);
+    for (int n : {0, 37, 5}) {  // 5: more images announced than handed over
+        params.num_images = n;
+        EXPECT_EQ(run(), 1) << n;
+        EXPECT_TRUE(said(n == 5 ? "\norvafunc: 5 images announced, but 4 images and 4 angles"
+                                : "\n NUM_IMG: value must be in the range of 1...36\n"));
+    }
     EXPECT_FALSE(testing::file_exists("logORVA.txt"));
     EXPECT_EQ(result.x_centre, 11);
 }
 
-TEST_F(Driver, TwoImagesWithoutAxisGoToTheOlderMethod) {
+TEST_F(Driver, TooFewImagesOrVers23GoToTheOlderMethod) {
     set_images(2, 64, 48, 150);
     params.angle = {-90.0f, 10.0f};
     params.reserved = 1;
     EXPECT_EQ(run(), 0);
     EXPECT_FALSE(said("\n Processing Images:"));  // only the default pipeline says this
     EXPECT_FLOAT_EQ(params.angle[0], 270.0f);     // angles come back folded
-    // Both halves 0..90 and 180..270 lack an image.
     EXPECT_TRUE(said("\n= Warning !!  There is no image in the range of 90..180 degrees!"));
-    EXPECT_TRUE(said("\n= Warning !!  There is no image in the range of 180..270 degrees!"));
     EXPECT_FALSE(said("0..90 degrees"));
-    EXPECT_TRUE(params.image_ptr.empty());
-    const std::string log = testing::read_file("logORVA.txt");
     EXPECT_EQ(log.rfind("# ORVA version 3.00", 0), 0u);
     EXPECT_NE(log.find("\n# total duration: "), std::string::npos);
     // The older method found both flat images empty and filled the result itself.
     EXPECT_EQ(result.x_centre, -1);
-    EXPECT_EQ(result.precentring_flag, 1);
-}
 
-TEST_F(Driver, Vers23WithoutPrealignmentGoesToTheOlderMethod) {
+    set_images(4, 64, 48, 150);
     params.vers23_flag = 1;
     EXPECT_EQ(run(), 0);
     EXPECT_FALSE(said("\n Processing Images:"));
     params.image_special = 4;  // finding the loop tip is a pre-alignment
     EXPECT_EQ(run(), 0);
-    EXPECT_FALSE(said("version-2.3"));
+    EXPECT_TRUE(said("\n Processing Images:"));
 }
 
-TEST_F(Driver, LogThatCannotBeCreatedEndsTheRun) {
+TEST_F(Driver, FailuresLeaveTheResult) {
     std::filesystem::create_directory("logORVA.txt");
     params.reserved = 1;
     EXPECT_EQ(run(), 92);
     EXPECT_TRUE(said("\n Cannot open logORVA.txt\n"));
     EXPECT_FALSE(said("Warning"));
     EXPECT_EQ(result.x_centre, 11);
-}
 
-TEST_F(Driver, FailingStageStatusIsPassedOn) {
-    params.border[BORDER_LEFT] = 40;
-    params.border[BORDER_RIGHT] = 40;  // nothing of the 64 columns is left
+    params.reserved = 0;
+    params.border[BORDER_LEFT] = params.border[BORDER_RIGHT] = 40;  // no column of 64 is left
     EXPECT_EQ(run(), 2);
     EXPECT_EQ(result.x_centre, 11);
     EXPECT_TRUE(params.image_ptr.empty());
@@ -127,38 +140,104 @@ TEST_F(Driver, UniformViewIsEmpty) {
     params.set_cross_flag = 1;
     ASSERT_EQ(run(), 0);
     EXPECT_TRUE(
-        said("\n### ! All images are empty."
-             "\n### ! 'PRECENTRING' is set to '1' in output file"
+        said("\n### ! All images are empty.\n### ! 'PRECENTRING' is set to '1' in output file"
              "\n### ! Either there is no loop at all or the loop"
-             "\n### !  has to be moved along the spindle axis"
-             "\n### !  into the field of the camera view."
-             "\n### ! -------------------------------------------\n"));
-    EXPECT_EQ(result.x_centre, -1);
-    EXPECT_EQ(result.y_centre, -1);
-    EXPECT_EQ(result.precentring_flag, 1);
-    EXPECT_EQ(result.reliability, -1);
+             "\n### !  has to be moved along the spindle axis\n### !  into the field of the camera"
+             " view.\n### ! -------------------------------------------\n"));
     EXPECT_EQ(result.loop_width, 56);  // an empty image counts the whole cut width
-    EXPECT_EQ(result.radius, 0);
-    EXPECT_EQ(result.phi, 0);
     // The background was replaced by its cut copy (56 x 40 with borders 4).
     EXPECT_EQ(params.back_ptr.size(), 56u * 40u);
     EXPECT_TRUE(params.image_ptr.empty());
-    const std::string log = testing::read_file("logORVA.txt");
     EXPECT_NE(log.find("\n\n# loop is ouside the image"), std::string::npos);
-    EXPECT_NE(log.find("Box details 3 "), std::string::npos);
-    EXPECT_TRUE(testing::file_exists("log_res2.txt"));
     EXPECT_TRUE(testing::file_exists("cross_03.jpg"));
 }
 
-TEST_F(Driver, UnchangingSeriesWithoutBackgroundIsEmptyAtHalfResolution) {
-    set_images(3, 1000, 802, 120);
-    params.centre_coord = 500;
+// Without a crystal search the loop centres move on the sinusoid; the crystal
+// size is twice the narrowest loop, and the fit table has no angle groups.
+TEST_F(Driver, PrealignmentFitsTheLoopCentres) {
+    draw_loops(6, 60.0);
+    params.prealignment_flag = 1;
+    params.reserved = 1;
     ASSERT_EQ(run(), 0);
-    EXPECT_TRUE(said("All images are empty."));
-    EXPECT_TRUE(said("Number of non-empty images (0) is too low"));
-    EXPECT_EQ(result.x_centre, -1);
-    EXPECT_EQ(result.right_border, 1000);
-    EXPECT_FALSE(testing::file_exists("logORVA.txt"));
+    EXPECT_TRUE(said("\n Modelling PIN/Pre-Alignment"));
+    EXPECT_FALSE(said("Modelling Xtal motion"));
+    EXPECT_EQ(result.precentring_flag, 1);
+    EXPECT_NEAR(result.x_centre, 100, 1);
+    EXPECT_NEAR(result.radius, 20, 1);
+
+    double narrowest = 1e9;
+    for (int q = 0; q < 6; ++q)
+        narrowest = std::min(narrowest, logged("\n\n" + std::to_string(q) + "  "));
+    ASSERT_GT(narrowest, 0);
+    ASSERT_LT(narrowest, 100);
+    EXPECT_EQ(logged("\n\n# loop width | crystal_size\n#  0: "), logged("\n\n0  "));
+    EXPECT_EQ(logged("\n#\n# Crystal diameter: "), 2 * narrowest);
+    const std::size_t table = log.find("\n#\n# final coord after LS");
+    EXPECT_EQ(log.substr(table + 3, log.find("\n#-----", table) - table - 3).find("\n#\n"),
+              std::string::npos);
+}
+
+// IMAGE_SPECIAL 4 takes the loop tips; with a known axis two images suffice,
+// the axis comes back exactly and, with too few images for a deviation, the
+// shape figure is the reliability.
+TEST_F(Driver, LoopTipsWithAKnownAxisFromTwoImages) {
+    draw_loops(2, 90.0);
+    params.image_special = 4;
+    params.centre_coord = 100;
+    params.reserved = 1;
+    ASSERT_EQ(run(), 0);
+    EXPECT_TRUE(said("\n Modelling PIN/Pre-Alignment"));
+    EXPECT_TRUE(said("Number of non-empty images (2) is too low"));
+    EXPECT_EQ(result.precentring_flag, 1);
+    EXPECT_EQ(result.x_centre, 100);
+    // The first traced row, below the top border; box_t is the fifth number.
+    int box[2][5] = {};
+    for (int q = 0; q < 2; ++q) {
+        const std::size_t at = log.find("Box details " + std::to_string(q) + " ");
+        ASSERT_NE(at, std::string::npos);
+        std::sscanf(log.c_str() + at, "Box details %d %d %d %d %d", &box[q][0], &box[q][1],
+                    &box[q][2], &box[q][3], &box[q][4]);
+    }
+    const int tip = box[0][4];
+    ASSERT_GT(tip, 0);
+    EXPECT_EQ(box[1][4], tip);
+    EXPECT_EQ(result.y_centre, tip + 4);
+    const float shapes_reliability = static_cast<float>(logged("# shapes_reliability: "));
+    EXPECT_EQ(result.reliability,
+              static_cast<int>(std::floor(100 * static_cast<double>(shapes_reliability))));
+
+    // Pre-alignment alone keeps the loop centres, well below the tip.
+    draw_loops(2, 90.0);
+    params.image_special = 0;
+    params.prealignment_flag = 1;
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(result.x_centre, 100);
+    EXPECT_GT(result.y_centre, tip + 14);
+}
+
+// A crystal run writes its log in the order of its steps, with an angle
+// group mark before each angle's rows.
+TEST_F(Driver, CrystalRunLogsItsStepsInOrder) {
+    draw_loops(6, 60.0);
+    params.reserved = 1;
+    ASSERT_EQ(run(), 0);
+    EXPECT_TRUE(said("\n Modelling Xtal motion"));
+    EXPECT_EQ(result.precentring_flag, 0);
+    EXPECT_NEAR(result.x_centre, 100, 1);
+    EXPECT_NEAR(result.y_centre, 70, 2);
+    EXPECT_NEAR(result.radius, 20, 1);
+    std::size_t from = 0;
+    for (const char* step :
+         {"\nBox details 0 ", "\n\n0  ", "Box details 5 ", "\nEstimated Width ",
+          "\n\n# loop width | crystal_size\n# 0: ", "\n# 5: ", "\n\n# bulge determination",
+          " for image: ", "\t max_width: ", "\n# max_width/crystal_size: ",
+          "\n#\n# final coord after LS", "\n#\n   0.0 ", "\n#\n  60.0 ", "\n#\n 300.0 ",
+          "\n#----------------------------------------\n# correction of coordinates",
+          "\n#\n# Deviation of coordinates", "\n#\n# Crystal diameter: ",
+          "\n#\n# cosine parameter in original image", "\n# total duration: "}) {
+        from = log.find(step, from);
+        ASSERT_NE(from, std::string::npos) << step;
+    }
 }
 
 }  // namespace
