@@ -139,7 +139,7 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
         {list + "3\n", 0, "", ""},
         {"NUM_IMG 36\n", 0, "", ""},
         // Carriage return and line feed is a line end, a bare carriage return is not;
-        // the first character of a line is not examined.
+        // the first and the last character of a line are not examined.
         {list + "2\r\nDATA_START\r\n10 a\r\n20 b\r\n", 0, "", "10 a, 20 b"},
         {"\rDATA 5 a\r\n", 0, "", "5 a"},
         {"BORDER 6\rNUMBER_OF_IMAGES 1\rDATA_START\r", 1, cr + "\t " + cr_tail, ""},
@@ -164,6 +164,7 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
         EXPECT_EQ(p.job.numimg, static_cast<int>(p.job.images.size())) << c.text;
         EXPECT_EQ(p.job.border[0], 4) << c.text;  // reading ended at the first DATA_END
     }
+    EXPECT_EQ(parse("DATA 5 a\nDATA_END\r").status, 0);  // the last line's last character
     // No DATA_END: the end of the file is an error, inside the list too.
     for (const char* text : {"NUMBER_OF_IMAGES 1\nDATA_START\n0 a\n", "NUM_IMG 3\nDATA_START\n"}) {
         const Parsed p = parse(text);
