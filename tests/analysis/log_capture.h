@@ -15,18 +15,13 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Everything written, header included; closes the log (duration 0).
-    std::string all() {
+    // What follows the header, without the closing duration line; closes the log.
+    std::string body() {
         log.close(0);
         std::rewind(file_);
         std::string text;
         for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_))
             text += static_cast<char>(c);
-        return text;
-    }
-    // What follows the header, without the closing duration line.
-    std::string body() {
-        const std::string text = all();
         const std::string header_end = "image\n# --------------------------------------------";
         const std::size_t from = text.find(header_end) + header_end.size();
         return text.substr(from, text.rfind("\n# total duration: 0\n") - from);

@@ -41,19 +41,15 @@ TEST(ResultCoordinates, EveryLoopPositionAndHalfResolution) {
 }
 
 TEST(Phase, FoldedAndDroppedForTinyRadius) {
-    const struct {
-        double radius, phi0;
-        int sub;
-        double want_radius, want_phi0;
-    } cases[] = {
-        {5.0, -180.0, 0, 5.0, 180.0}, {5.0, 190.0, 0, 5.0, -170.0}, {5.0, 180.0, 0, 5.0, 180.0},
-        {0.6, 95.0, 1, 0.6, 0.0},     {5.0, -10.4, 1, 10.0, -10.4}, {1.0, -200.0, 1, 2.0, 160.0},
-    };
+    // radius, phi0, sub_flag, radius and phi0 after.
+    const double cases[][5] = {{5, -180, 0, 5, 180},     {5, 190, 0, 5, -170},
+                               {5, 180, 0, 5, 180},      {0.6, 95, 1, 0.6, 0},
+                               {5, -10.4, 1, 10, -10.4}, {1, -200, 1, 2, 160}};
     for (const auto& c : cases) {
-        double radius = c.radius, phi0 = c.phi0;
-        normalise_phase(radius, phi0, c.sub);
-        EXPECT_DOUBLE_EQ(radius, c.want_radius) << c.radius << " " << c.phi0;
-        EXPECT_DOUBLE_EQ(phi0, c.want_phi0) << c.radius << " " << c.phi0;
+        double radius = c[0], phi0 = c[1];
+        normalise_phase(radius, phi0, static_cast<int>(c[2]));
+        EXPECT_DOUBLE_EQ(radius, c[3]) << c[0] << " " << c[1];
+        EXPECT_DOUBLE_EQ(phi0, c[4]) << c[0] << " " << c[1];
     }
 }
 
