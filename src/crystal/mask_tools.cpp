@@ -25,6 +25,7 @@
 
 #include "loop/shapes.h"
 #include "toolkit/arrays.h"
+#include "toolkit/byte_scan.h"
 #include "toolkit/heap_sort.h"
 #include "toolkit/order_statistics.h"
 #include "toolkit/outliers.h"
@@ -43,14 +44,12 @@ void fill_run(std::span<unsigned char> mptr, unsigned int width, unsigned int y,
 // First and last set column of row y within columns 1 .. width - 2.
 bool row_extent(std::span<const unsigned char> mptr, unsigned int width, unsigned int y,
                 unsigned int& left, unsigned int& right) {
-    const unsigned char* row = mptr.data() + static_cast<std::size_t>(y) * width;
-    unsigned int x = 1;
-    while (x + 1 < width && row[x] == 0) ++x;
-    if (x + 1 >= width) return false;
-    left = x;
-    x = width - 2;
-    while (row[x] == 0) --x;
-    right = x;
+    const unsigned char* inner = mptr.data() + static_cast<std::size_t>(y) * width + 1;
+    const std::size_t n = width - 2;
+    const std::size_t first = first_nonzero(inner, n);
+    if (first == n) return false;
+    left = static_cast<unsigned int>(first + 1);
+    right = static_cast<unsigned int>(last_nonzero(inner, n) + 1);
     return true;
 }
 

@@ -20,9 +20,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
+#include "toolkit/byte_scan.h"
 #include "toolkit/errmsg.h"
 
 namespace orva {
@@ -129,27 +129,14 @@ struct Window {
     std::size_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
 };
 
-// Index of the first nonzero byte of p[0 .. n), or n; eight bytes at a time.
-std::size_t first_set(const unsigned char* p, std::size_t n) {
-    std::size_t x = 0;
-    for (; x + sizeof(Word) <= n; x += sizeof(Word)) {
-        Word chunk;
-        std::memcpy(&chunk, p + x, sizeof(Word));
-        if (chunk != 0) break;
-    }
-    while (x < n && p[x] == 0) ++x;
-    return x;
-}
-
 // Box of the set pixels; false for an empty mask.
 bool set_box(const unsigned char* mask, std::size_t width, std::size_t height, Window& box) {
     bool any = false;
     for (std::size_t y = 0; y < height; ++y) {
         const unsigned char* row = mask + y * width;
-        const std::size_t first = first_set(row, width);
+        const std::size_t first = first_nonzero(row, width);
         if (first == width) continue;
-        std::size_t last = width - 1;
-        while (row[last] == 0) --last;
+        const std::size_t last = last_nonzero(row, width);
         if (!any) {
             box = {first, last, y, y};
             any = true;
@@ -218,7 +205,7 @@ void peel_rows(unsigned char* mask, long width, long height, long s, PeelSpan& s
     bool any = false;
     for (long y = 0; y < height; ++y) {
         unsigned char* row = mask + y * width;
-        const long first = static_cast<long>(first_set(row, static_cast<std::size_t>(width)));
+        const long first = static_cast<long>(first_nonzero(row, static_cast<std::size_t>(width)));
         if (first == width) continue;
         // From the left; a pixel close to the left edge is peeled alone.
         row[first] = 0;

@@ -1,0 +1,36 @@
+// Zero-skipping byte scans (see byte_scan.h): whole 64-bit words of zeros are
+// passed over, the first word holding a nonzero byte is walked byte by byte.
+#include "toolkit/byte_scan.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace orva {
+namespace {
+
+using Word = std::uint64_t;
+constexpr std::size_t kWordBytes = sizeof(Word);
+
+bool zero_word(const unsigned char* p) {
+    Word w;
+    std::memcpy(&w, p, kWordBytes);
+    return w == 0;
+}
+
+}  // namespace
+
+std::size_t first_nonzero(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    while (i + kWordBytes <= n && zero_word(p + i)) i += kWordBytes;
+    while (i < n && p[i] == 0) ++i;
+    return i;
+}
+
+std::size_t last_nonzero(const unsigned char* p, std::size_t n) {
+    std::size_t end = n;  // bytes [end, n) are known to be 0
+    while (end >= kWordBytes && zero_word(p + end - kWordBytes)) end -= kWordBytes;
+    while (end > 0 && p[end - 1] == 0) --end;
+    return end == 0 ? n : end - 1;
+}
+
+}  // namespace orva
