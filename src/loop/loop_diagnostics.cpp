@@ -16,13 +16,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <vector>
 
 #include "imageio/jpeg_io.h"
+#include "toolkit/byte_scan.h"
 #include "toolkit/convex_hull.h"
 
 namespace orva {
@@ -103,6 +106,42 @@ void set_white(std::vector<unsigned char>& rgb, long pixel) {
     rgb[3 * pixel] = rgb[3 * pixel + 1] = rgb[3 * pixel + 2] = WHITE;
 }
 
+// Colours of columns 1 .. w - 3 of one mask row: grey for object, white for
+// background, then red (only R set) beside a left-flank marker 2 and, failing
+// that, green (only G set) beside a right-flank marker 3.
+void paint_mask_row(const unsigned char* __restrict m, unsigned char* __restrict rgb, long w) {
+    for (long x = 1; x <= w - 3; ++x) {
+        const unsigned char grey = m[x] == 1 ? MASK_GREY : WHITE;
+        rgb[3 * x] = grey;
+        rgb[3 * x + 1] = grey;
+        rgb[3 * x + 2] = grey;
+    }
+    auto near = [m](long x, unsigned char v) {
+        return m[x - 1] == v || m[x] == v || m[x + 1] == v;
+    };
+    // Markers are rare: skip words whose bytes are all 0 or 1.
+    constexpr std::uint64_t kAboveOne = 0xFEFEFEFEFEFEFEFEull;
+    for (long k = 0; k < w;) {
+        std::uint64_t word = 0;
+        if (k + 8 <= w) std::memcpy(&word, m + k, 8);
+        if (k + 8 <= w && (word & kAboveOne) == 0) {
+            k += 8;
+            continue;
+        }
+        if (m[k] > 1) {
+            for (long x = std::max(k - 1, 1L); x <= std::min(k + 1, w - 3); ++x) {
+                unsigned char* px = rgb + 3 * x;
+                if (near(x, 2)) {
+                    px[0] = WHITE, px[1] = 0, px[2] = 0;
+                } else if (near(x, 3)) {
+                    px[0] = 0, px[1] = WHITE, px[2] = 0;
+                }
+            }
+        }
+        ++k;
+    }
+}
+
 void write_mask_picture(const std::string& dir, const IMAGE& imc,
                         std::span<const unsigned char> mask, int index,
                         std::vector<unsigned char>& rgb) {
@@ -115,27 +154,7 @@ void write_mask_picture(const std::string& dir, const IMAGE& imc,
                      index);
         return;
     }
-    auto near = [&](const unsigned char* m, long x, unsigned char v) {
-        return m[x - 1] == v || m[x] == v || m[x + 1] == v;
-    };
-    for (long y = 0; y < h; ++y) {
-        const unsigned char* m = mask.data() + y * w;
-        for (long x = 1; x <= w - 3; ++x) {
-            unsigned char* px = rgb.data() + 3 * (y * w + x);
-            if ((m[x - 1] | m[x] | m[x + 1]) <= 1) {  // no marker near: the common case
-                const unsigned char grey = m[x] == 1 ? MASK_GREY : WHITE;
-                px[0] = px[1] = px[2] = grey;
-            } else if (near(m, x, 2)) {
-                px[0] = WHITE;
-            } else if (near(m, x, 3)) {
-                px[1] = WHITE;
-            } else if (m[x] == 1) {
-                px[0] = px[1] = px[2] = MASK_GREY;
-            } else {
-                px[0] = px[1] = px[2] = WHITE;
-            }
-        }
-    }
+    for (long y = 0; y < h; ++y) paint_mask_row(mask.data() + y * w, rgb.data() + 3 * y * w, w);
     write_jpeg_privately(dir, format("diffmask_%02d.jpg", index), static_cast<int>(w),
                          static_cast<int>(h), rgb);
 }
@@ -146,6 +165,26 @@ struct BandEdges {
     int max_spread = 0;
 };
 
+// Object and marker pixels hold 1..3. First such column of a row, or w.
+long first_marked(const unsigned char* m, long w) {
+    long x = 0;
+    for (;;) {
+        x += static_cast<long>(first_nonzero(m + x, static_cast<std::size_t>(w - x)));
+        if (x == w || m[x] <= 3) return x;
+        ++x;
+    }
+}
+
+// Last such column of a row that has one.
+long last_marked(const unsigned char* m, long w) {
+    long end = w;  // columns end .. w - 1 hold none
+    for (;;) {
+        const long x = static_cast<long>(last_nonzero(m, static_cast<std::size_t>(end)));
+        if (m[x] <= 3) return x;
+        end = x;
+    }
+}
+
 BandEdges band_edges(const IMAGE& imc, std::span<const unsigned char> mask) {
     const long w = imc.width;
     const int bands = static_cast<int>(imc.height) / BAND_ROWS;
@@ -155,13 +194,10 @@ BandEdges band_edges(const IMAGE& imc, std::span<const unsigned char> mask) {
         for (int y = b * BAND_ROWS; y < (b + 1) * BAND_ROWS; ++y) {
             const unsigned char* m = mask.data() + y * w;
             left = right = 0;
-            long x = 0;
-            while (x < w && (m[x] < 1 || m[x] > 3)) ++x;
+            const long x = first_marked(m, w);
             if (x == w) continue;
             left = static_cast<int>(x);
-            x = w - 1;
-            while (m[x] < 1 || m[x] > 3) --x;
-            right = static_cast<int>(x);
+            right = static_cast<int>(last_marked(m, w));
             edges.points.emplace_back(y, right);
             edges.points.emplace_back(y, left);
         }
