@@ -11,6 +11,7 @@
 // image (negative borders, or borders as wide as the image).
 #include "loop/orientation.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace orva {
@@ -84,30 +85,32 @@ int cut_border(const IMAGE& im, std::span<const unsigned char> bptr, const IMAGE
     const long H = im.height;
     const long b0 = border[0], b1 = border[1], b2 = border[2], b3 = border[3];
     const long s = sub_flag ? 2 : 1;
+    // Source pixel of canonical (0, r) and the source step from c to c + 1.
+    long step = 0;
+    auto first_of_row = [&](long r) -> long {
+        switch (loop_pos) {
+            case 0:
+                step = s;
+                return (b1 + s * r) * W + b2;
+            case 1:
+                step = s;
+                return (H - 1 - b0 - s * r) * W + b2;
+            case 2:
+                step = s * W;
+                return b1 * W + (W - 1 - b3 - s * r);
+            default:
+                step = -s * W;
+                return (H - 1 - b0) * W + b2 + s * r;
+        }
+    };
+    const long cw = static_cast<long>(imc.width);
     for (long r = 0; r < static_cast<long>(imc.height); ++r) {
-        unsigned char* out = cptr.data() + r * static_cast<long>(imc.width);
-        for (long c = 0; c < static_cast<long>(imc.width); ++c) {
-            long x = 0;
-            long y = 0;
-            switch (loop_pos) {
-                case 0:
-                    x = b2 + s * c;
-                    y = b1 + s * r;
-                    break;
-                case 1:
-                    x = b2 + s * c;
-                    y = H - 1 - b0 - s * r;
-                    break;
-                case 2:
-                    x = W - 1 - b3 - s * r;
-                    y = b1 + s * c;
-                    break;
-                default:
-                    x = b2 + s * r;
-                    y = H - 1 - b0 - s * c;
-                    break;
-            }
-            out[c] = bptr[static_cast<std::size_t>(y * W + x)];
+        const unsigned char* src = bptr.data() + first_of_row(r);
+        unsigned char* out = cptr.data() + r * cw;
+        if (step == 1) {
+            std::copy_n(src, cw, out);
+        } else {
+            for (long c = 0; c < cw; ++c) out[c] = src[c * step];
         }
     }
 
