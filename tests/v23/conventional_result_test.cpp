@@ -2,6 +2,7 @@
 // reliability and cross positions.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "v23/conventional_run.h"

@@ -1,6 +1,8 @@
 // Sub-sampling, edge image and region of interest.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "v23/image_preparation.h"
 #include "v23_images.h"
 

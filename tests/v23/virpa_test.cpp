@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
-#include <random>
-#include <string>
 #include <vector>
 
 #include "v23/virpa_image.h"
