@@ -57,16 +57,25 @@ void signed_histogram(std::span<const std::int16_t> d, std::span<unsigned int> h
 // Replaces every difference v by |v - offset| and returns the sum of these;
 // then adds the change of the edge maps (shifted down by EDGE_CHANGE_SHIFT),
 // at most DIFF_MAX.
-unsigned long centre_and_add_edges(std::span<std::int16_t> d, int offset, const unsigned char* g_q,
-                                   const unsigned char* g_p) {
+unsigned long centre_and_add_edges(std::span<std::int16_t> diff, int offset,
+                                   const unsigned char* __restrict g_q,
+                                   const unsigned char* __restrict g_p) {
+    std::int16_t* __restrict d = diff.data();
     unsigned long sum = 0;
-    for (std::size_t p = 0; p < d.size(); ++p) {
+    for (std::size_t p = 0; p < diff.size(); ++p) {
         const int centred = std::abs(d[p] - offset);
         sum += static_cast<unsigned long>(centred);
         const int v = centred + (std::abs(g_q[p] - g_p[p]) >> EDGE_CHANGE_SHIFT);
         d[p] = static_cast<std::int16_t>(v > DIFF_MAX ? DIFF_MAX : v);
     }
     return sum;
+}
+
+// Clears the mask (0/1 values) wherever the difference is not above threshold.
+void clear_unchanged(const std::int16_t* __restrict d, unsigned char* __restrict mask,
+                     std::size_t n, int threshold) {
+    for (std::size_t p = 0; p < n; ++p)
+        mask[p] = static_cast<unsigned char>(mask[p] & (d[p] > threshold ? 1 : 0));
 }
 
 }  // namespace
@@ -253,12 +262,8 @@ std::vector<char> similar_pairs(std::span<const unsigned long> sum_diff) {
 void comparison_mask(const Matrix<std::int16_t>& diff, int num_comp, std::span<const char> sim_flag,
                      int threshold, std::span<unsigned char> mask) {
     std::fill(mask.begin(), mask.end(), 1);
-    for (int j = 1; j <= num_comp; ++j) {
-        if (sim_flag[j - 1]) continue;
-        const std::int16_t* d = diff[j];
-        for (std::size_t p = 0; p < mask.size(); ++p)
-            if (d[p] <= threshold) mask[p] = 0;
-    }
+    for (int j = 1; j <= num_comp; ++j)
+        if (!sim_flag[j - 1]) clear_unchanged(diff[j], mask.data(), mask.size(), threshold);
 }
 
 }  // namespace orva
