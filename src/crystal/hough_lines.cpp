@@ -23,6 +23,7 @@
 
 #include "crystal/line_detection.h"
 #include "toolkit/arrays.h"
+#include "toolkit/fast_floor.h"
 #include "toolkit/order_statistics.h"
 
 namespace orva {
@@ -60,7 +61,7 @@ void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid) {
         const double c = std::cos(phi), s = std::sin(phi);
         float* row = grid.space[deg + 1];
         for (const Vote& v : voters) {
-            const long r = static_cast<long>(std::floor(v.x * c + v.y * s + 0.5)) + grid.r_M;
+            const long r = floor_to_long(v.x * c + v.y * s + 0.5) + grid.r_M;
             row[r + 1] += v.w;
         }
     }

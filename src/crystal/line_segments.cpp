@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "crystal/line_detection.h"
+#include "toolkit/fast_floor.h"
 
 namespace orva {
 namespace {
@@ -60,14 +61,13 @@ void get_line_segment(int deg, int deg_N, int r_M, int r, const IMAGE& ims,
     if (phi <= kPi / 4 || phi > 3 * kPi / 4) {
         const double s = std::sin(phi), c = std::cos(phi);
         for (long y = 0; y < height; ++y) {
-            const long x = deg == 0 ? rho : static_cast<long>(std::floor((rho - s * y) / c + 0.5));
+            const long x = deg == 0 ? rho : floor_to_long((rho - s * y) / c + 0.5);
             visit(x, y);
         }
     } else {
         const double s = std::sin(phi), c = std::cos(phi);
         for (long x = 0; x < width; ++x) {
-            const long y =
-                deg == deg_N / 2 ? rho : static_cast<long>(std::floor((rho - c * x) / s + 0.5));
+            const long y = deg == deg_N / 2 ? rho : floor_to_long((rho - c * x) / s + 0.5);
             visit(x, y);
         }
     }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "toolkit/arrays.h"
+#include "toolkit/fast_floor.h"
 
 namespace orva {
 
@@ -61,13 +62,6 @@ double rms_of(double sum, unsigned int width, unsigned int height) {
     if (width < 3 || height < 3) return 0.0;
     double n = static_cast<double>(width - 2) * static_cast<double>(height - 2);
     return std::sqrt(sum / n);
-}
-
-unsigned char to_byte(double v) {
-    double f = std::floor(v);
-    if (f < 0.0) return 0;
-    if (f > 255.0) return 255;
-    return static_cast<unsigned char>(f);
 }
 
 }  // namespace
@@ -259,12 +253,13 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
             if (v > max) max = v;
         if (max > 0.0f) {
             const double scale = 255.0 / max;
-            for (unsigned long i = 0; i < w0 * h0; ++i) rptr[i] = to_byte(top[i] * scale + 0.5);
+            for (unsigned long i = 0; i < w0 * h0; ++i)
+                rptr[i] = floor_to_byte(top[i] * scale + 0.5);
         }
     } else {
         for (unsigned long y = 0; y < h0; ++y)
             for (unsigned long x = 0; x < w0; ++x) {
-                unsigned char v = to_byte(top[y * w0 + x] + 0.5);
+                unsigned char v = floor_to_byte(top[y * w0 + x] + 0.5);
                 unsigned long i = 2 * y * W + 2 * x;
                 rptr[i] = rptr[i + 1] = rptr[i + W] = rptr[i + W + 1] = v;
             }

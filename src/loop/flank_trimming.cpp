@@ -11,6 +11,8 @@
 #include <cmath>
 #include <vector>
 
+#include "toolkit/fast_floor.h"
+
 namespace orva {
 
 namespace {
@@ -118,7 +120,7 @@ int edge_threshold(const IMAGE& im, std::span<const unsigned char> grad, const M
     std::vector<unsigned int> hist(bins, 0u);
     for (int y = box.top; y <= box.bottom; ++y) {
         for (int x = box.left; x <= box.right; ++x) {
-            int bin = static_cast<int>(std::floor((grad[y * w + x] - min_val) * scale + 0.5));
+            int bin = static_cast<int>(floor_to_long((grad[y * w + x] - min_val) * scale + 0.5));
             ++hist[std::clamp(bin, 0, bins - 1)];
         }
     }
