@@ -5,13 +5,16 @@
 //
 // The twiddle tables are kept in the caller's work area w (ip records what is
 // there); building them copies from a per-length cache, so callers that reset
-// ip[0] on every call do not pay for the trigonometry again.
+// ip[0] on every call do not pay for the trigonometry again. The butterflies
+// read their per-stage twiddles, and the bit reversal its swaps, from caches
+// of their own built from the same per-length table, once per length.
 #include "toolkit/fft.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace orva {
@@ -78,19 +81,29 @@ Tables prepare_tables(int nc, int real_n, std::span<int> ip, std::span<double> w
     return {w.data(), cosine ? w.data() + twiddle_size : nullptr};
 }
 
-// Reorders nc complex pairs into bit-reversed index order.
+// The swaps that put nc complex pairs into bit-reversed index order: each
+// index pairs with its reverse once, so the order of the swaps is free.
+const std::vector<std::pair<int, int>>& bit_reverse_swaps(int nc) {
+    thread_local std::unordered_map<int, std::vector<std::pair<int, int>>> cache;
+    auto [it, fresh] = cache.try_emplace(nc);
+    if (fresh) {
+        for (int i = 0, j = 0; i < nc; i++) {
+            if (i < j) it->second.emplace_back(i, j);
+            int bit = nc >> 1;
+            while (bit >= 1 && (j & bit)) {
+                j ^= bit;
+                bit >>= 1;
+            }
+            j |= bit;
+        }
+    }
+    return it->second;
+}
+
 void bit_reverse(int nc, double* a) {
-    for (int i = 0, j = 0; i < nc; i++) {
-        if (i < j) {
-            std::swap(a[2 * i], a[2 * j]);
-            std::swap(a[2 * i + 1], a[2 * j + 1]);
-        }
-        int bit = nc >> 1;
-        while (bit >= 1 && (j & bit)) {
-            j ^= bit;
-            bit >>= 1;
-        }
-        j |= bit;
+    for (const auto& [i, j] : bit_reverse_swaps(nc)) {
+        std::swap(a[2 * i], a[2 * j]);
+        std::swap(a[2 * i + 1], a[2 * j + 1]);
     }
 }
 
@@ -111,20 +124,36 @@ void unit_root(int nc, int t, const double* twiddle, double& wr, double& wi) {
     }
 }
 
+// The twiddles of every stage of a transform of nc pairs with the given sign,
+// side by side as (re, im): the stage of half-length h starts at pair h - 1.
+const std::vector<double>& stage_twiddles(int nc, int sign) {
+    thread_local std::unordered_map<int, std::vector<double>> cache;
+    auto [it, fresh] = cache.try_emplace(sign < 0 ? -nc : nc);
+    if (fresh) {
+        const double* twiddle = complex_twiddles(nc).data();
+        std::vector<double>& stage = it->second;
+        stage.resize(2 * static_cast<std::size_t>(nc));
+        for (int len = 2; len <= nc; len <<= 1) {
+            const int half = len / 2;
+            const int stride = nc / len;
+            double* w = stage.data() + 2 * (half - 1);
+            for (int k = 0; k < half; k++) {
+                unit_root(nc, k * stride, twiddle, w[2 * k], w[2 * k + 1]);
+                if (sign < 0) w[2 * k + 1] = -w[2 * k + 1];
+            }
+        }
+    }
+    return it->second;
+}
+
 // In-place transform of nc complex pairs with exp(sign * 2 pi i j k / nc).
-void complex_fft(int nc, int sign, double* a, const double* twiddle) {
+void complex_fft(int nc, int sign, double* a) {
     if (nc < 2) return;
     bit_reverse(nc, a);
-    // Twiddles of one stage side by side, so the butterflies run sequentially.
-    thread_local std::vector<double> stage;
-    stage.resize(static_cast<std::size_t>(nc));
+    const double* stages = stage_twiddles(nc, sign).data();
     for (int len = 2; len <= nc; len <<= 1) {
         const int half = len / 2;
-        const int stride = nc / len;
-        for (int k = 0; k < half; k++) {
-            unit_root(nc, k * stride, twiddle, stage[2 * k], stage[2 * k + 1]);
-            if (sign < 0) stage[2 * k + 1] = -stage[2 * k + 1];
-        }
+        const double* stage = stages + 2 * (half - 1);
         for (int start = 0; start < nc; start += len) {
             double* u = a + 2 * start;
             double* v = u + 2 * half;
@@ -202,8 +231,8 @@ void split_backward(int n, double* a, const double* cosine) {
 void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {
     if (n < 2 || !is_power_of_two(n) || a.size() < static_cast<std::size_t>(n)) return;
     const int nc = n / 2;
-    const Tables tables = prepare_tables(nc, 0, ip, w);
-    complex_fft(nc, isgn >= 0 ? 1 : -1, a.data(), tables.twiddle);
+    prepare_tables(nc, 0, ip, w);
+    complex_fft(nc, isgn >= 0 ? 1 : -1, a.data());
 }
 
 void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {
@@ -211,11 +240,11 @@ void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
     const int nc = n / 2;
     const Tables tables = prepare_tables(nc, n, ip, w);
     if (isgn >= 0) {
-        complex_fft(nc, 1, a.data(), tables.twiddle);
+        complex_fft(nc, 1, a.data());
         split_forward(n, a.data(), tables.cosine);
     } else {
         split_backward(n, a.data(), tables.cosine);
-        complex_fft(nc, -1, a.data(), tables.twiddle);
+        complex_fft(nc, -1, a.data());
     }
 }
 
