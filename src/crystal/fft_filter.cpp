@@ -30,15 +30,13 @@ namespace {
 constexpr const char* kFilterName = "fft_filter";
 constexpr int kMinContainer = 32;
 constexpr int kMaxExtent = 1 << 28;  // keeps container sides and FFT lengths in int
-constexpr long kColumnBlock = 8;     // columns gathered together for the column pass
+constexpr long kLineBlock = 16;      // lines transformed together in each pass
 
-// Work set of one transform length, kept between the lines (and the passes)
-// of one filtering so the trigonometric tables are built once.
+// Work planes for kLineBlock lines of one transform length, kept between the
+// blocks (and the passes) of one filtering: pair j of line b at j * block + b.
 struct LineWork {
-    int points = 0;           // complex points per line
-    std::vector<int> ip;      // bit-reversal work, ip[0] = 0 until tables exist
-    std::vector<double> w;    // trigonometric table
-    std::vector<double> buf;  // kColumnBlock lines of (re, im) pairs
+    int points = 0;  // complex points per line
+    std::vector<double> re, im;
 };
 
 struct TransformWork {
@@ -50,10 +48,8 @@ struct TransformWork {
 bool prepare_line_work(LineWork& work, int n) {
     if (work.points == n) return true;
     try {
-        const auto root = static_cast<std::size_t>(std::floor(std::sqrt(static_cast<double>(n))));
-        work.ip.assign(root + 2, 0);
-        work.w.assign(static_cast<std::size_t>(n / 2 > 0 ? n / 2 : 1), 0.0);
-        work.buf.assign(static_cast<std::size_t>(2 * n) * kColumnBlock, 0.0);
+        work.re.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
+        work.im.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
     } catch (const std::bad_alloc&) {
         work = LineWork{};
         return false;
@@ -73,57 +69,63 @@ bool fits(const Matrix<double>& m, int dimx, int dimy) {
     return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
 }
 
-// Column pass: every column of (re, im) is transformed with cdft(2 * dimy, isgn)
-// and multiplied by scale when scale differs from 1. im_in may be null (real
-// input). Columns are gathered in blocks so the matrices are read row-wise.
+// Column pass: every column of (re, im) is transformed as cdft(2 * dimy, isgn)
+// would and multiplied by scale when scale differs from 1. im_in may be null
+// (real input). Blocks of columns are read row-wise into the work planes.
 void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
                  LineWork& work) {
-    const long len = 2L * dimy;
-    for (long x0 = 0; x0 < dimx; x0 += kColumnBlock) {
-        const long nb = std::min<long>(kColumnBlock, dimx - x0);
+    for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimx - x0);
+        const std::size_t values = static_cast<std::size_t>(dimy) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
         for (long y = 0; y < dimy; ++y) {
             const double* re = re_in[y] + x0;
             const double* im = im_in ? (*im_in)[y] + x0 : nullptr;
             for (long b = 0; b < nb; ++b) {
-                work.buf[b * len + 2 * y] = re[b];
-                work.buf[b * len + 2 * y + 1] = im ? im[b] : 0.0;
+                pr[y * nb + b] = re[b];
+                pi[y * nb + b] = im ? im[b] : 0.0;
             }
         }
-        for (long b = 0; b < nb; ++b) {
-            std::span<double> line(work.buf.data() + b * len, static_cast<std::size_t>(len));
-            cdft(static_cast<int>(len), isgn, line, work.ip, work.w);
-            if (scale != 1.0)
-                for (double& v : line) v *= scale;
-        }
+        cdft_lines(2 * dimy, isgn, {pr, values}, {pi, values}, static_cast<int>(nb));
+        if (scale != 1.0)
+            for (std::size_t k = 0; k < values; ++k) {
+                pr[k] *= scale;
+                pi[k] *= scale;
+            }
         for (long y = 0; y < dimy; ++y) {
-            double* re = re_out[y] + x0;
-            double* im = im_out[y] + x0;
-            for (long b = 0; b < nb; ++b) {
-                re[b] = work.buf[b * len + 2 * y];
-                im[b] = work.buf[b * len + 2 * y + 1];
-            }
+            std::copy_n(pr + y * nb, nb, re_out[y] + x0);
+            std::copy_n(pi + y * nb, nb, im_out[y] + x0);
         }
     }
 }
 
-// Row pass in place: rows y_begin .. y_end - 1 of (re, im) through
-// cdft(2 * dimx, isgn); each row is transformed on its own.
+// Row pass in place: rows y_begin .. y_end - 1 of (re, im) transformed as
+// cdft(2 * dimx, isgn) would, each on its own, in blocks turned into planes.
 void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int y_end, int isgn,
               double scale, LineWork& work) {
-    const long len = 2L * dimx;
-    std::span<double> line(work.buf.data(), static_cast<std::size_t>(len));
-    for (long y = y_begin; y < y_end; ++y) {
-        double* r = re[y];
-        double* i = im[y];
-        for (long x = 0; x < dimx; ++x) {
-            line[2 * x] = r[x];
-            line[2 * x + 1] = i[x];
+    for (long y0 = y_begin; y0 < y_end; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, y_end - y0);
+        const std::size_t values = static_cast<std::size_t>(dimx) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
+        for (long b = 0; b < nb; ++b) {
+            const double* r = re[y0 + b];
+            const double* i = im[y0 + b];
+            for (long x = 0; x < dimx; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
         }
-        cdft(static_cast<int>(len), isgn, line, work.ip, work.w);
-        for (long x = 0; x < dimx; ++x) {
-            r[x] = scale != 1.0 ? line[2 * x] * scale : line[2 * x];
-            i[x] = scale != 1.0 ? line[2 * x + 1] * scale : line[2 * x + 1];
+        cdft_lines(2 * dimx, isgn, {pr, values}, {pi, values}, static_cast<int>(nb));
+        for (long b = 0; b < nb; ++b) {
+            double* r = re[y0 + b];
+            double* i = im[y0 + b];
+            for (long x = 0; x < dimx; ++x) {
+                r[x] = scale != 1.0 ? pr[x * nb + b] * scale : pr[x * nb + b];
+                i[x] = scale != 1.0 ? pi[x * nb + b] * scale : pi[x * nb + b];
+            }
         }
     }
 }

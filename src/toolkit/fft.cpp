@@ -170,6 +170,41 @@ void complex_fft(int nc, int sign, double* a) {
     }
 }
 
+// One butterfly on `count` lines: u and v are pairs of every line, as planes.
+void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __restrict vr_,
+                     double* __restrict vi_, double wr, double wi, int count) {
+    for (int b = 0; b < count; b++) {
+        const double vr = vr_[b] * wr - vi_[b] * wi;
+        const double vi = vr_[b] * wi + vi_[b] * wr;
+        vr_[b] = ur[b] - vr;
+        vi_[b] = ui[b] - vi;
+        ur[b] += vr;
+        ui[b] += vi;
+    }
+}
+
+// complex_fft of `count` lines held as planes (pair j of line b at j * count + b).
+void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
+    if (nc < 2) return;
+    const std::size_t c = static_cast<std::size_t>(count);
+    for (const auto& [i, j] : bit_reverse_swaps(nc)) {
+        std::swap_ranges(re + i * c, re + i * c + c, re + j * c);
+        std::swap_ranges(im + i * c, im + i * c + c, im + j * c);
+    }
+    const double* stages = stage_twiddles(nc, sign).data();
+    for (int len = 2; len <= nc; len <<= 1) {
+        const int half = len / 2;
+        const double* stage = stages + 2 * (half - 1);
+        for (int start = 0; start < nc; start += len)
+            for (int k = 0; k < half; k++) {
+                const std::size_t u = static_cast<std::size_t>(start + k) * c;
+                const std::size_t v = u + static_cast<std::size_t>(half) * c;
+                butterfly_lines(re + u, im + u, re + v, im + v, stage[2 * k], stage[2 * k + 1],
+                                count);
+            }
+    }
+}
+
 // cos and sin of 2 pi k / n for 0 < k <= n/4.
 void real_twiddle(int n, int k, const double* cosine, double& c, double& s) {
     const int quarter = n / 4;
@@ -233,6 +268,13 @@ void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
     const int nc = n / 2;
     prepare_tables(nc, 0, ip, w);
     complex_fft(nc, isgn >= 0 ? 1 : -1, a.data());
+}
+
+void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
+    if (n < 2 || !is_power_of_two(n) || count < 1) return;
+    const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
+    if (re.size() < values || im.size() < values) return;
+    complex_fft_lines(n / 2, isgn >= 0 ? 1 : -1, re.data(), im.data(), count);
 }
 
 void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {

@@ -26,4 +26,11 @@ namespace orva {
 void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w);
 void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w);
 
+// cdft(n, isgn) of `count` lines side by side, each line's values bit for bit
+// what cdft gives it: pair j of line b is (re[j * count + b], im[j * count + b]).
+// Running the butterflies over all lines at once lets them use vector
+// arithmetic. Lengths cdft leaves alone, and spans shorter than n/2 * count,
+// leave the lines unchanged.
+void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count);
+
 }  // namespace orva

@@ -167,6 +167,45 @@ TEST(Cdft, BitIdenticalToThePlainRadix2TransformAcrossRepeatedLengths) {
     }
 }
 
+TEST(CdftLines, EachLineBitIdenticalToItsOwnCdft) {
+    // Line counts that do and do not fill vector registers, every sign, and
+    // lengths cdft leaves alone (not a power of two, too short a span).
+    unsigned seed = 100;
+    for (int n : {2, 4, 8, 64, 1024}) {
+        for (int count : {1, 3, 8, 13}) {
+            for (int isgn : {1, -1}) {
+                const std::size_t pairs = static_cast<std::size_t>(n / 2);
+                std::vector<double> re(pairs * count), im(pairs * count);
+                std::vector<std::vector<double>> lines(count);
+                for (int b = 0; b < count; b++) {
+                    lines[b] = random_values(n, seed++);
+                    for (std::size_t j = 0; j < pairs; j++) {
+                        re[j * count + b] = lines[b][2 * j];
+                        im[j * count + b] = lines[b][2 * j + 1];
+                    }
+                    std::vector<int> ip(2, 0);
+                    std::vector<double> w(n, 0.0);
+                    cdft(n, isgn, lines[b], ip, w);
+                }
+                cdft_lines(n, isgn, re, im, count);
+                for (int b = 0; b < count; b++)
+                    for (std::size_t j = 0; j < pairs; j++) {
+                        ASSERT_EQ(std::memcmp(&re[j * count + b], &lines[b][2 * j], 8), 0)
+                            << n << " " << count << " " << b << " " << j;
+                        ASSERT_EQ(std::memcmp(&im[j * count + b], &lines[b][2 * j + 1], 8), 0)
+                            << n << " " << count << " " << b << " " << j;
+                    }
+            }
+        }
+    }
+    std::vector<double> re = random_values(12, 7), im = random_values(12, 8);
+    const std::vector<double> re0 = re, im0 = im;
+    cdft_lines(12, 1, re, im, 2);  // 6 pairs: not a power of two
+    cdft_lines(16, 1, re, im, 2);  // needs 16 values per plane
+    EXPECT_EQ(re, re0);
+    EXPECT_EQ(im, im0);
+}
+
 TEST(Cdft, ForwardThenBackwardScalesByPointCount) {
     for (int nc : {1, 4, 64, 1024}) {
         const int n = 2 * nc;
