@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <vector>
 
 // jpeglib.h expects FILE and size_t to be declared first.
 #include <jerror.h>
@@ -28,6 +29,11 @@
 namespace orva {
 
 namespace {
+
+// The library moves 4 KiB at a time; a larger stream buffer turns those into
+// fewer system calls (the C library sizes its own buffer by the file system
+// block, so the buffer is supplied).
+constexpr std::size_t kStreamBuffer = std::size_t{1} << 18;
 
 // The library's error manager first, so that the library's pointer to it is
 // also a pointer to the whole record.
@@ -80,11 +86,55 @@ const std::array<unsigned char, 256>& grey_of_equal_samples() {
     return table;
 }
 
-void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
+// Whether three equal samples v always give v (the weights sum to 1).
+bool equal_samples_keep_their_value() {
+    static const bool identity = [] {
+        const std::array<unsigned char, 256>& t = grey_of_equal_samples();
+        for (int v = 0; v < 256; ++v)
+            if (t[static_cast<std::size_t>(v)] != v) return false;
+        return true;
+    }();
+    return identity;
+}
+
+constexpr std::size_t kRun = 32;  // pixels converted together
+
+// 0xFF where sample k and sample k + 1 belong to the same pixel.
+constexpr std::array<unsigned char, 3 * kRun> kSamePixel = [] {
+    std::array<unsigned char, 3 * kRun> mask{};
+    for (std::size_t k = 0; k < mask.size(); ++k) mask[k] = k % 3 == 2 ? 0 : 0xFF;
+    return mask;
+}();
+
+// Whether R = G = B for each of the n <= kRun pixels: every sample equals the
+// next one within its pixel (a plain byte loop, so it runs vectorised).
+bool all_samples_equal(const JSAMPLE* in, std::size_t n) {
+    unsigned char differ = 0;
+    for (std::size_t k = 0; k + 1 < 3 * n; ++k)
+        differ |= static_cast<unsigned char>((in[k] ^ in[k + 1]) & kSamePixel[k]);
+    return differ == 0;
+}
+
+void rgb_pixels_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION n) {
     const std::array<unsigned char, 256>& equal = grey_of_equal_samples();
-    for (JDIMENSION x = 0; x < cols; ++x) {
+    for (JDIMENSION x = 0; x < n; ++x) {
         const JSAMPLE r = in[3 * x], g = in[3 * x + 1], b = in[3 * x + 2];
         out[x] = (r == g && g == b) ? equal[r] : grey_from_rgb(r, g, b);
+    }
+}
+
+// A run of pixels that are all grey is just every third sample, which the
+// compiler copies with vector instructions; other runs go pixel by pixel.
+void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
+    const bool identity = equal_samples_keep_their_value();
+    for (std::size_t x0 = 0; x0 < cols; x0 += kRun) {
+        const std::size_t n = std::min<std::size_t>(kRun, cols - x0);
+        const JSAMPLE* run = in + 3 * x0;
+        if (identity && all_samples_equal(run, n)) {
+            for (std::size_t x = 0; x < n; ++x) out[x0 + x] = run[3 * x];
+        } else {
+            rgb_pixels_to_grey(run, out + x0, static_cast<JDIMENSION>(n));
+        }
     }
 }
 
@@ -191,6 +241,8 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;
     }
+    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
+    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
     int width = 0;
     int height = 0;
     const bool ok = decode(file, filename, grey, width, height);
@@ -215,6 +267,8 @@ void write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
         std::fprintf(stderr, "can't open %s\n", filename);
         return;
     }
+    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
+    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
     const bool encoded = encode(file, quality, ncols, nrows, img);
     const bool closed = std::fclose(file) == 0;
     if (!encoded || !closed) {
