@@ -81,12 +81,12 @@ std::vector<BenchScene> scene_set() {
         o.radius = radius_fraction[(i / 7) % 3] * 0.35 * loop_size;
         set.push_back(b);
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         BenchScene b;
         b.kind = "pin";
         b.opt.kind = SceneKind::Pin;  // written with a background image
         b.opt.seed = 2000 + i;
-        b.opt.loop_position = (i + 1) % 4;
+        b.opt.loop_position = i;
         b.opt.num_images = 12;
         b.opt.format = i == 1 ? ImageFormat::Jpeg : ImageFormat::Png;
         set.push_back(b);

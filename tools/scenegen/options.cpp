@@ -293,7 +293,7 @@ const std::vector<Option>& option_table() {
          real(&SceneOptions::pin_offset, 0, 1e5)},
         {"--pin-width", "PX",
          "pin diameter (default 0.3..0.5 of the loop size; for --scene pin 0.6 of the smaller "
-         "view side)",
+         "view side, at most 0.46 of the upright view's width so that half the view stays clear)",
          real(&SceneOptions::pin_width, 1, 1e5)},
         {"--pin", "M", "metal (dark, opaque) or plastic (translucent) (default: from the seed)",
          choice<bool>([](SceneOptions& o, bool p) { o.plastic_pin = p; },

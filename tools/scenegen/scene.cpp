@@ -168,9 +168,10 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
     s.loop_bend = opt.loop_bend ? *opt.loop_bend : d_bend * loop_size;
 
     // Pin: below the loop's stem; in a pin-only view a wide pin through the whole
-    // view, its end beyond the top edge, as before the loop is brought in.
+    // view, its end beyond the top edge, as before the loop is brought in. It leaves
+    // more than half the view clear, or the background image would not be usable.
     const double pin_width = opt.pin_width                ? *opt.pin_width
-                             : opt.kind == SceneKind::Pin ? 0.6 * m
+                             : opt.kind == SceneKind::Pin ? std::min(0.6 * m, 0.46 * cw)
                                                           : d_pin_scale * loop_size;
     s.pin_half_width = 0.5 * pin_width;
     s.pin_taper = 1.2 * s.pin_half_width;
