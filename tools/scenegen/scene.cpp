@@ -212,8 +212,13 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
             }
             s.radius = *opt.radius;
             along = s.radius * std::cos(turn * DEG);
+            // The ring leans towards the crystal's side and keeps it off the fibre
+            // where there is room.
+            const double towards =
+                along < 0.0 ? -std::fabs(default_offset) : std::fabs(default_offset);
+            const double slack = 0.8 * room;
             s.loop_offset = opt.loop_offset ? *opt.loop_offset
-                            : room > 0.0    ? std::clamp(default_offset, along - room, along + room)
+                            : room > 0.0    ? std::clamp(towards, along - slack, along + slack)
                                             : along;
         } else {
             s.loop_offset = opt.loop_offset ? *opt.loop_offset : default_offset;
