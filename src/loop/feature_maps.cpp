@@ -21,6 +21,7 @@
 
 #include "toolkit/arrays.h"
 #include "toolkit/fast_floor.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 
@@ -141,6 +142,7 @@ void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
     }
 }
 
+ORVA_VECTOR_CLONES
 void merge_scales(int width, int height, std::span<float> s1, std::span<const float> s2) {
     if (width < 1 || height < 1) return;
     const long w = width;

@@ -27,6 +27,7 @@
 #include "imageio/jpeg_io.h"
 #include "toolkit/byte_scan.h"
 #include "toolkit/convex_hull.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 
@@ -109,6 +110,7 @@ void set_white(std::vector<unsigned char>& rgb, long pixel) {
 // Colours of columns 1 .. w - 3 of one mask row: grey for object, white for
 // background, then red (only R set) beside a left-flank marker 2 and, failing
 // that, green (only G set) beside a right-flank marker 3.
+ORVA_VECTOR_CLONES
 void paint_mask_row(const unsigned char* __restrict m, unsigned char* __restrict rgb, long w) {
     for (long x = 1; x <= w - 3; ++x) {
         const unsigned char grey = m[x] == 1 ? MASK_GREY : WHITE;

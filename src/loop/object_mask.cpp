@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "toolkit/vector_clones.h"
+
 namespace orva {
 
 namespace {
@@ -57,6 +59,7 @@ void signed_histogram(std::span<const std::int16_t> d, std::span<unsigned int> h
 // Replaces every difference v by |v - offset| and returns the sum of these;
 // then adds the change of the edge maps (shifted down by EDGE_CHANGE_SHIFT),
 // at most DIFF_MAX.
+ORVA_VECTOR_CLONES
 unsigned long centre_and_add_edges(std::span<std::int16_t> diff, int offset,
                                    const unsigned char* __restrict g_q,
                                    const unsigned char* __restrict g_p) {
@@ -72,6 +75,7 @@ unsigned long centre_and_add_edges(std::span<std::int16_t> diff, int offset,
 }
 
 // Clears the mask (0/1 values) wherever the difference is not above threshold.
+ORVA_VECTOR_CLONES
 void clear_unchanged(const std::int16_t* __restrict d, unsigned char* __restrict mask,
                      std::size_t n, int threshold) {
     for (std::size_t p = 0; p < n; ++p)
@@ -155,6 +159,7 @@ int triangle_threshold(std::span<const unsigned int> hist) {
     return threshold;
 }
 
+ORVA_VECTOR_CLONES
 void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
                        std::span<const unsigned char> b, std::span<std::int16_t> out) {
     const long w = im.width;
@@ -189,6 +194,7 @@ void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
     }
 }
 
+ORVA_VECTOR_CLONES
 int background_object_mask(const IMAGE& im, std::span<const unsigned char> image,
                            std::span<const unsigned char> background, std::span<std::int16_t> diff,
                            std::span<unsigned char> mask) {

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/vector_clones.h"
+
 namespace orva {
 namespace {
 
@@ -184,6 +186,7 @@ void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __res
 }
 
 // complex_fft of `count` lines held as planes (pair j of line b at j * count + b).
+ORVA_VECTOR_CLONES
 void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
     if (nc < 2) return;
     const std::size_t c = static_cast<std::size_t>(count);
