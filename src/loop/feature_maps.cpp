@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -43,20 +44,32 @@ Neighbours around(std::span<const unsigned char> b, unsigned long i, unsigned lo
 }
 
 // Applies op to every interior pixel, writing its float value into gptr (zero
-// border) and returning the sum of the squared responses op reports.
+// border) and returning the sum of the integer squares op reports. While that
+// sum stays below 2^53 every partial sum is exact in double as well, so it
+// equals the double sum taken in pixel order; larger sums (beyond any image
+// the readers accept) are added up again in that order.
 template <class Op>
 double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                     std::span<float> gptr, Op op) {
     std::fill(gptr.begin(), gptr.begin() + static_cast<long>(width) * height, 0.0f);
-    double sum = 0.0;
+    std::uint64_t sum = 0;
     for (unsigned long y = 1; y + 1 < height; ++y)
         for (unsigned long x = 1; x + 1 < width; ++x) {
             unsigned long i = y * width + x;
-            double square = 0.0;
+            std::int64_t square = 0;
             gptr[i] = op(around(bptr, i, width), square);
-            sum += square;
+            sum += static_cast<std::uint64_t>(square);
         }
-    return sum;
+    constexpr std::uint64_t kExactInDouble = std::uint64_t{1} << 53;
+    if (sum < kExactInDouble) return static_cast<double>(sum);
+    double ordered = 0.0;
+    for (unsigned long y = 1; y + 1 < height; ++y)
+        for (unsigned long x = 1; x + 1 < width; ++x) {
+            std::int64_t square = 0;
+            op(around(bptr, y * width + x, width), square);
+            ordered += static_cast<double>(square);
+        }
+    return ordered;
 }
 
 double rms_of(double sum, unsigned int width, unsigned int height) {
@@ -67,9 +80,10 @@ double rms_of(double sum, unsigned int width, unsigned int height) {
 
 }  // namespace
 
+ORVA_VECTOR_CLONES
 void get_ridges_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                   std::span<float> gptr) {
-    for_interior(width, height, bptr, gptr, [](const Neighbours& n, double&) {
+    for_interior(width, height, bptr, gptr, [](const Neighbours& n, std::int64_t&) {
         int sum_h = n.l + n.r;
         int sum_v = n.u + n.d;
         int corners = n.ul + n.ur + n.dl + n.dr;
@@ -81,28 +95,32 @@ void get_ridges_1(unsigned int width, unsigned int height, std::span<const unsig
     });
 }
 
+ORVA_VECTOR_CLONES
 double get_edges_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                    std::span<float> gptr) {
     // Sobel gradient magnitude.
-    double sum = for_interior(width, height, bptr, gptr, [](const Neighbours& n, double& square) {
-        int gy = 2 * (n.d - n.u) + n.dl + n.dr - n.ul - n.ur;
-        int gx = 2 * (n.r - n.l) + n.ur + n.dr - n.ul - n.dl;
-        int g2 = gx * gx + gy * gy;
-        square = g2;
-        return static_cast<float>(std::sqrt(static_cast<double>(g2)));
-    });
+    double sum =
+        for_interior(width, height, bptr, gptr, [](const Neighbours& n, std::int64_t& square) {
+            int gy = 2 * (n.d - n.u) + n.dl + n.dr - n.ul - n.ur;
+            int gx = 2 * (n.r - n.l) + n.ur + n.dr - n.ul - n.dl;
+            int g2 = gx * gx + gy * gy;
+            square = g2;
+            return static_cast<float>(std::sqrt(static_cast<double>(g2)));
+        });
     return rms_of(sum, width, height);
 }
 
+ORVA_VECTOR_CLONES
 double get_2nd_deriv_1(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                        std::span<float> gptr) {
-    double sum = for_interior(width, height, bptr, gptr, [](const Neighbours& n, double& square) {
-        int hd = 2 * n.c + 2 * n.u - n.dl - n.dr - n.l - n.r;
-        int vd = 2 * n.c + 2 * n.r - n.u - n.ur - n.d - n.dr;
-        int value = std::abs(hd) + std::abs(vd);
-        square = static_cast<double>(value) * value;
-        return static_cast<float>(value);
-    });
+    double sum =
+        for_interior(width, height, bptr, gptr, [](const Neighbours& n, std::int64_t& square) {
+            int hd = 2 * n.c + 2 * n.u - n.dl - n.dr - n.l - n.r;
+            int vd = 2 * n.c + 2 * n.r - n.u - n.ur - n.d - n.dr;
+            int value = std::abs(hd) + std::abs(vd);
+            square = static_cast<std::int64_t>(value) * value;
+            return static_cast<float>(value);
+        });
     return rms_of(sum, width, height);
 }
 
