@@ -11,6 +11,7 @@
 #include <cmath>
 #include <vector>
 
+#include "toolkit/byte_scan.h"
 #include "toolkit/fast_floor.h"
 
 namespace orva {
@@ -87,13 +88,13 @@ MaskBox mask_bounding_box(const IMAGE& im, std::span<const unsigned char> mask) 
     box.left = w;
     for (int y = 0; y < h; ++y) {
         const unsigned char* row = mask.data() + static_cast<long>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            if (row[x] == 0) continue;
-            if (box.top < 0) box.top = y;
-            box.bottom = y;
-            box.left = std::min(box.left, x);
-            box.right = std::max(box.right, x);
-        }
+        const auto first = static_cast<int>(first_nonzero(row, static_cast<std::size_t>(w)));
+        if (first == w) continue;
+        if (box.top < 0) box.top = y;
+        box.bottom = y;
+        box.left = std::min(box.left, first);
+        box.right =
+            std::max(box.right, static_cast<int>(last_nonzero(row, static_cast<std::size_t>(w))));
     }
     if (box.bottom == h - 1) box.bottom = h - 2;
     return box;

@@ -17,10 +17,20 @@ bool zero_word(const unsigned char* p) {
     return w == 0;
 }
 
+// Four words at once: one test per 32 bytes of an empty row.
+constexpr std::size_t kBlockBytes = 4 * kWordBytes;
+
+bool zero_block(const unsigned char* p) {
+    Word w[4];
+    std::memcpy(w, p, kBlockBytes);
+    return (w[0] | w[1] | w[2] | w[3]) == 0;
+}
+
 }  // namespace
 
 std::size_t first_nonzero(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;
+    while (i + kBlockBytes <= n && zero_block(p + i)) i += kBlockBytes;
     while (i + kWordBytes <= n && zero_word(p + i)) i += kWordBytes;
     while (i < n && p[i] == 0) ++i;
     return i;
@@ -28,6 +38,7 @@ std::size_t first_nonzero(const unsigned char* p, std::size_t n) {
 
 std::size_t last_nonzero(const unsigned char* p, std::size_t n) {
     std::size_t end = n;  // bytes [end, n) are known to be 0
+    while (end >= kBlockBytes && zero_block(p + end - kBlockBytes)) end -= kBlockBytes;
     while (end >= kWordBytes && zero_word(p + end - kWordBytes)) end -= kWordBytes;
     while (end > 0 && p[end - 1] == 0) --end;
     return end == 0 ? n : end - 1;

@@ -9,10 +9,10 @@ namespace orva {
 namespace {
 
 TEST(ByteScan, AgreesWithAPlainWalkOnSparseRows) {
-    // Rows of every length around the word size with zero, one or a few
-    // nonzero bytes anywhere, read at unaligned starts.
+    // Rows of every length around the word and block sizes with zero, one or
+    // a few nonzero bytes anywhere, read at unaligned starts.
     std::mt19937 rng(97);
-    for (std::size_t n = 0; n <= 41; ++n) {
+    for (std::size_t n = 0; n <= 100; ++n) {
         for (int trial = 0; trial < 60; ++trial) {
             std::vector<unsigned char> buf(n + 3, 0);
             unsigned char* row = buf.data() + trial % 3;
