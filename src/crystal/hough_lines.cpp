@@ -19,12 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "crystal/line_detection.h"
 #include "toolkit/arrays.h"
-#include "toolkit/fast_floor.h"
 #include "toolkit/order_statistics.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -36,9 +37,10 @@ constexpr int NUM_BINS = VOTE_ANGLES / SUB_FAC;
 constexpr double ACCEPT_QUANTILE = 0.995;
 constexpr long MIN_PAIR_SPACING = 3;  // distance bins; closer pairs score 0
 
-struct Vote {
-    double x, y;
-    float w;
+// The pixels with a positive weight, in pixel order.
+struct Voters {
+    std::vector<double> x, y;
+    std::vector<float> w;
 };
 
 struct HoughGrid {
@@ -47,32 +49,56 @@ struct HoughGrid {
     Matrix<float> space;  // (VOTE_ANGLES + 2) x (r_N + 2), zero frame
 };
 
+// Cell (column of a vote row) of every voter at one angle: the distance
+// rounded half up, shifted by r_M + 1. The distance is far inside int, where
+// truncation corrected downwards is floor; kept in int so the loop vectorises.
+ORVA_VECTOR_CLONES
+void vote_cells(const Voters& voters, double c, double s, int r_M, std::vector<int>& cells) {
+    const std::size_t n = voters.x.size();
+    const double* __restrict x = voters.x.data();
+    const double* __restrict y = voters.y.data();
+    int* __restrict cell = cells.data();
+    for (std::size_t k = 0; k < n; ++k) {
+        const double d = x[k] * c + y[k] * s + 0.5;
+        const int t = static_cast<int>(d);
+        cell[k] = (static_cast<double>(t) > d ? t - 1 : t) + r_M + 1;
+    }
+}
+
 // Votes of every positive weight, 1-degree angles, into rows 1..180.
-// Cells add their votes in pixel order, as a per-pixel walk would.
+// Cells add their votes in pixel order, as a per-pixel walk would; only the
+// cells are worked out for all voters of an angle first.
 void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid) {
-    std::vector<Vote> voters;
+    Voters voters;
     for (unsigned int y = 0; y < ims.height; ++y)
         for (unsigned int x = 0; x < ims.width; ++x) {
             const float w = pptr[static_cast<std::size_t>(y) * ims.width + x];
-            if (w > 0.0f) voters.push_back({static_cast<double>(x), static_cast<double>(y), w});
+            if (w > 0.0f) {
+                voters.x.push_back(static_cast<double>(x));
+                voters.y.push_back(static_cast<double>(y));
+                voters.w.push_back(w);
+            }
         }
+    std::vector<int> cells(voters.x.size());
     for (int deg = 0; deg < VOTE_ANGLES; ++deg) {
         const double phi = deg * kPi / 180.0;
         const double c = std::cos(phi), s = std::sin(phi);
+        vote_cells(voters, c, s, grid.r_M, cells);
         float* row = grid.space[deg + 1];
-        for (const Vote& v : voters) {
-            const long r = floor_to_long(v.x * c + v.y * s + 0.5) + grid.r_M;
-            row[r + 1] += v.w;
-        }
+        for (std::size_t k = 0; k < cells.size(); ++k) row[cells[k]] += voters.w[k];
     }
 }
 
 // Rows 1..90 become bins of two angles each; the row after the last bin is
-// cleared so it acts as frame.
+// cleared so it acts as frame. Bin row k is written only after rows
+// 2k - 1 and 2k, which no earlier bin overwrites, have been read.
 void halve_angles(HoughGrid& grid) {
-    for (int c = 1; c <= grid.r_N; ++c)
-        for (int deg = 1; deg <= NUM_BINS; ++deg)
-            grid.space[deg][c] = grid.space[2 * deg - 1][c] + grid.space[2 * deg][c];
+    for (int deg = 1; deg <= NUM_BINS; ++deg) {
+        float* bin = grid.space[deg];
+        const float* first = grid.space[2 * deg - 1];
+        const float* second = grid.space[2 * deg];
+        for (int c = 1; c <= grid.r_N; ++c) bin[c] = first[c] + second[c];
+    }
     std::fill_n(grid.space[NUM_BINS + 1], grid.r_N + 2, 0.0f);
 }
 
@@ -153,6 +179,17 @@ bool collect_segments(const IMAGE& ims, std::span<const float> pptr, const Hough
 
 }  // namespace
 
+Matrix<float> hough_votes(const IMAGE& ims, std::span<const float> pptr) {
+    HoughGrid grid;
+    const double diag = std::sqrt(static_cast<double>(ims.width) * ims.width +
+                                  static_cast<double>(ims.height) * ims.height);
+    grid.r_M = static_cast<int>(std::ceil(diag));
+    grid.r_N = 2 * grid.r_M + 1;
+    grid.space = fmatrix(VOTE_ANGLES + 2, grid.r_N + 2);
+    vote(ims, pptr, grid);
+    return std::move(grid.space);
+}
+
 int hough_lines(const IMAGE& ims, std::span<const unsigned char> /*bptr*/,
                 std::span<const float> pptr, int& x2, int& y2) {
     x2 = -1;
@@ -161,13 +198,9 @@ int hough_lines(const IMAGE& ims, std::span<const unsigned char> /*bptr*/,
     if (npix == 0 || pptr.size() < npix) return 0;
 
     HoughGrid grid;
-    const double diag = std::sqrt(static_cast<double>(ims.width) * ims.width +
-                                  static_cast<double>(ims.height) * ims.height);
-    grid.r_M = static_cast<int>(std::ceil(diag));
-    grid.r_N = 2 * grid.r_M + 1;
-    grid.space = fmatrix(VOTE_ANGLES + 2, grid.r_N + 2);
-
-    vote(ims, pptr, grid);
+    grid.space = hough_votes(ims, pptr);
+    grid.r_N = static_cast<int>(grid.space.cols()) - 2;
+    grid.r_M = (grid.r_N - 1) / 2;
     halve_angles(grid);
     const Matrix<float> sup = suppress(grid);
 

@@ -15,6 +15,7 @@
 
 #include <span>
 
+#include "toolkit/arrays.h"
 #include "types.h"
 
 namespace orva {
@@ -47,6 +48,12 @@ int blurring(const IMAGE& im, std::span<const unsigned char> bptr, std::span<uns
 // vote) and the parallel-pair search. bptr is not read. Returns 0.
 int hough_lines(const IMAGE& ims, std::span<const unsigned char> bptr, std::span<const float> pptr,
                 int& x2, int& y2);
+
+// The vote space of hough_lines before angles are merged: rows 1..180 for the
+// 1-degree normal angles, columns 1..2 r_M + 1 for the distances -r_M..r_M
+// (r_M the diagonal rounded up), a zero frame around; each cell holds the sum
+// of its weights added in pixel order.
+Matrix<float> hough_votes(const IMAGE& ims, std::span<const float> pptr);
 
 // Longest run of positive weights along the line (deg, r); the first of equal
 // runs. result keeps its contents when no point has a positive weight.

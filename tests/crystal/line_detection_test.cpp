@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace orva {
@@ -48,6 +51,39 @@ TEST(HoughLines, TwoColumnsGiveTheMeanOfTheirEndPoints) {
     EXPECT_EQ(hough_lines(win, {}, w, x2, y2), 0);
     EXPECT_EQ(x2, 20);
     EXPECT_EQ(y2, 9);
+}
+
+TEST(HoughLines, VotesAreTheWeightsAddedCellByCellInPixelOrder) {
+    // Weights of very different sizes (so the order of float additions shows),
+    // zero, negative and NaN weights that must not vote, windows of odd shapes.
+    std::mt19937 rng(2468);
+    std::uniform_real_distribution<float> weight(-1.0f, 1.0f);
+    for (auto [w, h] : std::vector<std::pair<unsigned, unsigned>>{{1, 1}, {7, 3}, {40, 25}}) {
+        std::vector<float> p(w * h);
+        for (float& v : p) v = weight(rng) * (rng() % 3 == 0 ? 1e6f : 1.0f);
+        p[0] = 0.0f;
+        p[p.size() / 2] = std::nanf("");
+        const IMAGE ims = window_of(w, h);
+        const double diag = std::sqrt(double(w) * w + double(h) * h);
+        const int r_M = static_cast<int>(std::ceil(diag));
+        Matrix<float> want = fmatrix(182, 2 * r_M + 3);
+        const double pi = 3.14159265358979323846;
+        for (int deg = 0; deg < 180; ++deg) {
+            const double c = std::cos(deg * pi / 180.0), s = std::sin(deg * pi / 180.0);
+            for (unsigned y = 0; y < h; ++y)
+                for (unsigned x = 0; x < w; ++x) {
+                    const float v = p[y * w + x];
+                    if (!(v > 0.0f)) continue;
+                    const long r = static_cast<long>(std::floor(x * c + y * s + 0.5)) + r_M;
+                    want[deg + 1][r + 1] += v;
+                }
+        }
+        const Matrix<float> got = hough_votes(ims, p);
+        ASSERT_EQ(got.rows(), want.rows());
+        ASSERT_EQ(got.cols(), want.cols());
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), want.flat().size() * sizeof(float)), 0)
+            << w << "x" << h;
+    }
 }
 
 TEST(HoughLines, PairsMustBeMoreThanThreeBinsApart) {
