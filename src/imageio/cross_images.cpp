@@ -17,6 +17,7 @@
 #include <new>
 
 #include "imageio/jpeg_io.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 
@@ -36,6 +37,7 @@ void paint_red(ByteBuffer& rgb, int width, int x, int y) {
 
 // Three equal samples per grey value. The buffers never overlap; saying so
 // lets the copy run without re-reading after every byte written.
+ORVA_VECTOR_CLONES
 void grey_to_rgb(const unsigned char* __restrict grey, unsigned char* __restrict rgb,
                  std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -48,6 +50,7 @@ void grey_to_rgb(const unsigned char* __restrict grey, unsigned char* __restrict
 
 // Adds the pixels of one image, shifted so that its pixel (x + dx, y + dy)
 // lands on (x, y), to sum and count wherever it covers the frame.
+ORVA_VECTOR_CLONES
 void add_shifted(const unsigned char* image, int width, int height, int dx, int dy, int* sum,
                  int* count) {
     const long x_begin = std::max(0L, -long{dx}), x_end = std::min(long{width}, long{width} - dx);

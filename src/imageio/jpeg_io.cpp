@@ -25,6 +25,7 @@
 #include <jpeglib.h>
 
 #include "imageio/byte_reader.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 
@@ -97,7 +98,8 @@ bool equal_samples_keep_their_value() {
     return identity;
 }
 
-constexpr std::size_t kRun = 32;  // pixels converted together
+// Pixels converted together: 3 * 43 - 1 = 128 sample pairs fill whole vectors.
+constexpr std::size_t kRun = 43;
 
 // 0xFF where sample k and sample k + 1 belong to the same pixel.
 constexpr std::array<unsigned char, 3 * kRun> kSamePixel = [] {
@@ -125,6 +127,7 @@ void rgb_pixels_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION n) {
 
 // A run of pixels that are all grey is just every third sample, which the
 // compiler copies with vector instructions; other runs go pixel by pixel.
+ORVA_VECTOR_CLONES
 void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
     const bool identity = equal_samples_keep_their_value();
     for (std::size_t x0 = 0; x0 < cols; x0 += kRun) {
