@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "toolkit/vector_clones.h"
+
 namespace orva {
 namespace {
 
@@ -87,6 +89,9 @@ int gauss_kernel_width(float sigma) {
 
 // Horizontal pass; the kernel is applied mirrored (a convolution, which fixes
 // the sign of the derivative). Columns within the radius of an edge stay 0.
+// Each pixel sums its taps from 0 in the same order as a pixel-by-pixel walk,
+// but a whole row takes one tap at a time.
+ORVA_VECTOR_CLONES
 void convolve_horiz(const std::vector<float>& in, int ncols, int nrows,
                     const ConvolutionKernel& kernel, std::vector<float>& out) {
     const int radius = kernel.width / 2;
@@ -94,17 +99,17 @@ void convolve_horiz(const std::vector<float>& in, int ncols, int nrows,
     for (long j = 0; j < nrows; ++j) {
         const float* row = in.data() + j * ncols;
         float* dst = out.data() + j * ncols;
-        for (int i = radius; i < ncols - radius; ++i) {
-            const float* ppp = row + i - radius;
-            float sum = 0.0f;
-            for (int k = kernel.width - 1; k >= 0; --k) sum += *ppp++ * kernel.data[k];
-            dst[i] = sum;
+        for (int k = kernel.width - 1; k >= 0; --k) {
+            const int shift = kernel.width - 1 - k - radius;  // pixel i takes i + shift
+            const float tap = kernel.data[k];
+            for (int i = radius; i < ncols - radius; ++i) dst[i] += row[i + shift] * tap;
         }
     }
 }
 
 // Vertical pass, accumulated a row at a time; each pixel sums the same taps
 // in the same order as a column-by-column walk.
+ORVA_VECTOR_CLONES
 void convolve_vert(const std::vector<float>& in, int ncols, int nrows,
                    const ConvolutionKernel& kernel, std::vector<float>& out) {
     const int radius = kernel.width / 2;
