@@ -86,6 +86,7 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
     if (S > 0) mask_ptr = ucvector(static_cast<long>(S));
     std::fprintf(stderr, "\n Centring Images:  ");
     KernelSpectra spectra;  // the windows of a run share a few container sizes
+    FeatureWork feature_work;
 
     int err = 0;
     for (std::size_t q = 0; q < count; ++q) {
@@ -140,7 +141,7 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
         window.height = roi_height;
         window.size = static_cast<unsigned long>(win_size);
         std::vector<unsigned char> response = ucvector(win_size);
-        get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1);
+        get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1, feature_work);
         std::vector<float> gptr = fvector(win_size);
         std::copy(response.begin(), response.end(), gptr.begin());
 

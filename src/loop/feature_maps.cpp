@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "toolkit/arrays.h"
@@ -32,6 +34,20 @@ constexpr int MIN_LEVEL_SIZE = 16;  // a smaller level ends the pyramid
 constexpr unsigned int MIN_ROI = 8;
 constexpr float EDGE_GAIN = 8.0f;
 constexpr float DERIV_GAIN = 4.0f;
+
+// Sets v to n zeros, as the typed allocator named would hand them out, but
+// keeping the storage v already has.
+template <class T>
+void zeroed(std::vector<T>& v, long n, const char* allocator) {
+    if (n < 1) bad_count(allocator, n, 1);
+    try {
+        v.assign(static_cast<std::size_t>(n), T{});
+    } catch (const std::bad_alloc&) {
+        allocation_failed("vector");
+    } catch (const std::length_error&) {
+        allocation_failed("vector");
+    }
+}
 
 // The 3x3 neighbourhood of an interior pixel.
 struct Neighbours {
@@ -160,13 +176,17 @@ void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
     }
 }
 
+namespace {
+
+// merge_scales with the upsampled map in t (zero-filled here).
 ORVA_VECTOR_CLONES
-void merge_scales(int width, int height, std::span<float> s1, std::span<const float> s2) {
+void merge_into(int width, int height, std::span<float> s1, std::span<const float> s2,
+                std::vector<float>& t) {
     if (width < 1 || height < 1) return;
     const long w = width;
     const long w2 = width >> 1;
     const long h2 = height >> 1;
-    std::vector<float> t = fvector(w * height);
+    zeroed(t, w * height, "fvector");
     auto T = [&](long x, long y) -> float& { return t[y * w + x]; };
 
     // Coarse samples onto odd columns: odd rows directly, even rows between two.
@@ -195,8 +215,21 @@ void merge_scales(int width, int height, std::span<float> s1, std::span<const fl
         if (t[i] > s1[i]) s1[i] = t[i];
 }
 
+}  // namespace
+
+void merge_scales(int width, int height, std::span<float> s1, std::span<const float> s2) {
+    std::vector<float> t;
+    merge_into(width, height, s1, s2, t);
+}
+
 int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> rptr,
                 int mode, int levels, int sub_flag) {
+    FeatureWork work;
+    return get_feature(im, bptr, rptr, mode, levels, sub_flag, work);
+}
+
+int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> rptr,
+                int mode, int levels, int sub_flag, FeatureWork& work) {
     if (levels <= 0) return 0;
     if (levels > NUM_SUBSAMP) {
         std::fprintf(stderr, "\n Warning!");
@@ -216,7 +249,8 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
     // Level 0 image, reduced in place for the next levels.
     unsigned int width = sub_flag ? im.width >> 1 : im.width;
     unsigned int height = sub_flag ? im.height >> 1 : im.height;
-    std::vector<unsigned char> level = ucvector(static_cast<long>(width) * height);
+    std::vector<unsigned char>& level = work.level;
+    zeroed(level, static_cast<long>(width) * height, "ucvector");
     for (unsigned long y = 0; y < height; ++y)
         for (unsigned long x = 0; x < width; ++x) {
             if (sub_flag) {
@@ -227,14 +261,17 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
                 level[y * width + x] = bptr[y * W + x];
             }
         }
-    std::vector<unsigned char> half =
-        ucvector(static_cast<long>((width >> 1) > 0 ? width >> 1 : 1) * height);
+    std::vector<unsigned char>& half = work.half;
+    zeroed(half, static_cast<long>((width >> 1) > 0 ? width >> 1 : 1) * height, "ucvector");
 
-    std::vector<std::vector<float>> maps;
+    std::vector<std::vector<float>>& maps = work.maps;
     std::vector<unsigned int> widths, heights;
     int merged_levels = levels;
     for (int l = 0; l < levels; ++l) {
-        std::vector<float> map = fvector(static_cast<long>(width) * height);
+        if (maps.size() <= static_cast<std::size_t>(l))
+            maps.resize(static_cast<std::size_t>(l) + 1);
+        std::vector<float>& map = maps[static_cast<std::size_t>(l)];
+        zeroed(map, static_cast<long>(width) * height, "fvector");
         double rms = 0.0;
         if (mode == 0) get_ridges_1(width, height, level, map);
         if (mode == 1) rms = get_edges_1(width, height, level, map);
@@ -245,7 +282,6 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
             const float rms_f = static_cast<float>(rms);
             for (float& v : map) v = v * gain / rms_f;
         }
-        maps.push_back(std::move(map));
         widths.push_back(width);
         heights.push_back(height);
         if (width < MIN_LEVEL_SIZE || height < MIN_LEVEL_SIZE) {
@@ -261,8 +297,8 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
     }
 
     for (int l = merged_levels - 1; l >= 1; --l)
-        merge_scales(static_cast<int>(widths[l - 1]), static_cast<int>(heights[l - 1]), maps[l - 1],
-                     maps[l]);
+        merge_into(static_cast<int>(widths[l - 1]), static_cast<int>(heights[l - 1]), maps[l - 1],
+                   maps[l], work.upsampled);
 
     const std::vector<float>& top = maps[0];
     const unsigned long w0 = widths[0];

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "types.h"
 
@@ -23,6 +24,17 @@ constexpr int NUM_SUBSAMP = 6;
 // half-resolution image and writes each value to a 2x2 output block.
 int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> rptr,
                 int mode, int levels, int sub_flag);
+
+// Pyramid and map buffers kept by a caller that maps many images, so they
+// are not handed back to the system and faulted in again for every image.
+struct FeatureWork {
+    std::vector<unsigned char> level, half;
+    std::vector<std::vector<float>> maps;
+    std::vector<float> upsampled;
+};
+// The same map, with the buffers of `work`; the results are identical.
+int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<unsigned char> rptr,
+                int mode, int levels, int sub_flag, FeatureWork& work);
 
 // 2:1 reduction along rows: sptr gets (width >> 1) x height samples.
 void subsample2_h(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,

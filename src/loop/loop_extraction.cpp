@@ -101,9 +101,10 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
     // their warnings precede the progress line.
     if (!with_background) {
         grad_ptr = ucmatrix(num_images, size);
+        FeatureWork feature_work;
         for (int q = 0; q < num_images; ++q)
             get_feature(imc, std::span<const unsigned char>(images[q]).first(size), grad_ptr.row(q),
-                        EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION);
+                        EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION, feature_work);
     }
 
     std::fprintf(stderr, "\n Processing Images:");

@@ -304,5 +304,29 @@ TEST(GetFeature, HalfResolutionOddWidthLeavesLastColumn) {
     for (unsigned int x = 0; x < 33; ++x) EXPECT_EQ(out[32 * 33 + x], 77) << x;
 }
 
+TEST(FeatureMap, SharedBuffersGiveTheSameMapsAsFreshOnes) {
+    // One FeatureWork through images of changing size, mode, level count and
+    // resolution, larger before smaller and back: stale buffer contents must
+    // never show.
+    struct Call {
+        unsigned w, h;
+        int mode, levels, sub;
+    };
+    const std::vector<Call> calls = {{64, 48, 1, 6, 0}, {20, 30, 2, 4, 1}, {64, 48, 1, 6, 0},
+                                     {33, 17, 0, 3, 0}, {90, 70, 2, 5, 1}, {16, 16, 1, 2, 0},
+                                     {90, 70, 1, 6, 0}};
+    std::mt19937 rng(55);
+    FeatureWork work;
+    for (std::size_t c = 0; c < calls.size(); ++c) {
+        const Call& k = calls[c];
+        std::vector<unsigned char> img(k.w * k.h);
+        for (auto& v : img) v = static_cast<unsigned char>(rng() % 256);
+        std::vector<unsigned char> fresh(img.size(), 3), shared(img.size(), 3);
+        ASSERT_EQ(get_feature(geometry(k.w, k.h), img, fresh, k.mode, k.levels, k.sub), 0);
+        ASSERT_EQ(get_feature(geometry(k.w, k.h), img, shared, k.mode, k.levels, k.sub, work), 0);
+        EXPECT_EQ(shared, fresh) << "call " << c;
+    }
+}
+
 }  // namespace
 }  // namespace orva
