@@ -45,7 +45,7 @@ struct BenchScene {
 
 // The fixed scene set: crystal scenes spread over seeds, sizes, loop positions,
 // crystal sizes, radii, formats, image counts, blur, distractors and backgrounds,
-// seen at a centring zoom (the loop 0.40 to 0.56 of the smaller view side wide, off
+// seen at a centring zoom (the loop 0.40 to 0.56 of the view along the axis wide, off
 // the axis, leaning and sagging as the generator draws it from the seed); then a
 // few pin-only views (a wide pin through the whole view, with a background image)
 // and empty views.
@@ -75,8 +75,13 @@ std::vector<BenchScene> scene_set() {
         o.bubbles = i % 7 == 0 ? 1 : 0;
         o.reflection = i % 4 == 2;
         if (i % 10 == 3) o.stripes = {0, 0, 6, 6};
-        const double m = std::min(o.width, o.height);
-        const double loop_size = m * (0.40 + 0.04 * (i % 5));
+        // Along the axis the view is the upright height; across it the loop, off
+        // the axis, must stay in view.
+        const bool turned = o.loop_position >= 2;
+        const double upright_height = turned ? o.width : o.height;
+        const double upright_width = turned ? o.height : o.width;
+        const double loop_size =
+            std::min(upright_height * (0.40 + 0.04 * (i % 5)), 0.62 * upright_width);
         o.loop_size = loop_size;
         o.crystal_size = crystal_fraction[(i / 5) % 3] * loop_size;
         o.crystal_offset = 0.0;

@@ -228,8 +228,8 @@ const std::vector<Option>& option_table() {
                             {"oval", LoopShape::Oval},
                             {"teardrop", LoopShape::Teardrop}})},
         {"--loop-size", "PX",
-         "outer width of the ring in its plane (default 0.4..0.6 of the smaller view side, a "
-         "centring zoom; less where the loop, stem and some pin would not fit)",
+         "outer width of the ring in its plane (default 0.45..0.6 of the upright view's height, "
+         "a centring zoom; less where the loop, stem and some pin would not fit)",
          real(&SceneOptions::loop_size, 4, 1e5)},
         {"--loop-top", "ROW",
          "upright-view row of the ring's top (default 0.05..0.12 of the view height); for --scene "

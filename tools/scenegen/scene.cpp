@@ -1,7 +1,8 @@
 // Resolves a scene: every option the user left unset is drawn from the seed, in a
 // fixed order, so that one seed always gives one scene. Sizes default to fractions
-// of the smaller canonical dimension so that any image size gives a similar view:
-// a centring zoom, the loop 0.4 to 0.6 of that side wide, off the axis, leaning and
+// of the canonical view so that any image size gives a similar view: a centring
+// zoom, the loop 0.45 to 0.6 of the view's height along the axis wide (less where
+// it would not fit across), off the axis, leaning and
 // sagging a little, on a short stem and a thin pin that sits on the axis. The
 // crystal's radius and phase are kept exactly; the ring is placed around it.
 // Returns 0, or 1 with a message for options that cannot make a scene.
@@ -105,7 +106,7 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
     // so setting one option does not change the others.
     Rng rng(opt.seed);
     const double d_axis = rng.uniform(-0.06, 0.06) * cw;
-    const double d_loop_size = rng.uniform(0.4, 0.6) * m;
+    const double d_loop_size = rng.uniform(0.45, 0.6) * ch;
     const auto d_shape = static_cast<LoopShape>(rng.index(3));
     const double d_loop_top = rng.uniform(0.05, 0.12) * ch;
     const double d_stem = rng.uniform(0.05, 0.1) * ch;
