@@ -8,6 +8,7 @@
 #include "loop/flank_trimming.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -117,13 +118,16 @@ int edge_threshold(const IMAGE& im, std::span<const unsigned char> grad, const M
     }
     if (max_val == min_val) return -1;
 
+    // The bin depends on the byte value alone: work it out once per value.
     const double scale = static_cast<double>(bins - 1) / (max_val - min_val);
+    std::array<int, 256> bin_of{};
+    for (int g = min_val; g <= max_val; ++g)
+        bin_of[g] =
+            std::clamp(static_cast<int>(floor_to_long((g - min_val) * scale + 0.5)), 0, bins - 1);
     std::vector<unsigned int> hist(bins, 0u);
     for (int y = box.top; y <= box.bottom; ++y) {
-        for (int x = box.left; x <= box.right; ++x) {
-            int bin = static_cast<int>(floor_to_long((grad[y * w + x] - min_val) * scale + 0.5));
-            ++hist[std::clamp(bin, 0, bins - 1)];
-        }
+        const unsigned char* row = grad.data() + static_cast<long>(y) * w;
+        for (int x = box.left; x <= box.right; ++x) ++hist[bin_of[row[x]]];
     }
 
     // Peak, then the first lowest bin after it.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -84,6 +85,60 @@ TEST(FlankTrimming, BoundingBoxOfScatteredPixels) {
         EXPECT_EQ(box.bottom, want.bottom) << trial;
         EXPECT_EQ(box.left, want.left) << trial;
         EXPECT_EQ(box.right, want.right) << trial;
+    }
+}
+
+// The edge threshold as defined, every pixel's bin worked out on its own.
+int plain_edge_threshold(const std::vector<unsigned char>& grad, const MaskBox& box) {
+    const long n = static_cast<long>(box.bottom - box.top + 1) * (box.right - box.left + 1);
+    const int bins = std::min(static_cast<int>(std::floor(1.5 * std::log(double(n)))), 255);
+    int lo = 255, hi = 0;
+    for (int y = box.top; y <= box.bottom; ++y)
+        for (int x = box.left; x <= box.right; ++x)
+            lo = std::min<int>(lo, grad[y * W + x]), hi = std::max<int>(hi, grad[y * W + x]);
+    if (lo == hi) return -1;
+    const double scale = static_cast<double>(bins - 1) / (hi - lo);
+    std::vector<unsigned int> hist(bins, 0u);
+    for (int y = box.top; y <= box.bottom; ++y)
+        for (int x = box.left; x <= box.right; ++x) {
+            const int bin = static_cast<int>(std::floor((grad[y * W + x] - lo) * scale + 0.5));
+            ++hist[std::clamp(bin, 0, bins - 1)];
+        }
+    int kmax = 0;
+    for (int k = 1; k < bins; ++k)
+        if (hist[k] > hist[kmax]) kmax = k;
+    int kmin = kmax;
+    for (int k = kmax + 1; k < bins; ++k)
+        if (hist[k] < hist[kmin]) kmin = k;
+    int kbest = -1;
+    if (kmin > kmax) {
+        const double slope = double(hist[kmax] - hist[kmin]) / double(kmax - kmin);
+        double best = 0.0;
+        for (int k = kmax; k < kmin; ++k) {
+            const double d = std::floor(hist[kmax] + (k - kmax) * slope) - double(hist[k]);
+            if (d >= best) best = d, kbest = k;
+        }
+    }
+    kbest >>= 1;
+    if (kbest < 0) return 0;
+    return static_cast<int>(lo + kbest / scale);
+}
+
+TEST(FlankTrimming, EdgeThresholdFollowsThePlainHistogramOnRandomMaps) {
+    std::mt19937 rng(8642);
+    const IMAGE im = geometry();
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<unsigned char> grad(W * H);
+        const int spread = 1 + static_cast<int>(rng() % 255);
+        const int base = static_cast<int>(rng() % (256 - spread + 1));
+        for (auto& v : grad)
+            v = static_cast<unsigned char>(base + static_cast<int>(rng() % spread));
+        MaskBox box;
+        box.left = static_cast<int>(rng() % 10);
+        box.right = box.left + 3 + static_cast<int>(rng() % 25);
+        box.top = static_cast<int>(rng() % 4);
+        box.bottom = box.top + 2 + static_cast<int>(rng() % 6);
+        EXPECT_EQ(edge_threshold(im, grad, box), plain_edge_threshold(grad, box)) << trial;
     }
 }
 
