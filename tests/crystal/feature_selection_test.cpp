@@ -33,7 +33,6 @@ TEST(TrackingContext, DefaultsForSmallAndLargeRegions) {
     EXPECT_EQ(tc.nSkippedPixels, 1);
     EXPECT_EQ(tc.min_eigenvalue, 5);
     EXPECT_TRUE(tc.smoothBeforeSelecting);
-    EXPECT_FALSE(tc.writeInternalImages);
     // 6 / 2.5 = 2.4: two levels subsampled by 2; smoothing half width 1,
     // pyramid half width 5, n = trunc(3 + 0.99) = 3, border (2 + 3) * 2.
     EXPECT_EQ(tc.nPyramidLevels, 2);
@@ -41,7 +40,6 @@ TEST(TrackingContext, DefaultsForSmallAndLargeRegions) {
     EXPECT_EQ(tc.borderx, 10);
     EXPECT_EQ(tc.bordery, 10);
     EXPECT_EQ(twodf_feature_slots(100, 100), 50);
-    EXPECT_EQ(6 * tc.mindist, 30);  // density radius
 
     // Narrow regions: mindist at least 3, window 3, grad sigma at least 0.25.
     tc = KLTCreateTrackingContext(50, 20, 20);
@@ -131,80 +129,6 @@ TEST(GreedySelection, KeepsMinimumDistanceAndEigenvalueFloor) {
     enforce_minimum_distance(weak, fl, 30, 30, 3, 0);
     EXPECT_EQ(fl[0].x, 20.0f);
     EXPECT_EQ(fl[1].val, -1);
-}
-
-// The selection's kernels, built as described: Gaussian and derivative taps
-// of 71, trimmed below 1 % of their peak, normalised.
-void plain_kernels(float sigma, std::vector<float>& g, std::vector<float>& d) {
-    const int hw = 35;
-    std::vector<float> gf(71), df(71);
-    const float two_sigma2 = 2 * sigma * sigma;
-    const float max_d = static_cast<float>(sigma * std::exp(static_cast<double>(-0.5f)));
-    for (int i = -hw; i <= hw; ++i) {
-        gf[i + hw] = static_cast<float>(std::exp(static_cast<double>(float(-i * i) / two_sigma2)));
-        df[i + hw] = static_cast<float>(-i) * gf[i + hw];
-    }
-    int gw = 71, dw = 71;
-    for (int i = -hw; gw > 1 && std::fabs(gf[i + hw] / 1.0f) < 0.01f; ++i) gw -= 2;
-    for (int i = -hw; dw > 3 && std::fabs(df[i + hw] / max_d) < 0.01f; ++i) dw -= 2;
-    g.assign(gf.begin() + (71 - gw) / 2, gf.begin() + (71 - gw) / 2 + gw);
-    d.assign(df.begin() + (71 - dw) / 2, df.begin() + (71 - dw) / 2 + dw);
-    float den = 0.0f;
-    for (float v : g) den += v;
-    for (float& v : g) v /= den;
-    den = 0.0f;
-    const int dhw = dw / 2;
-    for (int i = -dhw; i <= dhw; ++i) den -= static_cast<float>(i) * d[i + dhw];
-    for (float& v : d) v /= den;
-}
-
-// Convolution pixel by pixel: horizontal taps, then vertical taps, each sum
-// from 0 over the mirrored kernel; pixels within a radius of an edge are 0.
-std::vector<float> plain_convolve(const std::vector<float>& in, int w, int h,
-                                  const std::vector<float>& horiz, const std::vector<float>& vert) {
-    std::vector<float> tmp(in.size(), 0.0f), out(in.size(), 0.0f);
-    const int rh = static_cast<int>(horiz.size()) / 2, rv = static_cast<int>(vert.size()) / 2;
-    for (int y = 0; y < h; ++y)
-        for (int x = rh; x < w - rh; ++x) {
-            float sum = 0.0f;
-            for (int k = static_cast<int>(horiz.size()) - 1, j = x - rh; k >= 0; --k, ++j)
-                sum += in[y * w + j] * horiz[k];
-            tmp[y * w + x] = sum;
-        }
-    for (int y = rv; y < h - rv; ++y)
-        for (int x = 0; x < w; ++x) {
-            float sum = 0.0f;
-            for (int k = static_cast<int>(vert.size()) - 1, j = y - rv; k >= 0; --k, ++j)
-                sum += tmp[j * w + x] * vert[k];
-            out[y * w + x] = sum;
-        }
-    return out;
-}
-
-TEST(GoodFeatures, GradientsEqualPixelByPixelConvolution) {
-    // Random texture, with and without smoothing: the gradients the selection
-    // works from must be the plain convolutions bit for bit.
-    std::mt19937 rng(4321);
-    const int w = 61, h = 47;
-    std::vector<unsigned char> img(static_cast<std::size_t>(w) * h);
-    for (auto& v : img) v = static_cast<unsigned char>(rng() % 256);
-    for (bool smooth : {true, false}) {
-        KLT_TrackingContext tc = KLTCreateTrackingContext(61, 61, 61);
-        tc.smoothBeforeSelecting = smooth;
-        KLT_FeatureList fl = KLTCreateFeatureList(10);
-        SelectionWork work;
-        KLTSelectGoodFeatures(tc, img, w, h, fl, work);
-
-        std::vector<float> source(img.begin(), img.end());
-        std::vector<float> g, d;
-        if (smooth) {
-            plain_kernels(tc.smooth_sigma_fact * std::max(tc.window_width, tc.window_height), g, d);
-            source = plain_convolve(source, w, h, g, g);
-        }
-        plain_kernels(tc.grad_sigma, g, d);
-        EXPECT_EQ(work.gradx, plain_convolve(source, w, h, d, g)) << smooth;
-        EXPECT_EQ(work.grady, plain_convolve(source, w, h, g, d)) << smooth;
-    }
 }
 
 TEST(GoodFeatures, CornersOfATexturedSquareAreFoundInside) {

@@ -8,10 +8,7 @@
 #include <numeric>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
-
-#include "toolkit/heap_sort.h"
 
 namespace orva {
 namespace {
@@ -221,63 +218,6 @@ TEST(GetCentremax, TiesAtTheThresholdAreExcluded) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n nothing found in get_centremax");
     EXPECT_EQ(xc, 0);
     EXPECT_EQ(yc, 0);
-}
-
-// The threshold and centroid as defined: a full heap sort of the map.
-std::pair<int, int> reference_centremax(const std::vector<float>& map, unsigned int width,
-                                        unsigned int height, unsigned int percent) {
-    const unsigned long N = map.size();
-    std::vector<float> sorted = map;
-    heap_sort_f_(N, sorted);
-    unsigned long min_pos = 0;
-    for (unsigned long i = 1; i < N; ++i)
-        if (sorted[i] > 0.0f) {
-            min_pos = i;
-            break;
-        }
-    const unsigned int share = 100u - std::min(percent, 100u);
-    const unsigned int spread = share * static_cast<unsigned int>(N - min_pos);
-    unsigned long idx = static_cast<unsigned long>(spread * 0.01 + static_cast<double>(min_pos));
-    idx = std::min(idx, N - 1);
-    const float thresh = sorted[idx];
-    unsigned long count = 0, sx = 0, sy = 0;
-    for (unsigned int y = 0; y < height; ++y)
-        for (unsigned int x = 0; x < width; ++x)
-            if (map[y * width + x] > thresh) sx += x, sy += y, ++count;
-    if (count == 0) return {0, 0};
-    return {static_cast<int>(sx / count), static_cast<int>(sy / count)};
-}
-
-TEST(GetCentremax, MatchesTheFullySortedThresholdOnRandomMaps) {
-    // Filtered maps: mostly zeros (masked), small negative ringing, -0, ties and
-    // the odd NaN; every percentage from none to all.
-    std::mt19937 rng(90210);
-    std::uniform_int_distribution<int> kind(0, 9), level(0, 40);
-    std::normal_distribution<float> ringing(0.0f, 2.0f);
-    const std::vector<std::pair<unsigned, unsigned>> sizes = {{1, 1}, {2, 1}, {7, 5}, {40, 30}};
-    for (auto [w, h] : sizes) {
-        for (int trial = 0; trial < 12; ++trial) {
-            std::vector<float> map(w * h);
-            for (float& v : map) {
-                const int k = kind(rng);
-                v = k < 4 ? 0.0f : k == 4 ? -0.0f : k < 7 ? ringing(rng) : float(level(rng));
-            }
-            if (trial % 4 == 3) map[rng() % map.size()] = std::nanf("");
-            if (trial % 6 == 5) std::fill(map.begin(), map.end(), 2.5f);
-            if (trial % 6 == 4)  // all positive: the first index is 1, not 0
-                for (std::size_t i = 0; i < map.size(); ++i) map[i] = 1.0f + float(i % 13);
-            if (trial % 6 == 2)  // nothing positive
-                for (float& v : map) v = -std::fabs(v);
-            for (unsigned int percent : {0u, 1u, 5u, 50u, 99u, 100u, 150u}) {
-                int xc = -7, yc = -7;
-                testing::internal::CaptureStderr();
-                ASSERT_EQ(get_centremax(map, w, h, percent, xc, yc), 0);
-                testing::internal::GetCapturedStderr();
-                EXPECT_EQ(std::make_pair(xc, yc), reference_centremax(map, w, h, percent))
-                    << w << "x" << h << " trial " << trial << " percent " << percent;
-            }
-        }
-    }
 }
 
 TEST(GetCentremax, EmptyMapsAndOddPercentages) {

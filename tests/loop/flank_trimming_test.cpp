@@ -58,36 +58,6 @@ TEST(FlankTrimming, BoundingBoxAndEdgeThreshold) {
     EXPECT_EQ(edge_threshold(im, std::vector<unsigned char>(W * H, 50), box), -1);
 }
 
-TEST(FlankTrimming, BoundingBoxOfScatteredPixels) {
-    // Sparse random pixels of any value: the box is the extreme rows and
-    // columns of all of them.
-    std::mt19937 rng(31);
-    const IMAGE im = geometry();
-    for (int trial = 0; trial < 50; ++trial) {
-        std::vector<unsigned char> mask(W * H, 0);
-        MaskBox want;
-        want.left = W;
-        for (int k = 0; k < trial % 7; ++k) {
-            const int x = static_cast<int>(rng() % W), y = static_cast<int>(rng() % H);
-            mask[y * W + x] = static_cast<unsigned char>(1 + rng() % 255);
-        }
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x)
-                if (mask[y * W + x]) {
-                    if (want.top < 0) want.top = y;
-                    want.bottom = y;
-                    want.left = std::min(want.left, x);
-                    want.right = std::max(want.right, x);
-                }
-        if (want.bottom == H - 1) want.bottom = H - 2;
-        const MaskBox box = mask_bounding_box(im, mask);
-        EXPECT_EQ(box.top, want.top) << trial;
-        EXPECT_EQ(box.bottom, want.bottom) << trial;
-        EXPECT_EQ(box.left, want.left) << trial;
-        EXPECT_EQ(box.right, want.right) << trial;
-    }
-}
-
 // The edge threshold as defined, every pixel's bin worked out on its own.
 int plain_edge_threshold(const std::vector<unsigned char>& grad, const MaskBox& box) {
     const long n = static_cast<long>(box.bottom - box.top + 1) * (box.right - box.left + 1);

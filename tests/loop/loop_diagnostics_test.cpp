@@ -6,13 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace orva {
@@ -82,85 +79,6 @@ TEST(LoopDiagnostics, BandAndHullLists) {
     EXPECT_EQ(counters.hull_jpg, 2);
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().filename().string().rfind(".orva_diag_", 0), 0u) << entry.path();
-}
-
-// The mask picture pixel by pixel: grey object, white background, red (R
-// only) beside a 2, else green (G only) beside a 3, columns 0, W-2, W-1 black.
-std::vector<unsigned char> plain_mask_picture(const IMAGE& im,
-                                              const std::vector<unsigned char>& mask) {
-    const long w = im.width, h = im.height;
-    std::vector<unsigned char> rgb(3 * im.size, 0);
-    for (long y = 0; y < h; ++y)
-        for (long x = 1; x <= w - 3; ++x) {
-            const unsigned char* m = mask.data() + y * w;
-            unsigned char* px = rgb.data() + 3 * (y * w + x);
-            auto near = [&](unsigned char v) {
-                return m[x - 1] == v || m[x] == v || m[x + 1] == v;
-            };
-            if (near(2)) {
-                px[0] = 255;
-            } else if (near(3)) {
-                px[1] = 255;
-            } else {
-                px[0] = px[1] = px[2] = m[x] == 1 ? 210 : 255;
-            }
-        }
-    return rgb;
-}
-
-// Band pairs as a plain walk finds them (bands from the last to the first).
-std::string plain_band_list(const IMAGE& im, const std::vector<unsigned char>& mask) {
-    const long w = im.width;
-    std::string list;
-    std::vector<std::pair<int, int>> bands;
-    for (int b = 0; b < static_cast<int>(im.height) / BAND_ROWS; ++b) {
-        int left = 0, right = 0;
-        for (int y = b * BAND_ROWS; y < (b + 1) * BAND_ROWS; ++y) {
-            const unsigned char* m = mask.data() + y * w;
-            left = right = 0;
-            long x = 0;
-            while (x < w && (m[x] < 1 || m[x] > 3)) ++x;
-            if (x == w) continue;
-            left = static_cast<int>(x);
-            x = w - 1;
-            while (m[x] < 1 || m[x] > 3) --x;
-            right = static_cast<int>(x);
-        }
-        if (right - left < MIN_BAND_SPREAD) left = right = 0;
-        bands.emplace_back(left, right);
-    }
-    for (auto it = bands.rbegin(); it != bands.rend(); ++it)
-        list += std::to_string(it->first) + " " + std::to_string(it->second) + " ";
-    return list;
-}
-
-TEST(LoopDiagnostics, MaskPictureAndBandsFollowThePlainRulesOnRandomMasks) {
-    // Objects with flank markers 2 and 3 side by side, markers at the row
-    // ends, and other values (4, 9) that are neither object nor marker.
-    TempDir dir;
-    std::mt19937 rng(1999);
-    for (auto [w, h] : std::vector<std::pair<unsigned, unsigned>>{{37, 40}, {64, 30}, {5, 20}}) {
-        const IMAGE im = geometry(w, h);
-        std::vector<unsigned char> mask(im.size, 0);
-        for (unsigned y = 3; y < h - 5; ++y) {
-            const unsigned a = rng() % w, b = rng() % w;
-            for (unsigned x = std::min(a, b); x <= std::max(a, b); ++x) mask[y * w + x] = 1;
-            mask[y * w + std::min(a, b)] = static_cast<unsigned char>(2 + rng() % 2);
-            if (rng() % 3 == 0) mask[y * w + std::max(a, b)] = 3;
-            if (rng() % 5 == 0)
-                mask[y * w + rng() % w] = static_cast<unsigned char>(rng() % 2 ? 4 : 9);
-            if (rng() % 7 == 0) mask[y * w + w - 1] = 2;
-        }
-        DiagnosticCounters counters;
-        write_loop_diagnostics(dir.path().string(), im, mask, 0, counters);
-        const std::vector<unsigned char> rgb = plain_mask_picture(im, mask);
-        ASSERT_TRUE(write_jpeg_privately(dir.path().string(), "want.jpg", static_cast<int>(w),
-                                         static_cast<int>(h), rgb));
-        EXPECT_EQ(read_file(dir.path() / "diffmask_00.jpg"), read_file(dir.path() / "want.jpg"))
-            << w << "x" << h;
-        EXPECT_EQ(read_file(dir.path() / "masks2_yvalues_0.txt"), plain_band_list(im, mask))
-            << w << "x" << h;
-    }
 }
 
 TEST(LoopDiagnostics, PlantedLinkIsReplacedNotFollowed) {

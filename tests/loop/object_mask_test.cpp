@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace orva {
@@ -137,53 +135,6 @@ TEST(SmoothDifference, TruncatingDivisionAndBorders) {
     EXPECT_EQ(out[2 * 6 + 5], out[2 * 6 + 4]);
 }
 
-// The 3x3 weights written out term by term.
-std::vector<std::int16_t> reference_smoothing(const IMAGE& im, const ByteBuffer& a,
-                                              const ByteBuffer& b) {
-    const long w = im.width, h = im.height;
-    std::vector<std::int16_t> out(im.size);
-    if (w < 3 || h < 3) {
-        for (long p = 0; p < w * h; ++p) out[p] = static_cast<std::int16_t>(a[p] - b[p]);
-        return out;
-    }
-    auto d = [&](long x, long y) { return a[y * w + x] - b[y * w + x]; };
-    for (long y = 1; y < h - 1; ++y)
-        for (long x = 1; x < w - 1; ++x) {
-            const int sum = d(x - 1, y - 1) + 2 * d(x, y - 1) + d(x + 1, y - 1) + 2 * d(x - 1, y) +
-                            4 * d(x, y) + 2 * d(x + 1, y) + d(x - 1, y + 1) + 2 * d(x, y + 1) +
-                            d(x + 1, y + 1);
-            out[y * w + x] = static_cast<std::int16_t>((sum + 8) / 16);
-        }
-    for (long y = 1; y < h - 1; ++y) {
-        out[y * w] = out[y * w + 1];
-        out[y * w + w - 1] = out[y * w + w - 2];
-    }
-    for (long x = 0; x < w; ++x) {
-        out[x] = out[w + x];
-        out[(h - 1) * w + x] = out[(h - 2) * w + x];
-    }
-    return out;
-}
-
-ByteBuffer random_image(const IMAGE& im, std::mt19937& rng, int lo = 0, int hi = 255) {
-    std::uniform_int_distribution<int> level(lo, hi);
-    ByteBuffer img(im.size);
-    for (auto& v : img) v = static_cast<unsigned char>(level(rng));
-    return img;
-}
-
-TEST(SmoothDifference, MatchesTheNineTermSumOnRandomImages) {
-    std::mt19937 rng(31337);
-    for (auto [w, h] : std::vector<std::pair<unsigned, unsigned>>{
-             {1, 1}, {2, 9}, {9, 2}, {3, 3}, {4, 7}, {37, 23}, {64, 48}}) {
-        const IMAGE im = geometry(w, h);
-        const ByteBuffer a = random_image(im, rng), b = random_image(im, rng);
-        std::vector<std::int16_t> out(im.size, 1234);
-        smooth_difference(im, a, b, out);
-        EXPECT_EQ(out, reference_smoothing(im, a, b)) << w << "x" << h;
-    }
-}
-
 TEST(BackgroundMask, GoodBackgroundWithBrightnessShift) {
     const IMAGE im = geometry(40, 30);
     ByteBuffer background(im.size);
@@ -227,52 +178,6 @@ TEST(BackgroundMask, UnsuitableBackgroundGives78) {
     for (unsigned long p = 0; p < im.size; ++p)
         image[p] = static_cast<unsigned char>(100 * (p % 2));
     EXPECT_EQ(background_object_mask(im, image, background, diff, mask), 0);
-}
-
-// Plain histogram of v + offset.
-std::vector<unsigned int> plain_histogram(std::span<const std::int16_t> d, int offset) {
-    std::vector<unsigned int> hist(DIFF_BINS, 0u);
-    for (const std::int16_t v : d) ++hist[v + offset];
-    return hist;
-}
-
-TEST(BackgroundMask, MatchesAPixelByPixelCountOnRandomImages) {
-    // Object shares around one half, so both statuses occur; the background
-    // share is counted pixel by pixel here.
-    std::mt19937 rng(2718);
-    const IMAGE im = geometry(53, 41);
-    int unsuitable = 0;
-    for (int trial = 0; trial < 40; ++trial) {
-        const ByteBuffer background = random_image(im, rng, 40, 60);
-        ByteBuffer image = background;
-        std::bernoulli_distribution object(0.3 + 0.01 * trial);
-        std::uniform_int_distribution<int> lift(0, 120);
-        for (auto& v : image)
-            if (object(rng)) v = static_cast<unsigned char>(v + lift(rng));
-
-        std::vector<std::int16_t> d(im.size);
-        for (unsigned long p = 0; p < im.size; ++p)
-            d[p] = static_cast<std::int16_t>(image[p] - background[p]);
-        const int offset = histogram_offset(plain_histogram(d, DIFF_OFFSET));
-        for (auto& v : d) v = static_cast<std::int16_t>(std::abs(v - offset));
-        const int t = background_threshold(plain_histogram(d, 0));
-        unsigned long below = 0;
-        for (const std::int16_t v : d) below += v < t;
-        const bool suitable = below >= (im.size >> 1);
-
-        std::vector<std::int16_t> diff(im.size);
-        std::vector<unsigned char> mask(im.size, 9);
-        testing::internal::CaptureStderr();
-        const int status = background_object_mask(im, image, background, diff, mask);
-        testing::internal::GetCapturedStderr();
-        ASSERT_EQ(status, suitable ? 0 : BACKGROUND_UNSUITABLE) << trial;
-        unsuitable += !suitable;
-        if (suitable) {
-            for (unsigned long p = 0; p < im.size; ++p) ASSERT_EQ(mask[p], d[p] > t ? 1 : 0) << p;
-        }
-    }
-    EXPECT_GT(unsuitable, 0);
-    EXPECT_LT(unsuitable, 40);
 }
 
 TEST(SeriesMask, SimilarPairsAreIgnored) {
@@ -353,62 +258,6 @@ TEST(SeriesMask, EdgeChangeAddsAndSaturates) {
     series_object_mask(im, images, grad, 0, 2, diff, mask);
     EXPECT_EQ(diff[1][4 * 8 + 4], 511);
     EXPECT_EQ(diff[2][4 * 8 + 4], 511);
-}
-
-TEST(SeriesMask, MatchesThePlainStepByStepMaskOnRandomSeries) {
-    // Each comparison smoothed, centred, summed, raised by the edge change and
-    // counted in its own pass, as the mask is defined; one partner repeats the
-    // image so that a similar pair is ignored.
-    std::mt19937 rng(1618);
-    const IMAGE im = geometry(45, 33);
-    for (int trial = 0; trial < 6; ++trial) {
-        const int n = 7;
-        std::vector<ByteBuffer> images;
-        for (int i = 0; i < n; ++i) images.push_back(random_image(im, rng, 80, 120));
-        for (int i = 0; i < n; ++i) {  // a moving bright block
-            for (int y = 10; y < 20; ++y)
-                for (int x = 4 + 5 * i; x < 12 + 5 * i && x < 45; ++x)
-                    images[i][y * 45 + x] = static_cast<unsigned char>(200 + trial);
-        }
-        images[6] = images[0];
-        Matrix<unsigned char> grad(n, im.size);
-        for (int i = 0; i < n; ++i)
-            for (auto& g : grad.row(i)) g = static_cast<unsigned char>(rng() % 256);
-        const int q = trial % 2 == 0 ? 0 : 3;
-        const int num_comp = number_of_comparisons(n);
-        const std::vector<int> partners = comparison_partners(q, n, num_comp);
-
-        Matrix<std::int16_t> want(num_comp + 1, im.size);
-        std::vector<unsigned long> sums;
-        std::vector<unsigned int> total(DIFF_BINS, 0u);
-        for (int j = 1; j <= num_comp; ++j) {
-            const int p = partners[j - 1];
-            std::vector<std::int16_t> d = reference_smoothing(im, images[q], images[p]);
-            const int offset = histogram_offset(plain_histogram(d, DIFF_OFFSET));
-            unsigned long sum = 0;
-            for (auto& v : d) {
-                v = static_cast<std::int16_t>(std::abs(v - offset));
-                sum += static_cast<unsigned long>(v);
-            }
-            sums.push_back(sum);
-            for (unsigned long k = 0; k < im.size; ++k) {
-                const int v = d[k] + (std::abs(grad[q][k] - grad[p][k]) >> 3);
-                d[k] = static_cast<std::int16_t>(std::min(v, DIFF_MAX));
-                ++total[d[k]];
-            }
-            std::copy(d.begin(), d.end(), want[j]);
-        }
-        std::vector<unsigned char> want_mask(im.size);
-        comparison_mask(want, num_comp, similar_pairs(sums), triangle_threshold(total), want_mask);
-
-        Matrix<std::int16_t> diff(num_comp + 1, im.size);
-        std::vector<unsigned char> mask(im.size, 9);
-        series_object_mask(im, images, grad, q, num_comp, diff, mask);
-        EXPECT_EQ(mask, want_mask) << trial;
-        for (int j = 1; j <= num_comp; ++j)
-            ASSERT_TRUE(std::equal(want.row(j).begin(), want.row(j).end(), diff.row(j).begin()))
-                << trial << " comparison " << j;
-    }
 }
 
 }  // namespace

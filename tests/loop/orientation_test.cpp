@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <utility>
 #include <vector>
 
 namespace orva {
@@ -79,45 +79,6 @@ TEST(Orientation, AllPositionsWithBordersAndDecimation) {
         EXPECT_EQ(c.imc.height, e.h);
         EXPECT_EQ(c.at(0, 0), e.first);
         EXPECT_EQ(c.at(e.w - 1, e.h - 1), e.last);
-    }
-}
-
-TEST(Orientation, EveryPixelComesFromItsSourcePixel) {
-    // All positions, with and without halving, random borders and a canonical
-    // geometry at or below the largest one, pixel by pixel against the
-    // source coordinates of each position.
-    std::mt19937 rng(4711);
-    const unsigned int W = 23, H = 17;
-    std::vector<unsigned char> src(W * H);
-    for (auto& v : src) v = static_cast<unsigned char>(rng());
-    const IMAGE im = geometry(W, H);
-    for (int loop_pos = 0; loop_pos < 4; ++loop_pos) {
-        for (int sub = 0; sub < 2; ++sub) {
-            for (int trial = 0; trial < 5; ++trial) {
-                const int b[4] = {static_cast<int>(rng() % 4), static_cast<int>(rng() % 4),
-                                  static_cast<int>(rng() % 4), static_cast<int>(rng() % 4)};
-                IMAGE imc;
-                ASSERT_EQ(get_new_format(im, imc, loop_pos, b, sub), 0);
-                if (trial % 2 == 1) {  // a smaller window than the borders allow
-                    imc.width -= 1;
-                    imc.height -= 1;
-                    imc.size = static_cast<unsigned long>(imc.width) * imc.height;
-                }
-                std::vector<unsigned char> out(imc.size, 0);
-                ASSERT_EQ(cut_border(im, src, imc, out, loop_pos, 0, b, sub, nullptr), 0);
-                const long s = sub ? 2 : 1;
-                for (long r = 0; r < static_cast<long>(imc.height); ++r)
-                    for (long c = 0; c < static_cast<long>(imc.width); ++c) {
-                        long x = 0, y = 0;
-                        if (loop_pos == 0) x = b[2] + s * c, y = b[1] + s * r;
-                        if (loop_pos == 1) x = b[2] + s * c, y = H - 1 - b[0] - s * r;
-                        if (loop_pos == 2) x = W - 1 - b[3] - s * r, y = b[1] + s * c;
-                        if (loop_pos == 3) x = b[2] + s * r, y = H - 1 - b[0] - s * c;
-                        ASSERT_EQ(out[r * imc.width + c], src[y * W + x])
-                            << "pos " << loop_pos << " sub " << sub << " at " << c << "," << r;
-                    }
-            }
-        }
     }
 }
 
