@@ -244,6 +244,11 @@ TEST(GetCentremax, EmptyMapsAndOddPercentages) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_centremax(map, 32, 32, 0, xc, yc), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n nothing found in get_centremax");
+    // All values positive: index 0 is still never the first positive one, so
+    // at 100 % the smallest value is the threshold and not counted.
+    EXPECT_EQ(get_centremax(std::vector<float>{1.0f, 2.0f, 3.0f, 4.0f}, 2, 2, 100, xc, yc), 0);
+    EXPECT_EQ(xc, 0);
+    EXPECT_EQ(yc, 1);
 
     // A missing or short map.
     testing::internal::CaptureStderr();

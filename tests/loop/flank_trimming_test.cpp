@@ -42,12 +42,13 @@ std::vector<unsigned char> ridge_map(std::vector<int> columns) {
 TEST(FlankTrimming, BoundingBoxAndEdgeThreshold) {
     const IMAGE im = geometry();
     std::vector<unsigned char> mask = block_mask(5, 30);
-    mask[(H - 1) * W + 7] = 1;  // reaches the last row: the box stops one row above
+    mask[(H - 1) * W + 7] = 1;               // reaches the last row: the box stops one row above
+    mask[6 * W + 3] = mask[7 * W + 33] = 1;  // the widest extents lie in later rows
     const MaskBox box = mask_bounding_box(im, mask);
     EXPECT_EQ(box.top, 2);
     EXPECT_EQ(box.bottom, H - 2);
-    EXPECT_EQ(box.left, 5);
-    EXPECT_EQ(box.right, 30);
+    EXPECT_EQ(box.left, 3);
+    EXPECT_EQ(box.right, 33);
 
     const MaskBox empty = mask_bounding_box(im, std::vector<unsigned char>(W * H, 0));
     EXPECT_EQ(empty.top, -1);
