@@ -170,10 +170,15 @@ TEST(ScenegenTruth, FileHoldsOnlyDefinedKeys) {
     EXPECT_EQ(kv["MOTION_SIGN"], "-1");
     EXPECT_EQ(kv["PRECENTRING"], "0");
     EXPECT_TRUE(kv.count("CRYSTAL_DIAMETER") && kv.count("LOOP_WIDTH") && kv.count("PIN_TIP_Y"));
+    EXPECT_TRUE(kv.count("LOOP_RADIUS") && kv.count("LOOP_PHASE"));
+    const std::string shape = kv["CRYSTAL_SHAPE"];
+    EXPECT_TRUE(shape == "plate" || shape == "prism" || shape == "rhomb") << shape;
 
     o.kind = SceneKind::Empty;
     kv = keys_of(o);
-    EXPECT_EQ(kv.count("TARGET_ANGLE") + kv.count("RADIUS") + kv.count("LOOP_WIDTH"), 0u);
+    EXPECT_EQ(kv.count("TARGET_ANGLE") + kv.count("RADIUS") + kv.count("LOOP_WIDTH") +
+                  kv.count("CRYSTAL_SHAPE") + kv.count("LOOP_RADIUS"),
+              0u);
     EXPECT_EQ(kv["X_CENTRE"], "-1.00");
     EXPECT_EQ(kv["PRECENTRING"], "1");
 }

@@ -53,6 +53,30 @@ const char* kind_name(SceneKind k) {
     return "?";
 }
 
+const char* loop_shape_name(LoopShape s) {
+    switch (s) {
+        case LoopShape::Round:
+            return "round";
+        case LoopShape::Oval:
+            return "oval";
+        case LoopShape::Teardrop:
+            return "teardrop";
+    }
+    return "?";
+}
+
+const char* crystal_shape_name(CrystalShape s) {
+    switch (s) {
+        case CrystalShape::Plate:
+            return "plate";
+        case CrystalShape::Prism:
+            return "prism";
+        case CrystalShape::Rhomb:
+            return "rhomb";
+    }
+    return "?";
+}
+
 }  // namespace
 
 Point2 canonical_to_result(double c, double r, int loop_position, int width, int height) {
@@ -195,6 +219,8 @@ int write_truth(const std::string& path, const Scene& s, const Truth& t, std::st
                      "CRYSTAL_PHASE %.2f\nCRYSTAL_SIZE %.2f\nCRYSTAL_DIAMETER %.2f\n",
                      t.crystal_x, t.crystal_y, s.radius, s.phase, t.crystal_size,
                      t.crystal_diameter);
+    if (s.has_crystal) std::fprintf(f, "CRYSTAL_SHAPE %s\n", crystal_shape_name(s.crystal_shape));
+    if (s.has_loop) std::fprintf(f, "LOOP_SHAPE %s\n", loop_shape_name(s.loop_shape));
     if (s.has_loop)
         std::fprintf(f,
                      "LOOP_X_CENTRE %.2f\nLOOP_Y_CENTRE %.2f\nLOOP_RADIUS %.2f\nLOOP_PHASE %.2f\n",
