@@ -67,15 +67,6 @@ TEST(CrossImage, InnerCrossIsTwentyOneLongAndThreeThick) {
                  red.count({15, 23}));
 }
 
-TEST(CrossImage, CrossAtTheLastPixelStaysInside) {
-    const int width = 12, height = 7;
-    const Bytes grey = pattern(width, height);
-    const std::set<Pixel> red = red_pixels(
-        compose_cross_rgb(grey, width, height, width - 1, height - 1), grey, width, height);
-    // Rows 5 and 6 over columns 1 to 11, columns 10 and 11 over all 7 rows.
-    EXPECT_EQ(red.size(), 2u * 11 + 2u * 7 - 4);
-}
-
 TEST(CrossImage, CentreOutsideTheImagePaintsNothing) {
     const int width = 20, height = 15;
     const Bytes grey = pattern(width, height);
@@ -115,28 +106,6 @@ TEST(CentreImage, OneImageCrossedAtTheCentreIsItselfWithTheDashedCross) {
     // Columns 0, 8, .., 32 with their gaps 4, .., 36 on row 10; rows 0, 8, 16
     // with their gaps 4, 12, 20 on column 18.
     EXPECT_EQ(dashes, 5 + 5 + 3 + 3);
-}
-
-TEST(CentreImage, ShiftsAndAveragesWithIntegerDivision) {
-    const int width = 16, height = 12;
-    const ByteBuffer first = pattern(width, height);
-    ByteBuffer second(first.size(), 21);
-    const ByteBuffer ten(first.size(), 10);
-    // The first image's cross is 3 right and 2 below the centre: its content
-    // moves 3 left and 2 up; the uncovered strip stays 0.
-    const CrossPosition shifted[] = {{width / 2 + 3, height / 2 + 2}};
-    const Bytes mean = compose_centre_image({first}, shifted, width, height);
-    const Bytes averaged = compose_centre_image(
-        {ten, second}, std::vector<CrossPosition>(2, {width / 2, height / 2}), width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (dash_value(x, y, width, height) >= 0) continue;
-            const std::size_t i = std::size_t{1} * y * width + x;
-            const bool inside = x + 3 < width && y + 2 < height;
-            EXPECT_EQ(mean[i], inside ? first[(y + 2) * width + x + 3] : 0) << x << "," << y;
-            EXPECT_EQ(averaged[i], (10 + 21) / 2);
-        }
-    }
 }
 
 TEST(CentreImage, MatchesAPixelByPixelAverageForRandomShifts) {

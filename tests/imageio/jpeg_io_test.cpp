@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
 // jpeglib.h expects FILE and size_t to be declared first.
 #include <jpeglib.h>
@@ -84,70 +82,34 @@ Loaded load(const std::string& name) {
     return out;
 }
 
-Bytes flat_rgb(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
-    Bytes rgb(std::size_t{3} * width * height);
-    for (std::size_t i = 0; i < rgb.size(); i += 3) {
-        rgb[i] = r;
-        rgb[i + 1] = g;
-        rgb[i + 2] = b;
-    }
-    return rgb;
-}
-
 TEST(JpegIo, RgbFileBecomesRoundedWeightedGreyOfTheDecodedSamples) {
+    // Left half the pixel (100, 50, 20), right half grey levels up to 255:
+    // every pixel, grey or not, is the rounded weighted sum of its samples.
     TempDir dir;
-    const std::string name = dir.path("flat.jpg");
-    write_JPEG_file(name.c_str(), 100, 16, 16, flat_rgb(16, 16, 100, 50, 20).data());
-    int components = 0;
-    const Bytes rgb = decode_samples(name, components);
-    ASSERT_EQ(components, 3);
-
-    const Loaded got = load(name);
-    ASSERT_EQ(got.pixels.size(), 256u);
-    EXPECT_EQ(got.width, 16);
-    EXPECT_EQ(got.height, 16);
-    for (std::size_t i = 0; i < got.pixels.size(); ++i) {
-        const int r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
-        ASSERT_EQ(got.pixels[i], static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b + 0.5)) << i;
-        // The exact pixel (100, 50, 20) gives 62; quality 100 stays within one.
-        EXPECT_NEAR(got.pixels[i], 62, 1);
+    const std::string name = dir.path("rgb.jpg");
+    Bytes rgb(std::size_t{3} * 32 * 16);
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
+        const bool grey = i % 32 >= 16;
+        rgb[3 * i] = grey ? static_cast<unsigned char>(255 - i % 16) : 100;
+        rgb[3 * i + 1] = grey ? rgb[3 * i] : 50;
+        rgb[3 * i + 2] = grey ? rgb[3 * i] : 20;
     }
-}
-
-TEST(JpegIo, EqualAndUnequalSamplesBothFollowTheWeightedSum) {
-    // Grey pixels of every level beside coloured ones: whichever way a pixel
-    // is converted, it must be the rounded weighted sum of its samples.
-    TempDir dir;
-    const std::string name = dir.path("mixed.jpg");
-    const int width = 64, height = 16;
-    Bytes rgb(std::size_t{3} * width * height);
-    std::mt19937 rng(1234);
-    std::uniform_int_distribution<int> level(0, 255);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            unsigned char* px = rgb.data() + 3 * (y * width + x);
-            const int v = (y * width + x) % 256;
-            const bool colour = x >= 48;  // whole blocks of colour on the right
-            px[0] = static_cast<unsigned char>(colour ? level(rng) : v);
-            px[1] = static_cast<unsigned char>(colour ? level(rng) : v);
-            px[2] = static_cast<unsigned char>(colour ? level(rng) : v);
-        }
-    write_JPEG_file(name.c_str(), 100, width, height, rgb.data());
+    write_JPEG_file(name.c_str(), 100, 32, 16, rgb.data());
     int components = 0;
     const Bytes samples = decode_samples(name, components);
     ASSERT_EQ(components, 3);
     const Loaded got = load(name);
-    ASSERT_EQ(got.pixels.size(), std::size_t{width} * height);
-    int equal = 0;
+    ASSERT_EQ(got.pixels.size(), 512u);
+    EXPECT_EQ(got.width, 32);
+    EXPECT_EQ(got.height, 16);
     for (std::size_t i = 0; i < got.pixels.size(); ++i) {
         const int r = samples[3 * i], g = samples[3 * i + 1], b = samples[3 * i + 2];
-        equal += r == g && g == b;
         const int want = std::min(255, static_cast<int>(0.3 * r + 0.59 * g + 0.11 * b + 0.5));
         ASSERT_EQ(got.pixels[i], want) << i;
+        if (i % 32 < 12) {
+            EXPECT_NEAR(got.pixels[i], 62, 1);  // quality 100 stays within one
+        }
     }
-    // Both kinds of pixel were seen.
-    EXPECT_GT(equal, 100);
-    EXPECT_LT(equal, width * height - 100);
 }
 
 TEST(JpegIo, GreyFileIsCopied) {
@@ -163,27 +125,6 @@ TEST(JpegIo, GreyFileIsCopied) {
     EXPECT_EQ(got.pixels, decoded);
     EXPECT_EQ(got.width, 24);
     EXPECT_EQ(got.height, 8);
-}
-
-TEST(JpegIo, WriteReadRoundTrip) {
-    TempDir dir;
-    const int width = 40;
-    const int height = 24;
-    Bytes rgb(std::size_t{3} * width * height);
-    // A smooth grey ramp with R = G = B, so grey equals the sample value.
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                rgb[3 * (y * width + x) + c] = static_cast<unsigned char>(5 * x + y);
-    const std::string name = dir.path("ramp.jpg");
-    write_JPEG_file(name.c_str(), 100, width, height, rgb.data());
-    const Loaded got = load(name);
-    ASSERT_EQ(got.pixels.size(), std::size_t{width} * height);
-    EXPECT_EQ(got.width, width);
-    EXPECT_EQ(got.height, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            EXPECT_NEAR(got.pixels[y * width + x], 5 * x + y, 2) << x << "," << y;
 }
 
 TEST(JpegIo, DamagedFilesGiveNoImageAndTheProgramGoesOn) {
@@ -221,7 +162,7 @@ TEST(JpegIo, DamagedFilesGiveNoImageAndTheProgramGoesOn) {
 
 TEST(JpegIo, WriterReportsAndSkipsWhatItCannotWrite) {
     TempDir dir;
-    const Bytes rgb = flat_rgb(8, 8, 1, 2, 3);
+    const Bytes rgb(std::size_t{3} * 8 * 8, 7);
     const std::string unwritable = dir.path("no/such/dir.jpg");
     {
         test::StderrCapture capture;
