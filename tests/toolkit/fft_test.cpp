@@ -93,6 +93,8 @@ TEST(Cdft, MatchesDirectTransformForEveryLengthAndSign) {
             cdft(n, sign, a, ip, w);
             // Error of an FFT grows with log n; the sum's magnitude with sqrt n.
             EXPECT_LT(max_diff(a, direct_complex_dft(input, sign)), 1e-14 * nc + 1e-14);
+            cdft(n, -sign, a, ip, w);  // the reverse transform scales by the point count
+            for (int i = 0; i < n; i++) ASSERT_NEAR(a[i], input[i] * nc, 1e-12 * nc);
         }
     }
 }
@@ -206,19 +208,6 @@ TEST(CdftLines, EachLineBitIdenticalToItsOwnCdft) {
     EXPECT_EQ(im, im0);
 }
 
-TEST(Cdft, ForwardThenBackwardScalesByPointCount) {
-    for (int nc : {1, 4, 64, 1024}) {
-        const int n = 2 * nc;
-        const std::vector<double> input = random_values(n, nc);
-        std::vector<double> a = input;
-        std::vector<int> ip(64, 0);
-        std::vector<double> w(n / 4 + 1);
-        cdft(n, 1, a, ip, w);
-        cdft(n, -1, a, ip, w);
-        for (int i = 0; i < n; i++) EXPECT_NEAR(a[i], input[i] * nc, 1e-12 * nc) << nc;
-    }
-}
-
 TEST(Rdft, MatchesDirectTransformAndInvertsWithHalfLengthScale) {
     for (int n = 2; n <= 1024; n *= 2) {
         SCOPED_TRACE(testing::Message() << n << " points");
@@ -231,15 +220,6 @@ TEST(Rdft, MatchesDirectTransformAndInvertsWithHalfLengthScale) {
         rdft(n, -1, a, ip, w);
         for (int i = 0; i < n; i++) EXPECT_NEAR(a[i], input[i] * (n / 2), 1e-13 * n);
     }
-}
-
-TEST(Rdft, ConstantSequenceHasOnlyTheMeanTerm) {
-    std::vector<double> a(256, 3.5);
-    std::vector<int> ip(16, 0);
-    std::vector<double> w(128);
-    rdft(256, 1, a, ip, w);
-    EXPECT_NEAR(a[0], 256 * 3.5, 1e-12);
-    for (int i = 1; i < 256; i++) EXPECT_NEAR(a[i], 0.0, 1e-12) << i;
 }
 
 TEST(FftWorkArea, TablesSurviveMixedLengthsAndShortWorkAreas) {
