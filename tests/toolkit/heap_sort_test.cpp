@@ -43,18 +43,11 @@ void scheme_1_based(std::vector<double>& keys, std::vector<long>& pos) {
 }
 
 TEST(HeapSort, EqualKeysFollowTheHeapOrder) {
-    // Worked by hand: the scheme is not stable.
-    std::vector<double> three = {1.0, 1.0, 1.0};
-    std::vector<unsigned int> pos3(3, 99);
-    heap_sort_dui(3, three, pos3);
-    EXPECT_EQ(pos3, (std::vector<unsigned int>{1, 2, 0}));
-
-    std::vector<double> mixed = {2.0, 1.0, 2.0};
-    std::vector<unsigned long> posm(3);
-    heap_sort_d(3, mixed, posm);
-    EXPECT_EQ(mixed, (std::vector<double>{1.0, 2.0, 2.0}));
-    EXPECT_EQ(posm, (std::vector<unsigned long>{1, 2, 0}));
-
+    // Worked by hand, a check on the scheme below: the sort is not stable.
+    std::vector<double> keys = {2.0, 1.0, 2.0};
+    std::vector<long> pos;
+    scheme_1_based(keys, pos);
+    EXPECT_EQ(pos, (std::vector<long>{1, 2, 0}));
     std::vector<double> four(4, 5.0);
     std::vector<std::uint32_t> pos4(4);
     heap_sort_d(4, four, pos4);
@@ -89,6 +82,14 @@ TEST(HeapSort, CompanionsMatchTheSchemeOnTiedRandomKeys) {
     }
 }
 
+template <class T>
+void expect_sorts(void (*sort)(unsigned long, std::span<T>), std::vector<T> v, int n) {
+    std::vector<T> want = v;
+    std::sort(want.begin(), want.begin() + n);
+    sort(n, v);
+    EXPECT_EQ(v, want) << n;
+}
+
 TEST(HeapSort, KeyOnlySortsAscend) {
     std::mt19937 rng(11);
     for (int n : {0, 1, 2, 7, 50}) {
@@ -102,23 +103,12 @@ TEST(HeapSort, KeyOnlySortsAscend) {
             f[k] = static_cast<float>(rng() % 7) - 3.5f;
             d[k] = static_cast<double>(rng() % 1000) / 7.0;
         }
-        auto suc = uc;
-        auto si = i;
-        auto sf = f;
-        auto sd = d;
-        std::sort(suc.begin(), suc.end());
-        std::sort(si.begin(), si.end());
-        std::sort(sf.begin(), sf.end());
-        std::sort(sd.begin(), sd.end());
-        heap_sort_uc_(n, uc);
-        heap_sort_i_(n, i);
-        heap_sort_f_(n, f);
-        heap_sort_dd(n, d);
-        EXPECT_EQ(uc, suc);
-        EXPECT_EQ(i, si);
-        EXPECT_EQ(f, sf);
-        EXPECT_EQ(d, sd);
+        expect_sorts<unsigned char>(heap_sort_uc_, uc, n);
+        expect_sorts(heap_sort_i_, i, n);
+        expect_sorts(heap_sort_f_, f, n);
+        expect_sorts(heap_sort_dd, d, n);
     }
+    expect_sorts(heap_sort_i_, std::vector<int>{5, 4, 3, 2, 1}, 3);  // only the first N take part
 }
 
 TEST(HeapSort, ShortInputsStillNumberTheCompanionAndStayInBounds) {
@@ -138,11 +128,6 @@ TEST(HeapSort, ShortInputsStillNumberTheCompanionAndStayInBounds) {
     heap_sort_d(10, keys, p);
     EXPECT_EQ(keys, (std::vector<double>{1.0, 2.0, 3.0}));
     EXPECT_EQ(p, (std::vector<unsigned long>{1, 2, 0}));
-
-    // Only the first N entries take part.
-    std::vector<int> part = {5, 4, 3, 2, 1};
-    heap_sort_i_(3, part);
-    EXPECT_EQ(part, (std::vector<int>{3, 4, 5, 2, 1}));
 }
 
 }  // namespace

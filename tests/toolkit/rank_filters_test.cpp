@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace orva {
@@ -41,27 +42,22 @@ TEST(Med3x3, ExchangeNetworkGivesTheExactMedian) {
 }
 
 TEST(MedianFilter, PadsWithZeroColumnsAndRepeatedEdgeRows) {
-    // A set column 0 loses its missing left neighbours to zeros.
-    const unsigned w = 4, h = 3;
-    std::vector<unsigned char> col0 = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    ASSERT_EQ(median_filter(geometry(w, h), col0), 0);
-    EXPECT_EQ(col0, std::vector<unsigned char>(w * h, 0));
-
-    // A set top row sees itself above, so it survives away from the side columns.
-    std::vector<unsigned char> top(5 * 4, 0);
-    for (int x = 0; x < 5; ++x) top[x] = 1;
-    ASSERT_EQ(median_filter(geometry(5, 4), top), 0);
-    std::vector<unsigned char> want(5 * 4, 0);
-    for (int x = 1; x < 4; ++x) want[x] = 1;
-    EXPECT_EQ(top, want);
-
-    // The same at the bottom row.
-    std::vector<unsigned char> bottom(5 * 4, 0);
-    for (int x = 0; x < 5; ++x) bottom[15 + x] = 9;
-    ASSERT_EQ(median_filter(geometry(5, 4), bottom), 0);
-    want.assign(5 * 4, 0);
-    for (int x = 1; x < 4; ++x) want[15 + x] = 9;
-    EXPECT_EQ(bottom, want);
+    // A set column 0 loses its missing left neighbours to zeros; a set top or
+    // bottom row sees itself beyond the edge, so it survives away from the sides.
+    using Mask = std::vector<unsigned char>;
+    const Mask col0 = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    Mask top(20, 0), top_want(20, 0), bottom(20, 0), bottom_want(20, 0);
+    for (int x = 0; x < 5; ++x) {
+        top[x] = 1;
+        bottom[15 + x] = 9;
+        if (x > 0 && x < 4) top_want[x] = 1, bottom_want[15 + x] = 9;
+    }
+    for (auto [w, h, mask, want] :
+         {std::tuple{4u, 3u, col0, Mask(12, 0)}, std::tuple{5u, 4u, top, top_want},
+          std::tuple{5u, 4u, bottom, bottom_want}}) {
+        ASSERT_EQ(median_filter(geometry(w, h), mask), 0);
+        EXPECT_EQ(mask, want);
+    }
 }
 
 TEST(MedianFilter, ReadsOnlyUnfilteredValues) {
