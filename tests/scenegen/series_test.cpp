@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -45,6 +46,29 @@ TEST(ScenegenSeries, SameSeedSameFilesOtherSeedOtherImages) {
         EXPECT_EQ(a, slurp(dir.file(std::string("b/") + name))) << name;
     }
     EXPECT_NE(slurp(dir.file("a/img_00.png")), slurp(dir.file("c/img_00.png")));
+}
+
+// A pin turning on its axis shows only against a background image, so a pin-only
+// series comes with one unless asked not to.
+TEST(ScenegenSeries, PinOnlySeriesNamesItsBackgroundImage) {
+    testing::ScratchDir dir;
+    ASSERT_TRUE(dir.ok());
+    for (bool refuse : {false, true}) {
+        SceneOptions o;
+        o.out_dir = dir.file(refuse ? "without" : "with");
+        o.kind = SceneKind::Pin;
+        o.width = 96;
+        o.height = 64;
+        o.num_images = 2;
+        o.no_background = refuse;
+        std::string error;
+        Scene s;
+        ASSERT_EQ(resolve_scene(o, s, error), 0) << error;
+        ASSERT_EQ(write_series(s, nullptr, error), 0) << error;
+        const std::string job = slurp(o.out_dir + "/job.txt");
+        EXPECT_EQ(job.find("\nBACK back.png\n") != std::string::npos, !refuse) << job;
+        EXPECT_EQ(std::filesystem::exists(o.out_dir + "/back.png"), !refuse);
+    }
 }
 
 TEST(ScenegenOptions, ParsesValuesAndRefusesBadOnes) {
