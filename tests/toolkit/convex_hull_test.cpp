@@ -28,47 +28,35 @@ double polygon_area(const polygon& h) {
 
 using Pairs = std::vector<std::pair<double, double>>;
 
-TEST(ConvexHull, SquareWithCentreAndDuplicates) {
-    std::vector<point> pts = {{0.5, 0.5}, {1, 1}, {0, 1}, {1, 0}, {0, 0}};
-    polygon hull;
-    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
-    EXPECT_EQ(hull.n, 4);
-    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
-    EXPECT_GT(polygon_area(hull), 0.0);
-
-    // Every corner twice: the copies are dropped before the sweep, and the
-    // caller's array is left sorted and de-duplicated in front.
-    pts = {{1, 1}, {0, 1}, {0.5, 0.5}, {1, 0}, {0, 0}, {1, 1}, {0, 0}, {0, 1}, {1, 0}};
-    ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
-    EXPECT_EQ(pts[0][X], 0.0);
-    EXPECT_EQ(pts[0][Y], 0.0);
-}
-
-TEST(ConvexHull, CollinearPointsLeaveThePivot) {
-    std::vector<point> pts = {{3, 3}, {1, 1}, {4, 4}, {2, 2}, {5, 5}};
-    polygon hull;
-    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{1, 1}}));
-
-    // Points on an edge of a triangle are not vertices.
-    pts = {{0, 0}, {2, 0}, {4, 0}, {0, 4}, {1, 0}};
-    ASSERT_EQ(convex_hull(pts, 5, hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {4, 0}, {0, 4}}));
-
-    // All duplicates of one point.
-    pts.assign(6, point{2, 3});
-    ASSERT_EQ(convex_hull(pts, 6, hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{2, 3}}));
-}
-
-TEST(ConvexHull, UpToThreePointsAreCopiedAsGiven) {
-    std::vector<point> pts = {{5, 1}, {0, 0}, {5, 1}};
-    polygon hull;
-    ASSERT_EQ(convex_hull(pts, 3, hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{5, 1}, {0, 0}, {5, 1}}));
-    ASSERT_EQ(convex_hull(pts, 0, hull), 0);
-    EXPECT_EQ(hull.n, 0);
+TEST(ConvexHull, SmallSetsGiveTheExpectedVertices) {
+    struct Case {
+        const char* what;
+        std::vector<point> pts;
+        Pairs want;
+    };
+    const Case cases[] = {
+        {"square with centre",
+         {{0.5, 0.5}, {1, 1}, {0, 1}, {1, 0}, {0, 0}},
+         {{0, 0}, {1, 0}, {1, 1}, {0, 1}}},
+        {"square, every corner twice",
+         {{1, 1}, {0, 1}, {0.5, 0.5}, {1, 0}, {0, 0}, {1, 1}, {0, 0}, {0, 1}, {1, 0}},
+         {{0, 0}, {1, 0}, {1, 1}, {0, 1}}},
+        {"collinear: only the pivot", {{3, 3}, {1, 1}, {4, 4}, {2, 2}, {5, 5}}, {{1, 1}}},
+        {"points on an edge", {{0, 0}, {2, 0}, {4, 0}, {0, 4}, {1, 0}}, {{0, 0}, {4, 0}, {0, 4}}},
+        {"one point repeated", std::vector<point>(6, point{2, 3}), {{2, 3}}},
+        // (2, 1e-7) deviates from the x axis by far less than EPSILON in area.
+        {"nearly collinear", {{0, 0}, {2, 1e-7}, {4, 0}, {2, 3}}, {{0, 0}, {4, 0}, {2, 3}}},
+        {"three points copied as given", {{5, 1}, {0, 0}, {5, 1}}, {{5, 1}, {0, 0}, {5, 1}}},
+        {"none", {}, {}},
+    };
+    for (Case c : cases) {
+        polygon hull;
+        ASSERT_EQ(convex_hull(c.pts, static_cast<int>(c.pts.size()), hull), 0) << c.what;
+        EXPECT_EQ(vertices(hull), c.want) << c.what;
+        if (hull.n > 3) {
+            EXPECT_GT(polygon_area(hull), 0.0) << c.what;
+        }
+    }
 }
 
 // Every input point lies inside or on the hull, and the hull turns left at
@@ -111,14 +99,6 @@ TEST(ConvexHull, RandomCloudsAreCovered) {
         ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
         expect_convex_cover(hull, original);
     }
-}
-
-TEST(ConvexHull, NearlyCollinearWithinToleranceCountsAsCollinear) {
-    // (2, 1e-7) deviates from the x axis by far less than EPSILON in area.
-    std::vector<point> pts = {{0, 0}, {2, 1e-7}, {4, 0}, {2, 3}};
-    polygon hull;
-    ASSERT_EQ(convex_hull(pts, 4, hull), 0);
-    EXPECT_EQ(vertices(hull), (Pairs{{0, 0}, {4, 0}, {2, 3}}));
 }
 
 }  // namespace
