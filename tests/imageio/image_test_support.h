@@ -2,7 +2,7 @@
 // capture, and in-memory builders of small TIFF and PGM/PPM files.
 #pragma once
 
-#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
 
@@ -61,45 +61,23 @@ inline Bytes read_all(const std::string& name) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Redirects standard error (file descriptor 2) into a file while alive.
+// Captures standard error while alive (one capture at a time).
 class StderrCapture {
   public:
-    StderrCapture() {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        std::FILE* sink = std::tmpfile();
-        if (sink != nullptr) {
-            sink_ = sink;
-            dup2(fileno(sink), 2);
-        }
-    }
-    ~StderrCapture() { restore(); }
+    StderrCapture() { testing::internal::CaptureStderr(); }
+    ~StderrCapture() { text(); }
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
     // Everything written so far; stops the capture.
     std::string text() {
-        restore();
+        if (live_) text_ = testing::internal::GetCapturedStderr();
+        live_ = false;
         return text_;
     }
 
   private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-        if (sink_ != nullptr) {
-            std::rewind(sink_);
-            int c;
-            while ((c = std::fgetc(sink_)) != EOF) text_.push_back(static_cast<char>(c));
-            std::fclose(sink_);
-            sink_ = nullptr;
-        }
-    }
-    int saved_ = -1;
-    std::FILE* sink_ = nullptr;
+    bool live_ = true;
     std::string text_;
 };
 
