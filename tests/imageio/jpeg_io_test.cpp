@@ -83,14 +83,14 @@ Loaded load(const std::string& name) {
 }
 
 TEST(JpegIo, RgbFileBecomesRoundedWeightedGreyOfTheDecodedSamples) {
-    // Left half the pixel (100, 50, 20), right half grey levels up to 255:
+    // Left half the pixel (100, 50, 20), right half every grey level 0 to 255:
     // every pixel, grey or not, is the rounded weighted sum of its samples.
     TempDir dir;
     const std::string name = dir.path("rgb.jpg");
     Bytes rgb(std::size_t{3} * 32 * 16);
     for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
         const bool grey = i % 32 >= 16;
-        rgb[3 * i] = grey ? static_cast<unsigned char>(255 - i % 16) : 100;
+        rgb[3 * i] = grey ? static_cast<unsigned char>(i / 32 * 16 + i % 16) : 100;
         rgb[3 * i + 1] = grey ? rgb[3 * i] : 50;
         rgb[3 * i + 2] = grey ? rgb[3 * i] : 20;
     }
