@@ -36,20 +36,6 @@ std::FILE* or_stdout(std::FILE* stream) {
     return stream ? stream : stdout;
 }
 
-// Same as the sinusoid fit: positive weights scaled to average 1.
-void normalise_weights(std::span<double> weights, int N) {
-    double sum = 0.0;
-    int count = 0;
-    for (int i = 0; i < N; i++)
-        if (weights[i] > 0.0) {
-            sum += weights[i];
-            count++;
-        }
-    if (sum != 0.0) {
-        const double factor = count / sum;
-        for (int i = 0; i < N; i++) weights[i] *= factor;
-    }
-}
 
 // Cosine and sine of every angle.
 struct Basis {

@@ -57,21 +57,6 @@ Mat3 CoFactor_3x3(const Mat3& a) {
     return k;
 }
 
-// Scales the weights so that the positive ones average 1 (nothing when none
-// is positive).
-void normalise_weights(std::span<double> weights, int N) {
-    double sum = 0.0;
-    int count = 0;
-    for (int i = 0; i < N; i++)
-        if (weights[i] > 0.0) {
-            sum += weights[i];
-            count++;
-        }
-    if (sum != 0.0) {
-        const double factor = count / sum;
-        for (int i = 0; i < N; i++) weights[i] *= factor;
-    }
-}
 
 // Allocates n zeroed doubles; false (with the caller's message) on failure.
 bool try_allocate(std::vector<double>& v, int n) {
@@ -296,6 +281,20 @@ int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span
                          std::FILE* logfile) {
     return detail::weighted_least_squares_with(LeastSquares, mp, vals_obs, vals, phi, N,
                                                weights_est, logfile);
+}
+
+void normalise_weights(std::span<double> weights, int N) {
+    double sum = 0.0;
+    int count = 0;
+    for (int i = 0; i < N; i++)
+        if (weights[i] > 0.0) {
+            sum += weights[i];
+            count++;
+        }
+    if (sum != 0.0) {
+        const double factor = count / sum;
+        for (int i = 0; i < N; i++) weights[i] *= factor;
+    }
 }
 
 }  // namespace orva
