@@ -22,35 +22,16 @@
 #include <string>
 #include <vector>
 
+#include "e2e/key_values.h"
 #include "run/scratch_dir.h"
 
 namespace orva {
 namespace {
 
+using testing::angle_difference;
 using testing::file_exists;
+using testing::key_values;
 using testing::read_file;
-
-std::map<std::string, double> key_values(const std::string& text) {
-    std::map<std::string, double> values;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        std::string key;
-        double value = 0.0;
-        if (fields >> key >> value) values[key] = value;
-    }
-    return values;
-}
-
-// Difference of two angles in degrees, folded into (-180, 180].
-double angle_difference(double a, double b) {
-    double d = std::fmod(a - b, 360.0);
-    if (d <= -180.0) d += 360.0;
-    if (d > 180.0) d -= 360.0;
-    return d;
-}
 
 struct RgbImage {
     int width = 0;

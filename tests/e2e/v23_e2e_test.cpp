@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "e2e/key_values.h"
 #include "run/scratch_dir.h"
 
 namespace orva {
@@ -27,26 +28,7 @@ namespace {
 using testing::file_exists;
 using testing::read_file;
 
-std::map<std::string, double> keyed(const std::string& text) {
-    std::map<std::string, double> values;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        std::string key;
-        double value = 0.0;
-        if (fields >> key >> value) values[key] = value;
-    }
-    return values;
-}
-
-double phase_gap(double a, double b) {
-    double d = std::fmod(a - b, 360.0);
-    if (d <= -180.0) d += 360.0;
-    if (d > 180.0) d -= 360.0;
-    return std::fabs(d);
-}
+double phase_gap(double a, double b) { return std::fabs(testing::angle_difference(a, b)); }
 
 class Version23Run : public ::testing::Test {
   protected:
@@ -64,8 +46,8 @@ class Version23Run : public ::testing::Test {
             "cd '" + out + "' && '" ORVA_BINARY "' job.txt result.txt 2>stderr.txt >stdout.txt";
         const int raw = std::system(command.c_str());
         messages = read_file(path("stderr.txt"));
-        result = keyed(read_file(path("result.txt")));
-        truth = keyed(read_file(path("truth.txt")));
+        result = testing::key_values(read_file(path("result.txt")));
+        truth = testing::key_values(read_file(path("truth.txt")));
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     std::string path(const std::string& name) const { return dir.file(name); }
