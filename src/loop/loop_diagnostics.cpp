@@ -288,11 +288,16 @@ bool write_jpeg_privately(const std::string& dir, const std::string& name, int w
     return tmp.rename_to(dir + "/" + name);
 }
 
+std::string diagnostic_dir() {
+    const char* chosen = std::getenv(DIAGNOSTIC_DIR_VARIABLE);
+    return chosen != nullptr ? std::string(chosen) : std::string(DIAGNOSTIC_DIR);
+}
+
 void write_loop_diagnostics(const std::string& dir, const IMAGE& imc,
                             std::span<const unsigned char> mask, int index,
                             DiagnosticCounters& counters) {
     if (imc.width < 1 || imc.height < 1 || mask.size() < imc.size) return;
-    if (!is_directory(dir)) return;
+    if (dir.empty() || !is_directory(dir)) return;
     try {
         // The three pictures have the same number of pixels: one buffer serves all.
         std::vector<unsigned char> rgb;

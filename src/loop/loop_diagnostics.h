@@ -19,6 +19,7 @@
 namespace orva {
 
 constexpr const char* DIAGNOSTIC_DIR = "/dev/shm";
+constexpr const char* DIAGNOSTIC_DIR_VARIABLE = "ORVA_DIAG_DIR";
 constexpr int DIAGNOSTIC_JPEG_QUALITY = 100;
 constexpr int BAND_ROWS = 10;
 constexpr int MIN_BAND_SPREAD = 5;  // narrower band pairs are written as (0, 0)
@@ -30,6 +31,10 @@ struct DiagnosticCounters {
     int hull_txt = 0;
     int hull_jpg = 0;
 };
+
+// The folder for the diagnostic files: ORVA_DIAG_DIR when it is set (an
+// empty value turns the files off and gives ""), else DIAGNOSTIC_DIR.
+std::string diagnostic_dir();
 
 // Writes content to dir/name through a private temporary file; false when
 // the file could not be written (it is then left as it was).

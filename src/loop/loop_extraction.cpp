@@ -110,6 +110,7 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
     std::fprintf(stderr, "\n Processing Images:");
     int processed = 0;
     DiagnosticCounters counters;
+    const std::string diag_dir = diagnostic_dir();
     for (int q = 0; q < num_images; ++q) {
         std::fprintf(stderr, " %d", q);
         const std::span<const unsigned char> image =
@@ -134,7 +135,7 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
 
         size_outline(shapes[q], imc);
         shape_classifier(imc, diffmask, xp.loop_type, shapes[q]);
-        write_loop_diagnostics(DIAGNOSTIC_DIR, imc, diffmask, q, counters);
+        write_loop_diagnostics(diag_dir, imc, diffmask, q, counters);
         if (shapes[q].type == NO_OBJECT)
             std::fprintf(stderr, "\t Image seems to be empty !");
         else
