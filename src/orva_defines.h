@@ -10,6 +10,8 @@ namespace orva {
 
 constexpr int MAX_NUMIMG = 40;  // capacity of the image list
 
+struct RunRecord;  // run_record.h
+
 // Indices into ORVAPARAMS::border.
 enum BorderSide { BORDER_BOTTOM = 0, BORDER_TOP = 1, BORDER_LEFT = 2, BORDER_RIGHT = 3 };
 
@@ -30,6 +32,7 @@ struct ORVAPARAMS {
     int background_flag = 0;
     int vers23_flag = 0;
     int reserved = 0;          // 1: write the run log (LOGOUTX)
+    RunRecord* record = nullptr;  // filled for the report when set
 };
 
 struct ORVARESULT {

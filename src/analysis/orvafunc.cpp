@@ -23,6 +23,7 @@
 #include "analysis/driver_setup.h"
 #include "analysis/observations.h"
 #include "analysis/result_stage.h"
+#include "analysis/run_recording.h"
 #include "analysis/version23_method.h"
 #include "crystal/centring_image.h"
 #include "crystal/corner_features.h"
@@ -98,6 +99,17 @@ int check_image_list(const ORVAPARAMS& xp, const std::vector<ByteBuffer>& images
     return RUN_PARAMETER_ERROR;
 }
 
+CutFrame cut_frame(const Run& r) {
+    CutFrame frame;
+    frame.cut_width = static_cast<int>(r.imagec.width);
+    frame.cut_height = static_cast<int>(r.imagec.height);
+    frame.sub_flag = r.sub_flag;
+    frame.loop_pos = r.xp.loop_pos;
+    frame.left = r.border[BORDER_LEFT];
+    frame.top = r.border[BORDER_TOP];
+    return frame;
+}
+
 int cut_images(Run& r) {
     r.image.width = static_cast<unsigned>(r.xp.width);
     r.image.height = static_cast<unsigned>(r.xp.height);
@@ -128,6 +140,7 @@ int extract_loops(Run& r) {
     int status = get_loop(r.xp, r.imagec, r.shapes, &r.numimg_processed, &r.shape_type,
                           &r.shapes_reliability, r.log.stream());
     if (status != 0) return status;
+    record_objects(r.xp.record, r.run_shapes());
     r.log.write("\n");
     std::vector<double> widths = vector(r.n());
     std::vector<double> weights = vector(r.n());
@@ -162,6 +175,9 @@ void report_empty_view(Run& r) {
     std::fprintf(stderr, "\n### !  has to be moved along the spindle axis");
     std::fprintf(stderr, "\n### !  into the field of the camera view.");
     std::fprintf(stderr, "\n### ! -------------------------------------------\n");
+    record_precentring(r.xp.record, "empty_view",
+                       "All images are empty: there is no loop in view, or it has to be moved "
+                       "along the spindle axis into the view");
 }
 
 void report_pin_only(Run& r) {
@@ -173,10 +189,14 @@ void report_pin_only(Run& r) {
     std::fprintf(stderr, "\n### ! Thus, a accurate precentring is possible.");
     std::fprintf(stderr, "\n### ! --------------------------------------------\n");
     r.crystal_size = smallest_width(r.run_shapes(), r.cut_width());
+    record_precentring(r.xp.record, "pin_only",
+                       "The pin covers a wide area of the image: Y_CENTRE and X_CENTRE are the "
+                       "tip of the pin");
 }
 
 void prepare_prealignment(Run& r) {
     r.precentring_flag = 1;
+    record_precentring(r.xp.record, "prealign", nullptr);
     r.log.write("\n\n# loop width | crystal_size");
     r.crystal_size =
         narrowest_loop(r.run_shapes(), r.cut_width(), r.log, "\n# %2d: %4d").crystal_size;
@@ -188,15 +208,19 @@ void report_no_position(Run& r) {
     std::fprintf(stderr, "\n### ! No usable position was found in any image.");
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are set to '-1'.\n");
     r.log.write("\n\n# no usable loop position");
+    record_warning(r.xp.record, "no_position",
+                   "No usable position was found in any image: Y_CENTRE and X_CENTRE are -1");
 }
 
 // The centre fit of a table, or no position at all when no row has one.
-int fit_table(Run& r, ObservationTable& table, bool mark_angles) {
+// stand_in names what the rows are when they are not crystal detections.
+int fit_table(Run& r, ObservationTable& table, bool mark_angles, const char* stand_in = nullptr) {
     if (!table.has_position()) {
         report_no_position(r);
     } else {
         const int status = centre_fit(r.mp, table, r.numimg_processed, r.known_centre, r.x0_preset);
         if (status != 0) return status;
+        record_observations(r.xp.record, table, cut_frame(r), stand_in);
     }
     log_fit_table(r.log, table, mark_angles);
     return 0;
@@ -207,7 +231,10 @@ int pin_or_prealignment_fit(Run& r) {
     std::fprintf(stderr, "\n Modelling PIN/Pre-Alignment");
     // The pre-centring answer: the motion of the loop centres (or loop tips).
     ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
-    const int status = fit_table(r, table, false);
+    const char* stand_in = r.xp.image_special == PREALIGN_SPECIAL ? "loop_tip"
+                           : r.shape_type == PIN_ONLY             ? "pin"
+                                                                  : nullptr;
+    const int status = fit_table(r, table, false, stand_in);
     r.reliability = r.shapes_reliability;
     return status;
 }
@@ -248,6 +275,9 @@ void report_no_crystal(Run& r) {
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are taken from the loop centres.");
     std::fprintf(stderr, "\n### ! -------------------------------------------\n");
     r.log.write("\n\n# no crystal found, the loop centres are used");
+    record_precentring(r.xp.record, "no_crystal",
+                       "No crystal was found in any image: Y_CENTRE and X_CENTRE are taken from "
+                       "the loop centres");
 }
 
 int locate_crystal(Run& r) {
@@ -282,12 +312,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.num_images = r.n();
     ctx.width = r.xp.width;
     ctx.height = r.xp.height;
-    ctx.frame.cut_width = static_cast<int>(r.imagec.width);
-    ctx.frame.cut_height = static_cast<int>(r.imagec.height);
-    ctx.frame.sub_flag = r.sub_flag;
-    ctx.frame.loop_pos = r.xp.loop_pos;
-    ctx.frame.left = r.border[BORDER_LEFT];
-    ctx.frame.top = r.border[BORDER_TOP];
+    ctx.frame = cut_frame(r);
     ctx.centre_coord = r.xp.centre_coord;
     ctx.numimg_processed = r.numimg_processed;
     ctx.crystal_size = r.crystal_size;
@@ -298,11 +323,14 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.reliability = r.reliability;
     ctx.set_cross_flag = r.xp.set_cross_flag;
     ctx.write_figures = (r.xp.reserved & 1) != 0;
-    return result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
+    const int status = result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
+    record_default_fit(r.xp.record, r.mp, ctx);
+    return status;
 }
 
 int default_pipeline(Run& r, ORVARESULT& result) {
     r.sub_flag = subsampling_flag(r.xp.width, r.xp.height);
+    record_default_start(r.xp.record, r.sub_flag, r.xp.background_flag, r.n());
     int status = cut_images(r);
     if (status != 0) return status;
     r.known_centre = r.xp.centre_coord >= 1;
@@ -351,13 +379,17 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         return DRIVER_LOG_ERROR;
     }
     warn_missing_quadrants(quadrants);
+    record_missing_quadrants(params.record, quadrants);
 
     if (params.image_special == PREALIGN_SPECIAL) params.prealignment_flag = 1;
     run.prealignment_flag = params.prealignment_flag;
 
     CutImagesRelease release{params};
-    if (use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,
-                             params.vers23_flag))
+    const bool version23 = use_version23_method(params.num_images, params.centre_coord,
+                                                run.prealignment_flag, params.vers23_flag);
+    record_method(params.record, params.num_images, params.centre_coord, params.vers23_flag,
+                  version23);
+    if (version23)
         status = run_version23_method(params, images, result, log.stream());
     else
         status = default_pipeline(run, result);

@@ -16,11 +16,6 @@ namespace {
 constexpr double TWO_SQRT2 = 2.828427124;
 constexpr double SQRT_2PI = 2.5066282746310002;
 
-// Too few non-empty images for a trustworthy deviation of the centre.
-bool too_few_images(int numimg_processed, int centre_coord) {
-    return numimg_processed < 3 || (numimg_processed < 4 && centre_coord < 0);
-}
-
 void warn_too_few_images(int numimg_processed) {
     std::fprintf(stderr, "\n================================");
     std::fprintf(stderr, "================================");
@@ -80,6 +75,10 @@ void write_figures_file(const ResultContext& ctx, const ORVARESULT& result, cons
 }
 
 }  // namespace
+
+bool too_few_images(int numimg_processed, int centre_coord) {
+    return numimg_processed < 3 || (numimg_processed < 4 && centre_coord < 0);
+}
 
 CentrePixels correct_coordinates(double x0, double y0, const CutFrame& frame) {
     int W = frame.cut_width;

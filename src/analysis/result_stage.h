@@ -62,6 +62,9 @@ double crystal_reliability(int d, double s);
 // The result's percentage: floor(R) for a negative R, else floor(100 R).
 int reliability_percent(double reliability);
 
+// Too few non-empty images for a trustworthy deviation of the centre.
+bool too_few_images(int numimg_processed, int centre_coord);
+
 // Where the cross goes in input image pixels for the image at `angle`.
 CrossPosition cross_position(int loop_pos, int final_x, int final_y, double radius, double phi0,
                              double angle);

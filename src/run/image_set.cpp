@@ -6,8 +6,11 @@
 // analysis compares the images pixel by pixel.
 #include "run/image_set.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -17,6 +20,7 @@
 #include "imageio/png_reader.h"
 #include "imageio/tiff_reader.h"
 #include "run/command_line.h"
+#include "run_record.h"
 
 namespace orva {
 
@@ -33,21 +37,91 @@ void report_skipped(bool background) {
     std::fprintf(stderr, "%s", STAR_LINE_SHORT);
 }
 
-// Opening test; reports with the system's reason when the file cannot be opened.
-bool file_opens(const char* name, bool background) {
+// The same name next to the job file, when the job file lies in another
+// folder and a file of that name exists there; else empty.
+std::string beside_job_file(const std::string& name, const std::string& job_file) {
+    const std::size_t slash = job_file.rfind('/');
+    if (name.empty() || name[0] == '/' || slash == std::string::npos) return "";
+    const std::string candidate = job_file.substr(0, slash + 1) + name;
+    struct stat st {};
+    return stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? candidate : "";
+}
+
+// Opening test; reports with the system's reason when the file cannot be opened
+// (returned in *why).
+bool file_opens(const char* name, bool background, const std::string& job_file, std::string* why) {
     std::FILE* f = std::fopen(name, "rb");
     if (f != nullptr) {
         std::fclose(f);
         return true;
     }
     const int err = errno;
+    *why = std::string("could not be opened for reading: ") + std::strerror(err);
     std::fprintf(stderr, "%s", STAR_LINE_LONG);
     std::fprintf(stderr, "\nInput file %s could not be opened for reading", name);
     errno = err;
     std::perror("\nReason");
+    const std::string beside = err == ENOENT ? beside_job_file(name, job_file) : "";
+    if (!beside.empty()) {
+        // Image names are read from the working directory, not from the job file's folder.
+        std::fprintf(stderr, "A file of that name lies next to the job file: %s\n", beside.c_str());
+        *why += "; a file of that name lies next to the job file: " + beside;
+    }
     report_skipped(background);
     return false;
 }
+
+// The loading part of the run record; does nothing without a record.
+struct LoadRecord {
+    RunRecord* record;
+
+    void start(const JobSettings& job) const {
+        if (record == nullptr) return;
+        record->images.clear();
+        for (const ImageEntry& e : job.images)
+            record->images.push_back(
+                {e.name, e.angle, false, "the run ended before it was loaded"});
+        if (job.background_flag) {
+            record->background_file = job.back_name;
+            record->background_reason = "the run ended before it was loaded";
+        }
+    }
+    void skipped(int i, bool background, const char* name, const std::string& why) const {
+        if (record == nullptr) return;
+        if (background) {
+            record->background_reason = why;
+            record->warn("background_dropped", std::string("Background image ") + name + " " + why +
+                                                   "; the run goes on without it");
+        } else {
+            record->images[i].reason = why;
+            record->warn("image_skipped",
+                         std::string("Input file ") + name + " " + why + "; it is left out");
+        }
+    }
+    void loaded(int i, bool background, const IMAGE& im) const {
+        if (record == nullptr) return;
+        if (record->width == 0) {
+            record->width = static_cast<int>(im.width);
+            record->height = static_cast<int>(im.height);
+        }
+        if (background) {
+            record->background_loaded = true;
+            record->background_reason.clear();
+        } else {
+            record->images[i].used = true;
+            record->images[i].reason.clear();
+        }
+    }
+    // The run ends at file i (the background when i is the image count).
+    void failed(int i, const std::string& what) const {
+        if (record == nullptr) return;
+        record->failure = what;
+        if (static_cast<std::size_t>(i) < record->images.size())
+            record->images[i].reason = "the run ended at this file";
+        else
+            record->background_reason = "the run ended at this file";
+    }
+};
 
 void report_unreadable(const char* name, bool background) {
     std::fprintf(stderr, "%s", STAR_LINE_LONG);
@@ -73,7 +147,7 @@ struct Geometry {
     unsigned int height = 0;
 };
 
-bool same_size(Geometry& g, const IMAGE& im, const char* name) {
+bool same_size(Geometry& g, const IMAGE& im, const char* name, int i, const LoadRecord& rec) {
     if (!g.known) {
         g = {true, im.width, im.height};
         return true;
@@ -83,6 +157,9 @@ bool same_size(Geometry& g, const IMAGE& im, const char* name) {
                  "\n Image %s has %u x %u pixels, the images before it %u x %u."
                  "\n All images of a job, the background included, must have one size.\n",
                  name, im.width, im.height, g.width, g.height);
+    rec.failed(i, std::string(name) + " has " + std::to_string(im.width) + " x " +
+                      std::to_string(im.height) + " pixels, the images before it " +
+                      std::to_string(g.width) + " x " + std::to_string(g.height));
     return false;
 }
 
@@ -160,27 +237,38 @@ int load_image_set(const JobSettings& job, ORVAPARAMS& params, std::vector<ByteB
     int available = numimg;
     int background_flag = job.background_flag;
     Geometry geometry;
+    const LoadRecord rec{params.record};
+    rec.start(job);
     for (int i = 0; i < numimg + job.background_flag; ++i) {
         const bool background = i == numimg;
         const char* name = background ? job.back_name.c_str() : job.images[i].name.c_str();
         std::fprintf(stderr, "\n Reading Image %s", name);
         ByteBuffer buffer;
         IMAGE im;
-        bool loaded = file_opens(name, background);
+        std::string why;
+        bool loaded = file_opens(name, background, job.job_file, &why);
         if (loaded) {
             const int status = read_image_file(name, job.uv_flag, buffer, im);
-            if (status != 0) return status;
+            if (status != 0) {
+                rec.failed(i, name);
+                return status;
+            }
             loaded = buffer_matches(buffer, im);
-            if (!loaded) report_unreadable(name, background);
+            if (!loaded) {
+                report_unreadable(name, background);
+                why = "could not be read as an image";
+            }
         }
         if (!loaded) {
+            rec.skipped(i, background, name, why);
             if (background)
                 background_flag = 0;
             else
                 --available;
             continue;
         }
-        if (!same_size(geometry, im, name)) return SIZE_MISMATCH;
+        if (!same_size(geometry, im, name, i, rec)) return SIZE_MISMATCH;
+        rec.loaded(i, background, im);
         if (background) {
             params.back_ptr = std::move(buffer);
         } else {

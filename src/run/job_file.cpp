@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "orva_defines.h"
+#include "run/keyword_hint.h"
 
 namespace orva {
 
@@ -166,6 +167,31 @@ Outcome add_data_line(Reader& r, const char* line) {
     return add_entry(r, angle, file);
 }
 
+Outcome set_report(Reader& r, const char* line) {
+    const char* value = get_nth_field(line, 2);
+    if (value == line) {
+        // Without a name there is nothing to write to; the setting stays as it was.
+        std::fprintf(stderr, "\n\n ===> REPORT needs a file name !");
+        r.job.warnings.push_back({"report_without_name", "REPORT needs a file name"});
+        return Outcome::CONTINUE;
+    }
+    const std::string file = scan_string(value).value_or("");
+    if (!name_fits(r, file)) return Outcome::FAIL;
+    r.job.report_name = file;
+    return Outcome::CONTINUE;
+}
+
+// The unknown-keyword message, with a hint when the word is close to a keyword.
+void report_unknown_keyword(Reader& r, const std::string& keyword) {
+    std::fprintf(stderr, "\n\n ===> Unknown keyword: %s !", keyword.c_str());
+    std::string text = "Unknown keyword: " + keyword;
+    if (const char* hint = closest_keyword(keyword)) {
+        std::fprintf(stderr, "\n      Did you mean %s?", hint);
+        text += std::string(" (did you mean ") + hint + "?)";
+    }
+    r.job.warnings.push_back({"unknown_keyword", text});
+}
+
 Outcome set_background(Reader& r, const char* line) {
     const std::string file = scan_string(get_nth_field(line, 2)).value_or("");
     if (!name_fits(r, file)) return Outcome::FAIL;
@@ -196,6 +222,10 @@ Outcome read_image_list(Reader& r) {
             std::fprintf(stderr, "\n Wrong value for NUM_IMG keyword (%d)", announced);
             std::fprintf(stderr, "\n Only %d images in data file", i);
             std::fprintf(stderr, "\n ====================================\n");
+            r.job.warnings.push_back({"short_image_list", "Wrong value for NUM_IMG keyword (" +
+                                                              std::to_string(announced) +
+                                                              "): only " + std::to_string(i) +
+                                                              " images in data file"});
             r.job.numimg = i;
             return Outcome::END;
         }
@@ -248,8 +278,10 @@ Outcome act_on_line(Reader& r, const char* line) {
         return read_image_list(r);
     else if (keyword == "DATA_END")
         return Outcome::END;
+    else if (keyword == "REPORT")
+        return set_report(r, line);
     else
-        std::fprintf(stderr, "\n\n ===> Unknown keyword: %s !", keyword.c_str());
+        report_unknown_keyword(r, keyword);
     return Outcome::CONTINUE;
 }
 
@@ -323,6 +355,7 @@ int read_job_file(const char* name, JobSettings& job) {
         std::fprintf(stderr, "*************************************************************\n");
         return JOB_FILE_ERROR;
     }
+    job.job_file = name;
     const int status = read_job_stream(in, name, job);
     std::fclose(in);
     return status;

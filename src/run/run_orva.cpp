@@ -1,14 +1,17 @@
 // One run: marker "0", banner, command line, job file, images, the analysis
-// driver, then result file, marker "1" and the closing line.
+// driver, then report (REPORT), result file, marker "1" and the closing line.
 //
-// Usage, help and job-file errors end the run at once with status 1 (the marker
-// stays "0"); every later failure goes through the end-of-run steps.
+// "orva --version" only prints the version. Usage, help and job-file errors
+// end the run at once with status 1 (the marker stays "0"); every later
+// failure goes through the end-of-run steps.
 #include "run/run_orva.h"
 
 #include "run/command_line.h"
 #include "run/image_set.h"
 #include "run/job_file.h"
+#include "run/report_output.h"
 #include "run/result_file.h"
+#include "run_record.h"
 
 namespace orva {
 
@@ -27,6 +30,10 @@ void clear_result(ORVARESULT& result) {
 }  // namespace
 
 int run_orva(int argc, char** argv, const AnalysisDriver& driver) {
+    if (is_version_request(argc, argv)) {
+        write_version();
+        return 0;
+    }
     write_marker(MARKER_STARTED);
     write_banner();
     if (check_command_line(argc, argv) != 0) return USAGE_ERROR;
@@ -34,7 +41,12 @@ int run_orva(int argc, char** argv, const AnalysisDriver& driver) {
     JobSettings job;
     if (read_job_file(argv[1], job) != 0) return JOB_FILE_ERROR;
 
+    // The record is kept only for a report, so runs without one take the same path as ever.
+    const bool report = !job.report_name.empty();
+    RunRecord record;
+    record.warnings = job.warnings;
     ORVAPARAMS params;
+    params.record = report ? &record : nullptr;
     std::vector<ByteBuffer> images;
     ORVARESULT result;
     int status = load_image_set(job, params, images);
@@ -42,6 +54,7 @@ int run_orva(int argc, char** argv, const AnalysisDriver& driver) {
         clear_result(result);
         status = driver(params, images, result);
     }
+    if (report) return finish_run_with_report(status, argv[1], argv[2], job, record, result);
     return finish_run(status, argv[2], result);
 }
 

@@ -27,10 +27,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "crystal/corner_features.h"
 #include "fit/sinusoid_fit.h"
 #include "imageio/cross_images.h"
+#include "run_record.h"
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
 #include "v23/conventional_run.h"
@@ -133,10 +135,12 @@ int Conventional::process_image(int q) {
         if (status != 0) return status;
         if (empty_flag) {
             std::fprintf(stderr, "\n\t%s: Image seems to be empty !", ROUTINE);
+            record_image(xp_.record, q, true);
             return 0;
         }
     }
     fig_.numimg_processed += 1;
+    record_image(xp_.record, q, false);
     double a[preparation::NUM_PARAM + 1] = {};
     get_surface_params(sptr, ims, sub_samp, a, roi, q, stdout);
 
@@ -209,11 +213,17 @@ void Conventional::axial_coordinate() {
         fig_.precentring_flag = 1;
         log("\n\n loop is ouside the image\n");
         warn_all_empty();
+        record_precentring(xp_.record, "empty_view",
+                           "All images are empty: there is no loop in view, or it has to be moved "
+                           "along the spindle axis into the view");
         return;
     }
     if (fig_.pin_cnt > fig_.numimg_processed / 2) {
         fig_.precentring_flag = 1;
         warn_pin_only();
+        record_precentring(xp_.record, "pin_only",
+                           "The pin covers a wide area of the image: Y_CENTRE and X_CENTRE are "
+                           "the tip of the pin");
         // The pins are the largest entries: the others are -1, or 0 when empty.
         heap_sort_i_(static_cast<unsigned long>(n), d_.pin_pos);
         const int cnt = fig_.pin_cnt;
@@ -298,6 +308,7 @@ int Conventional::moving_coordinate() {
         log("%6.0f%6.0f", d_.virpa_x[i], d_.dexla_x[i]);
         log("%6.1f", fit_.ls_vals_res[V23_DETECTORS * i]);
     }
+    record_observations(xp_.record, d_, fit_, fig_, xp_.loop_pos, imx_, imy_, border_);
     return 0;
 }
 
@@ -342,6 +353,9 @@ void Conventional::result(ORVARESULT& xres) {
 
     if (fig_.numimg_processed < FIT_MIN_IMAGES) {
         warn_too_few_images(fig_.numimg_processed);
+        record_warning(xp_.record, "too_few_images",
+                       "Number of non-empty images (" + std::to_string(fig_.numimg_processed) +
+                           ") is too low for optimal detection");
         fig_.tot_devW = 0.0;
     } else {
         fig_.p_devW = std::sqrt(mp.var_p0);
@@ -363,7 +377,14 @@ void Conventional::result(ORVARESULT& xres) {
     fig_.diameter = object_diameter(d_.owidth, fig_.num_images);
     fig_.reliability = v23_reliability(fig_.diameter, fig_.tot_devW);
     if (logging_) write_log_res2(d_, fit_, fig_, xp_.width, xp_.height);
-    if (fig_.reliability < GOOD_RELIABILITY) warn_low_reliability(fig_.reliability);
+    if (fig_.reliability < GOOD_RELIABILITY) {
+        warn_low_reliability(fig_.reliability);
+        char text[80];
+        std::snprintf(text, sizeof text, "The RELIABILITY of coordinates is rather low (%.0f %%)",
+                      std::floor(100.0 * fig_.reliability));
+        record_warning(xp_.record, "low_reliability", text);
+    }
+    record_fit(xp_.record, fit_, fig_, xp_.loop_pos, imx_, imy_, border_);
 
     xres.phi = static_cast<int>(std::floor(mp.phi0));
     xres.radius = static_cast<int>(std::floor(mp.radius + 0.5));
@@ -384,11 +405,13 @@ int Conventional::run(ORVARESULT& xres) {
     fig_.num_images = xp_.num_images;
     std::fprintf(stdout, "\n");
     std::copy(xp_.angle.begin(), xp_.angle.begin() + fig_.num_images, d_.phi.begin());
+    record_start(xp_.record, fig_.num_images);
 
     for (int q = 0; q < fig_.num_images; ++q) {
         const int status = process_image(q);
         if (status != 0) return status;
     }
+    record_empty_images(xp_.record);
 
     const int status = select_cand(d_.telku0_x, d_.telku0_y, d_.telku1_x, d_.telku1_y,
                                    d_.weight_telku0_x, d_.weight_telku0_y, d_.weight_telku1_x,

@@ -45,7 +45,7 @@ class ImageSet : public ::testing::Test {
 TEST_F(ImageSet, SkipsWhatCannotBeReadAndKeepsEachAngleWithItsImage) {
     // Borders, set_cross, image_special, uv, loop_pos, centre_coord, loop_type,
     // prealignment, background, vers23, logout.
-    job = {{1, 2, 3, 4}, 5, 6, 0, 7, 8, 9, 10, 0, 11, 12, 0, {}, ""};
+    job = {{1, 2, 3, 4}, 5, 6, 0, 7, 8, 9, 10, 0, 11, 12, 0, {}, "", "", "", {}};
     add(0, "a.pgm", pgm_image(4, 3, 10));
     const std::string missing = add(90, "b.pgm", "");
     add(180, "short.pgm", "P5\n4 3\n255\nab");  // fewer pixels than declared
