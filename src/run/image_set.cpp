@@ -64,7 +64,10 @@ bool file_opens(const char* name, bool background, const std::string& job_file, 
     const std::string beside = err == ENOENT ? beside_job_file(name, job_file) : "";
     if (!beside.empty()) {
         // Image names are read from the working directory, not from the job file's folder.
-        std::fprintf(stderr, "A file of that name lies next to the job file: %s\n", beside.c_str());
+        std::fprintf(stderr,
+                     "A file of that name lies next to the job file: %s (image names are "
+                     "read from the working directory)\n",
+                     beside.c_str());
         *why += "; a file of that name lies next to the job file: " + beside;
     }
     report_skipped(background);

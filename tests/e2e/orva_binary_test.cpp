@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -131,6 +132,23 @@ TEST_F(OrvaBinary, ReadableJobReachesTheAnalysis) {
         EXPECT_TRUE(has("\nORVA failed with error " + std::to_string(status) + "\n")) << messages;
         EXPECT_EQ(read_file(path("result.txt")), "old");
     }
+}
+
+TEST_F(OrvaBinary, VersionAndImageBesideTheJobFile) {
+    EXPECT_EQ(run("--version"), 0);
+    EXPECT_EQ(read_file(path("stdout.txt")).rfind("orva 3.0 (built ", 0), 0u);
+    EXPECT_EQ(messages, "");
+    EXPECT_FALSE(std::filesystem::exists(path("Orva_check.txt")));  // not a run
+
+    // Image names are read from the working directory; a same-named file
+    // beside the job file is pointed out.
+    std::filesystem::create_directory(path("sub"));
+    write_file(path("sub/job.txt"), "DATA 0 a.pgm\nDATA_END\n");
+    write_file(path("sub/a.pgm"), pgm_image(4, 4));
+    EXPECT_EQ(run("sub/job.txt result.txt"), 99);
+    EXPECT_TRUE(
+        has("Reason: No such file or directory\nA file of that name lies next to the job "
+            "file: sub/a.pgm"));
 }
 
 }  // namespace
