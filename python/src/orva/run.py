@@ -79,7 +79,10 @@ def _link(source, folder: str, name: str) -> str:
     if any(c.isspace() for c in ext):
         ext = ""
     target = name + ext
-    os.symlink(os.path.abspath(os.fspath(source)), os.path.join(folder, target))
+    link = os.path.join(folder, target)
+    if os.path.islink(link):  # left by an earlier run in the same output folder
+        os.remove(link)
+    os.symlink(os.path.abspath(os.fspath(source)), link)
     return target
 
 
@@ -123,10 +126,12 @@ def _run_in(folder: str, program: str, diagnostics_dir: Optional[str],
     env = dict(os.environ)
     # Diagnostic pictures are off unless a folder is given: concurrent runs must not share one.
     env["ORVA_DIAG_DIR"] = os.path.abspath(diagnostics_dir) if diagnostics_dir else ""
+    report_path = os.path.join(folder, REPORT_NAME)
+    if os.path.exists(report_path):
+        os.remove(report_path)  # an earlier run's report must not pass for this one's
     done = subprocess.run([program, JOB_NAME, RESULT_NAME], cwd=folder, env=env,
                           stdin=subprocess.DEVNULL, capture_output=True, text=True,
                           errors="replace", timeout=timeout)
-    report_path = os.path.join(folder, REPORT_NAME)
     if not os.path.exists(report_path):
         # Job-file errors and the end of a run for lack of memory come before any report.
         raise OrvaError(done.returncode, _last_lines(done.stderr) or "no report written",
