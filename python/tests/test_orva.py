@@ -6,7 +6,6 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
@@ -118,15 +117,14 @@ def test_readme_install_command_and_example(program, tmp_path):
     """The README's commands: a fresh virtual environment, pip from the tree
     with Debian's setuptools, then the README's Python example."""
     readme = (REPO / "README.md").read_text()
-    install = re.search(r"\n    (python3 -m venv .*)\n", readme).group(1)
+    install = re.search(r"\n    (/usr/bin/python3 -m venv .*)\n", readme).group(1)
     example = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
     tree = tmp_path / "tree"
     shutil.copytree(REPO / "python", tree / "python",
                     ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__"))
     env = dict(os.environ, ORVA_PROGRAM=program, PYTHONDONTWRITEBYTECODE="1")
     env.pop("PYTHONPATH", None)
-    command = install.replace("python3 ", sys.executable + " ", 1)
-    subprocess.run(command, shell=True, cwd=tree, env=env, check=True, capture_output=True)
+    subprocess.run(install, shell=True, cwd=tree, env=env, check=True, capture_output=True)
     scenegen = os.environ.get("ORVA_SCENEGEN") or str(REPO / "build/tools/scenegen/scenegen")
     subprocess.run([scenegen, "--quiet", "--out", str(tree / "scene")], check=True)
     done = subprocess.run([str(tree / "env/bin/python"), "-c", example], cwd=tree, env=env,
