@@ -1,4 +1,5 @@
-// Closest known keyword by optimal-string-alignment distance on upper-case letters.
+// Closest known keyword by optimal-string-alignment distance on upper-case
+// letters, else the longest known keyword the word starts with.
 #include "run/keyword_hint.h"
 
 #include <algorithm>
@@ -49,6 +50,7 @@ const char* closest_keyword(std::string_view word) {
     const std::string w = upper(word);
     const char* best = nullptr;
     std::size_t best_distance = 0;
+    const char* prefix = nullptr;
     for (const char* known : KNOWN_KEYWORDS) {
         const std::string k = known;
         const std::size_t limit = k.size() <= SHORT_KEYWORD ? 1 : 2;
@@ -57,8 +59,10 @@ const char* closest_keyword(std::string_view word) {
             best = known;
             best_distance = d;
         }
+        if (w.rfind(k, 0) == 0 && (prefix == nullptr || k.size() > std::string(prefix).size()))
+            prefix = known;
     }
-    return best;
+    return best != nullptr ? best : prefix;
 }
 
 }  // namespace orva

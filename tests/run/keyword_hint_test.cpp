@@ -26,8 +26,9 @@ TEST(KeywordHint, CloseWordsGetTheirKeyword) {
         {"REPROT", "REPORT"},
         {"DATA_STRAT", "DATA_START"},
         {"0.00", nullptr},
-        {"BACKGROUND", nullptr},
+        {"BACKGROUND", "BACK"},
         {"DA", nullptr},
+        {"REPORT_FILE", "REPORT"},
         {"", nullptr},
         {"IMAGE_LIST", nullptr},
     };
