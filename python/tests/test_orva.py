@@ -5,6 +5,7 @@ import math
 import os
 import re
 import shutil
+import statistics
 import subprocess
 from pathlib import Path
 
@@ -40,6 +41,7 @@ def test_centre_agrees_with_result_file_and_truth(program, make_scene):
     ("--loop-position", "3", "--background"),
     ("--loop-position", "2", "--vers23"),
     ("--loop-position", "1", "--size", "1000x820", "--images", "4"),
+    ("--loop-position", "3", "--vers23"),
     ("--images", "1",),
 ])
 def test_report_values_agree_with_the_result_file(program, make_scene, options):
@@ -61,7 +63,15 @@ def test_report_values_agree_with_the_result_file(program, make_scene, options):
         with pytest.raises(ValueError):
             orva.centring_moves(result, 1.0, "up")
     else:
+        # Whatever the loop position and method, the fit and the observations are in
+        # input pixels: the axis where the scene has it, the observations on the motion.
         assert fit.kind == "motion" and result.observations_used > 0
+        assert abs(fit.axis - scene.truth["X_CENTRE"]) < 6
+        assert abs(fit.along - scene.truth["Y_CENTRE"]) < 10
+        off = [math.dist((o.column, o.row), fit.position(i.angle))
+               for i in result.images for o in i.observations
+               if not o.rejected and o.row is not None]
+        assert statistics.median(off) < 12
 
 
 def test_failures_raise_with_status_and_report(program, make_scene, tmp_path):
@@ -97,6 +107,13 @@ def test_job_file_warnings_and_hint_reach_the_report(program, make_scene, tmp_pa
     result = orva.read_report(scene.folder / "r.json")
     assert result.warnings[0] == orva.RunWarning(
         "unknown_keyword", "Unknown keyword: NUMBER_OF_IMAGE (did you mean NUMBER_OF_IMAGES?)")
+
+    # A report that cannot be written fails the run before the result file is written.
+    (scene.folder / "job.txt").write_text("REPORT no/such/folder.json\n" + job)
+    done = subprocess.run([program, "job.txt", "res16.txt"], cwd=scene.folder,
+                          env=dict(os.environ, ORVA_DIAG_DIR=""), capture_output=True, text=True)
+    assert done.returncode == 16 and "Cannot write report file no/such/folder.json" in done.stderr
+    assert not (scene.folder / "res16.txt").exists()
 
 
 def test_diagnostic_pictures_go_where_told(program, make_scene, tmp_path):
