@@ -11,7 +11,9 @@
 #include "toolkit/fft.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <unordered_map>
 #include <utility>
@@ -185,23 +187,23 @@ void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __res
     }
 }
 
-// complex_fft of `count` lines held as planes (pair j of line b at j * count + b).
+// The butterflies of fft_planes; kept apart from the wrappers so that only
+// the loops are compiled twice.
 ORVA_VECTOR_CLONES
-void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
-    if (nc < 2) return;
+void planes_fft(int nc, const double* stages, double* re, double* im, int count,
+                std::size_t stride) {
     const std::size_t c = static_cast<std::size_t>(count);
     for (const auto& [i, j] : bit_reverse_swaps(nc)) {
-        std::swap_ranges(re + i * c, re + i * c + c, re + j * c);
-        std::swap_ranges(im + i * c, im + i * c + c, im + j * c);
+        std::swap_ranges(re + i * stride, re + i * stride + c, re + j * stride);
+        std::swap_ranges(im + i * stride, im + i * stride + c, im + j * stride);
     }
-    const double* stages = stage_twiddles(nc, sign).data();
     for (int len = 2; len <= nc; len <<= 1) {
         const int half = len / 2;
         const double* stage = stages + 2 * (half - 1);
         for (int start = 0; start < nc; start += len)
             for (int k = 0; k < half; k++) {
-                const std::size_t u = static_cast<std::size_t>(start + k) * c;
-                const std::size_t v = u + static_cast<std::size_t>(half) * c;
+                const std::size_t u = static_cast<std::size_t>(start + k) * stride;
+                const std::size_t v = u + static_cast<std::size_t>(half) * stride;
                 butterfly_lines(re + u, im + u, re + v, im + v, stage[2 * k], stage[2 * k + 1],
                                 count);
             }
@@ -277,7 +279,25 @@ void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int
     if (n < 2 || !is_power_of_two(n) || count < 1) return;
     const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
     if (re.size() < values || im.size() < values) return;
-    complex_fft_lines(n / 2, isgn >= 0 ? 1 : -1, re.data(), im.data(), count);
+    const int nc = n / 2;
+    if (nc < 2) return;
+    planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
+               static_cast<std::size_t>(count));
+}
+
+void fft_planes(int nc, std::span<const double> stage_twiddles, double* re, double* im, int count,
+                std::size_t stride) {
+    if (nc < 2 || !is_power_of_two(nc) || count < 1 || stride < static_cast<std::size_t>(count) ||
+        stage_twiddles.size() < 2 * static_cast<std::size_t>(nc - 1))
+        return;
+    planes_fft(nc, stage_twiddles.data(), re, im, count, stride);
+}
+
+int report_fft_no_work(const char* name) {
+    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
+    errno = ENOMEM;
+    std::perror(":");
+    return FFT_NO_WORK;
 }
 
 void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {

@@ -6,7 +6,10 @@
 // recurrence, not of a table. dir = 1 is forward (negative exponent, no
 // scaling), dir = -1 inverse (divided by the length).
 // fft_2D / ffti_2D: columns (dimy points) first, then rows (dimx points);
-// matrices are row-major, row = y.
+// matrices are row-major, row = y. Every line gets fft_1D's arithmetic exactly
+// (its twiddles from the same recurrence, the same butterflies, the same
+// division), but the lines of a pass run side by side through the toolkit's
+// planar butterflies, which use vector arithmetic.
 // fast_convolve_2D: the signal sits at the origin of a power-of-two container
 // (>= 32, >= extent, no mirror padding, rest 0), so the smoothing wraps around
 // the container; the kernel is set_gaussian_lp with the radius as given (the
@@ -15,14 +18,15 @@
 #include "v23/telku_convolution.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "crystal/fft_filter.h"
+#include "toolkit/fft.h"
 
 namespace orva {
 namespace {
@@ -35,45 +39,129 @@ bool is_power_of_two(int m) {
     return m >= 1 && (m & (m - 1)) == 0;
 }
 
-int report_no_lines(const char* name) {
-    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
-    errno = ENOMEM;
-    std::perror(":");
-    return 7;
-}
-
 bool holds(const Matrix<double>& m, int dimx, int dimy) {
     return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
 }
 
+constexpr int kColumnStrip = 64;  // columns per pass: a strip of both planes stays in the cache
+constexpr int kRowBlock = 16;     // rows transformed together through the work planes
+
+// fft_1D's twiddles of every stage for m points, in the layout fft_planes
+// reads (stage of span h from pair h - 1 on), from the same recurrence run the
+// same way, so every butterfly sees the factors fft_1D would use.
+const std::vector<double>& recurrence_twiddles(int m, int dir) {
+    thread_local std::unordered_map<int, std::vector<double>> cache;
+    auto [it, fresh] = cache.try_emplace(dir == 1 ? m : -m);
+    if (fresh) {
+        std::vector<double>& table = it->second;
+        table.resize(2 * static_cast<std::size_t>(std::max(m - 1, 0)));
+        double c = -1.0;
+        double s = 0.0;
+        for (int span = 1; span < m; span <<= 1) {
+            double* w = table.data() + 2 * (span - 1);
+            double u_re = 1.0;
+            double u_im = 0.0;
+            for (int group = 0; group < span; ++group) {
+                w[2 * group] = u_re;
+                w[2 * group + 1] = u_im;
+                const double z = u_re * c - u_im * s;
+                u_im = u_re * s + u_im * c;
+                u_re = z;
+            }
+            s = std::sqrt((1.0 - c) / 2.0);
+            if (dir == 1) s = -s;
+            c = std::sqrt((1.0 + c) / 2.0);
+        }
+    }
+    return it->second;
+}
+
+// Divides the first n values of each of `lines` lines (stride apart) by m, as
+// fft_1D finishes an inverse transform.
+void divide_lines(double* re, double* im, int lines, int n, std::size_t stride, int m) {
+    const double d = static_cast<double>(m);
+    for (int l = 0; l < lines; ++l) {
+        double* r = re + l * stride;
+        double* i = im + l * stride;
+        for (int k = 0; k < n; ++k) {
+            r[k] /= d;
+            i[k] /= d;
+        }
+    }
+}
+
+// Every column of (re, im) in place, as fft_1D(dir, dimy, column) would leave
+// it: the columns are the lines of fft_planes, a strip at a time.
+void column_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir) {
+    if (!is_power_of_two(dimy)) return;
+    const std::vector<double>& twiddles = recurrence_twiddles(dimy, dir);
+    const auto stride = static_cast<std::size_t>(re.cols());
+    for (int x0 = 0; x0 < dimx; x0 += kColumnStrip) {
+        const int nb = std::min(kColumnStrip, dimx - x0);
+        fft_planes(dimy, twiddles, re[0] + x0, im[0] + x0, nb, stride);
+    }
+    if (dir == -1) divide_lines(re[0], im[0], dimy, dimx, stride, dimy);
+}
+
+// Every row of (re, im) in place, as fft_1D(dir, dimx, row) would leave it:
+// blocks of rows are turned into planes, transformed and turned back.
+int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir,
+             const char* name) {
+    if (!is_power_of_two(dimx)) return 0;
+    thread_local std::vector<double> work_re;
+    thread_local std::vector<double> work_im;
+    const std::size_t values = static_cast<std::size_t>(dimx) * kRowBlock;
+    try {
+        if (work_re.size() < values) work_re.resize(values);
+        if (work_im.size() < values) work_im.resize(values);
+    } catch (const std::bad_alloc&) {
+        return report_fft_no_work(name);
+    }
+    const std::vector<double>& twiddles = recurrence_twiddles(dimx, dir);
+    double* pr = work_re.data();
+    double* pi = work_im.data();
+    for (int y0 = 0; y0 < dimy; y0 += kRowBlock) {
+        const int nb = std::min(kRowBlock, dimy - y0);
+        for (int b = 0; b < nb; ++b) {
+            const double* r = re[y0 + b];
+            const double* i = im[y0 + b];
+            for (int x = 0; x < dimx; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
+        }
+        fft_planes(dimx, twiddles, pr, pi, nb, static_cast<std::size_t>(nb));
+        if (dir == -1) divide_lines(pr, pi, dimx, nb, static_cast<std::size_t>(nb), dimx);
+        for (int b = 0; b < nb; ++b) {
+            double* r = re[y0 + b];
+            double* i = im[y0 + b];
+            for (int x = 0; x < dimx; ++x) {
+                r[x] = pr[x * nb + b];
+                i[x] = pi[x * nb + b];
+            }
+        }
+    }
+    return 0;
+}
+
 // Transforms every column of (re_in, im_in) into (re_out, im_out) and then every
-// row of (re_out, im_out) in place. im_in null means a real input.
+// row of (re_out, im_out) in place, each line exactly as fft_1D would. im_in
+// null means a real input. A length that is no power of two leaves its lines
+// as they are, as fft_1D does.
 int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int dir, const char* name) {
     if (!holds(re_in, dimx, dimy) || (im_in && !holds(*im_in, dimx, dimy)) ||
         !holds(re_out, dimx, dimy) || !holds(im_out, dimx, dimy))
-        return report_no_lines(name);
-    std::vector<double> col_re;
-    std::vector<double> col_im;
-    try {
-        col_re.assign(static_cast<std::size_t>(dimy), 0.0);
-        col_im.assign(static_cast<std::size_t>(dimy), 0.0);
-    } catch (const std::bad_alloc&) {
-        return report_no_lines(name);
+        return report_fft_no_work(name);
+    for (int y = 0; y < dimy; ++y) {
+        if (&re_in != &re_out) std::copy_n(re_in[y], dimx, re_out[y]);
+        if (im_in == nullptr)
+            std::fill_n(im_out[y], dimx, 0.0);
+        else if (im_in != &im_out)
+            std::copy_n((*im_in)[y], dimx, im_out[y]);
     }
-    for (int x = 0; x < dimx; ++x) {
-        for (int y = 0; y < dimy; ++y) {
-            col_re[y] = re_in[y][x];
-            col_im[y] = im_in ? (*im_in)[y][x] : 0.0;
-        }
-        fft_1D(dir, dimy, col_re, col_im);
-        for (int y = 0; y < dimy; ++y) {
-            re_out[y][x] = col_re[y];
-            im_out[y][x] = col_im[y];
-        }
-    }
-    for (int y = 0; y < dimy; ++y) fft_1D(dir, dimx, re_out.row(y), im_out.row(y));
-    return 0;
+    column_pass(re_out, im_out, dimx, dimy, dir);
+    return row_pass(re_out, im_out, dimx, dimy, dir, name);
 }
 
 int abort_convolve(int code) {
