@@ -13,8 +13,10 @@
 // fast_convolve_2D: the signal sits at the origin of a power-of-two container
 // (>= 32, >= extent, no mirror padding, rest 0), so the smoothing wraps around
 // the container; the kernel is set_gaussian_lp with the radius as given (the
-// builder clamps it to half the smaller side). Status codes as in the header;
-// an empty extent leaves the signal as it is.
+// builder clamps it to half the smaller side). The kernel's spectrum depends
+// only on the container and the radius, so each thread keeps the last few it
+// computed, and its work planes, from call to call. Status codes as in the
+// header; an empty extent leaves the signal as it is.
 #include "v23/telku_convolution.h"
 
 #include <algorithm>
@@ -164,6 +166,45 @@ int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
     return row_pass(re_out, im_out, dimx, dimy, dir, name);
 }
 
+// Work planes of fast_convolve_2D and the spectra of the kernels it used:
+// a Gaussian's spectrum depends only on the container and the radius.
+struct ConvolveWork {
+    Matrix<double> real;
+    Matrix<double> imag;
+    KernelSpectra kernels;
+};
+
+// Points `kernel` at the spectrum of the smoothing kernel of filter_mode on a
+// cw x ch container: kept from an earlier call for a Gaussian, computed anew
+// (with its message) for the identity of an unsupported mode.
+int kernel_spectrum(KernelSpectra& kept, int cw, int ch, int radius, int filter_mode,
+                    const KernelSpectra::Spectrum*& kernel) {
+    if (filter_mode == 0) {
+        kernel = kept.find(cw, ch, radius, LP);
+        if (kernel != nullptr) return 0;
+    }
+    Matrix<double> container = matrix(ch, cw);
+    if (filter_mode == 0) {
+        set_gaussian_lp(container, cw, ch, radius, stdout);
+    } else {
+        container[0][0] = 1.0;
+        std::fprintf(stderr, "\n %s: This filter_mode is not supported (%d)!", kConvolveName,
+                     filter_mode);
+    }
+    KernelSpectra::Spectrum fresh{cw, ch, radius, LP, matrix(ch, cw), matrix(ch, cw)};
+    const int err = fft_2D(container, fresh.re, fresh.im, cw, ch);
+    if (err != 0) return err;
+    if (filter_mode == 0) {
+        kept.keep(std::move(fresh));
+        kernel = kept.find(cw, ch, radius, LP);
+    } else {
+        thread_local KernelSpectra::Spectrum identity;
+        identity = std::move(fresh);
+        kernel = &identity;
+    }
+    return 0;
+}
+
 int abort_convolve(int code) {
     std::fprintf(stderr, "\n %s: abort!", kConvolveName);
     return code;
@@ -270,34 +311,34 @@ int fast_convolve_2D(std::span<double> signal, int num_of_dim, std::span<const i
 
     const int cw = fast_convolve_side(sx);
     const int ch = fast_convolve_side(sy);
-    Matrix<double> container = matrix(ch, cw);
-    Matrix<double> Sreal = matrix(ch, cw);
-    Matrix<double> Simag = matrix(ch, cw);
-    Matrix<double> Freal = matrix(ch, cw);
-    Matrix<double> Fimag = matrix(ch, cw);
+    // The signal's spectrum is computed in place in work planes kept from call
+    // to call; only what the signal does not cover is cleared.
+    thread_local ConvolveWork work;
+    if (work.real.rows() != ch || work.real.cols() != cw) {
+        work.real = matrix(ch, cw);
+        work.imag = matrix(ch, cw);
+    }
+    Matrix<double>& Sreal = work.real;
+    Matrix<double>& Simag = work.imag;
+    for (int y = 0; y < ch; ++y) {
+        double* row = Sreal[y];
+        const int copied = y < sy ? sx : 0;
+        if (copied > 0) std::copy_n(signal.data() + static_cast<long>(y) * sx, sx, row);
+        std::fill(row + copied, row + cw, 0.0);
+    }
 
-    for (int y = 0; y < sy; ++y)
-        std::copy_n(signal.data() + static_cast<long>(y) * sx, sx, container[y]);
-
-    int err = fft_2D(container, Sreal, Simag, cw, ch);
+    int err = fft_2D(Sreal, Sreal, Simag, cw, ch);
     if (err != 0) return err;
 
-    if (filter_mode == 0) {
-        set_gaussian_lp(container, cw, ch, radius, stdout);
-    } else {
-        std::fill(container.flat().begin(), container.flat().end(), 0.0);
-        container[0][0] = 1.0;
-        std::fprintf(stderr, "\n %s: This filter_mode is not supported (%d)!", kConvolveName,
-                     filter_mode);
-    }
-    err = fft_2D(container, Freal, Fimag, cw, ch);
+    const KernelSpectra::Spectrum* kernel = nullptr;
+    err = kernel_spectrum(work.kernels, cw, ch, radius, filter_mode, kernel);
     if (err != 0) return err;
 
     // Complex product of the spectra: a cyclic convolution over the container.
     const std::span<double> sr = Sreal.flat();
     const std::span<double> si = Simag.flat();
-    const std::span<const double> fr = std::as_const(Freal).flat();
-    const std::span<const double> fi = std::as_const(Fimag).flat();
+    const std::span<const double> fr = kernel->re.flat();
+    const std::span<const double> fi = kernel->im.flat();
     for (std::size_t k = 0; k < sr.size(); ++k) {
         const double s = sr[k];
         const double t = si[k];
