@@ -105,11 +105,12 @@ void column_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int
     if (dir == -1) divide_lines(re[0], im[0], dimy, dimx, stride, dimy);
 }
 
-// Every row of (re, im) in place, as fft_1D(dir, dimx, row) would leave it:
-// blocks of rows are turned into planes, transformed and turned back.
-int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir,
+// Rows y_begin .. y_end - 1 of (re, im) in place, each as fft_1D(dir, dimx,
+// row) would leave it: blocks of rows are turned into planes, transformed and
+// turned back.
+int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int y_end, int dir,
              const char* name) {
-    if (!is_power_of_two(dimx)) return 0;
+    if (!is_power_of_two(dimx) || y_begin >= y_end) return 0;
     thread_local std::vector<double> work_re;
     thread_local std::vector<double> work_im;
     const std::size_t values = static_cast<std::size_t>(dimx) * kRowBlock;
@@ -122,8 +123,8 @@ int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir
     const std::vector<double>& twiddles = recurrence_twiddles(dimx, dir);
     double* pr = work_re.data();
     double* pi = work_im.data();
-    for (int y0 = 0; y0 < dimy; y0 += kRowBlock) {
-        const int nb = std::min(kRowBlock, dimy - y0);
+    for (int y0 = y_begin; y0 < y_end; y0 += kRowBlock) {
+        const int nb = std::min(kRowBlock, y_end - y0);
         for (int b = 0; b < nb; ++b) {
             const double* r = re[y0 + b];
             const double* i = im[y0 + b];
@@ -146,12 +147,13 @@ int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir
     return 0;
 }
 
-// Transforms every column of (re_in, im_in) into (re_out, im_out) and then every
-// row of (re_out, im_out) in place, each line exactly as fft_1D would. im_in
-// null means a real input. A length that is no power of two leaves its lines
-// as they are, as fft_1D does.
+// Transforms every column of (re_in, im_in) into (re_out, im_out) and then the
+// rows of (re_out, im_out) in `rows` in place, each line exactly as fft_1D
+// would. im_in null means a real input. A length that is no power of two
+// leaves its lines as they are, as fft_1D does.
 int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
-                 Matrix<double>& im_out, int dimx, int dimy, int dir, const char* name) {
+                 Matrix<double>& im_out, int dimx, int dimy, int dir, const char* name,
+                 std::span<const RowRange> rows) {
     if (!holds(re_in, dimx, dimy) || (im_in && !holds(*im_in, dimx, dimy)) ||
         !holds(re_out, dimx, dimy) || !holds(im_out, dimx, dimy))
         return report_fft_no_work(name);
@@ -163,7 +165,18 @@ int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
             std::copy_n((*im_in)[y], dimx, im_out[y]);
     }
     column_pass(re_out, im_out, dimx, dimy, dir);
-    return row_pass(re_out, im_out, dimx, dimy, dir, name);
+    for (const RowRange& r : rows) {
+        const int err =
+            row_pass(re_out, im_out, dimx, std::max(r.begin, 0), std::min(r.end, dimy), dir, name);
+        if (err != 0) return err;
+    }
+    return 0;
+}
+
+int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
+                 Matrix<double>& im_out, int dimx, int dimy, int dir, const char* name) {
+    const RowRange all{0, dimy};
+    return transform_2d(re_in, im_in, re_out, im_out, dimx, dimy, dir, name, {&all, 1});
 }
 
 // Work planes of fast_convolve_2D and the spectra of the kernels it used:
@@ -274,6 +287,11 @@ int fft_2D(const Matrix<double>& ImageIn, Matrix<double>& Real, Matrix<double>& 
 
 int ffti_2D(Matrix<double>& Real, Matrix<double>& Img, int dimx, int dimy) {
     return transform_2d(Real, &Img, Real, Img, dimx, dimy, -1, "ffti_2D");
+}
+
+int ffti_2D(Matrix<double>& Real, Matrix<double>& Img, int dimx, int dimy,
+            std::span<const RowRange> rows) {
+    return transform_2d(Real, &Img, Real, Img, dimx, dimy, -1, "ffti_2D", rows);
 }
 
 int fast_convolve_side(int extent) {

@@ -159,9 +159,9 @@ Point Image::paddingZeros(const Image& src) {
     return Point(row_off, col_off);
 }
 
-void Image::StdDev(const Complex& sq, const Complex& lin, int n) {
+void Image::StdDev(const Complex& sq, const Complex& lin, int n, int row_begin, int row_end) {
     const int m = std::min({n, mx, my, sq.n, lin.n});
-    for (int r = 0; r < m; ++r)
+    for (int r = std::max(row_begin, 0); r < std::min(row_end, m); ++r)
         for (int c = 0; c < m; ++c) {
             const double v = sq.Real[r][c] - lin.Real[r][c] * lin.Real[r][c];
             pixel[r][c] = v < 0 ? 0.0 : std::sqrt(v);

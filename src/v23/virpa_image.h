@@ -57,7 +57,10 @@ struct Image {
     // Places src in the middle and continues it smoothly across the borders of
     // this (periodic) image. Returns the row offset in x, the column offset in y.
     Point paddingZeros(const Image& src);
-    void StdDev(const Complex& sq, const Complex& lin, int n);
+    // sqrt(sq - lin^2) (0 where negative) of the real parts, rows row_begin ..
+    // row_end - 1 of the first n x n (all rows by default).
+    void StdDev(const Complex& sq, const Complex& lin, int n, int row_begin = 0,
+                int row_end = 1 << 30);
     void shift(int nx, int ny);
     // Thresholds the window of this map at offset off (row off.x, column off.y)
     // into dst as 0 / 255; returns the number of 255s.
