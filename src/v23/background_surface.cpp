@@ -17,6 +17,7 @@
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
 #include "toolkit/svd.h"
+#include "toolkit/vector_clones.h"
 #include "v23/image_preparation.h"
 
 namespace orva {
@@ -72,6 +73,34 @@ int fit_surface(const Samples& s, double* a) {
     backsubs(u, w, v, M, NUM_PARAM, s.z, solution);
     std::copy(solution.begin(), solution.end(), a);
     return discarded;
+}
+
+// img = floor(cptr - background + level), clamped to 0 .. 255, with the
+// background a0 x^2 + a1 x + a2 y^2 + a3 y + a4 x y summed in that order. The
+// terms of one column or one row are computed once, the same way.
+ORVA_VECTOR_CLONES
+void flatten(const unsigned char* cptr, unsigned char* img, int imx, int imy, const double* a,
+             double level) {
+    std::vector<double> column_terms(static_cast<std::size_t>(imx));  // a0 x^2 + a1 x
+    std::vector<double> cross_factor(static_cast<std::size_t>(imx));  // a4 x
+    for (int x = 0; x < imx; ++x) {
+        const double xd = x;
+        column_terms[x] = a[0] * xd * xd + a[1] * xd;
+        cross_factor[x] = a[4] * xd;
+    }
+    for (int y = 0; y < imy; ++y) {
+        const double yd = y;
+        const double square_term = a[2] * yd * yd;
+        const double linear_term = a[3] * yd;
+        const unsigned char* in = cptr + static_cast<std::size_t>(y) * imx;
+        unsigned char* out = img + static_cast<std::size_t>(y) * imx;
+        for (int x = 0; x < imx; ++x) {
+            const double background =
+                column_terms[x] + square_term + linear_term + cross_factor[x] * yd;
+            const double v = std::floor(in[x] - background + level);
+            out[x] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
+        }
+    }
 }
 
 }  // namespace
@@ -152,8 +181,6 @@ int get_surface_params(std::span<const unsigned char> sptr, const IMAGE& ims, in
 int background_compensation(std::span<const unsigned char> cptr, std::span<unsigned char> img1,
                             int imx, int imy, const int* roi, int sub_samp, const double* a,
                             int /*q*/, int shadow_flag, std::FILE* /*logfile*/) {
-    std::copy(cptr.begin(), cptr.begin() + static_cast<std::ptrdiff_t>(imx) * imy, img1.begin());
-
     // Reference level: the 2 x 2 pixels just outside the ROI's top-left corner.
     int c = (roi[0] - 1) * sub_samp;
     int r = (roi[2] - 1) * sub_samp;
@@ -167,18 +194,7 @@ int background_compensation(std::span<const unsigned char> cptr, std::span<unsig
     };
     const double ref = 0.25 * (px(c, r) + px(c, r - 1) + px(c - 1, r) + px(c - 1, r - 1));
 
-    const double level = ref - a[5];
-    for (int y = 0; y < imy; ++y) {
-        const double yd = y;
-        for (int x = 0; x < imx; ++x) {
-            const double xd = x;
-            const std::size_t i = static_cast<std::size_t>(y) * imx + x;
-            const double background =
-                a[0] * xd * xd + a[1] * xd + a[2] * yd * yd + a[3] * yd + a[4] * xd * yd;
-            const double v = std::floor(cptr[i] - background + level);
-            img1[i] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
-        }
-    }
+    flatten(cptr.data(), img1.data(), imx, imy, a, ref - a[5]);
 
     if (shadow_flag == 1) {
         const auto value = static_cast<unsigned char>(std::floor(ref + 0.5));
