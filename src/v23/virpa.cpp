@@ -10,16 +10,14 @@
 // image, and a pass transforms back only the rows its threshold reads.
 // DEXLA: on the half-size, equalised copy (see dexla.cpp).
 // Conventions: results are image pixels of img1, x column, y row. Status: 0,
-// or 3 when the working copy cannot be had or the arguments do not describe
-// an image and a slot q (results then not written). A search that never
+// or 3 when the arguments do not describe an image and a slot q (results then
+// not written). A search that never
 // stops gives VIRPA (0, 0), the driver's "nothing found".
 #include "v23/virpa.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -174,25 +172,16 @@ int virpa_dexla(std::span<const unsigned char> img1, int imx, int imy, int image
         std::fprintf(stderr, "\n %s: No image of %d x %d for slot %d!", name, imx, imy, q);
         return 3;
     }
-    std::vector<int> imageInG;
-    try {
-        imageInG.assign(img1.begin(), img1.begin() + static_cast<long>(imx) * imy);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\n %s: Cannot allocate imageInG or helpimG", name);
-        errno = ENOMEM;
-        std::perror(":");
-        return 3;
-    }
-    Image work(imx, imy);
-    Image helpim(imx, imy);
-    work.data(imageInG);
-    helpim.data(imageInG);
+    // Both detectors read only sub-sampled pixels: they are taken straight
+    // from the bytes instead of from full-size copies.
+    const std::span<const unsigned char> pixels = img1.first(static_cast<std::size_t>(imx) * imy);
+    const auto [lo, hi] = std::minmax_element(pixels.begin(), pixels.end());
 
     // VIRPA.
-    work.contrastEnhancement(CONTRAST);
     const int zoomfactor = virpa_zoomfactor(imx, imy);
     Image zoomed(0, 0);
-    zoomed.zoom(work, zoomfactor);
+    zoomed.zoom(pixels, imx, imy, zoomfactor);
+    zoomed.contrastEnhancement(CONTRAST, *lo, *hi);
     Image final_image(zoomed.mx, zoomed.my);
     Point f;
     const int passes = virpa_radius_search(zoomed, final_image, f);
@@ -204,7 +193,7 @@ int virpa_dexla(std::span<const unsigned char> img1, int imx, int imy, int image
 
     // DEXLA.
     Image half(0, 0);
-    half.zoom(helpim, DEXLA_ZOOM);
+    half.zoom(pixels, imx, imy, DEXLA_ZOOM);
     half.histEqualization();
     const Point d = half.Dexla(img1, q);
     dexla_x[q] = d.x;

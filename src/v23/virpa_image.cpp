@@ -73,12 +73,23 @@ void Image::data(std::span<const int> src) {
 }
 
 void Image::zoom(const Image& src, int f) {
+    zoom_from(src.mx, src.my, f, [&](int r, int c) { return src.pixel[r][c]; });
+}
+
+void Image::zoom(std::span<const unsigned char> src, int src_mx, int src_my, int f) {
+    if (src.size() < static_cast<std::size_t>(std::max(src_mx, 0)) * std::max(src_my, 0)) return;
+    zoom_from(src_mx, src_my, f,
+              [&](int r, int c) { return src[static_cast<std::size_t>(r) * src_mx + c]; });
+}
+
+template <class Pixel>
+void Image::zoom_from(int src_mx, int src_my, int f, Pixel at) {
     if (f < 1) f = 1;
-    const int zx = src.mx / f;
-    const int zy = src.my / f;
+    const int zx = src_mx / f;
+    const int zy = src_my / f;
     Matrix<double> z = pixels(zx, zy);
     for (int r = 0; r < zy; ++r)
-        for (int c = 0; c < zx; ++c) z[r][c] = src.pixel[r * f][c * f];
+        for (int c = 0; c < zx; ++c) z[r][c] = at(r * f, c * f);
     mx = zx;
     my = zy;
     pixel = std::move(z);
@@ -187,6 +198,11 @@ void Image::contrastEnhancement(double c) {
         lo = std::min(lo, v);
         hi = std::max(hi, v);
     }
+    contrastEnhancement(c, lo, hi);
+}
+
+void Image::contrastEnhancement(double c, double lo, double hi) {
+    if (mx < 1 || my < 1) return;
     if (c == 0) c = 1;
     if (hi == lo) {
         std::fill(pixel.flat().begin(), pixel.flat().end(), 0.0);

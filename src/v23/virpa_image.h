@@ -51,6 +51,8 @@ struct Image {
 
     void data(std::span<const int> src);  // mx * my values, row-major
     void zoom(const Image& src, int f);
+    // The same zoom of a byte image of src_mx x src_my, without a full copy.
+    void zoom(std::span<const unsigned char> src, int src_mx, int src_my, int f);
     void copy(const Image& src);
     void square(const Image& src);
     void ball(int r);
@@ -68,6 +70,9 @@ struct Image {
     double selectLargeObject(int loop_cnt);
     static void centroid(const Image& img, int f, Point& p);
     void contrastEnhancement(double c);
+    // contrastEnhancement with the range lo .. hi of a larger image this was
+    // sampled from.
+    void contrastEnhancement(double c, double lo, double hi);
     void histEqualization();
     // DEXLA position (full-size pixels) of this half-size equalised image;
     // img is the full-size input. (0, 0) when nothing stands out.
@@ -80,6 +85,11 @@ struct Image {
     Matrix<double> pixel;  // empty when mx or my is 0
     double mean = 0.0;
     double dev = 0.0;
+
+  private:
+    // Every f-th pixel of every f-th row of a src_mx x src_my image read by at(r, c).
+    template <class Pixel>
+    void zoom_from(int src_mx, int src_my, int f, Pixel at);
 };
 
 // Sub-sampling that brings the longer side to at most about 224 pixels.
