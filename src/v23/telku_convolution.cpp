@@ -364,7 +364,9 @@ int fast_convolve_2D(std::span<double> signal, int num_of_dim, std::span<const i
         si[k] = t * fr[k] + fi[k] * s;
     }
 
-    err = ffti_2D(Sreal, Simag, cw, ch);
+    // Only the rows of the signal are read back.
+    const RowRange signal_rows{0, sy};
+    err = ffti_2D(Sreal, Simag, cw, ch, {&signal_rows, 1});
     if (err != 0) return err;
     for (int y = 0; y < sy; ++y)
         std::copy_n(Sreal[y], sx, signal.data() + static_cast<long>(y) * sx);
