@@ -92,13 +92,18 @@ void flatten(const unsigned char* cptr, unsigned char* img, int imx, int imy, co
         const double yd = y;
         const double square_term = a[2] * yd * yd;
         const double linear_term = a[3] * yd;
-        const unsigned char* in = cptr + static_cast<std::size_t>(y) * imx;
-        unsigned char* out = img + static_cast<std::size_t>(y) * imx;
+        const unsigned char* __restrict in = cptr + static_cast<std::size_t>(y) * imx;
+        unsigned char* __restrict out = img + static_cast<std::size_t>(y) * imx;
+        const double* __restrict column = column_terms.data();
+        const double* __restrict cross = cross_factor.data();
         for (int x = 0; x < imx; ++x) {
-            const double background =
-                column_terms[x] + square_term + linear_term + cross_factor[x] * yd;
-            const double v = std::floor(in[x] - background + level);
-            out[x] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
+            const double background = column[x] + square_term + linear_term + cross[x] * yd;
+            // floor, then clamped to 0 .. 255: the same as clamping first and
+            // truncating, which vectorises.
+            double v = in[x] - background + level;
+            v = v < 0.0 ? 0.0 : v;
+            v = 255.0 < v ? 255.0 : v;
+            out[x] = static_cast<unsigned char>(static_cast<int>(v));
         }
     }
 }

@@ -139,11 +139,14 @@ Point Image::Dexla(std::span<const unsigned char> img, int) {
     }
     if (largest == 0) return Point(0, 0);
 
+    // Means run from 0 to largest (at most 255): scale each level once.
+    std::array<int, LEVELS> scaled{};
+    for (int level = 0; level <= largest; ++level)
+        scaled[level] = static_cast<int>(std::floor(level * 255.0 / largest + 0.5));
     ByteCounts counts{};
     for (long k = 0; k < n; ++k) {
-        const double v = std::floor(mean[k] * 255.0 / largest + 0.5);
-        ++counts[static_cast<unsigned char>(v)];
-        mean[k] = static_cast<int>(v);
+        mean[k] = scaled[mean[k]];
+        ++counts[mean[k]];
     }
     const long at = std::min((n * PERCENTILE_PER_MILLE + 500) / 1000, n - 1);
     const int threshold = kth_smallest_byte(counts, at);
