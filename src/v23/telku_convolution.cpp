@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -29,6 +30,7 @@
 
 #include "crystal/fft_filter.h"
 #include "toolkit/fft.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -46,7 +48,7 @@ bool holds(const Matrix<double>& m, int dimx, int dimy) {
 }
 
 constexpr int kColumnStrip = 64;  // columns per pass: a strip of both planes stays in the cache
-constexpr int kRowBlock = 16;     // rows transformed together through the work planes
+constexpr int kRowBlock = 64;     // rows transformed together through the work planes
 
 // fft_1D's twiddles of every stage for m points, in the layout fft_planes
 // reads (stage of span h from pair h - 1 on), from the same recurrence run the
@@ -80,16 +82,88 @@ const std::vector<double>& recurrence_twiddles(int m, int dir) {
 
 // Divides the first n values of each of `lines` lines (stride apart) by m, as
 // fft_1D finishes an inverse transform.
+ORVA_VECTOR_CLONES
 void divide_lines(double* re, double* im, int lines, int n, std::size_t stride, int m) {
     const double d = static_cast<double>(m);
     for (int l = 0; l < lines; ++l) {
-        double* r = re + l * stride;
-        double* i = im + l * stride;
-        for (int k = 0; k < n; ++k) {
-            r[k] /= d;
-            i[k] /= d;
-        }
+        double* __restrict r = re + l * stride;
+        for (int k = 0; k < n; ++k) r[k] /= d;
+        double* __restrict i = im + l * stride;
+        for (int k = 0; k < n; ++k) i[k] /= d;
     }
+}
+
+// Four doubles, and the 4 x 4 transpose of four rows of them.
+typedef double Quad __attribute__((vector_size(32)));
+typedef long long QuadIndex __attribute__((vector_size(32)));
+
+// Passed by reference: a vector argument or result would change the calling
+// convention between the baseline and the AVX2 copies.
+inline void load_quad(Quad& q, const double* p) {
+    std::memcpy(&q, p, sizeof q);
+}
+
+inline void store_quad(double* p, const Quad& q) {
+    std::memcpy(p, &q, sizeof q);
+}
+
+inline void transpose_quads(Quad& a, Quad& b, Quad& c, Quad& d) {
+    const Quad ab_even = __builtin_shuffle(a, b, QuadIndex{0, 4, 2, 6});
+    const Quad ab_odd = __builtin_shuffle(a, b, QuadIndex{1, 5, 3, 7});
+    const Quad cd_even = __builtin_shuffle(c, d, QuadIndex{0, 4, 2, 6});
+    const Quad cd_odd = __builtin_shuffle(c, d, QuadIndex{1, 5, 3, 7});
+    a = __builtin_shuffle(ab_even, cd_even, QuadIndex{0, 1, 4, 5});
+    b = __builtin_shuffle(ab_odd, cd_odd, QuadIndex{0, 1, 4, 5});
+    c = __builtin_shuffle(ab_even, cd_even, QuadIndex{2, 3, 6, 7});
+    d = __builtin_shuffle(ab_odd, cd_odd, QuadIndex{2, 3, 6, 7});
+}
+
+// plane[x * nb + b] = rows[b * stride + x] for nb rows of n values.
+ORVA_VECTOR_CLONES
+void rows_to_plane(const double* rows, std::size_t stride, double* plane, int nb, int n) {
+    const int quads = n % 4 == 0 ? nb / 4 * 4 : 0;  // rows moved four at a time
+    for (int b = quads; b < nb; ++b)
+        for (int x = 0; x < n; ++x) plane[x * nb + b] = rows[b * stride + x];
+    for (int b = 0; b < quads; b += 4)
+        for (int x = 0; x < n; x += 4) {
+            Quad q0;
+            load_quad(q0, rows + b * stride + x);
+            Quad q1;
+            load_quad(q1, rows + (b + 1) * stride + x);
+            Quad q2;
+            load_quad(q2, rows + (b + 2) * stride + x);
+            Quad q3;
+            load_quad(q3, rows + (b + 3) * stride + x);
+            transpose_quads(q0, q1, q2, q3);
+            store_quad(plane + x * nb + b, q0);
+            store_quad(plane + (x + 1) * nb + b, q1);
+            store_quad(plane + (x + 2) * nb + b, q2);
+            store_quad(plane + (x + 3) * nb + b, q3);
+        }
+}
+
+// rows[b * stride + x] = plane[x * nb + b], the way back.
+ORVA_VECTOR_CLONES
+void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb, int n) {
+    const int quads = n % 4 == 0 ? nb / 4 * 4 : 0;
+    for (int b = quads; b < nb; ++b)
+        for (int x = 0; x < n; ++x) rows[b * stride + x] = plane[x * nb + b];
+    for (int b = 0; b < quads; b += 4)
+        for (int x = 0; x < n; x += 4) {
+            Quad q0;
+            load_quad(q0, plane + x * nb + b);
+            Quad q1;
+            load_quad(q1, plane + (x + 1) * nb + b);
+            Quad q2;
+            load_quad(q2, plane + (x + 2) * nb + b);
+            Quad q3;
+            load_quad(q3, plane + (x + 3) * nb + b);
+            transpose_quads(q0, q1, q2, q3);
+            store_quad(rows + b * stride + x, q0);
+            store_quad(rows + (b + 1) * stride + x, q1);
+            store_quad(rows + (b + 2) * stride + x, q2);
+            store_quad(rows + (b + 3) * stride + x, q3);
+        }
 }
 
 // Every column of (re, im) in place, as fft_1D(dir, dimy, column) would leave
@@ -125,24 +199,13 @@ int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int 
     double* pi = work_im.data();
     for (int y0 = y_begin; y0 < y_end; y0 += kRowBlock) {
         const int nb = std::min(kRowBlock, y_end - y0);
-        for (int b = 0; b < nb; ++b) {
-            const double* r = re[y0 + b];
-            const double* i = im[y0 + b];
-            for (int x = 0; x < dimx; ++x) {
-                pr[x * nb + b] = r[x];
-                pi[x * nb + b] = i[x];
-            }
-        }
+        const auto stride = static_cast<std::size_t>(re.cols());
+        rows_to_plane(re[y0], stride, pr, nb, dimx);
+        rows_to_plane(im[y0], stride, pi, nb, dimx);
         fft_planes(dimx, twiddles, pr, pi, nb, static_cast<std::size_t>(nb));
         if (dir == -1) divide_lines(pr, pi, dimx, nb, static_cast<std::size_t>(nb), dimx);
-        for (int b = 0; b < nb; ++b) {
-            double* r = re[y0 + b];
-            double* i = im[y0 + b];
-            for (int x = 0; x < dimx; ++x) {
-                r[x] = pr[x * nb + b];
-                i[x] = pi[x * nb + b];
-            }
-        }
+        plane_to_rows(pr, re[y0], stride, nb, dimx);
+        plane_to_rows(pi, im[y0], stride, nb, dimx);
     }
     return 0;
 }

@@ -225,7 +225,7 @@ TEST(TelkuFft, TwoDimensionalTransformsEqualColumnThenRowReferenceBitForBit) {
         same_bits(re, ref_re);
         same_bits(im, ref_im);
         // Inverse rows of two bands only: those rows as in the full inverse.
-        const RowRange bands[] = {{dimy - 1, dimy}, {0, dimy / 2}};
+        const RowRange bands[] = {{dimy - 1, dimy}, {1, dimy / 2}};
         ASSERT_EQ(ffti_2D(band_re, band_im, dimx, dimy, bands), 0);
         for (const RowRange& b : bands)
             for (int y = b.begin; y < b.end; ++y)
