@@ -75,6 +75,23 @@ int fit_surface(const Samples& s, double* a) {
     return discarded;
 }
 
+// Leaves the n smallest values (ascending) at the front of v and the n
+// largest (ascending) at its back, as a full ascending sort (heap_sort_dd)
+// leaves them: without NaN, values that sort alike are equal, and the
+// magnitudes sorted here have no -0. With a NaN, or overlapping ends, v is
+// sorted in full.
+void sort_ends(std::vector<double>& v, long n) {
+    const long count = static_cast<long>(v.size());
+    if (2 * n > count || std::any_of(v.begin(), v.end(), [](double x) { return std::isnan(x); })) {
+        heap_sort_dd(static_cast<unsigned long>(count), v);
+        return;
+    }
+    std::nth_element(v.begin(), v.begin() + n, v.end());
+    std::sort(v.begin(), v.begin() + n);
+    std::nth_element(v.begin() + n, v.end() - n, v.end());
+    std::sort(v.end() - n, v.end());
+}
+
 // img = floor(cptr - background + level), clamped to 0 .. 255, with the
 // background a0 x^2 + a1 x + a2 y^2 + a3 y + a4 x y summed in that order. The
 // terms of one column or one row are computed once, the same way.
@@ -123,11 +140,10 @@ int detect_emptyness(std::span<const unsigned char> sptr, const IMAGE& ims, int 
     const long count = static_cast<long>(all.z.size());
     std::vector<double> dabs = vector(count);
     for (long i = 0; i < count; ++i) dabs[i] = std::fabs(all.z[i] - surface(a, all.x[i], all.y[i]));
-    heap_sort_dd(static_cast<unsigned long>(count), dabs);
-
     // Mean of the largest against the mean of the smallest residuals; at
     // least one of each on tiny images.
     const long n = std::max(1L, static_cast<long>(std::floor(EMPTY_FRACTION * count)));
+    sort_ends(dabs, n);
     double low = 0.0;
     double high = 0.0;
     for (long i = 0; i < n; ++i) {

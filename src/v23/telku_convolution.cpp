@@ -142,12 +142,16 @@ void rows_to_plane(const double* rows, std::size_t stride, double* plane, int nb
         }
 }
 
-// rows[b * stride + x] = plane[x * nb + b], the way back.
+// rows[b * stride + x] = plane[x * nb + b], the way back; divided by m when
+// m is not 0 (the end of an inverse transform).
 ORVA_VECTOR_CLONES
-void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb, int n) {
+void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb, int n, int m) {
     const int quads = n % 4 == 0 ? nb / 4 * 4 : 0;
+    const double d = static_cast<double>(m);
     for (int b = quads; b < nb; ++b)
-        for (int x = 0; x < n; ++x) rows[b * stride + x] = plane[x * nb + b];
+        for (int x = 0; x < n; ++x)
+            rows[b * stride + x] = m != 0 ? plane[x * nb + b] / d : plane[x * nb + b];
+    const Quad dq = {d, d, d, d};
     for (int b = 0; b < quads; b += 4)
         for (int x = 0; x < n; x += 4) {
             Quad q0;
@@ -158,6 +162,12 @@ void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb
             load_quad(q2, plane + (x + 2) * nb + b);
             Quad q3;
             load_quad(q3, plane + (x + 3) * nb + b);
+            if (m != 0) {
+                q0 /= dq;
+                q1 /= dq;
+                q2 /= dq;
+                q3 /= dq;
+            }
             transpose_quads(q0, q1, q2, q3);
             store_quad(rows + b * stride + x, q0);
             store_quad(rows + (b + 1) * stride + x, q1);
@@ -203,9 +213,9 @@ int row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int 
         rows_to_plane(re[y0], stride, pr, nb, dimx);
         rows_to_plane(im[y0], stride, pi, nb, dimx);
         fft_planes(dimx, twiddles, pr, pi, nb, static_cast<std::size_t>(nb));
-        if (dir == -1) divide_lines(pr, pi, dimx, nb, static_cast<std::size_t>(nb), dimx);
-        plane_to_rows(pr, re[y0], stride, nb, dimx);
-        plane_to_rows(pi, im[y0], stride, nb, dimx);
+        const int divisor = dir == -1 ? dimx : 0;
+        plane_to_rows(pr, re[y0], stride, nb, dimx, divisor);
+        plane_to_rows(pi, im[y0], stride, nb, dimx, divisor);
     }
     return 0;
 }
