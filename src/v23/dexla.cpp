@@ -101,15 +101,17 @@ Point Image::Dexla(std::span<const unsigned char> img, int) {
             bright[v] =
                 static_cast<int>(255 * (1 + std::tanh((v - BRIGHT_LEVEL) * STEP_SLOPE)) / 2);
 
+    // The two responses combined, leaning to the smaller, per level.
+    std::array<int, LEVELS> combined{};
+    for (int v = 0; v < LEVELS; ++v) {
+        const int a = dark[v];
+        const int b = bright[v];
+        combined[v] = b < a ? (a + 2 * b) / 3 : (b + 2 * a) / 3;
+    }
     std::vector<int> response(static_cast<std::size_t>(n));
     for (int r = 0; r < my; ++r)
-        for (int c = 0; c < mx; ++c) {
-            const int v = level_of(pixel[r][c]);
-            const int a = dark[v];
-            const int b = bright[v];
-            response[static_cast<std::size_t>(r) * mx + c] =
-                b < a ? (a + 2 * b) / 3 : (b + 2 * a) / 3;
-        }
+        for (int c = 0; c < mx; ++c)
+            response[static_cast<std::size_t>(r) * mx + c] = combined[level_of(pixel[r][c])];
 
     // 11 x 11 mean, pixels at least BOX_MARGIN from every edge. The box sums
     // run along columns and then along the row (integer sums, so the order
