@@ -123,7 +123,7 @@ int twodf_feature_slots(int imx, int roi_width) {
 
 int twodf(std::span<const unsigned char> img1, int imx, int imy, int q, std::span<double> twodf_x,
           std::span<double> twodf_y, int roi_width) {
-    CornerWork work;
+    thread_local CornerWork work;  // callers run image after image: keep the buffers
     return twodf_with(img1, imx, imy, q, twodf_x, twodf_y, roi_width, work);
 }
 

@@ -16,7 +16,6 @@
 #include "crystal/fft_filter.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <new>
 #include <utility>
@@ -56,13 +55,6 @@ bool prepare_line_work(LineWork& work, int n) {
     }
     work.points = n;
     return true;
-}
-
-int report_no_work(const char* name) {
-    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
-    errno = ENOMEM;
-    std::perror(":");
-    return 7;
 }
 
 bool fits(const Matrix<double>& m, int dimx, int dimy) {
@@ -134,10 +126,10 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
                int dimx, int dimy, TransformWork& work) {
     const char* name = "fft_2Do";
     if (!fits(container, dimx, dimy) || !fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy))
-        return report_no_work(name);
-    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
+        return report_fft_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_fft_no_work(name);
     column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns);
-    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+    if (!prepare_line_work(work.rows, dimx)) return report_fft_no_work(name);
     row_pass(Real, Imag, dimx, 0, dimy, 1, 1.0, work.rows);
     return 0;
 }
@@ -147,10 +139,10 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
 int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, int y_begin,
                int y_end, TransformWork& work) {
     const char* name = "ffti_2D";
-    if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_no_work(name);
-    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
+    if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_fft_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_fft_no_work(name);
     column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns);
-    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+    if (!prepare_line_work(work.rows, dimx)) return report_fft_no_work(name);
     row_pass(Real, Imag, dimx, y_begin, y_end, -1, 1.0 / dimx, work.rows);
     return 0;
 }

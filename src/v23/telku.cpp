@@ -15,6 +15,7 @@
 #include "v23/telku.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -178,11 +179,13 @@ void telku_stretch(std::span<unsigned char> cptr) {
         }
     if (max_val <= min_val) return;  // one repeated level: nothing to stretch
     const double scale = 255.0 / (max_val - min_val);
-    for (unsigned char& p : cptr) {
-        double v = (p - min_val) * scale;
+    std::array<unsigned char, 256> stretched;  // the new value of each level
+    for (int level = 0; level < 256; ++level) {
+        double v = (level - min_val) * scale;
         v = std::clamp(v, 0.0, 255.0);
-        p = static_cast<unsigned char>(v);
+        stretched[level] = static_cast<unsigned char>(v);
     }
+    for (unsigned char& p : cptr) p = stretched[p];
 }
 
 void telku_add_grid(TelkuCandidates& cand, int s, int t, int x_coor, int y_coor, int x_coor2,

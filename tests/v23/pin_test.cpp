@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
+#include <vector>
 
+#include "toolkit/heap_sort.h"
+#include "v23/byte_counts.h"
 #include "v23/image_preparation.h"
 #include "v23_images.h"
 
@@ -19,6 +23,27 @@ GreyImage outline(int h, const std::function<int(int)>& width) {
     for (int y = 0; y < h; ++y)
         if (const int w = width(y); w > 0) g.at(30 - w / 2, y) = g.at(30 - w / 2 + w, y) = 200;
     return g;
+}
+
+TEST(ByteCounts, OrderStatisticsEqualThoseOfTheSortedBytes) {
+    std::mt19937 rng(5);
+    for (int n : {1, 7, 768, 5000}) {
+        std::vector<unsigned char> bytes(n);
+        const int spread = n % 2 ? 256 : 12;  // wide and heavily tied sets
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(100 + rng() % spread);
+        ByteCounts counts;
+        count_bytes(bytes, counts);
+        std::vector<unsigned char> sorted = bytes;
+        heap_sort_uc(sorted.size(), sorted);
+        long low = 0, high = 0;
+        for (int k = 0; k < n; ++k) {
+            ASSERT_EQ(kth_smallest_byte(counts, k), sorted[k]) << n << " " << k;
+            low += sorted[k];
+            high += sorted[n - 1 - k];
+            ASSERT_EQ(sum_of_smallest_bytes(counts, k + 1), low);
+            ASSERT_EQ(sum_of_largest_bytes(counts, k + 1), high);
+        }
+    }
 }
 
 constexpr int kAny = -99;  // length not examined
