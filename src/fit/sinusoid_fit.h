@@ -56,8 +56,4 @@ int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
                                 std::FILE* logfile);
 }  // namespace detail
 
-// Scales the weights so that the positive ones average 1 (nothing when none
-// is positive); shared by the reweighting loops of both fits.
-void normalise_weights(std::span<double> weights, int N);
-
 }  // namespace orva
