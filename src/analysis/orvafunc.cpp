@@ -30,6 +30,7 @@
 #include "loop/bulge.h"
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
+#include "loop/view_warnings.h"
 #include "toolkit/arrays.h"
 
 namespace orva {
@@ -156,22 +157,12 @@ void report_empty_view(Run& r) {
     r.mp.y0 = r.imagec.height;
     r.precentring_flag = 1;
     r.log.write("\n\n# loop is ouside the image");
-    std::fprintf(stderr, "\n### ! All images are empty.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! Either there is no loop at all or the loop");
-    std::fprintf(stderr, "\n### !  has to be moved along the spindle axis");
-    std::fprintf(stderr, "\n### !  into the field of the camera view.");
-    std::fprintf(stderr, "\n### ! -------------------------------------------\n");
+    warn_all_empty();
 }
 
 void report_pin_only(Run& r) {
     r.precentring_flag = 1;
-    std::fprintf(stderr, "\n### ! The pin covers a wide area of the image.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' can be interpreted");
-    std::fprintf(stderr, "\n### !  as coordinates of the tip of the pin.");
-    std::fprintf(stderr, "\n### ! Thus, a accurate precentring is possible.");
-    std::fprintf(stderr, "\n### ! --------------------------------------------\n");
+    warn_pin_only();
     r.crystal_size = smallest_width(r.run_shapes(), r.cut_width());
 }
 

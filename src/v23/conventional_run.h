@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/least_squares.h"
+#include "loop/view_warnings.h"
 #include "orva_defines.h"
 
 namespace orva::conventional {
@@ -97,8 +98,6 @@ void cross_position(int loop_pos, int imx, const int* border, const PARAMS& mp, 
 
 void log_top_candidate(std::FILE* log, const V23Detections& d, int q);
 void log_image(std::FILE* log, const V23Detections& d, int q);
-void warn_all_empty();
-void warn_pin_only();
 void warn_too_few_images(int numimg_processed);
 void warn_low_reliability(double reliability);
 
