@@ -288,7 +288,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.position_found = r.position_found;
     ctx.reliability = r.reliability;
     ctx.set_cross_flag = r.xp.set_cross_flag;
-    ctx.write_figures = (r.xp.reserved & 1) != 0;
+    ctx.write_figures = logout_requested(r.xp);
     return result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
 }
 
@@ -337,7 +337,7 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         normalise_angles(std::span<float>(params.angle).first(params.num_images));
     run.angles.assign(params.angle.begin(), params.angle.begin() + params.num_images);
     std::fprintf(stdout, "\n");
-    if ((params.reserved & 1) && !log.open(DRIVER_LOG_NAME)) {
+    if (logout_requested(params) && !log.open(DRIVER_LOG_NAME)) {
         std::fprintf(stderr, "\n Cannot open %s\n", DRIVER_LOG_NAME);
         return DRIVER_LOG_ERROR;
     }
