@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,40 @@ TEST_F(ResultStage, NoCentreAndReliabilityWithTooFewImages) {
     mp.var_p0 = mp.var_q0 = mp.var_y0 = 0.0;  // a perfect fit
     run();
     EXPECT_EQ(result.reliability, -1);
+}
+
+TEST_F(ResultStage, UnusableFitValuesFailWithoutAResult) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    // x0, y0, radius, phi0; the last: limits are inclusive, and a centre that
+    // was not found is not read.
+    const struct {
+        double x0, y0, radius, phi0;
+        bool position_found;
+        int status;
+    } cases[] = {{nan, 10.5, 3.2, -10.4, true, UNUSABLE_FIT},
+                 {15.4, -inf, 3.2, 1, true, 22},
+                 {15.4, 10.5, 3e9, -10.4, true, 22},
+                 {15.4, 10.5, 3.2, nan, true, 22},
+                 {-1e8, 1e8, 1e8, -10.4, true, 0},
+                 {nan, inf, 3.2, -10.4, false, 0}};
+    for (const auto& c : cases) {
+        mp.x0 = c.x0;
+        mp.y0 = c.y0;
+        mp.radius = c.radius;
+        mp.phi0 = c.phi0;
+        ctx.position_found = c.position_found;
+        result.radius = 77;
+        testing::LogCapture capture;
+        CaptureStderr();
+        EXPECT_EQ(result_stage(mp, ctx, images, angles, capture.log, result), c.status) << c.x0;
+        messages = GetCapturedStderr();
+        if (c.status == 0) continue;
+        EXPECT_EQ(capture.body(), "");
+        EXPECT_EQ(result.radius, 77);
+        EXPECT_EQ(messages.rfind("\norvafunc: the motion fit gave values that are no image", 0),
+                  0u);
+    }
 }
 
 TEST_F(ResultStage, HalfResolutionDoublesCentreAndRadiusNotLoopWidth) {
