@@ -7,11 +7,12 @@
 // Positions inside the pipeline are cut-image pixels (canonical orientation,
 // pin entering from the bottom, halved when width + height exceed 1800);
 // angles are degrees. Statuses: 0; 1 for a parameter out of range; 92 when
-// the run log cannot be created; the version-2.3
-// method's status for runs handed to it; else the status of the first failing stage (orientation, border cutting,
-// loop extraction, crystal detector 1, combined fit). The result record is
-// filled only on success. When no detector finds the crystal in any image the
-// run falls back to the loop centres and reports a pre-centring.
+// the run log cannot be created; the version-2.3 method's status for runs
+// handed to it; else the status of the first failing stage (orientation,
+// border cutting, loop extraction, crystal detector 1, combined fit, result
+// stage). The result record is filled only on success. When no detector finds
+// the crystal in any image the run falls back to the loop centres and reports
+// a pre-centring.
 #include "analysis/orvafunc.h"
 
 #include <sys/time.h>
