@@ -209,12 +209,9 @@ void est_weights2(int N, std::span<const double> deviates, std::span<double> wei
     }
 }
 
-namespace detail {
-
-int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
-                                std::span<const double> vals_obs, std::span<double> vals,
-                                std::span<const double> phi, int N, std::span<double> weights_est,
-                                std::FILE* logfile) {
+int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span<double> vals,
+                         std::span<const double> phi, int N, std::span<double> weights_est,
+                         std::FILE* logfile) {
     if (N < 0) N = 0;
     std::vector<double> deviates, weights;
     if (!try_allocate(deviates, N)) {
@@ -230,7 +227,7 @@ int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
     auto fit_round = [&]() {
         FitRound round;
         std::copy(vals_obs.begin(), vals_obs.begin() + N, vals.begin());
-        round.status = fit(mp, vals, phi, weights, N, logfile);
+        round.status = LeastSquares(mp, vals, phi, weights, N, logfile);
         if (round.status >= 1 && round.status <= 10) {
             round.stop = true;
             return round;
@@ -257,15 +254,6 @@ int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
         return round;
     };
     return robust_reweighting(N, weights, weights_est, deviates, fit_round, logfile);
-}
-
-}  // namespace detail
-
-int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span<double> vals,
-                         std::span<const double> phi, int N, std::span<double> weights_est,
-                         std::FILE* logfile) {
-    return detail::weighted_least_squares_with(LeastSquares, mp, vals_obs, vals, phi, N,
-                                               weights_est, logfile);
 }
 
 }  // namespace orva
