@@ -77,26 +77,6 @@ TEST(CrossPositions, FollowTheMotionForEachLoopPosition) {
     }
 }
 
-TEST(FiguresFile, HeaderAndRowLayout) {
-    EXPECT_EQ(figures_header(),
-              "#img  w    h   phi0 radius Y_POS X_POS  DEV_P  DEV_Q  DEV_2D  DEV_V  ESD    GoF  "
-              "C_radius  precentring reliability DEV_X0\n");
-    ResultContext ctx;
-    ctx.num_images = 8;
-    ctx.width = 768;
-    ctx.height = 576;
-    ctx.crystal_size = 45;
-    const ORVARESULT r{336, 187, 23, -11, 0, 0, 73, 0};
-    PARAMS mp{0, 0, 0, 0, 0.25, 1.0, 4.0, 2.25, 12.5};
-    EXPECT_EQ(figures_line(ctx, r, mp, deviations_of(mp)),
-              "  8  768  576  -11   23     187  336    2.000  1.500   1.768  1.000  2.693 12.500 22"
-              "           0          73      0.500\n");
-    ctx.frame.sub_flag = 1;  // the crystal size is then already a radius in input pixels
-    EXPECT_EQ(figures_line(ctx, r, mp, Deviations{}),
-              "  8  768  576  -11   23     187  336    0.000  0.000   1.768  0.000  0.000 12.500 45"
-              "           0          73      0.500\n");
-}
-
 class ResultStage : public ::testing::Test {
   protected:
     ResultStage() : cwd(dir.path()) {
@@ -224,19 +204,6 @@ TEST_F(ResultStage, UnusableFitValuesFailWithoutAResult) {
         EXPECT_EQ(messages.rfind("\norvafunc: the motion fit gave values that are no image", 0),
                   0u);
     }
-}
-
-TEST_F(ResultStage, HalfResolutionDoublesCentreAndRadiusNotLoopWidth) {
-    ctx.width = 80;
-    ctx.height = 60;
-    images.assign(4, ByteBuffer(80 * 60, 100));
-    ctx.frame = {36, 26, 1, 0, 4, 4};
-    EXPECT_NE(run().find("\n#\n# Crystal diameter: 40"), std::string::npos);
-    EXPECT_EQ(result.x_centre, 35);  // 30.8 rounds to 31, plus 4
-    EXPECT_EQ(result.y_centre, 25);
-    EXPECT_EQ(result.radius, 6);
-    EXPECT_EQ(result.loop_width, 17);
-    EXPECT_EQ(result.reliability, 73);  // crystal size and deviation both in cut pixels
 }
 
 TEST_F(ResultStage, CrossImagesAndOutputsThatCannotBeWritten) {
