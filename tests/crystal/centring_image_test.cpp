@@ -1,5 +1,5 @@
 // The blob and line detectors inside the loop: skipped images, the loop mask,
-// the erosion depths, and a textured crystal found near its centre.
+// and a textured crystal found near its centre.
 #include "crystal/centring_image.h"
 
 #include <gtest/gtest.h>
@@ -89,21 +89,6 @@ TEST(CentringImage, LoopMaskStopsBelowTheBoxBottom) {
     EXPECT_FALSE(draw_loop_mask(imc, s, mask, loop_width));
     EXPECT_EQ(loop_width, 0u);
     EXPECT_EQ(std::count(mask.begin(), mask.end(), 0), 600);
-}
-
-TEST(CentringImage, ErosionDepthsFollowTheSmallerLoopExtent) {
-    // i = min(width, box height) / 4; line depth 2i/3 only for i > 1.
-    struct Case {
-        unsigned int width, height;
-        int line, blob;
-    };
-    const Case cases[] = {{3, 100, 0, 0},  {100, 7, 0, 1}, {8, 9, 1, 2},
-                          {24, 200, 4, 6}, {27, 25, 4, 6}, {44, 90, 7, 11}};
-    for (const Case& c : cases) {
-        const ErosionDepths d = erosion_depths(c.width, c.height);
-        EXPECT_EQ(d.line, c.line) << c.width << " x " << c.height;
-        EXPECT_EQ(d.blob, c.blob) << c.width << " x " << c.height;
-    }
 }
 
 // Canonical 200 x 220 image: bright noisy background, a dark loop rim and a

@@ -1,6 +1,6 @@
-// Good-feature selection: settings from the region size, the quicksort's
-// order of ties, the greedy minimum-distance walk, and features found inside
-// a textured square but not in flat or tiny regions.
+// Good-feature selection: the quicksort's order of ties, the greedy
+// minimum-distance walk, and features found inside a textured square but not
+// in flat or tiny regions.
 #include "crystal/feature_selection.h"
 
 #include <gtest/gtest.h>
@@ -23,31 +23,6 @@ std::vector<unsigned char> checker(int w, int h, int x0, int y0, int x1, int y1,
             img[static_cast<std::size_t>(y) * w + x] =
                 (((x - x0) / cell + (y - y0) / cell) % 2) ? 230 : 20;
     return img;
-}
-
-TEST(TrackingContext, SettingsFollowTheRegionAndBoxSizes) {
-    // size, imx, roi_width; mindist, window, search range, skipped pixels.
-    const int cases[][7] = {
-        {100, 100, 100, 5, 5, 6, 1},
-        {50, 20, 20, 3, 3, 4, 1} /* narrow: smallest */,
-        {400, 400, 300, 15, 15, 15, 1} /* box narrower than the image: roi_width / 20 */,
-        {700, 700, 700, 11, 11, 15, 4},
-        {2000, 2000, 1000, 25, 21, 15, 15} /* upper limits */,
-        {300, 300, 40, 5, 5, 15, 1},
-    };
-    for (const auto& c : cases) {
-        const KLT_TrackingContext tc = KLTCreateTrackingContext(c[0], c[1], c[2]);
-        EXPECT_EQ((std::vector<int>{tc.mindist, tc.window_width, tc.window_height, tc.search_range,
-                                    tc.nSkippedPixels}),
-                  (std::vector<int>{c[3], c[4], c[4], c[5], c[6]}))
-            << c[0] << " " << c[1] << " " << c[2];
-    }
-    // Two levels subsampled by 2 and the border they need for a 100-pixel region.
-    const KLT_TrackingContext tc = KLTCreateTrackingContext(100, 100, 100);
-    EXPECT_EQ((std::vector<int>{tc.nPyramidLevels, tc.subsampling, tc.borderx, tc.bordery}),
-              (std::vector<int>{2, 2, 10, 10}));
-    EXPECT_EQ(twodf_feature_slots(100, 100), 50);
-    EXPECT_EQ(twodf_feature_slots(400, 300), 200);
 }
 
 TEST(CandidateSort, QuicksortOrderOfTies) {
