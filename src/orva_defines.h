@@ -31,9 +31,16 @@ struct ORVAPARAMS {
     int prealignment_flag = 0;
     int background_flag = 0;
     int vers23_flag = 0;
-    int reserved = 0;          // 1: write the run log (LOGOUTX)
+    int reserved = 0;          // switches: LOGOUT_SWITCH
     RunRecord* record = nullptr;  // filled for the report when set
 };
+
+// Bit of ORVAPARAMS::reserved set by LOGOUTX: write the run log and the
+// figures file.
+constexpr int LOGOUT_SWITCH = 1;
+inline bool logout_requested(const ORVAPARAMS& xp) {
+    return (xp.reserved & LOGOUT_SWITCH) != 0;
+}
 
 struct ORVARESULT {
     int x_centre = 0;      // axis position across the spindle, input pixels

@@ -42,8 +42,9 @@ NarrowestLoop narrowest_loop(std::span<const SHAPE_PARAMS> shapes, int cut_width
         const SHAPE_PARAMS& s = shapes[q];
         if (s.type == NO_OBJECT) continue;
         const int width = static_cast<int>(s.width);
-        if (width<found.crystal_size&& static_cast<int>(s.box_l)> MIN_BOX_LEFT &&
-            static_cast<long>(s.box_r) < cut_width - RIGHT_EDGE_MARGIN) {
+        const bool clear_of_sides = static_cast<int>(s.box_l) > MIN_BOX_LEFT &&
+                                    static_cast<long>(s.box_r) < cut_width - RIGHT_EDGE_MARGIN;
+        if (width < found.crystal_size && clear_of_sides) {
             found.crystal_size = width;
             found.q_minwidth = q;
         }

@@ -7,11 +7,12 @@
 // Positions inside the pipeline are cut-image pixels (canonical orientation,
 // pin entering from the bottom, halved when width + height exceed 1800);
 // angles are degrees. Statuses: 0; 1 for a parameter out of range; 92 when
-// the run log cannot be created; the version-2.3
-// method's status for runs handed to it; else the status of the first failing stage (orientation, border cutting,
-// loop extraction, crystal detector 1, combined fit). The result record is
-// filled only on success. When no detector finds the crystal in any image the
-// run falls back to the loop centres and reports a pre-centring.
+// the run log cannot be created; the version-2.3 method's status for runs
+// handed to it; else the status of the first failing stage (orientation,
+// border cutting, loop extraction, crystal detector 1, combined fit, result
+// stage). The result record is filled only on success. When no detector finds
+// the crystal in any image the run falls back to the loop centres and reports
+// a pre-centring.
 #include "analysis/orvafunc.h"
 
 #include <sys/time.h>
@@ -31,6 +32,7 @@
 #include "loop/bulge.h"
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
+#include "loop/view_warnings.h"
 #include "toolkit/arrays.h"
 
 namespace orva {
@@ -169,12 +171,7 @@ void report_empty_view(Run& r) {
     r.mp.y0 = r.imagec.height;
     r.precentring_flag = 1;
     r.log.write("\n\n# loop is ouside the image");
-    std::fprintf(stderr, "\n### ! All images are empty.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! Either there is no loop at all or the loop");
-    std::fprintf(stderr, "\n### !  has to be moved along the spindle axis");
-    std::fprintf(stderr, "\n### !  into the field of the camera view.");
-    std::fprintf(stderr, "\n### ! -------------------------------------------\n");
+    warn_all_empty();
     record_precentring(r.xp.record, "empty_view",
                        "All images are empty: there is no loop in view, or it has to be moved "
                        "along the spindle axis into the view");
@@ -182,12 +179,7 @@ void report_empty_view(Run& r) {
 
 void report_pin_only(Run& r) {
     r.precentring_flag = 1;
-    std::fprintf(stderr, "\n### ! The pin covers a wide area of the image.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' can be interpreted");
-    std::fprintf(stderr, "\n### !  as coordinates of the tip of the pin.");
-    std::fprintf(stderr, "\n### ! Thus, a accurate precentring is possible.");
-    std::fprintf(stderr, "\n### ! --------------------------------------------\n");
+    warn_pin_only();
     r.crystal_size = smallest_width(r.run_shapes(), r.cut_width());
     record_precentring(r.xp.record, "pin_only",
                        "The pin covers a wide area of the image: Y_CENTRE and X_CENTRE are the "
@@ -322,7 +314,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.position_found = r.position_found;
     ctx.reliability = r.reliability;
     ctx.set_cross_flag = r.xp.set_cross_flag;
-    ctx.write_figures = (r.xp.reserved & 1) != 0;
+    ctx.write_figures = logout_requested(r.xp);
     const int status = result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
     record_default_fit(r.xp.record, r.mp, ctx);
     return status;
@@ -374,7 +366,7 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         normalise_angles(std::span<float>(params.angle).first(params.num_images));
     run.angles.assign(params.angle.begin(), params.angle.begin() + params.num_images);
     std::fprintf(stdout, "\n");
-    if ((params.reserved & 1) && !log.open(DRIVER_LOG_NAME)) {
+    if (logout_requested(params) && !log.open(DRIVER_LOG_NAME)) {
         std::fprintf(stderr, "\n Cannot open %s\n", DRIVER_LOG_NAME);
         return DRIVER_LOG_ERROR;
     }

@@ -80,6 +80,19 @@ bool too_few_images(int numimg_processed, int centre_coord) {
     return numimg_processed < 3 || (numimg_processed < 4 && centre_coord < 0);
 }
 
+bool fit_values_usable(const PARAMS& mp, const ResultContext& ctx) {
+    const bool with_position = ctx.numimg_processed >= 1 && ctx.position_found;
+    auto usable = [](double v) { return std::isfinite(v) && std::fabs(v) <= FIT_VALUE_LIMIT; };
+    if (usable(mp.radius) && usable(mp.phi0) &&
+        (!with_position || (usable(mp.x0) && usable(mp.y0))))
+        return true;
+    std::fprintf(stderr,
+                 "\norvafunc: the motion fit gave values that are no image position"
+                 " (x0 %g, y0 %g, radius %g, phi0 %g)\n",
+                 mp.x0, mp.y0, mp.radius, mp.phi0);
+    return false;
+}
+
 CentrePixels correct_coordinates(double x0, double y0, const CutFrame& frame) {
     int W = frame.cut_width;
     int H = frame.cut_height;
@@ -183,6 +196,7 @@ std::string figures_line(const ResultContext& ctx, const ORVARESULT& result, con
 
 int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuffer>& images,
                  std::span<const float> angles, DriverLog& log, ORVARESULT& result) {
+    if (!fit_values_usable(mp, ctx)) return UNUSABLE_FIT;
     log.write("\n#----------------------------------------");
     log.write("\n# correction of coordinates according");
     log.write(" loop position and cut borders");

@@ -36,7 +36,7 @@ constexpr int MIN_SERIES_IMAGES = 3;
 constexpr int TOO_FEW_IMAGES = 3;
 
 bool logging(const ORVAPARAMS& xp, std::FILE* log) {
-    return log != nullptr && (xp.reserved & 1);
+    return log != nullptr && logout_requested(xp);
 }
 
 const char* class_name(int type) {

@@ -25,7 +25,7 @@ namespace orva {
 // *num_processed (images holding an object), *sh_type (the run's shape class)
 // and *sh_reliability. xp.image_ptr holds the canonical images, xp.back_ptr the
 // canonical background (used when xp.background_flag is set). logoutx is the
-// run log, written only when bit 0 of xp.reserved is set (may be null).
+// run log, written only when logout_requested(xp) (may be null).
 int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, int* num_processed,
              int* sh_type, float* sh_reliability, std::FILE* logoutx);
 

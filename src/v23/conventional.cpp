@@ -182,8 +182,8 @@ class Conventional {
         if (xp.image_special == SPECIAL_TOP_BORDER) border_[BORDER_TOP] = SPECIAL_TOP_BORDER_ROWS;
         uv_flag_ = xp.image_special == SPECIAL_UV;
         shadow_flag_ = xp.image_special == SPECIAL_SHADOW ? 1 : 0;
-        log_ = (xp.reserved & 1) ? logoutx : nullptr;
-        logging_ = (xp.reserved & 1) != 0;
+        log_ = logout_requested(xp) ? logoutx : nullptr;
+        logging_ = logout_requested(xp);
     }
 
     int run(ORVARESULT& xres);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/least_squares.h"
+#include "loop/view_warnings.h"
 #include "orva_defines.h"
 
 namespace orva::conventional {
@@ -116,8 +117,6 @@ void record_fit(RunRecord* record, const V23Fit& fit, const V23Figures& fig, int
 
 void log_top_candidate(std::FILE* log, const V23Detections& d, int q);
 void log_image(std::FILE* log, const V23Detections& d, int q);
-void warn_all_empty();
-void warn_pin_only();
 void warn_too_few_images(int numimg_processed);
 void warn_low_reliability(double reliability);
 

@@ -1,5 +1,5 @@
 // Run checks, method choice, half resolution, quadrant warnings and the known
-// axis position of the analysis driver.
+// axis position of the analysis driver, and its run log.
 #include "analysis/driver_setup.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/driver_log.h"
 #include "analysis/result_stage.h"
+#include "run/scratch_dir.h"
 
 namespace orva {
 namespace {
@@ -92,6 +94,28 @@ TEST(KnownAxis, ResultStageReportsTheGivenCentreBack) {
             }
         }
     }
+}
+
+const std::string HEADER =
+    "# ORVA version 3.00\n# --------------------------------------------"
+    "\n#  all coordinates correspond to cleaned image\n# "
+    "--------------------------------------------";
+
+TEST(DriverLog, HeaderWritesDurationAndFiles) {
+    testing::ScratchDir dir;
+    const std::string name = dir.file("logORVA.txt");
+    testing::write_file(name, "an older and much longer log of another run\n");
+    DriverLog log;
+    ASSERT_TRUE(log.open(name.c_str()));
+    log.write("\n# %2d: %4d", 3, 41);
+    log.close(7);
+    EXPECT_FALSE(log.on());
+    log.write("dropped");  // closed: swallowed, no crash
+    EXPECT_EQ(testing::read_file(name), HEADER + "\n#  3:   41\n# total duration: 7\n");
+
+    DriverLog missing;
+    EXPECT_FALSE(missing.open(dir.file("no/such/dir.txt").c_str()));
+    EXPECT_EQ(missing.stream(), nullptr);
 }
 
 }  // namespace

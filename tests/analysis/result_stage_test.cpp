@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -74,26 +75,6 @@ TEST(CrossPositions, FollowTheMotionForEachLoopPosition) {
         EXPECT_EQ(p.x, c[4]) << c[0];
         EXPECT_EQ(p.y, c[5]) << c[0];
     }
-}
-
-TEST(FiguresFile, HeaderAndRowLayout) {
-    EXPECT_EQ(figures_header(),
-              "#img  w    h   phi0 radius Y_POS X_POS  DEV_P  DEV_Q  DEV_2D  DEV_V  ESD    GoF  "
-              "C_radius  precentring reliability DEV_X0\n");
-    ResultContext ctx;
-    ctx.num_images = 8;
-    ctx.width = 768;
-    ctx.height = 576;
-    ctx.crystal_size = 45;
-    const ORVARESULT r{336, 187, 23, -11, 0, 0, 73, 0};
-    PARAMS mp{0, 0, 0, 0, 0.25, 1.0, 4.0, 2.25, 12.5};
-    EXPECT_EQ(figures_line(ctx, r, mp, deviations_of(mp)),
-              "  8  768  576  -11   23     187  336    2.000  1.500   1.768  1.000  2.693 12.500 22"
-              "           0          73      0.500\n");
-    ctx.frame.sub_flag = 1;  // the crystal size is then already a radius in input pixels
-    EXPECT_EQ(figures_line(ctx, r, mp, Deviations{}),
-              "  8  768  576  -11   23     187  336    0.000  0.000   1.768  0.000  0.000 12.500 45"
-              "           0          73      0.500\n");
 }
 
 class ResultStage : public ::testing::Test {
@@ -191,17 +172,38 @@ TEST_F(ResultStage, NoCentreAndReliabilityWithTooFewImages) {
     EXPECT_EQ(result.reliability, -1);
 }
 
-TEST_F(ResultStage, HalfResolutionDoublesCentreAndRadiusNotLoopWidth) {
-    ctx.width = 80;
-    ctx.height = 60;
-    images.assign(4, ByteBuffer(80 * 60, 100));
-    ctx.frame = {36, 26, 1, 0, 4, 4};
-    EXPECT_NE(run().find("\n#\n# Crystal diameter: 40"), std::string::npos);
-    EXPECT_EQ(result.x_centre, 35);  // 30.8 rounds to 31, plus 4
-    EXPECT_EQ(result.y_centre, 25);
-    EXPECT_EQ(result.radius, 6);
-    EXPECT_EQ(result.loop_width, 17);
-    EXPECT_EQ(result.reliability, 73);  // crystal size and deviation both in cut pixels
+TEST_F(ResultStage, UnusableFitValuesFailWithoutAResult) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    // x0, y0, radius, phi0; the last: limits are inclusive, and a centre that
+    // was not found is not read.
+    const struct {
+        double x0, y0, radius, phi0;
+        bool position_found;
+        int status;
+    } cases[] = {{nan, 10.5, 3.2, -10.4, true, UNUSABLE_FIT},
+                 {15.4, -inf, 3.2, 1, true, 22},
+                 {15.4, 10.5, 3e9, -10.4, true, 22},
+                 {15.4, 10.5, 3.2, nan, true, 22},
+                 {-1e8, 1e8, 1e8, -10.4, true, 0},
+                 {nan, inf, 3.2, -10.4, false, 0}};
+    for (const auto& c : cases) {
+        mp.x0 = c.x0;
+        mp.y0 = c.y0;
+        mp.radius = c.radius;
+        mp.phi0 = c.phi0;
+        ctx.position_found = c.position_found;
+        result.radius = 77;
+        testing::LogCapture capture;
+        CaptureStderr();
+        EXPECT_EQ(result_stage(mp, ctx, images, angles, capture.log, result), c.status) << c.x0;
+        messages = GetCapturedStderr();
+        if (c.status == 0) continue;
+        EXPECT_EQ(capture.body(), "");
+        EXPECT_EQ(result.radius, 77);
+        EXPECT_EQ(messages.rfind("\norvafunc: the motion fit gave values that are no image", 0),
+                  0u);
+    }
 }
 
 TEST_F(ResultStage, CrossImagesAndOutputsThatCannotBeWritten) {

@@ -1,3 +1,6 @@
+// Corner-feature density and its clusters: one region's centroid, value
+// ranges that cannot be binned, the first maximum as peak, the threshold, and
+// the labelling with its tie rules and label limit.
 #include "crystal/corner_clusters.h"
 
 #include <gtest/gtest.h>
@@ -45,30 +48,6 @@ TEST(CornerDensity, OneRegionGivesItsCentroidUpAndLeftOfTheFeatures) {
     ASSERT_TRUE(largest_cluster_centroid(b, imx, imy, cx, cy));
     EXPECT_EQ(cx, 41.0);
     EXPECT_EQ(cy, 41.0);
-}
-
-TEST(CornerDensity, KernelCentreLandsUpAndLeftOfTheFeature) {
-    KLT_FeatureList fl = KLTCreateFeatureList(2);
-    fl[0] = feature(40, 30, 50);
-    std::vector<double> density(100 * 80, 9.0);
-    ASSERT_EQ(add_feature_density(fl, 3, 100, 80, density), 0);
-    int px = 0;
-    int py = 0;
-    double peak = 0.0;
-    ASSERT_TRUE(density_peak(density, 100, 80, px, py, peak));
-    EXPECT_EQ(px, 39);
-    EXPECT_EQ(py, 29);
-    EXPECT_EQ(peak, 1.0);
-    // Radius 18, sigma 0.3 * 18: the last tap is 18 pixels from the centre.
-    const double sigma = 0.3 * 18;
-    EXPECT_DOUBLE_EQ(density[29 * 100 + 39 + 18], std::exp(-324.0 / (2 * sigma * sigma)));
-    EXPECT_EQ(density[29 * 100 + 39 + 19], 0.0);
-    EXPECT_EQ(density[0], 0.0);
-
-    // A feature at the corner only adds the taps inside the map.
-    fl[0] = feature(0, 0, 50);
-    ASSERT_EQ(add_feature_density(fl, 3, 100, 80, density), 0);
-    EXPECT_DOUBLE_EQ(density[0], std::exp(-2.0 / (2 * sigma * sigma)));
 }
 
 TEST(CornerDensity, EqualValuesOrNoSlotsGiveTwelve) {

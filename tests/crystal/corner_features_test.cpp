@@ -1,3 +1,6 @@
+// The corner-feature detector inside the loop box: a textured square found
+// inside it, boxes too narrow or too small skipped, a flat region without
+// density, and boxes and buffers that do not fit refused.
 #include "crystal/corner_features.h"
 
 #include <gtest/gtest.h>
@@ -7,16 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/images.h"
+
 namespace orva {
 namespace {
 
-IMAGE geometry(unsigned w, unsigned h) {
-    IMAGE imc;
-    imc.width = w;
-    imc.height = h;
-    imc.size = static_cast<unsigned long>(w) * h;
-    return imc;
-}
+using test::geometry;
 
 // Smooth grey background with seeded noise of +-2 grey levels.
 ByteBuffer background(int w, int h, unsigned seed) {
@@ -87,19 +86,6 @@ TEST(CornerFeatures, TexturedSquareInsideTheLoopGivesAPositionInside) {
     EXPECT_LT(x2[0], 132);
     EXPECT_GE(y2[0], 80);
     EXPECT_LT(y2[0], 112);
-
-    // The same region through twodf gives region coordinates.
-    const int rw = 156;
-    const int rh = 151;  // bottom 160 + 138 / 10 = 173, minus 22
-    ByteBuffer region(static_cast<std::size_t>(rw) * rh);
-    for (int y = 0; y < rh; ++y)
-        for (int x = 0; x < rw; ++x) region[y * rw + x] = img[(22 + y) * w + 22 + x];
-    double tx[2] = {0, 0};
-    double ty[2] = {0, 0};
-    ASSERT_EQ(twodf(region, rw, rh, 1, tx, ty, rw), 0);
-    EXPECT_EQ(static_cast<int>(std::floor(22 + tx[1] + 0.5)), x2[0]);
-    EXPECT_EQ(static_cast<int>(std::floor(22 + ty[1] + 0.5)), y2[0]);
-    EXPECT_EQ(tx[0], 0.0);
 }
 
 TEST(CornerFeatures, NarrowTallRegionIsSkippedAndShorterOneProcessed) {
@@ -119,16 +105,8 @@ TEST(CornerFeatures, NarrowTallRegionIsSkippedAndShorterOneProcessed) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(twodf_all(4, flags, geometry(w, h), images, shapes, x2, y2, nullptr), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n Refining Images:   0 1");
-    EXPECT_EQ(x2[0], 0);
-    EXPECT_EQ(y2[0], 0);
-    EXPECT_GE(x2[1], 10);
-    EXPECT_LT(x2[1], 40);
-    EXPECT_GE(y2[1], 10);
-    EXPECT_LT(y2[1], 60);
-    for (int q : {2, 3}) {
-        EXPECT_EQ(x2[q], 0);
-        EXPECT_EQ(y2[q], 0);
-    }
+    EXPECT_EQ(x2[0] + y2[0] + x2[2] + y2[2] + x2[3] + y2[3], 0);
+    EXPECT_TRUE(x2[1] >= 10 && x2[1] < 40 && y2[1] >= 10 && y2[1] < 60) << x2[1] << "," << y2[1];
 
     // Below 10 pixels on either side is too small as well.
     shapes = {loop_box(10, 19, 10, 56), loop_box(10, 60, 10, 18)};
@@ -178,10 +156,7 @@ TEST(CornerFeatures, BadBoxesAndBuffersAreRefused) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("loop box of image 0"), std::string::npos);
     EXPECT_NE(err.find("loop box of image 2"), std::string::npos);
-    for (int q = 0; q < 3; ++q) {
-        EXPECT_EQ(x2[q], 0);
-        EXPECT_EQ(y2[q], 0);
-    }
+    EXPECT_EQ(x2[0] + y2[0] + x2[1] + y2[1] + x2[2] + y2[2], 0);
 
     // More images asked for than given: only the given ones are written.
     int x3[1] = {4};

@@ -1,3 +1,6 @@
+// Good-feature selection: the quicksort's order of ties, the greedy
+// minimum-distance walk, and features found inside a textured square but not
+// in flat or tiny regions.
 #include "crystal/feature_selection.h"
 
 #include <gtest/gtest.h>
@@ -20,56 +23,6 @@ std::vector<unsigned char> checker(int w, int h, int x0, int y0, int x1, int y1,
             img[static_cast<std::size_t>(y) * w + x] =
                 (((x - x0) / cell + (y - y0) / cell) % 2) ? 230 : 20;
     return img;
-}
-
-TEST(TrackingContext, DefaultsForSmallAndLargeRegions) {
-    // A 100 x 100 region cut from a box of the same width.
-    KLT_TrackingContext tc = KLTCreateTrackingContext(100, 100, 100);
-    EXPECT_EQ(tc.mindist, 5);
-    EXPECT_EQ(tc.window_width, 5);
-    EXPECT_EQ(tc.window_height, 5);
-    EXPECT_FLOAT_EQ(tc.grad_sigma, static_cast<float>(100 / 90.0));
-    EXPECT_EQ(tc.search_range, 6);
-    EXPECT_EQ(tc.nSkippedPixels, 1);
-    EXPECT_EQ(tc.min_eigenvalue, 5);
-    EXPECT_TRUE(tc.smoothBeforeSelecting);
-    // 6 / 2.5 = 2.4: two levels subsampled by 2; smoothing half width 1,
-    // pyramid half width 5, n = trunc(3 + 0.99) = 3, border (2 + 3) * 2.
-    EXPECT_EQ(tc.nPyramidLevels, 2);
-    EXPECT_EQ(tc.subsampling, 2);
-    EXPECT_EQ(tc.borderx, 10);
-    EXPECT_EQ(tc.bordery, 10);
-    EXPECT_EQ(twodf_feature_slots(100, 100), 50);
-
-    // Narrow regions: mindist at least 3, window 3, grad sigma at least 0.25.
-    tc = KLTCreateTrackingContext(50, 20, 20);
-    EXPECT_EQ(tc.mindist, 3);
-    EXPECT_EQ(tc.window_width, 3);
-    EXPECT_FLOAT_EQ(tc.grad_sigma, 0.25f);
-    EXPECT_EQ(tc.search_range, 4);
-
-    // A box narrower than the image: m = roi_width / 20, window m | 1.
-    tc = KLTCreateTrackingContext(400, 400, 300);
-    EXPECT_EQ(tc.mindist, 15);
-    EXPECT_EQ(tc.window_width, 15);
-    EXPECT_FLOAT_EQ(tc.grad_sigma, static_cast<float>(15 / 11.0));
-    EXPECT_EQ(tc.search_range, 15);
-    EXPECT_EQ(tc.nSkippedPixels, 1);
-    EXPECT_EQ(twodf_feature_slots(400, 300), 200);
-
-    // Otherwise m = 11; limits 5..25 for mindist and 5..21 for the window.
-    tc = KLTCreateTrackingContext(700, 700, 700);
-    EXPECT_EQ(tc.mindist, 11);
-    EXPECT_EQ(tc.window_width, 11);
-    EXPECT_FLOAT_EQ(tc.grad_sigma, 1.0f);
-    EXPECT_EQ(tc.nSkippedPixels, 4);  // floor(2100 / 350 - 2)
-    tc = KLTCreateTrackingContext(2000, 2000, 1000);
-    EXPECT_EQ(tc.mindist, 25);
-    EXPECT_EQ(tc.window_width, 21);
-    tc = KLTCreateTrackingContext(300, 300, 40);
-    EXPECT_EQ(tc.mindist, 5);
-    EXPECT_EQ(tc.window_width, 5);
-    EXPECT_EQ(twodf_feature_slots(300, 300), 200);
 }
 
 TEST(CandidateSort, QuicksortOrderOfTies) {

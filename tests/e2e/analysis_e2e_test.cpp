@@ -22,8 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/key_values.h"
-#include "run/scratch_dir.h"
+#include "e2e/scene_run.h"
 
 namespace orva {
 namespace {
@@ -83,29 +82,8 @@ RgbImage read_rgb_jpeg(const std::string& name) {
     return image;
 }
 
-class AnalysisRun : public ::testing::Test {
+class AnalysisRun : public testing::SceneRun {
   protected:
-    // Renders a series into the scratch directory and runs the program on it.
-    // Returns the exit status.
-    int render_and_run(const std::string& scene_args) {
-        const std::string out = dir.path().string();
-        const std::string render =
-            "'" ORVA_SCENEGEN "' --quiet --out '" + out + "' " + scene_args + " >/dev/null 2>&1";
-        if (std::system(render.c_str()) != 0) {
-            ADD_FAILURE() << "scenegen failed: " << scene_args;
-            return -1;
-        }
-        std::remove(path("result.txt").c_str());
-        const std::string command =
-            "cd '" + out + "' && '" ORVA_BINARY "' job.txt result.txt 2>stderr.txt >stdout.txt";
-        const int raw = std::system(command.c_str());
-        messages = read_file(path("stderr.txt"));
-        result = key_values(read_file(path("result.txt")));
-        truth = key_values(read_file(path("truth.txt")));
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
-    std::string path(const std::string& name) const { return dir.file(name); }
-    bool said(const std::string& text) const { return messages.find(text) != std::string::npos; }
     double got(const std::string& key) const {
         const auto it = result.find(key);
         return it == result.end() ? -9999.0 : it->second;
@@ -123,11 +101,6 @@ class AnalysisRun : public ::testing::Test {
         EXPECT_NEAR(angle_difference(got("TARGET_ANGLE"), want("TARGET_ANGLE")), 0.0, 12.0) << what;
         EXPECT_GE(got("RELIABILITY"), 50) << what;
     }
-
-    testing::ScratchDir dir;
-    std::string messages;
-    std::map<std::string, double> result;
-    std::map<std::string, double> truth;
 };
 
 // The scene whose loop the loop stage outlines well in every view.

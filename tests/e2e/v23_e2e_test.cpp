@@ -19,8 +19,7 @@
 #include <sstream>
 #include <string>
 
-#include "e2e/key_values.h"
-#include "run/scratch_dir.h"
+#include "e2e/scene_run.h"
 
 namespace orva {
 namespace {
@@ -30,38 +29,15 @@ using testing::read_file;
 
 double phase_gap(double a, double b) { return std::fabs(testing::angle_difference(a, b)); }
 
-class Version23Run : public ::testing::Test {
+class Version23Run : public testing::SceneRun {
   protected:
-    // Renders a series and runs the program on it; returns the exit status.
-    int render_and_run(const std::string& scene_args) {
-        const std::string out = dir.path().string();
-        const std::string render =
-            "'" ORVA_SCENEGEN "' --quiet --out '" + out + "' " + scene_args + " >/dev/null 2>&1";
-        if (std::system(render.c_str()) != 0) {
-            ADD_FAILURE() << "scenegen failed: " << scene_args;
-            return -1;
-        }
-        std::remove(path("result.txt").c_str());
-        const std::string command =
-            "cd '" + out + "' && '" ORVA_BINARY "' job.txt result.txt 2>stderr.txt >stdout.txt";
-        const int raw = std::system(command.c_str());
-        messages = read_file(path("stderr.txt"));
-        result = testing::key_values(read_file(path("result.txt")));
-        truth = testing::key_values(read_file(path("truth.txt")));
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
-    std::string path(const std::string& name) const { return dir.file(name); }
-    bool has(const std::string& text) const { return messages.find(text) != std::string::npos; }
+    bool has(const std::string& text) const { return said(text); }
     int count(const std::string& text) const {
         int n = 0;
         for (auto p = messages.find(text); p != std::string::npos; p = messages.find(text, p + 1))
             ++n;
         return n;
     }
-
-    testing::ScratchDir dir;
-    std::string messages;
-    std::map<std::string, double> result, truth;
 };
 
 TEST_F(Version23Run, TwoImagesWithoutKnownAxis) {

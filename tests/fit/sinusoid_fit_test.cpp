@@ -1,3 +1,5 @@
+// Sinusoid least squares: exact fits, singular systems, variances, missing
+// observations, the robust weights and the reweighting loop.
 #include "fit/sinusoid_fit.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "fit/reweighting.h"
 
 namespace orva {
 namespace {
@@ -168,29 +172,28 @@ TEST(WeightedLeastSquares, RejectsOneWildDetection) {
     EXPECT_EQ(vals4, obs4);
 }
 
-TEST(WeightedLeastSquares, StopsAfterThirtyOneFitsWithoutAFinalReweighting) {
-    // Residuals that grow and alternate in pattern never converge.
+TEST(RobustReweighting, StopsAfterThirtyOneFitsWithoutAFinalReweighting) {
+    // Residuals that grow and alternate in pattern never converge; the weights
+    // of the last fit are what the caller gets.
     const int N = 10;
     int calls = 0;
-    std::vector<double> last_weights;
-    detail::SinusoidFit never_settles = [&](PARAMS& mp, std::span<double> vals,
-                                            std::span<const double>, std::span<const double> w,
-                                            int n, std::FILE*) {
+    std::vector<double> weights(N, 1.0), weights_est(N, 1.0), deviates(N), last;
+    auto never_settles = [&]() {
         const double scale = (calls + 1.0) * (calls + 1.0);
-        for (int i = 0; i < n; i++) vals[i] += scale * (1 + (i + 2 * (calls % 2)) % 5);
-        last_weights.assign(w.begin(), w.end());
-        mp.gofn = 1.0;
+        for (int i = 0; i < N; i++) deviates[i] = scale * (1 + (i + 2 * (calls % 2)) % 5);
+        last = weights;
         calls++;
-        return 0;
+        return FitRound{0, false, scale * scale};
     };
-    std::vector<double> obs(N, 100.0), vals(N), angles(N), weights(N, 1.0);
-    for (int i = 0; i < N; i++) angles[i] = 36.0 * i;
-    PARAMS mp;
-    EXPECT_EQ(detail::weighted_least_squares_with(never_settles, mp, obs, vals, angles, N, weights,
-                                                  nullptr),
-              0);
+    EXPECT_EQ(robust_reweighting(N, weights, weights_est, deviates, never_settles, nullptr), 0);
     EXPECT_EQ(calls, 31);
-    for (int i = 0; i < N; i++) EXPECT_NEAR(weights[i], last_weights[i], 1e-12) << i;
+    EXPECT_EQ(weights_est, last);
+
+    // A fit that stops the loop ends it with its status.
+    calls = 0;
+    auto failing = [&]() { return FitRound{7, ++calls == 2, 1.0 / calls}; };
+    EXPECT_EQ(robust_reweighting(N, weights, weights_est, deviates, failing, nullptr), 7);
+    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// Median filters: the exchange network against a full sort, the padding of
+// the edges, reads of unfiltered values only, and the exact small medians.
 #include "toolkit/rank_filters.h"
 
 #include <gtest/gtest.h>
@@ -8,16 +10,12 @@
 #include <tuple>
 #include <vector>
 
+#include "support/images.h"
+
 namespace orva {
 namespace {
 
-IMAGE geometry(unsigned w, unsigned h) {
-    IMAGE im;
-    im.width = w;
-    im.height = h;
-    im.size = static_cast<unsigned long>(w) * h;
-    return im;
-}
+using test::geometry;
 
 TEST(Med3x3, ExchangeNetworkGivesTheExactMedian) {
     std::mt19937 rng(7);
@@ -69,12 +67,11 @@ TEST(MedianFilter, ReadsOnlyUnfilteredValues) {
     std::vector<float> f = {1.5f, 2.5f, 3.5f, -4.0f, 5.5f, 6.5f};
     ASSERT_EQ(fmedian_filter(3, 2, f), 0);
     EXPECT_EQ(f, (std::vector<float>{1.5f, 2.5f, 2.5f, 0.0f, 3.5f, 3.5f}));
-}
 
-TEST(MedianFilter, RefusesTooSmallBuffer) {
-    std::vector<unsigned char> img(5, 3);
+    // A buffer shorter than the image is refused.
+    img.assign(5, 3);
     EXPECT_EQ(median_filter(geometry(3, 2), img), 5);
-    std::vector<float> f(5, 3.0f);
+    f.assign(5, 3.0f);
     EXPECT_EQ(fmedian_filter(3, 2, f), 5);
     EXPECT_EQ(fmedian_filter(-3, 2, f), 5);
 }

@@ -185,21 +185,35 @@ int write_png(const std::string& path, const orva::ByteBuffer& data, int width, 
     return finish(f, path, error);
 }
 
+namespace {
+
+// Every format with its name on the command line and its file name extension.
+struct FormatNames {
+    ImageFormat format;
+    const char* name;
+    const char* extension;
+};
+constexpr FormatNames FORMAT_NAMES[] = {
+    {ImageFormat::Jpeg, "jpeg", "jpg"},      {ImageFormat::Png, "png", "png"},
+    {ImageFormat::Pgm, "pgm", "pgm"},        {ImageFormat::Ppm, "ppm", "ppm"},
+    {ImageFormat::TiffII, "tiff-ii", "tif"}, {ImageFormat::TiffMM, "tiff-mm", "tif"}};
+
+const FormatNames* names_of(ImageFormat format) {
+    for (const FormatNames& f : FORMAT_NAMES)
+        if (f.format == format) return &f;
+    return nullptr;
+}
+
+}  // namespace
+
 const char* format_extension(ImageFormat format) {
-    switch (format) {
-        case ImageFormat::Jpeg:
-            return "jpg";
-        case ImageFormat::Png:
-            return "png";
-        case ImageFormat::Pgm:
-            return "pgm";
-        case ImageFormat::Ppm:
-            return "ppm";
-        case ImageFormat::TiffII:
-        case ImageFormat::TiffMM:
-            return "tif";
-    }
-    return "img";
+    const FormatNames* f = names_of(format);
+    return f ? f->extension : "img";
+}
+
+const char* format_name(ImageFormat format) {
+    const FormatNames* f = names_of(format);
+    return f ? f->name : "?";
 }
 
 int write_image(const std::string& path, ImageFormat format, const orva::ByteBuffer& grey,
