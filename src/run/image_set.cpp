@@ -4,6 +4,8 @@
 // width and height are those of the first image loaded; any later image (the
 // background included) of another size ends the run with status 14, since the
 // analysis compares the images pixel by pixel.
+// The files are decoded on all worker threads (parallel/image_map.h); their
+// messages, the size check and the order of the lists follow the list.
 #include "run/image_set.h"
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include "imageio/pgm_reader.h"
 #include "imageio/png_reader.h"
 #include "imageio/tiff_reader.h"
+#include "parallel/image_map.h"
 #include "run/command_line.h"
 
 namespace orva {
@@ -84,6 +87,25 @@ bool same_size(Geometry& g, const IMAGE& im, const char* name) {
                  "\n All images of a job, the background included, must have one size.\n",
                  name, im.width, im.height, g.width, g.height);
     return false;
+}
+
+struct LoadedFile {
+    ByteBuffer buffer;
+    IMAGE im;
+    bool loaded = false;
+};
+
+// Announces, opens and reads one listed file. Returns 0 (file.loaded tells
+// whether it gave an image) or the status that ends the loading.
+int read_listed_file(const char* name, bool background, int uv_flag, LoadedFile& file) {
+    std::fprintf(stderr, "\n Reading Image %s", name);
+    file.loaded = file_opens(name, background);
+    if (!file.loaded) return 0;
+    const int status = read_image_file(name, uv_flag, file.buffer, file.im);
+    if (status != 0) return status;
+    file.loaded = buffer_matches(file.buffer, file.im);
+    if (!file.loaded) report_unreadable(name, background);
+    return 0;
 }
 
 void fill_params(const JobSettings& job, const Geometry& g, ORVAPARAMS& params) {
@@ -157,37 +179,41 @@ int load_image_set(const JobSettings& job, ORVAPARAMS& params, std::vector<ByteB
         return NO_MEMORY;
     }
 
+    // The files are read in parallel; what follows from each one (its size
+    // against the first image's, its place in the lists) is decided in list order.
+    const int items = numimg + job.background_flag;
+    std::vector<LoadedFile> files(static_cast<std::size_t>(items));
+    auto name_of = [&](int i) {
+        return i == numimg ? job.back_name.c_str() : job.images[i].name.c_str();
+    };
+    auto read = [&](int i, int /*slot*/) {
+        return read_listed_file(name_of(i), i == numimg, job.uv_flag, files[i]);
+    };
     int available = numimg;
     int background_flag = job.background_flag;
     Geometry geometry;
-    for (int i = 0; i < numimg + job.background_flag; ++i) {
+    auto take = [&](int i) {
         const bool background = i == numimg;
-        const char* name = background ? job.back_name.c_str() : job.images[i].name.c_str();
-        std::fprintf(stderr, "\n Reading Image %s", name);
-        ByteBuffer buffer;
-        IMAGE im;
-        bool loaded = file_opens(name, background);
-        if (loaded) {
-            const int status = read_image_file(name, job.uv_flag, buffer, im);
-            if (status != 0) return status;
-            loaded = buffer_matches(buffer, im);
-            if (!loaded) report_unreadable(name, background);
-        }
-        if (!loaded) {
+        LoadedFile& file = files[i];
+        if (!file.loaded) {
+            ByteBuffer().swap(file.buffer);
             if (background)
                 background_flag = 0;
             else
                 --available;
-            continue;
+            return 0;
         }
-        if (!same_size(geometry, im, name)) return SIZE_MISMATCH;
+        if (!same_size(geometry, file.im, name_of(i))) return SIZE_MISMATCH;
         if (background) {
-            params.back_ptr = std::move(buffer);
+            params.back_ptr = std::move(file.buffer);
         } else {
-            images.push_back(std::move(buffer));
+            images.push_back(std::move(file.buffer));
             params.angle.push_back(job.images[i].angle);
         }
-    }
+        return 0;
+    };
+    const int status = map_images(items, read, take);
+    if (status != 0) return status;
     if (available < 1) {
         std::fprintf(stderr, "\n%s: None of the files could be found.", PROGRAM_NAME);
         std::fprintf(stderr, "\n\tPlease check path and filenames in the data file.\n");

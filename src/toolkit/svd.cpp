@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+
+#include "toolkit/program_end.h"
 
 namespace orva {
 namespace {
@@ -26,7 +27,7 @@ bool negligible(double value, double anorm) {
 
 [[noreturn]] void no_convergence() {
     std::fprintf(stderr, "\nNo convergence after 30 iterations(SVD)\n");
-    std::exit(SVD_NO_CONVERGENCE);
+    end_program(SVD_NO_CONVERGENCE);
 }
 
 // Householder reduction of a to bidiagonal form: diagonal into w, the
