@@ -8,10 +8,10 @@
 // pin entering from the bottom, halved when width + height exceed 1800);
 // angles are degrees. Statuses: 0; 1 for a parameter out of range; 92 when
 // the run log cannot be created; the version-2.3
-// method's status for runs handed to it; else the status of the first failing stage (orientation, border cutting,
-// loop extraction, crystal detector 1, combined fit). The result record is
-// filled only on success. When no detector finds the crystal in any image the
-// run falls back to the loop centres and reports a pre-centring.
+// method's status for runs handed to it; else the status of the first failing stage (orientation,
+// border cutting, loop extraction, crystal detector 1, combined fit). The result record is filled
+// only on success. When no detector finds the crystal in any image the run falls back to the loop
+// centres and reports a pre-centring.
 #include "analysis/orvafunc.h"
 
 #include <sys/time.h>
@@ -30,6 +30,8 @@
 #include "loop/bulge.h"
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
+#include "parallel/background_queue.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 
 namespace orva {
@@ -68,6 +70,9 @@ struct Run {
     int precentring_flag = 0;
     bool position_found = true;
     double reliability = -1.0;
+
+    // Inspection files, written beside the rest of the run.
+    BackgroundQueue diagnostics;
 
     int n() const { return xp.num_images; }
     int cut_width() const { return static_cast<int>(imagec.width); }
@@ -113,20 +118,18 @@ int cut_images(Run& r) {
         r.xp.back_ptr = std::move(cut);
     }
     r.xp.image_ptr.assign(r.n(), ByteBuffer());
-    for (int q = 0; q < r.n(); ++q) {
+    return map_images(r.n(), [&r](int q, int /*slot*/) {
         r.xp.image_ptr[q] = ucvector(static_cast<long>(r.imagec.size));
-        status = cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
-                            r.xp.image_special, r.border, r.sub_flag, stdout);
-        if (status != 0) return status;
-    }
-    return 0;
+        return cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
+                          r.xp.image_special, r.border, r.sub_flag, stdout);
+    });
 }
 
 // Loop extraction, the mean loop width and top, and the fit of the loop
 // width over the angle.
 int extract_loops(Run& r) {
     int status = get_loop(r.xp, r.imagec, r.shapes, &r.numimg_processed, &r.shape_type,
-                          &r.shapes_reliability, r.log.stream());
+                          &r.shapes_reliability, r.log.stream(), &r.diagnostics);
     if (status != 0) return status;
     r.log.write("\n");
     std::vector<double> widths = vector(r.n());
@@ -361,6 +364,7 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         status = run_version23_method(params, images, result, log.stream());
     else
         status = default_pipeline(run, result);
+    run.diagnostics.finish();
     log.close(seconds_since(start));
     return status;
 }
