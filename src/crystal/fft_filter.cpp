@@ -32,26 +32,14 @@ constexpr int kMinContainer = 32;
 constexpr int kMaxExtent = 1 << 28;  // keeps container sides and FFT lengths in int
 constexpr long kLineBlock = 16;      // lines transformed together in each pass
 
-// Work planes for kLineBlock lines of one transform length, kept between the
-// blocks (and the passes) of one filtering: pair j of line b at j * block + b.
-struct LineWork {
-    int points = 0;  // complex points per line
-    std::vector<double> re, im;
-};
-
-struct TransformWork {
-    LineWork columns;
-    LineWork rows;
-};
-
 // Sizes the work set for lines of n complex points; false when memory is short.
-bool prepare_line_work(LineWork& work, int n) {
+bool prepare_line_work(TransformLines& work, int n) {
     if (work.points == n) return true;
     try {
         work.re.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
         work.im.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
     } catch (const std::bad_alloc&) {
-        work = LineWork{};
+        work = TransformLines{};
         return false;
     }
     work.points = n;
@@ -74,7 +62,7 @@ bool fits(const Matrix<double>& m, int dimx, int dimy) {
 // (real input). Blocks of columns are read row-wise into the work planes.
 void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
-                 LineWork& work) {
+                 TransformLines& work) {
     for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, dimx - x0);
         const std::size_t values = static_cast<std::size_t>(dimy) * nb;
@@ -104,7 +92,7 @@ void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
 // Row pass in place: rows y_begin .. y_end - 1 of (re, im) transformed as
 // cdft(2 * dimx, isgn) would, each on its own, in blocks turned into planes.
 void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int y_end, int isgn,
-              double scale, LineWork& work) {
+              double scale, TransformLines& work) {
     for (long y0 = y_begin; y0 < y_end; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, y_end - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
@@ -153,6 +141,12 @@ int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, i
     if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
     row_pass(Real, Imag, dimx, y_begin, y_end, -1, 1.0 / dimx, work.rows);
     return 0;
+}
+
+// m as a rows x cols matrix: kept when it has that shape, else a fresh one.
+Matrix<double>& sized(Matrix<double>& m, int rows, int cols) {
+    if (m.rows() != rows || m.cols() != cols) m = matrix(rows, cols);
+    return m;
 }
 
 // Smallest power of two >= 32 that is strictly greater than extent.
@@ -333,15 +327,19 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int ch = geometry.container_height;
     radius = geometry.radius;
 
-    Matrix<double> container = matrix(ch, cw);
-    Matrix<double> Sreal = matrix(ch, cw);
-    Matrix<double> Simag = matrix(ch, cw);
+    // The container is read wherever the padding leaves it, so it is cleared;
+    // the transforms write every cell of their matrices.
+    KernelSpectra::Buffers& buffers = spectra.buffers;
+    Matrix<double>& container = sized(buffers.container, ch, cw);
+    Matrix<double>& Sreal = sized(buffers.real, ch, cw);
+    Matrix<double>& Simag = sized(buffers.imag, ch, cw);
+    std::fill(container.flat().begin(), container.flat().end(), 0.0);
 
     const int x_off = geometry.x_off;
     const int y_off = geometry.y_off;
     pad_signal(signal, sx, sy, x_off, y_off, container);
 
-    TransformWork work;
+    TransformWork& work = buffers.transform;
     int err = forward_2d(container, Sreal, Simag, cw, ch, work);
     if (err != 0) return err;
 

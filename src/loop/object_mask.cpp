@@ -12,6 +12,7 @@
 #include "loop/object_mask.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,21 +34,35 @@ constexpr int TRIANGLE_SEARCH_END = 199;  // last bin searched for the chord's f
 constexpr unsigned long SIMILAR_FACTOR = 5;
 constexpr int EDGE_CHANGE_SHIFT = 3;
 
-// Adds the counts of v + offset to hist. Four interleaved partial counts keep
-// the many increments of one bin (most differences are 0) from stalling.
+// Adds the counts of v + offset to hist (DIFF_BINS bins). Most differences
+// are the same few values, so the increments go to eight partial counts in
+// turn (padded apart, so that their bins never share an address modulo the
+// page) and are not held up by the increment of the same bin just before.
 void add_counts(std::span<const std::int16_t> d, int offset, std::span<unsigned int> hist) {
-    std::vector<unsigned int> part(3 * hist.size(), 0u);
-    unsigned int* h[4] = {hist.data(), part.data(), part.data() + hist.size(),
-                          part.data() + 2 * hist.size()};
+    constexpr int kParts = 8;
+    constexpr std::size_t kStride = DIFF_BINS + 16;
+    alignas(64) std::array<unsigned int, kParts * kStride> part{};
+    unsigned int* h[kParts];
+    for (int k = 0; k < kParts; ++k) h[k] = part.data() + k * kStride + offset;
+    const std::int16_t* v = d.data();
+    const std::size_t n = d.size();
     std::size_t p = 0;
-    for (; p + 4 <= d.size(); p += 4) {
-        ++h[0][d[p] + offset];
-        ++h[1][d[p + 1] + offset];
-        ++h[2][d[p + 2] + offset];
-        ++h[3][d[p + 3] + offset];
+    for (; p + kParts <= n; p += kParts) {
+        ++h[0][v[p]];
+        ++h[1][v[p + 1]];
+        ++h[2][v[p + 2]];
+        ++h[3][v[p + 3]];
+        ++h[4][v[p + 4]];
+        ++h[5][v[p + 5]];
+        ++h[6][v[p + 6]];
+        ++h[7][v[p + 7]];
     }
-    for (; p < d.size(); ++p) ++h[0][d[p] + offset];
-    for (std::size_t i = 0; i < hist.size(); ++i) hist[i] += h[1][i] + h[2][i] + h[3][i];
+    for (; p < n; ++p) ++h[0][v[p]];
+    for (std::size_t i = 0; i < DIFF_BINS; ++i) {
+        unsigned int sum = 0;
+        for (int k = 0; k < kParts; ++k) sum += part[k * kStride + i];
+        hist[i] += sum;
+    }
 }
 
 // Histogram of v + DIFF_OFFSET for signed differences.
