@@ -5,8 +5,10 @@
 // with the border pixel repeated, transformed column by column and then row by
 // row, multiplied cell by cell with the spectrum of a Gaussian-based kernel and
 // transformed back; the real part of the middle is the filtered image. The
-// kernel's transform can be kept between calls (KernelSpectra), and the final
-// row transforms run only over the rows of the signal.
+// kernel's transform can be kept between calls (KernelSpectra). The padded
+// container is read straight from the signal, the product with the kernel is
+// taken as the row transforms come out, and the way back runs its row
+// transforms, and stores results, only for the signal's rows and columns.
 // Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
 // (i, j) lives at column i, row j of the container, wrapped when negative.
 // Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
@@ -58,11 +60,12 @@ bool fits(const Matrix<double>& m, int dimx, int dimy) {
 }
 
 // Column pass: every column of (re, im) is transformed as cdft(2 * dimy, isgn)
-// would and multiplied by scale when scale differs from 1. im_in may be null
+// would and multiplied by scale when scale differs from 1; rows out_begin ..
+// out_end - 1 of the result are written to (re_out, im_out). im_in may be null
 // (real input). Blocks of columns are read row-wise into the work planes.
 void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
-                 TransformLines& work) {
+                 TransformLines& work, int out_begin, int out_end) {
     for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, dimx - x0);
         const std::size_t values = static_cast<std::size_t>(dimy) * nb;
@@ -82,9 +85,128 @@ void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
                 pr[k] *= scale;
                 pi[k] *= scale;
             }
+        for (long y = out_begin; y < out_end; ++y) {
+            std::copy_n(pr + y * nb, nb, re_out[y] + x0);
+            std::copy_n(pi + y * nb, nb, im_out[y] + x0);
+        }
+    }
+}
+
+// Where the cells of the padded container come from: cell (y, x) holds the
+// signal value at row row[y], column col[x], or 0 where either is -1. These
+// are the cells of a cleared container into which the signal is copied, each
+// signal row mirrored outwards (half-sample reflection: the border pixel is
+// repeated), then the top rows mirrored and after them the bottom rows, each
+// reading the rows as they are then. The container itself is never made.
+struct PaddingMap {
+    std::vector<int> row, col;
+};
+
+PaddingMap padding_map(int sx, int sy, int x_off, int y_off, int cw, int ch) {
+    PaddingMap map;
+    map.col.assign(static_cast<std::size_t>(cw), -1);
+    map.row.assign(static_cast<std::size_t>(ch), -1);
+    for (int x = 0; x < sx; ++x) map.col[x_off + x] = x;
+    for (int x = 0; x < x_off && x < sx; ++x) {
+        map.col[x_off - 1 - x] = x;
+        map.col[x_off + sx + x] = sx - 1 - x;
+    }
+    // The mirrored rows copy only the columns written above, which are
+    // exactly the columns with a source; the rest of every row stays 0.
+    for (int y = 0; y < sy; ++y) map.row[y_off + y] = y;
+    for (int y = 0; y < y_off; ++y) map.row[y_off - 1 - y] = map.row[y_off + y];
+    for (int y = 0; y < y_off; ++y) map.row[y_off + sy + y] = map.row[y_off + sy - 1 - y];
+    return map;
+}
+
+// Forward column pass of the padded signal, as column_pass would run it on
+// the container (real input, no scaling).
+void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap& map,
+                        Matrix<double>& re_out, Matrix<double>& im_out, int dimx, int dimy,
+                        TransformLines& work) {
+    for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimx - x0);
+        const std::size_t values = static_cast<std::size_t>(dimy) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
+        for (long y = 0; y < dimy; ++y) {
+            const int r = map.row[y];
+            const float* src = r >= 0 ? signal.data() + static_cast<long>(r) * sx : nullptr;
+            for (long b = 0; b < nb; ++b) {
+                const int c = map.col[x0 + b];
+                pr[y * nb + b] = src != nullptr && c >= 0 ? static_cast<double>(src[c]) : 0.0;
+                pi[y * nb + b] = 0.0;
+            }
+        }
+        cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
         for (long y = 0; y < dimy; ++y) {
             std::copy_n(pr + y * nb, nb, re_out[y] + x0);
             std::copy_n(pi + y * nb, nb, im_out[y] + x0);
+        }
+    }
+}
+
+// Forward row pass in place over all rows, each transformed spectrum value
+// multiplied at once by the kernel's (kr, ki): the complex product of the
+// two spectra, a cyclic convolution over the container.
+void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy,
+                           const Matrix<double>& kr, const Matrix<double>& ki,
+                           TransformLines& work) {
+    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimy - y0);
+        const std::size_t values = static_cast<std::size_t>(dimx) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
+        for (long b = 0; b < nb; ++b) {
+            const double* r = re[y0 + b];
+            const double* i = im[y0 + b];
+            for (long x = 0; x < dimx; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
+        }
+        cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        for (long b = 0; b < nb; ++b) {
+            double* r = re[y0 + b];
+            double* i = im[y0 + b];
+            const double* fr = kr[y0 + b];
+            const double* fi = ki[y0 + b];
+            for (long x = 0; x < dimx; ++x) {
+                const double s = pr[x * nb + b];
+                const double t = pi[x * nb + b];
+                r[x] = s * fr[x] - t * fi[x];
+                i[x] = t * fr[x] + fi[x] * s;
+            }
+        }
+    }
+}
+
+// Inverse row pass over the sy signal rows (container rows y_off ..), scaled
+// by 1 / dimx, with the real parts of the signal's columns stored straight
+// into the signal.
+void row_pass_to_signal(const Matrix<double>& re, const Matrix<double>& im, int dimx, int y_off,
+                        int x_off, std::span<float> signal, int sx, int sy, TransformLines& work) {
+    const double scale = 1.0 / dimx;
+    for (long y0 = 0; y0 < sy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, sy - y0);
+        const std::size_t values = static_cast<std::size_t>(dimx) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
+        for (long b = 0; b < nb; ++b) {
+            const double* r = re[y_off + y0 + b];
+            const double* i = im[y_off + y0 + b];
+            for (long x = 0; x < dimx; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
+        }
+        cdft_lines(2 * dimx, -1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        for (long b = 0; b < nb; ++b) {
+            float* dst = signal.data() + (y0 + b) * sx;
+            for (long x = 0; x < sx; ++x) {
+                const double v = pr[(x_off + x) * nb + b];
+                dst[x] = static_cast<float>(scale != 1.0 ? v * scale : v);
+            }
         }
     }
 }
@@ -124,7 +246,7 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
     if (!fits(container, dimx, dimy) || !fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy))
         return report_no_work(name);
     if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
-    column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns);
+    column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns, 0, dimy);
     if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
     row_pass(Real, Imag, dimx, 0, dimy, 1, 1.0, work.rows);
     return 0;
@@ -137,7 +259,7 @@ int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, i
     const char* name = "ffti_2D";
     if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_no_work(name);
     if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
-    column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns);
+    column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns, 0, dimy);
     if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
     row_pass(Real, Imag, dimx, y_begin, y_end, -1, 1.0 / dimx, work.rows);
     return 0;
@@ -159,28 +281,6 @@ int container_side(int extent) {
 int abort_filter(int code) {
     std::fprintf(stderr, "\n %s: abort!", kFilterName);
     return code;
-}
-
-// Places the signal in the middle of the container and mirrors it outwards.
-void pad_signal(std::span<const float> signal, int sx, int sy, int x_off, int y_off,
-                Matrix<double>& container) {
-    for (int y = 0; y < sy; ++y) {
-        const float* src = signal.data() + static_cast<long>(y) * sx;
-        double* row = container[y_off + y];
-        for (int x = 0; x < sx; ++x) row[x_off + x] = src[x];
-        // Half-sample reflection: the border pixel is repeated.
-        for (int x = 0; x < x_off && x < sx; ++x) {
-            row[x_off - 1 - x] = src[x];
-            row[x_off + sx + x] = src[sx - 1 - x];
-        }
-    }
-    // Top rows first, then bottom rows, each reading the container as it is then
-    // (rows below the signal are still 0 while the top is mirrored).
-    const int ncols = sx + 2 * x_off;
-    for (int y = 0; y < y_off; ++y)
-        std::copy_n(container[y_off + y], ncols, container[y_off - 1 - y]);
-    for (int y = 0; y < y_off; ++y)
-        std::copy_n(container[y_off + sy - 1 - y], ncols, container[y_off + sy + y]);
 }
 
 int write_kernel(Matrix<double>& container, int cw, int ch, int radius, int filter_mode) {
@@ -327,58 +427,40 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int ch = geometry.container_height;
     radius = geometry.radius;
 
-    // The container is read wherever the padding leaves it, so it is cleared;
-    // the transforms write every cell of their matrices.
+    // The kernel's spectrum first (the container is only its scratch), so
+    // that the signal's spectrum can be multiplied by it as it comes out of
+    // the row pass. An unknown mode reports itself on every call, so only
+    // known kernels are kept.
     KernelSpectra::Buffers& buffers = spectra.buffers;
-    Matrix<double>& container = sized(buffers.container, ch, cw);
-    Matrix<double>& Sreal = sized(buffers.real, ch, cw);
-    Matrix<double>& Simag = sized(buffers.imag, ch, cw);
-    std::fill(container.flat().begin(), container.flat().end(), 0.0);
-
-    const int x_off = geometry.x_off;
-    const int y_off = geometry.y_off;
-    pad_signal(signal, sx, sy, x_off, y_off, container);
-
     TransformWork& work = buffers.transform;
-    int err = forward_2d(container, Sreal, Simag, cw, ch, work);
-    if (err != 0) return err;
-
-    // An unknown mode reports itself on every call, so only known kernels are kept.
     const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
     const KernelSpectra::Spectrum* kernel =
         known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
     KernelSpectra::Spectrum fresh;
     if (kernel == nullptr) {
+        Matrix<double>& container = sized(buffers.container, ch, cw);
         fresh = {cw, ch, radius, filter_mode, matrix(ch, cw), matrix(ch, cw)};
         write_kernel(container, cw, ch, radius, filter_mode);
-        err = forward_2d(container, fresh.re, fresh.im, cw, ch, work);
+        const int err = forward_2d(container, fresh.re, fresh.im, cw, ch, work);
         if (err != 0) return err;
         kernel = &fresh;
     }
 
-    // Complex product of the two spectra: a cyclic convolution over the container.
-    const std::span<double> sr = Sreal.flat();
-    const std::span<double> si = Simag.flat();
-    const std::span<const double> fr = kernel->re.flat();
-    const std::span<const double> fi = kernel->im.flat();
-    for (std::size_t k = 0; k < sr.size(); ++k) {
-        const double s = sr[k];
-        const double t = si[k];
-        sr[k] = s * fr[k] - t * fi[k];
-        si[k] = t * fr[k] + fi[k] * s;
-    }
-
+    // Signal spectrum times kernel spectrum, then back; only the signal's
+    // rows and columns of the result are worked out to the end.
+    Matrix<double>& Sreal = sized(buffers.real, ch, cw);
+    Matrix<double>& Simag = sized(buffers.imag, ch, cw);
+    const int x_off = geometry.x_off;
+    const int y_off = geometry.y_off;
+    if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
+        return report_no_work("fft_2Do");
+    padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag, cw, ch,
+                       work.columns);
+    row_pass_times_kernel(Sreal, Simag, cw, ch, kernel->re, kernel->im, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
-    // Only the rows of the signal are read back.
-    err = inverse_2d(Sreal, Simag, cw, ch, y_off, y_off + sy, work);
-    if (err != 0) return err;
-
-    for (int y = 0; y < sy; ++y) {
-        const double* row = Sreal[y_off + y] + x_off;
-        float* dst = signal.data() + static_cast<long>(y) * sx;
-        for (int x = 0; x < sx; ++x) dst[x] = static_cast<float>(row[x]);
-    }
+    column_pass(Sreal, &Simag, Sreal, Simag, cw, ch, -1, 1.0 / ch, work.columns, y_off, y_off + sy);
+    row_pass_to_signal(Sreal, Simag, cw, y_off, x_off, signal, sx, sy, work.rows);
     return 0;
 }
 
