@@ -11,6 +11,7 @@
 #include "toolkit/fft.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 #include <unordered_map>
@@ -185,7 +186,43 @@ void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __res
     }
 }
 
+// Two stages at once, half-lengths h and 2h, on the pairs p0 = base + k,
+// p1 = p0 + h, p2 = p0 + 2h and p3 = p0 + 3h of every line: the butterflies
+// (p0, p1) and (p2, p3) with w1, then (p0, p2) with w2 and (p1, p3) with w3.
+// Every value goes through the same operations as in two separate stages;
+// it is only loaded and stored once for both.
+void butterfly_pairs_lines(double* __restrict r0, double* __restrict i0, double* __restrict r1,
+                           double* __restrict i1, double* __restrict r2, double* __restrict i2,
+                           double* __restrict r3, double* __restrict i3, const double* w,
+                           int count) {
+    const double w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
+    for (int b = 0; b < count; b++) {
+        const double t1r = r1[b] * w1r - i1[b] * w1i;
+        const double t1i = r1[b] * w1i + i1[b] * w1r;
+        const double b1r = r0[b] - t1r, b1i = i0[b] - t1i;
+        const double b0r = r0[b] + t1r, b0i = i0[b] + t1i;
+        const double t3r = r3[b] * w1r - i3[b] * w1i;
+        const double t3i = r3[b] * w1i + i3[b] * w1r;
+        const double b3r = r2[b] - t3r, b3i = i2[b] - t3i;
+        const double b2r = r2[b] + t3r, b2i = i2[b] + t3i;
+
+        const double t2r = b2r * w2r - b2i * w2i;
+        const double t2i = b2r * w2i + b2i * w2r;
+        r2[b] = b0r - t2r;
+        i2[b] = b0i - t2i;
+        r0[b] = b0r + t2r;
+        i0[b] = b0i + t2i;
+        const double t4r = b3r * w3r - b3i * w3i;
+        const double t4i = b3r * w3i + b3i * w3r;
+        r3[b] = b1r - t4r;
+        i3[b] = b1i - t4i;
+        r1[b] = b1r + t4r;
+        i1[b] = b1i + t4i;
+    }
+}
+
 // complex_fft of `count` lines held as planes (pair j of line b at j * count + b).
+// An odd number of stages starts with a single one; the rest go two by two.
 ORVA_VECTOR_CLONES
 void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
     if (nc < 2) return;
@@ -195,15 +232,25 @@ void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
         std::swap_ranges(im + i * c, im + i * c + c, im + j * c);
     }
     const double* stages = stage_twiddles(nc, sign).data();
-    for (int len = 2; len <= nc; len <<= 1) {
-        const int half = len / 2;
-        const double* stage = stages + 2 * (half - 1);
-        for (int start = 0; start < nc; start += len)
+    int half = 1;
+    if (std::countr_zero(static_cast<unsigned>(nc)) % 2 == 1) {
+        for (int start = 0; start < nc; start += 2)
+            butterfly_lines(re + start * c, im + start * c, re + (start + 1) * c,
+                            im + (start + 1) * c, stages[0], stages[1], count);
+        half = 2;
+    }
+    for (; half < nc; half *= 4) {
+        const double* first = stages + 2 * (half - 1);
+        const double* second = stages + 2 * (2 * half - 1);
+        for (int base = 0; base < nc; base += 4 * half)
             for (int k = 0; k < half; k++) {
-                const std::size_t u = static_cast<std::size_t>(start + k) * c;
-                const std::size_t v = u + static_cast<std::size_t>(half) * c;
-                butterfly_lines(re + u, im + u, re + v, im + v, stage[2 * k], stage[2 * k + 1],
-                                count);
+                const double w[6] = {first[2 * k],           first[2 * k + 1],
+                                     second[2 * k],          second[2 * k + 1],
+                                     second[2 * (k + half)], second[2 * (k + half) + 1]};
+                const std::size_t p0 = static_cast<std::size_t>(base + k) * c;
+                const std::size_t h = static_cast<std::size_t>(half) * c;
+                butterfly_pairs_lines(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
+                                      im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h, w, count);
             }
     }
 }
