@@ -174,8 +174,9 @@ void complex_fft(int nc, int sign, double* a) {
 }
 
 // One butterfly on `count` lines: u and v are pairs of every line, as planes.
-void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __restrict vr_,
-                     double* __restrict vi_, double wr, double wi, int count) {
+[[gnu::always_inline]] inline void butterfly_lines(double* __restrict ur, double* __restrict ui,
+                                                   double* __restrict vr_, double* __restrict vi_,
+                                                   double wr, double wi, int count) {
     for (int b = 0; b < count; b++) {
         const double vr = vr_[b] * wr - vi_[b] * wi;
         const double vi = vr_[b] * wi + vi_[b] * wr;
@@ -190,11 +191,12 @@ void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __res
 // p1 = p0 + h, p2 = p0 + 2h and p3 = p0 + 3h of every line: the butterflies
 // (p0, p1) and (p2, p3) with w1, then (p0, p2) with w2 and (p1, p3) with w3.
 // Every value goes through the same operations as in two separate stages;
-// it is only loaded and stored once for both.
-void butterfly_pairs_lines(double* __restrict r0, double* __restrict i0, double* __restrict r1,
-                           double* __restrict i1, double* __restrict r2, double* __restrict i2,
-                           double* __restrict r3, double* __restrict i3, const double* w,
-                           int count) {
+// it is only loaded and stored once for both. Inlined, so that it is
+// compiled with each instruction set of complex_fft_lines.
+[[gnu::always_inline]] inline void butterfly_pairs_lines(
+    double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
+    double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
+    const double* w, int count) {
     const double w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
     for (int b = 0; b < count; b++) {
         const double t1r = r1[b] * w1r - i1[b] * w1i;
