@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -59,10 +60,20 @@ bool fits(const Matrix<double>& m, int dimx, int dimy) {
     return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
 }
 
+// n doubles from src to dst; a whole block, the usual case, as a copy of
+// fixed size that the compiler keeps inline.
+inline void copy_block(const double* src, long n, double* dst) {
+    if (n == kLineBlock)
+        std::memcpy(dst, src, kLineBlock * sizeof(double));
+    else
+        std::copy_n(src, n, dst);
+}
+
 // Column pass: every column of (re, im) is transformed as cdft(2 * dimy, isgn)
 // would and multiplied by scale when scale differs from 1; rows out_begin ..
-// out_end - 1 of the result are written to (re_out, im_out). im_in may be null
-// (real input). Blocks of columns are read row-wise into the work planes.
+// out_end - 1 of the result are written to (re_out, im_out) (the others are
+// not scaled either). im_in may be null (real input). Blocks of columns are
+// read row-wise into the work planes.
 void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
                  TransformLines& work, int out_begin, int out_end) {
@@ -72,22 +83,25 @@ void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
         double* pr = work.re.data();
         double* pi = work.im.data();
         for (long y = 0; y < dimy; ++y) {
-            const double* re = re_in[y] + x0;
-            const double* im = im_in ? (*im_in)[y] + x0 : nullptr;
-            for (long b = 0; b < nb; ++b) {
-                pr[y * nb + b] = re[b];
-                pi[y * nb + b] = im ? im[b] : 0.0;
-            }
+            copy_block(re_in[y] + x0, nb, pr + y * nb);
+            if (im_in != nullptr)
+                copy_block((*im_in)[y] + x0, nb, pi + y * nb);
+            else
+                std::fill_n(pi + y * nb, nb, 0.0);
         }
         cdft_lines(2 * dimy, isgn, {pr, values}, {pi, values}, static_cast<int>(nb));
-        if (scale != 1.0)
-            for (std::size_t k = 0; k < values; ++k) {
-                pr[k] *= scale;
-                pi[k] *= scale;
-            }
         for (long y = out_begin; y < out_end; ++y) {
-            std::copy_n(pr + y * nb, nb, re_out[y] + x0);
-            std::copy_n(pi + y * nb, nb, im_out[y] + x0);
+            double* r = re_out[y] + x0;
+            double* i = im_out[y] + x0;
+            if (scale != 1.0) {
+                for (long b = 0; b < nb; ++b) {
+                    r[b] = pr[y * nb + b] * scale;
+                    i[b] = pi[y * nb + b] * scale;
+                }
+            } else {
+                copy_block(pr + y * nb, nb, r);
+                copy_block(pi + y * nb, nb, i);
+            }
         }
     }
 }
@@ -140,8 +154,8 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
         }
         cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
         for (long y = 0; y < dimy; ++y) {
-            std::copy_n(pr + y * nb, nb, re_out[y] + x0);
-            std::copy_n(pi + y * nb, nb, im_out[y] + x0);
+            copy_block(pr + y * nb, nb, re_out[y] + x0);
+            copy_block(pi + y * nb, nb, im_out[y] + x0);
         }
     }
 }
