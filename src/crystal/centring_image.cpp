@@ -40,13 +40,16 @@ struct Positions {
     int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
 };
 
-// Buffers of one thread, kept from image to image: the loop mask, and the
-// kernel spectra and pyramid of the blob filter (the windows of a run share
-// a few container sizes).
+// Buffers of one thread, kept from image to image: the loop and line masks,
+// the window and its blob response, the kernel spectra and pyramid of the
+// blob filter (the windows of a run share a few container sizes) and the
+// buffers of the line search.
 struct CentringWork {
-    std::vector<unsigned char> mask;
+    std::vector<unsigned char> mask, line_mask, window, response;
+    std::vector<float> blob;
     KernelSpectra spectra;
     FeatureWork feature;
+    LineWork lines;
 };
 
 // p comes in as the caller set it. Returns 0, or the status of a failing
@@ -75,7 +78,8 @@ int centre_one_image(const IMAGE& imc, const ByteBuffer& image, const SHAPE_PARA
     const ErosionDepths depth = erosion_depths(loop_width, shape.box_b - shape.box_t);
 
     // Line mask, eroded more lightly than the blob mask.
-    std::vector<unsigned char> maskl_ptr = mask_ptr;
+    std::vector<unsigned char>& maskl_ptr = work.line_mask;
+    maskl_ptr.assign(mask_ptr.begin(), mask_ptr.end());
     if (depth.line > 0) erode_mask(imc, maskl_ptr, depth.line);
     smooth_mask(imc, maskl_ptr);
 
@@ -86,12 +90,13 @@ int centre_one_image(const IMAGE& imc, const ByteBuffer& image, const SHAPE_PARA
     const unsigned int roi_width = roi[1] - roi[0];
     const unsigned int roi_height = roi[3] - roi[2];
     const long win_size = static_cast<long>(roi_width) * roi_height;
-    std::vector<unsigned char> line_ptr = ucvector(win_size);
+    std::vector<unsigned char>& line_ptr = work.window;
+    line_ptr.resize(static_cast<std::size_t>(win_size));
     for (unsigned int y = 0; y < roi_height; ++y)
         std::copy_n(image.begin() + static_cast<long>(roi[2] + y) * imc.width + roi[0], roi_width,
                     line_ptr.begin() + static_cast<long>(y) * roi_width);
 
-    get_lines2(imc, maskl_ptr, line_ptr, roi, p.x2, p.y2);
+    get_lines2(imc, maskl_ptr, line_ptr, roi, p.x2, p.y2, work.lines);
     if (p.x2 >= 0 && p.y2 >= 0) {
         p.x2 += static_cast<int>(roi[0]);
         p.y2 += static_cast<int>(roi[2]);
@@ -102,10 +107,12 @@ int centre_one_image(const IMAGE& imc, const ByteBuffer& image, const SHAPE_PARA
     window.width = roi_width;
     window.height = roi_height;
     window.size = static_cast<unsigned long>(win_size);
-    std::vector<unsigned char> response = ucvector(win_size);
+    // The response is read where the pyramid leaves it, so it starts at 0.
+    std::vector<unsigned char>& response = work.response;
+    response.assign(static_cast<std::size_t>(win_size), 0);
     get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1, work.feature);
-    std::vector<float> gptr = fvector(win_size);
-    std::copy(response.begin(), response.end(), gptr.begin());
+    std::vector<float>& gptr = work.blob;
+    gptr.assign(response.begin(), response.end());
 
     mask_object(imc, mask_ptr, gptr, roi);
     const std::array<int, 2> size = {static_cast<int>(roi_width), static_cast<int>(roi_height)};

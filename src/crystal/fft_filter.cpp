@@ -69,6 +69,28 @@ inline void copy_block(const double* src, long n, double* dst) {
         std::copy_n(src, n, dst);
 }
 
+// Columns per tile of a transposition between rows and planes: the plane
+// lines a tile touches (kTile * kLineBlock values) stay in the first-level
+// cache while the rows of the block are walked.
+constexpr long kTile = 32;
+
+// Rows y0 .. y0 + nb - 1 of (re, im) into the planes: value x of row b at
+// x * nb + b.
+void rows_to_planes(const Matrix<double>& re, const Matrix<double>& im, long y0, long nb, long dimx,
+                    double* __restrict pr, double* __restrict pi) {
+    for (long x0 = 0; x0 < dimx; x0 += kTile) {
+        const long x1 = std::min(x0 + kTile, dimx);
+        for (long b = 0; b < nb; ++b) {
+            const double* r = re[y0 + b];
+            const double* i = im[y0 + b];
+            for (long x = x0; x < x1; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
+        }
+    }
+}
+
 // Column pass: every column of (re, im) is transformed as cdft(2 * dimy, isgn)
 // would and multiplied by scale when scale differs from 1; rows out_begin ..
 // out_end - 1 of the result are written to (re_out, im_out) (the others are
@@ -171,25 +193,21 @@ void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
-        for (long b = 0; b < nb; ++b) {
-            const double* r = re[y0 + b];
-            const double* i = im[y0 + b];
-            for (long x = 0; x < dimx; ++x) {
-                pr[x * nb + b] = r[x];
-                pi[x * nb + b] = i[x];
-            }
-        }
+        rows_to_planes(re, im, y0, nb, dimx, pr, pi);
         cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        for (long b = 0; b < nb; ++b) {
-            double* r = re[y0 + b];
-            double* i = im[y0 + b];
-            const double* fr = kr[y0 + b];
-            const double* fi = ki[y0 + b];
-            for (long x = 0; x < dimx; ++x) {
-                const double s = pr[x * nb + b];
-                const double t = pi[x * nb + b];
-                r[x] = s * fr[x] - t * fi[x];
-                i[x] = t * fr[x] + fi[x] * s;
+        for (long x0 = 0; x0 < dimx; x0 += kTile) {
+            const long x1 = std::min(x0 + kTile, static_cast<long>(dimx));
+            for (long b = 0; b < nb; ++b) {
+                double* r = re[y0 + b];
+                double* i = im[y0 + b];
+                const double* fr = kr[y0 + b];
+                const double* fi = ki[y0 + b];
+                for (long x = x0; x < x1; ++x) {
+                    const double s = pr[x * nb + b];
+                    const double t = pi[x * nb + b];
+                    r[x] = s * fr[x] - t * fi[x];
+                    i[x] = t * fr[x] + fi[x] * s;
+                }
             }
         }
     }
@@ -206,20 +224,16 @@ void row_pass_to_signal(const Matrix<double>& re, const Matrix<double>& im, int 
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
-        for (long b = 0; b < nb; ++b) {
-            const double* r = re[y_off + y0 + b];
-            const double* i = im[y_off + y0 + b];
-            for (long x = 0; x < dimx; ++x) {
-                pr[x * nb + b] = r[x];
-                pi[x * nb + b] = i[x];
-            }
-        }
+        rows_to_planes(re, im, y_off + y0, nb, dimx, pr, pi);
         cdft_lines(2 * dimx, -1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        for (long b = 0; b < nb; ++b) {
-            float* dst = signal.data() + (y0 + b) * sx;
-            for (long x = 0; x < sx; ++x) {
-                const double v = pr[(x_off + x) * nb + b];
-                dst[x] = static_cast<float>(scale != 1.0 ? v * scale : v);
+        for (long x0 = 0; x0 < sx; x0 += kTile) {
+            const long x1 = std::min(x0 + kTile, static_cast<long>(sx));
+            for (long b = 0; b < nb; ++b) {
+                float* dst = signal.data() + (y0 + b) * sx;
+                for (long x = x0; x < x1; ++x) {
+                    const double v = pr[(x_off + x) * nb + b];
+                    dst[x] = static_cast<float>(scale != 1.0 ? v * scale : v);
+                }
             }
         }
     }
@@ -279,9 +293,10 @@ int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, i
     return 0;
 }
 
-// m as a rows x cols matrix: kept when it has that shape, else a fresh one.
+// m as a rows x cols matrix: kept as it is when it has that shape, else
+// reshaped in the storage it has.
 Matrix<double>& sized(Matrix<double>& m, int rows, int cols) {
-    if (m.rows() != rows || m.cols() != cols) m = matrix(rows, cols);
+    if (m.rows() != rows || m.cols() != cols) m.reset(rows, cols);
     return m;
 }
 
