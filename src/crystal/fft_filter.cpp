@@ -156,28 +156,65 @@ PaddingMap padding_map(int sx, int sy, int x_off, int y_off, int cw, int ch) {
 }
 
 // Forward column pass of the padded signal, as column_pass would run it on
-// the container (real input, no scaling).
-void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap& map,
+// the container (real input, no scaling). Columns of the same content give
+// the same transform: only the signal's own columns (x_off + c) and one
+// column of zeros are transformed, and the mirrored columns and the other
+// columns of zeros are copied from them.
+void padded_column_pass(std::span<const float> signal, int sx, int x_off, const PaddingMap& map,
                         Matrix<double>& re_out, Matrix<double>& im_out, int dimx, int dimy,
                         TransformLines& work) {
-    for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
-        const long nb = std::min<long>(kLineBlock, dimx - x0);
+    // Columns to transform, left to right: sx signal columns, then a zero one.
+    std::vector<int> computed;
+    for (int c = 0; c < sx; ++c) computed.push_back(x_off + c);
+    std::vector<std::pair<int, int>> copies;  // (column, column it equals)
+    for (int x = 0; x < dimx; ++x) {
+        const int c = map.col[static_cast<std::size_t>(x)];
+        if (c >= 0 && x == x_off + c) continue;
+        if (c < 0 && (computed.size() == static_cast<std::size_t>(sx))) {
+            computed.push_back(x);
+            continue;
+        }
+        copies.emplace_back(x, c >= 0 ? x_off + c : computed.back());
+    }
+
+    const long count = static_cast<long>(computed.size());
+    for (long k0 = 0; k0 < count; k0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, count - k0);
         const std::size_t values = static_cast<std::size_t>(dimy) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
         for (long y = 0; y < dimy; ++y) {
-            const int r = map.row[y];
+            const int r = map.row[static_cast<std::size_t>(y)];
             const float* src = r >= 0 ? signal.data() + static_cast<long>(r) * sx : nullptr;
             for (long b = 0; b < nb; ++b) {
-                const int c = map.col[x0 + b];
+                const int c = map.col[static_cast<std::size_t>(computed[k0 + b])];
                 pr[y * nb + b] = src != nullptr && c >= 0 ? static_cast<double>(src[c]) : 0.0;
                 pi[y * nb + b] = 0.0;
             }
         }
         cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        // The transformed signal columns are side by side in the container.
+        const bool side_by_side = computed[k0 + nb - 1] - computed[k0] == nb - 1;
         for (long y = 0; y < dimy; ++y) {
-            copy_block(pr + y * nb, nb, re_out[y] + x0);
-            copy_block(pi + y * nb, nb, im_out[y] + x0);
+            double* re = re_out[y];
+            double* im = im_out[y];
+            if (side_by_side) {
+                copy_block(pr + y * nb, nb, re + computed[k0]);
+                copy_block(pi + y * nb, nb, im + computed[k0]);
+            } else {
+                for (long b = 0; b < nb; ++b) {
+                    re[computed[k0 + b]] = pr[y * nb + b];
+                    im[computed[k0 + b]] = pi[y * nb + b];
+                }
+            }
+        }
+    }
+    for (long y = 0; y < dimy; ++y) {
+        double* re = re_out[y];
+        double* im = im_out[y];
+        for (const auto& [x, from] : copies) {
+            re[x] = re[from];
+            im[x] = im[from];
         }
     }
 }
@@ -483,8 +520,8 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int y_off = geometry.y_off;
     if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
         return report_no_work("fft_2Do");
-    padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag, cw, ch,
-                       work.columns);
+    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag,
+                       cw, ch, work.columns);
     row_pass_times_kernel(Sreal, Simag, cw, ch, kernel->re, kernel->im, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
