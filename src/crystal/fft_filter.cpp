@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "toolkit/fft.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -219,34 +220,58 @@ void padded_column_pass(std::span<const float> signal, int sx, int x_off, const 
     }
 }
 
+// Rows y0 .. y0 + nb - 1 of (re, im) back from the planes.
+void planes_to_rows(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
+                    long dimx, Matrix<double>& re, Matrix<double>& im) {
+    for (long x0 = 0; x0 < dimx; x0 += kTile) {
+        const long x1 = std::min(x0 + kTile, dimx);
+        for (long b = 0; b < nb; ++b) {
+            double* r = re[y0 + b];
+            double* i = im[y0 + b];
+            for (long x = x0; x < x1; ++x) {
+                r[x] = pr[x * nb + b];
+                i[x] = pi[x * nb + b];
+            }
+        }
+    }
+}
+
+// The spectrum (re, im) of dimy rows of dimx in the row-block plane layout
+// of KernelSpectra::Spectrum.
+void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx, int dimy,
+                   std::vector<double>& plane_re, std::vector<double>& plane_im) {
+    plane_re.resize(static_cast<std::size_t>(dimx) * dimy);
+    plane_im.resize(static_cast<std::size_t>(dimx) * dimy);
+    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimy - y0);
+        rows_to_planes(re, im, y0, nb, dimx, plane_re.data() + y0 * dimx,
+                       plane_im.data() + y0 * dimx);
+    }
+}
+
 // Forward row pass in place over all rows, each transformed spectrum value
-// multiplied at once by the kernel's (kr, ki): the complex product of the
-// two spectra, a cyclic convolution over the container.
+// multiplied at once by the kernel's: the complex product of the two
+// spectra, a cyclic convolution over the container. The kernel comes in the
+// planes' own layout, so the product runs straight along them.
+ORVA_VECTOR_CLONES
 void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy,
-                           const Matrix<double>& kr, const Matrix<double>& ki,
-                           TransformLines& work) {
+                           const KernelSpectra::Spectrum& kernel, TransformLines& work) {
     for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, dimy - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
-        double* pr = work.re.data();
-        double* pi = work.im.data();
+        double* __restrict pr = work.re.data();
+        double* __restrict pi = work.im.data();
         rows_to_planes(re, im, y0, nb, dimx, pr, pi);
         cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        for (long x0 = 0; x0 < dimx; x0 += kTile) {
-            const long x1 = std::min(x0 + kTile, static_cast<long>(dimx));
-            for (long b = 0; b < nb; ++b) {
-                double* r = re[y0 + b];
-                double* i = im[y0 + b];
-                const double* fr = kr[y0 + b];
-                const double* fi = ki[y0 + b];
-                for (long x = x0; x < x1; ++x) {
-                    const double s = pr[x * nb + b];
-                    const double t = pi[x * nb + b];
-                    r[x] = s * fr[x] - t * fi[x];
-                    i[x] = t * fr[x] + fi[x] * s;
-                }
-            }
+        const double* __restrict fr = kernel.re.data() + y0 * dimx;
+        const double* __restrict fi = kernel.im.data() + y0 * dimx;
+        for (std::size_t k = 0; k < values; ++k) {
+            const double s = pr[k];
+            const double t = pi[k];
+            pr[k] = s * fr[k] - t * fi[k];
+            pi[k] = t * fr[k] + fi[k] * s;
         }
+        planes_to_rows(pr, pi, y0, nb, dimx, re, im);
     }
 }
 
@@ -505,10 +530,15 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     KernelSpectra::Spectrum fresh;
     if (kernel == nullptr) {
         Matrix<double>& container = sized(buffers.container, ch, cw);
-        fresh = {cw, ch, radius, filter_mode, matrix(ch, cw), matrix(ch, cw)};
+        // The kernel's transform goes through the signal's matrices, which
+        // are filled afresh below.
+        Matrix<double>& kernel_re = sized(buffers.real, ch, cw);
+        Matrix<double>& kernel_im = sized(buffers.imag, ch, cw);
         write_kernel(container, cw, ch, radius, filter_mode);
-        const int err = forward_2d(container, fresh.re, fresh.im, cw, ch, work);
+        const int err = forward_2d(container, kernel_re, kernel_im, cw, ch, work);
         if (err != 0) return err;
+        fresh = {cw, ch, radius, filter_mode, {}, {}};
+        to_row_planes(kernel_re, kernel_im, cw, ch, fresh.re, fresh.im);
         kernel = &fresh;
     }
 
@@ -522,7 +552,7 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
         return report_no_work("fft_2Do");
     padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag,
                        cw, ch, work.columns);
-    row_pass_times_kernel(Sreal, Simag, cw, ch, kernel->re, kernel->im, work.rows);
+    row_pass_times_kernel(Sreal, Simag, cw, ch, *kernel, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
     column_pass(Sreal, &Simag, Sreal, Simag, cw, ch, -1, 1.0 / ch, work.columns, y_off, y_off + sy);

@@ -58,9 +58,12 @@ struct TransformWork {
 // the same container size needs no fresh memory.
 class KernelSpectra {
   public:
+    // The kernel's transform, rows in blocks of kLineBlock laid out as the
+    // row transforms' planes: value (y, x) of the block starting at row y0
+    // (nb rows) at y0 * width + x * nb + (y - y0).
     struct Spectrum {
         int width = 0, height = 0, radius = 0, mode = 0;
-        Matrix<double> re, im;
+        std::vector<double> re, im;
     };
     const Spectrum* find(int width, int height, int radius, int mode) const;
     void keep(Spectrum spectrum);
