@@ -204,6 +204,35 @@ void update_border(KLT_TrackingContext& tc) {
     tc.bordery = tc.borderx;
 }
 
+// Window sums of the gradient products for `count` candidates of one row,
+// at columns x0, x0 + step, ...: rows top .. bottom, columns -hw .. hw
+// around each. Every candidate adds its window's values in the same order as
+// a walk over that window alone (row by row, left to right); the candidates
+// of the row run side by side.
+ORVA_VECTOR_CLONES
+void window_sums(SelectionWork& work, int ncols, int x0, int step, int count, int top, int bottom,
+                 int hw) {
+    work.sum_xx.assign(static_cast<std::size_t>(count), 0.0f);
+    work.sum_xy.assign(static_cast<std::size_t>(count), 0.0f);
+    work.sum_yy.assign(static_cast<std::size_t>(count), 0.0f);
+    float* __restrict sxx = work.sum_xx.data();
+    float* __restrict sxy = work.sum_xy.data();
+    float* __restrict syy = work.sum_yy.data();
+    for (int yy = top; yy <= bottom; ++yy) {
+        const std::size_t base = static_cast<std::size_t>(yy) * ncols + x0;
+        for (int dx = -hw; dx <= hw; ++dx) {
+            const float* __restrict gxx = work.gxx.data() + base + dx;
+            const float* __restrict gxy = work.gxy.data() + base + dx;
+            const float* __restrict gyy = work.gyy.data() + base + dx;
+            for (int c = 0; c < count; ++c) {
+                sxx[c] += gxx[static_cast<std::size_t>(c) * step];
+                sxy[c] += gxy[static_cast<std::size_t>(c) * step];
+                syy[c] += gyy[static_cast<std::size_t>(c) * step];
+            }
+        }
+    }
+}
+
 // Values of the candidate grid, row by row.
 void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, SelectionWork& work) {
     const int window_hw = tc.window_width / 2;
@@ -211,6 +240,7 @@ void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, Sel
     const int bx = std::max(tc.borderx, window_hw);
     const int by = std::max(tc.bordery, window_hh);
     const int step = tc.nSkippedPixels + 1;
+    const int x_end = ncols - bx;  // candidates at bx, bx + step, ... below x_end
 
     // Products of the gradients, formed once per pixel; the window sums then add
     // exactly the values a per-window product would give.
@@ -227,24 +257,18 @@ void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, Sel
     }
 
     work.candidates.clear();
+    std::vector<float>& sxx = work.sum_xx;
+    std::vector<float>& sxy = work.sum_xy;
+    std::vector<float>& syy = work.sum_yy;
     for (int y = by; y < nrows - by; y += step) {
-        for (int x = bx; x < ncols - bx; x += step) {
-            float gxx = 0.0f;
-            float gxy = 0.0f;
-            float gyy = 0.0f;
-            for (int yy = y - window_hh; yy <= y + window_hh; ++yy) {
-                const std::size_t base = static_cast<std::size_t>(yy) * ncols;
-                for (int xx = x - window_hw; xx <= x + window_hw; ++xx) {
-                    gxx += work.gxx[base + xx];
-                    gxy += work.gxy[base + xx];
-                    gyy += work.gyy[base + xx];
-                }
-            }
-            float val = min_eigenvalue(gxx, gxy, gyy);
+        const int count = x_end > bx ? (x_end - bx + step - 1) / step : 0;
+        window_sums(work, ncols, bx, step, count, y - window_hh, y + window_hh, window_hw);
+        for (int c = 0; c < count; ++c) {
+            float val = min_eigenvalue(sxx[c], sxy[c], syy[c]);
             // Keep the value within an int (and a failed value at 0).
             if (std::isnan(val)) val = 0.0f;
             if (!(val < static_cast<float>(INT_MAX))) val = static_cast<float>(INT_MAX) - 128.0f;
-            work.candidates.push_back({x, y, static_cast<int>(val)});
+            work.candidates.push_back({bx + c * step, y, static_cast<int>(val)});
         }
     }
 }
