@@ -204,32 +204,57 @@ void update_border(KLT_TrackingContext& tc) {
     tc.bordery = tc.borderx;
 }
 
+// Adds the values at p[0], p[step], ... p[(count - 1) * step] to sum[0 ..
+// count - 1]; a constant step lets the compiler add several at once.
+template <int Step>
+[[gnu::always_inline]] inline void add_strided(float* __restrict sum, const float* __restrict p,
+                                               int count, int step) {
+    const std::size_t stride = Step > 0 ? Step : static_cast<std::size_t>(step);
+    for (int c = 0; c < count; ++c) sum[c] += p[static_cast<std::size_t>(c) * stride];
+}
+
 // Window sums of the gradient products for `count` candidates of one row,
 // at columns x0, x0 + step, ...: rows top .. bottom, columns -hw .. hw
 // around each. Every candidate adds its window's values in the same order as
 // a walk over that window alone (row by row, left to right); the candidates
-// of the row run side by side.
+// of the row run side by side. Inlined into each instruction-set copy of
+// window_sums.
+template <int Step>
+[[gnu::always_inline]] inline void window_sums_step(SelectionWork& work, int ncols, int x0,
+                                                    int step, int count, int top, int bottom,
+                                                    int hw) {
+    float* sxx = work.sum_xx.data();
+    float* sxy = work.sum_xy.data();
+    float* syy = work.sum_yy.data();
+    for (int yy = top; yy <= bottom; ++yy) {
+        const std::size_t base = static_cast<std::size_t>(yy) * ncols + x0;
+        for (int dx = -hw; dx <= hw; ++dx) {
+            add_strided<Step>(sxx, work.gxx.data() + base + dx, count, step);
+            add_strided<Step>(sxy, work.gxy.data() + base + dx, count, step);
+            add_strided<Step>(syy, work.gyy.data() + base + dx, count, step);
+        }
+    }
+}
+
 ORVA_VECTOR_CLONES
 void window_sums(SelectionWork& work, int ncols, int x0, int step, int count, int top, int bottom,
                  int hw) {
     work.sum_xx.assign(static_cast<std::size_t>(count), 0.0f);
     work.sum_xy.assign(static_cast<std::size_t>(count), 0.0f);
     work.sum_yy.assign(static_cast<std::size_t>(count), 0.0f);
-    float* __restrict sxx = work.sum_xx.data();
-    float* __restrict sxy = work.sum_xy.data();
-    float* __restrict syy = work.sum_yy.data();
-    for (int yy = top; yy <= bottom; ++yy) {
-        const std::size_t base = static_cast<std::size_t>(yy) * ncols + x0;
-        for (int dx = -hw; dx <= hw; ++dx) {
-            const float* __restrict gxx = work.gxx.data() + base + dx;
-            const float* __restrict gxy = work.gxy.data() + base + dx;
-            const float* __restrict gyy = work.gyy.data() + base + dx;
-            for (int c = 0; c < count; ++c) {
-                sxx[c] += gxx[static_cast<std::size_t>(c) * step];
-                sxy[c] += gxy[static_cast<std::size_t>(c) * step];
-                syy[c] += gyy[static_cast<std::size_t>(c) * step];
-            }
-        }
+    switch (step) {
+        case 1:
+            window_sums_step<1>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        case 2:
+            window_sums_step<2>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        case 3:
+            window_sums_step<3>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        default:
+            window_sums_step<0>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
     }
 }
 
