@@ -12,6 +12,7 @@
 #include "imageio/jpeg_io.h"
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -75,13 +76,70 @@ unsigned char grey_from_rgb(int r, int g, int b) {
     return static_cast<unsigned char>(grey > 255 ? 255 : grey);
 }
 
-// One row of interleaved R, G, B samples to grey. A plain loop over the
-// pixels, which the compiler runs on several pixels at once with the same
-// double arithmetic for each.
-ORVA_VECTOR_CLONES
-void rgb_row_to_grey(const JSAMPLE* __restrict in, unsigned char* __restrict out, JDIMENSION cols) {
-    for (JDIMENSION x = 0; x < cols; ++x)
+// grey_from_rgb(v, v, v) for every v: camera frames of grey scenes stored as
+// colour have equal samples almost everywhere, and a look-up is far cheaper.
+const std::array<unsigned char, 256>& grey_of_equal_samples() {
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> t{};
+        for (int v = 0; v < 256; ++v) t[static_cast<std::size_t>(v)] = grey_from_rgb(v, v, v);
+        return t;
+    }();
+    return table;
+}
+
+// Whether three equal samples v always give v (the weights sum to 1).
+bool equal_samples_keep_their_value() {
+    static const bool identity = [] {
+        const std::array<unsigned char, 256>& t = grey_of_equal_samples();
+        for (int v = 0; v < 256; ++v)
+            if (t[static_cast<std::size_t>(v)] != v) return false;
+        return true;
+    }();
+    return identity;
+}
+
+// Pixels converted together: 3 * 43 - 1 = 128 sample pairs fill whole vectors.
+constexpr std::size_t kRun = 43;
+
+// 0xFF where sample k and sample k + 1 belong to the same pixel.
+constexpr std::array<unsigned char, 3 * kRun> kSamePixel = [] {
+    std::array<unsigned char, 3 * kRun> mask{};
+    for (std::size_t k = 0; k < mask.size(); ++k) mask[k] = k % 3 == 2 ? 0 : 0xFF;
+    return mask;
+}();
+
+// Whether R = G = B for each of the n <= kRun pixels: every sample equals the
+// next one within its pixel (a plain byte loop, so it runs vectorised).
+bool all_samples_equal(const JSAMPLE* in, std::size_t n) {
+    unsigned char differ = 0;
+    for (std::size_t k = 0; k + 1 < 3 * n; ++k)
+        differ |= static_cast<unsigned char>((in[k] ^ in[k + 1]) & kSamePixel[k]);
+    return differ == 0;
+}
+
+// Every pixel through grey_from_rgb, in a loop without branches that the
+// compiler runs on several pixels at once with the same double arithmetic.
+[[gnu::always_inline]] inline void rgb_pixels_to_grey(const JSAMPLE* __restrict in,
+                                                      unsigned char* __restrict out,
+                                                      std::size_t n) {
+    for (std::size_t x = 0; x < n; ++x)
         out[x] = grey_from_rgb(in[3 * x], in[3 * x + 1], in[3 * x + 2]);
+}
+
+// A run of pixels that are all grey is just every third sample, which the
+// compiler copies with vector instructions; other runs go pixel by pixel.
+ORVA_VECTOR_CLONES
+void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
+    const bool identity = equal_samples_keep_their_value();
+    for (std::size_t x0 = 0; x0 < cols; x0 += kRun) {
+        const std::size_t n = std::min<std::size_t>(kRun, cols - x0);
+        const JSAMPLE* run = in + 3 * x0;
+        if (identity && all_samples_equal(run, n)) {
+            for (std::size_t x = 0; x < n; ++x) out[x0 + x] = run[3 * x];
+        } else {
+            rgb_pixels_to_grey(run, out + x0, n);
+        }
+    }
 }
 
 bool allocate(ByteBuffer& buffer, std::size_t n) {
