@@ -33,6 +33,8 @@
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
 #include "loop/view_warnings.h"
+#include "parallel/background_queue.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 
 namespace orva {
@@ -71,6 +73,9 @@ struct Run {
     int precentring_flag = 0;
     bool position_found = true;
     double reliability = -1.0;
+
+    // Inspection files, written beside the rest of the run.
+    BackgroundQueue diagnostics;
 
     int n() const { return xp.num_images; }
     int cut_width() const { return static_cast<int>(imagec.width); }
@@ -127,20 +132,18 @@ int cut_images(Run& r) {
         r.xp.back_ptr = std::move(cut);
     }
     r.xp.image_ptr.assign(r.n(), ByteBuffer());
-    for (int q = 0; q < r.n(); ++q) {
+    return map_images(r.n(), [&r](int q, int /*slot*/) {
         r.xp.image_ptr[q] = ucvector(static_cast<long>(r.imagec.size));
-        status = cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
-                            r.xp.image_special, r.border, r.sub_flag, stdout);
-        if (status != 0) return status;
-    }
-    return 0;
+        return cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
+                          r.xp.image_special, r.border, r.sub_flag, stdout);
+    });
 }
 
 // Loop extraction, the mean loop width and top, and the fit of the loop
 // width over the angle.
 int extract_loops(Run& r) {
     int status = get_loop(r.xp, r.imagec, r.shapes, &r.numimg_processed, &r.shape_type,
-                          &r.shapes_reliability, r.log.stream());
+                          &r.shapes_reliability, r.log.stream(), &r.diagnostics);
     if (status != 0) return status;
     record_objects(r.xp.record, r.run_shapes());
     r.log.write("\n");
@@ -385,6 +388,7 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         status = run_version23_method(params, images, result, log.stream());
     else
         status = default_pipeline(run, result);
+    run.diagnostics.finish();
     log.close(seconds_since(start));
     return status;
 }

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "parallel/image_map.h"
+
 namespace orva {
 
 namespace {
@@ -54,12 +56,18 @@ void write_cross_images(const ResultContext& ctx, const CentrePixels& centre, do
         const CrossPosition p = cross_position(ctx.frame.loop_pos, centre.final_x, centre.final_y,
                                                radius, phi0, angles[q]);
         log.write("%d,%d ", p.x, p.y);
-        // A cross image that cannot be written is only reported.
-        set_cross(images[q], im, q, p.x, p.y);
         positions.push_back(p);
     }
     log.write("\n#");
-    write_centre_image(images, positions, ctx.width, ctx.height);
+    // The cross images, then the centre image, each on its own thread. A
+    // cross image that cannot be written is only reported.
+    map_images(ctx.num_images + 1, [&](int q, int /*slot*/) {
+        if (q < ctx.num_images)
+            set_cross(images[q], im, q, positions[q].x, positions[q].y);
+        else
+            write_centre_image(images, positions, ctx.width, ctx.height);
+        return 0;
+    });
 }
 
 void write_figures_file(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,

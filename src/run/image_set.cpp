@@ -4,6 +4,8 @@
 // width and height are those of the first image loaded; any later image (the
 // background included) of another size ends the run with status 14, since the
 // analysis compares the images pixel by pixel.
+// The files are decoded on all worker threads (parallel/image_map.h); their
+// messages, the size check and the order of the lists follow the list.
 #include "run/image_set.h"
 
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include "imageio/pgm_reader.h"
 #include "imageio/png_reader.h"
 #include "imageio/tiff_reader.h"
+#include "parallel/image_map.h"
 #include "run/command_line.h"
 #include "run_record.h"
 
@@ -166,6 +169,30 @@ bool same_size(Geometry& g, const IMAGE& im, const char* name, int i, const Load
     return false;
 }
 
+struct LoadedFile {
+    ByteBuffer buffer;
+    IMAGE im;
+    bool loaded = false;
+    int status = 0;   // nonzero: the loading ends at this file
+    std::string why;  // why a skipped file gave no image
+};
+
+// Announces, opens and reads one listed file into `file`: loaded tells
+// whether it gave an image, status whether the loading ends here.
+void read_listed_file(const char* name, bool background, int uv_flag, const std::string& job_file,
+                      LoadedFile& file) {
+    std::fprintf(stderr, "\n Reading Image %s", name);
+    file.loaded = file_opens(name, background, job_file, &file.why);
+    if (!file.loaded) return;
+    file.status = read_image_file(name, uv_flag, file.buffer, file.im);
+    if (file.status != 0) return;
+    file.loaded = buffer_matches(file.buffer, file.im);
+    if (!file.loaded) {
+        report_unreadable(name, background);
+        file.why = "could not be read as an image";
+    }
+}
+
 void fill_params(const JobSettings& job, const Geometry& g, ORVAPARAMS& params) {
     params.num_images = static_cast<int>(params.angle.size());
     if (g.known) {
@@ -237,48 +264,50 @@ int load_image_set(const JobSettings& job, ORVAPARAMS& params, std::vector<ByteB
         return NO_MEMORY;
     }
 
+    // The files are read in parallel; what follows from each one (its size
+    // against the first image's, its place in the lists) is decided in list order.
+    const int items = numimg + job.background_flag;
+    std::vector<LoadedFile> files(static_cast<std::size_t>(items));
+    auto name_of = [&](int i) {
+        return i == numimg ? job.back_name.c_str() : job.images[i].name.c_str();
+    };
+    auto read = [&](int i, int /*slot*/) {
+        read_listed_file(name_of(i), i == numimg, job.uv_flag, job.job_file, files[i]);
+        return 0;
+    };
     int available = numimg;
     int background_flag = job.background_flag;
     Geometry geometry;
     const LoadRecord rec{params.record};
     rec.start(job);
-    for (int i = 0; i < numimg + job.background_flag; ++i) {
+    auto take = [&](int i) {
         const bool background = i == numimg;
-        const char* name = background ? job.back_name.c_str() : job.images[i].name.c_str();
-        std::fprintf(stderr, "\n Reading Image %s", name);
-        ByteBuffer buffer;
-        IMAGE im;
-        std::string why;
-        bool loaded = file_opens(name, background, job.job_file, &why);
-        if (loaded) {
-            const int status = read_image_file(name, job.uv_flag, buffer, im);
-            if (status != 0) {
-                rec.failed(i, name);
-                return status;
-            }
-            loaded = buffer_matches(buffer, im);
-            if (!loaded) {
-                report_unreadable(name, background);
-                why = "could not be read as an image";
-            }
+        LoadedFile& file = files[i];
+        if (file.status != 0) {
+            rec.failed(i, name_of(i));
+            return file.status;
         }
-        if (!loaded) {
-            rec.skipped(i, background, name, why);
+        if (!file.loaded) {
+            rec.skipped(i, background, name_of(i), file.why);
+            ByteBuffer().swap(file.buffer);
             if (background)
                 background_flag = 0;
             else
                 --available;
-            continue;
+            return 0;
         }
-        if (!same_size(geometry, im, name, i, rec)) return SIZE_MISMATCH;
-        rec.loaded(i, background, im);
+        if (!same_size(geometry, file.im, name_of(i), i, rec)) return SIZE_MISMATCH;
+        rec.loaded(i, background, file.im);
         if (background) {
-            params.back_ptr = std::move(buffer);
+            params.back_ptr = std::move(file.buffer);
         } else {
-            images.push_back(std::move(buffer));
+            images.push_back(std::move(file.buffer));
             params.angle.push_back(job.images[i].angle);
         }
-    }
+        return 0;
+    };
+    const int status = map_images(items, read, take);
+    if (status != 0) return status;
     if (available < 1) {
         std::fprintf(stderr, "\n%s: None of the files could be found.", PROGRAM_NAME);
         std::fprintf(stderr, "\n\tPlease check path and filenames in the data file.\n");

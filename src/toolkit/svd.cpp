@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "toolkit/vector_clones.h"
+#include "toolkit/program_end.h"
 
 namespace orva {
 namespace {
@@ -34,7 +35,7 @@ bool negligible(double value, double anorm) {
 
 [[noreturn]] void no_convergence() {
     std::fprintf(stderr, "\nNo convergence after 30 iterations(SVD)\n");
-    std::exit(SVD_NO_CONVERGENCE);
+    end_program(SVD_NO_CONVERGENCE);
 }
 
 // The matrix being decomposed, held column by column so that the passes

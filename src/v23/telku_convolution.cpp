@@ -252,19 +252,42 @@ int transform_2d(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
     return transform_2d(re_in, im_in, re_out, im_out, dimx, dimy, dir, name, {&all, 1});
 }
 
-// Work planes of fast_convolve_2D and the spectra of the kernels it used:
-// a Gaussian's spectrum depends only on the container and the radius.
+// Spectra of the smoothing kernels used last (the most recent last): a
+// Gaussian's spectrum depends only on the container and the radius.
+class GaussianSpectra {
+  public:
+    struct Spectrum {
+        int width = 0, height = 0, radius = 0, mode = 0;
+        Matrix<double> re, im;
+    };
+    const Spectrum* find(int width, int height, int radius, int mode) const {
+        for (const Spectrum& s : spectra_)
+            if (s.width == width && s.height == height && s.radius == radius && s.mode == mode)
+                return &s;
+        return nullptr;
+    }
+    void keep(Spectrum spectrum) {
+        if (spectra_.size() == kKept) spectra_.erase(spectra_.begin());
+        spectra_.push_back(std::move(spectrum));
+    }
+
+  private:
+    static constexpr std::size_t kKept = 4;
+    std::vector<Spectrum> spectra_;
+};
+
+// Work planes of fast_convolve_2D and the spectra of the kernels it used.
 struct ConvolveWork {
     Matrix<double> real;
     Matrix<double> imag;
-    KernelSpectra kernels;
+    GaussianSpectra kernels;
 };
 
 // Points `kernel` at the spectrum of the smoothing kernel of filter_mode on a
 // cw x ch container: kept from an earlier call for a Gaussian, computed anew
 // (with its message) for the identity of an unsupported mode.
-int kernel_spectrum(KernelSpectra& kept, int cw, int ch, int radius, int filter_mode,
-                    const KernelSpectra::Spectrum*& kernel) {
+int kernel_spectrum(GaussianSpectra& kept, int cw, int ch, int radius, int filter_mode,
+                    const GaussianSpectra::Spectrum*& kernel) {
     if (filter_mode == 0) {
         kernel = kept.find(cw, ch, radius, LP);
         if (kernel != nullptr) return 0;
@@ -277,14 +300,14 @@ int kernel_spectrum(KernelSpectra& kept, int cw, int ch, int radius, int filter_
         std::fprintf(stderr, "\n %s: This filter_mode is not supported (%d)!", kConvolveName,
                      filter_mode);
     }
-    KernelSpectra::Spectrum fresh{cw, ch, radius, LP, matrix(ch, cw), matrix(ch, cw)};
+    GaussianSpectra::Spectrum fresh{cw, ch, radius, LP, matrix(ch, cw), matrix(ch, cw)};
     const int err = fft_2D(container, fresh.re, fresh.im, cw, ch);
     if (err != 0) return err;
     if (filter_mode == 0) {
         kept.keep(std::move(fresh));
         kernel = kept.find(cw, ch, radius, LP);
     } else {
-        thread_local KernelSpectra::Spectrum identity;
+        thread_local GaussianSpectra::Spectrum identity;
         identity = std::move(fresh);
         kernel = &identity;
     }
@@ -421,7 +444,7 @@ int fast_convolve_2D(std::span<double> signal, int num_of_dim, std::span<const i
     int err = fft_2D(Sreal, Sreal, Simag, cw, ch);
     if (err != 0) return err;
 
-    const KernelSpectra::Spectrum* kernel = nullptr;
+    const GaussianSpectra::Spectrum* kernel = nullptr;
     err = kernel_spectrum(work.kernels, cw, ch, radius, filter_mode, kernel);
     if (err != 0) return err;
 
