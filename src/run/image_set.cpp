@@ -3,8 +3,12 @@
 // Every loaded buffer is width * height bytes, row-major, top row first. The run's
 // width and height are those of the first image loaded; any later image (the
 // background included) of another size ends the run with status 14, since the
-// analysis compares the images pixel by pixel.
+// analysis compares the images pixel by pixel. Only regular files are read as
+// images; every file is opened without waiting on a FIFO.
 #include "run/image_set.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +21,7 @@
 #include "imageio/png_reader.h"
 #include "imageio/tiff_reader.h"
 #include "run/command_line.h"
+#include "toolkit/safe_files.h"
 
 namespace orva {
 
@@ -34,10 +39,21 @@ void report_skipped(bool background) {
 }
 
 // Opening test; reports with the system's reason when the file cannot be opened.
+// Only regular files are images: a FIFO, device or directory is refused without
+// being waited for or read.
 bool file_opens(const char* name, bool background) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (f != nullptr) {
-        std::fclose(f);
+    struct stat st {};
+    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "%s", STAR_LINE_LONG);
+        std::fprintf(stderr, "\nInput file %s is %s, not an image file\n", name,
+                     file_kind(st.st_mode));
+        report_skipped(background);
+        return false;
+    }
+    std::string reason;
+    const int fd = open_input_fd(name, false, reason);
+    if (fd >= 0) {
+        close(fd);
         return true;
     }
     const int err = errno;
