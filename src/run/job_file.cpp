@@ -205,26 +205,26 @@ Outcome set_image_count(Reader& r, const char* line, const std::string& keyword)
 }
 
 Outcome add_data_line(Reader& r, const char* line) {
-    if (value_field(line, 3) == nullptr) {
+    const std::optional<std::string> file = scan_string(value_field(line, 3));
+    if (!file) {
         std::fprintf(stderr, "\n DATA line without a file name in %s: %s\n", r.name,
                      line_text(line).c_str());
         return Outcome::FAIL;
     }
     float angle = 0.0f;
     scan_float(get_nth_field(line, 2), angle);
-    const std::string file = scan_string(get_nth_field(line, 3)).value_or("");
     ++r.data_lines;
-    return add_entry(r, angle, file);
+    return add_entry(r, angle, *file);
 }
 
 Outcome set_background(Reader& r, const char* line) {
-    if (value_field(line, 2) == nullptr) {
+    const std::optional<std::string> file = scan_string(value_field(line, 2));
+    if (!file) {
         std::fprintf(stderr, "\n BACK needs a file name\n");
         return Outcome::CONTINUE;
     }
-    const std::string file = scan_string(get_nth_field(line, 2)).value_or("");
-    if (!name_fits(r, file)) return Outcome::FAIL;
-    r.job.back_name = file;
+    if (!name_fits(r, *file)) return Outcome::FAIL;
+    r.job.back_name = *file;
     r.job.background_flag = 1;
     return Outcome::CONTINUE;
 }
@@ -254,14 +254,14 @@ Outcome read_image_list(Reader& r) {
             r.job.numimg = i;
             return Outcome::END;
         }
-        if (value_field(line, 2) == nullptr) {
+        const std::optional<std::string> file = scan_string(value_field(line, 2));
+        if (!file) {
             std::fprintf(stderr, "\n Entry %d of the image list of %s has no file name: %s\n",
                          i + 1, r.name, line_text(line).c_str());
             return Outcome::FAIL;
         }
         const float angle = static_cast<float>(std::strtod(line, nullptr));
-        const std::string file = scan_string(get_nth_field(line, 2)).value_or("");
-        if (add_entry(r, angle, file) == Outcome::FAIL) return Outcome::FAIL;
+        if (add_entry(r, angle, *file) == Outcome::FAIL) return Outcome::FAIL;
     }
     return Outcome::CONTINUE;
 }

@@ -148,7 +148,8 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
         {list + "37\n", 1, range, ""},
         {list + "\n", 1, "\n NUMBER_OF_IMAGES needs a number\n" + range, ""},
         // A missing value is named; a file name is never taken from another field.
-        {"BACK\nDATA 0 a\n", 0, "\n BACK needs a file name\n", "0 a"},
+        {"BACK\nBACK \f\nDATA 0 a\n", 0, "\n BACK needs a file name\n\n BACK needs a file name\n",
+         "0 a"},
         {list + "2\nDATA_START\n0 a\n0\r\n", 1,
          "\n Entry 2 of the image list of job.txt has no file name: 0\n", ""},
         {"DATA 30\n", 1, "\n DATA line without a file name in job.txt: DATA 30\n", ""},
