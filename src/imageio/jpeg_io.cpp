@@ -198,8 +198,11 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
             std::copy_n(in, cols, out);
         else
             rgb_row_to_grey(in, out, cols);
+        // Rows past the end of the data would be made up, and the frame is
+        // refused anyway: a short file claiming a huge picture stops here.
+        if (trap.ended_early) break;
     }
-    jpeg_finish_decompress(&cinfo);
+    if (!trap.ended_early) jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     if (trap.ended_early) {
         std::fprintf(stderr, "\n%s: %s ends before the image is complete", rtn, name);
