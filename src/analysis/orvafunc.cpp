@@ -7,12 +7,13 @@
 // Positions inside the pipeline are cut-image pixels (canonical orientation,
 // pin entering from the bottom, halved when width + height exceed 1800);
 // angles are degrees. Statuses: 0; 1 for a parameter out of range; 92 when
-// the run log cannot be created; the version-2.3 method's status for runs
-// handed to it; else the status of the first failing stage (orientation,
-// border cutting, loop extraction, crystal detector 1, combined fit, result
-// stage). The result record is filled only on success. When no detector finds
-// the crystal in any image the run falls back to the loop centres and reports
-// a pre-centring.
+// the run log or the figures file cannot be created or written completely;
+// the version-2.3 method's status for runs handed to it; 17 for a known axis
+// outside the analysed image; else the status of the first failing stage
+// (orientation, border cutting, loop extraction, crystal detector 1, combined
+// fit, result stage). The result record is filled only on success. When no
+// detector finds the crystal in any image the run falls back to the loop
+// centres and reports a pre-centring.
 #include "analysis/orvafunc.h"
 
 #include <sys/time.h>
@@ -324,9 +325,12 @@ int finish(Run& r, ORVARESULT& result) {
 }
 
 int default_pipeline(Run& r, ORVARESULT& result) {
+    int status =
+        check_known_axis(r.xp.centre_coord, r.xp.loop_pos, r.border, r.xp.width, r.xp.height);
+    if (status != 0) return status;
     r.sub_flag = subsampling_flag(r.xp.width, r.xp.height);
     record_default_start(r.xp.record, r.sub_flag, r.xp.background_flag, r.n());
-    int status = cut_images(r);
+    status = cut_images(r);
     if (status != 0) return status;
     r.known_centre = r.xp.centre_coord >= 1;
     r.x0_preset = preset_axis(r.xp.centre_coord, r.xp.loop_pos, r.border, r.sub_flag, r.imagec);
@@ -371,6 +375,7 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
     std::fprintf(stdout, "\n");
     if (logout_requested(params) && !log.open(DRIVER_LOG_NAME)) {
         std::fprintf(stderr, "\n Cannot open %s\n", DRIVER_LOG_NAME);
+        report_output_failure(DRIVER_LOG_NAME, log.why());
         return DRIVER_LOG_ERROR;
     }
     warn_missing_quadrants(quadrants);
@@ -389,7 +394,12 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
     else
         status = default_pipeline(run, result);
     run.diagnostics.finish();
-    log.close(seconds_since(start));
+    // A log that was asked for and came out incomplete fails the run like one
+    // that could not be created.
+    if (!log.close(seconds_since(start))) {
+        report_output_failure(DRIVER_LOG_NAME, log.why());
+        if (status == 0) status = DRIVER_LOG_ERROR;
+    }
     return status;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "parallel/image_map.h"
+#include "toolkit/safe_files.h"
 
 namespace orva {
 
@@ -70,16 +71,21 @@ void write_cross_images(const ResultContext& ctx, const CentrePixels& centre, do
     });
 }
 
-void write_figures_file(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,
+// False after a message when the file cannot be created or written completely.
+bool write_figures_file(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,
                         const Deviations& dev) {
-    std::FILE* file = std::fopen(FIGURES_FILE_NAME, "w");
+    std::string reason;
+    std::FILE* file = open_output_stream(FIGURES_FILE_NAME, reason);
     if (file == nullptr) {
         std::perror("");
-        return;
+        report_output_failure(FIGURES_FILE_NAME, reason);
+        return false;
     }
     std::fputs(figures_header().c_str(), file);
     std::fputs(figures_line(ctx, result, mp, dev).c_str(), file);
-    std::fclose(file);
+    if (close_output_stream(file, reason)) return true;
+    report_output_failure(FIGURES_FILE_NAME, reason);
+    return false;
 }
 
 }  // namespace
@@ -252,7 +258,9 @@ int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuf
     result.reliability = reliability_percent(reliability);
     result.precentring_flag = ctx.precentring_flag;
 
-    if (ctx.write_figures) write_figures_file(ctx, result, mp, dev);
+    // Like the run log, a figures file that was asked for and cannot be
+    // written fails the run.
+    if (ctx.write_figures && !write_figures_file(ctx, result, mp, dev)) return DRIVER_LOG_ERROR;
     return 0;
 }
 

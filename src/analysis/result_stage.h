@@ -106,8 +106,9 @@ bool fit_values_usable(const PARAMS& mp, const ResultContext& ctx);
 
 // Runs the whole stage: fills result, writes the log lines, the cross images
 // (set_cross_flag) and the figures file (write_figures). mp is left with the
-// normalised radius and phi0. Returns 0, or UNUSABLE_FIT with nothing written
-// and result untouched.
+// normalised radius and phi0. Returns 0; UNUSABLE_FIT with nothing written
+// and result untouched; or DRIVER_LOG_ERROR when the figures file cannot be
+// created or written completely (result is filled even then).
 int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuffer>& images,
                  std::span<const float> angles, DriverLog& log, ORVARESULT& result);
 

@@ -6,17 +6,21 @@
 //
 // Library errors print the library's own message on standard error and then
 // return here instead of ending the program: the reader gives an empty buffer,
-// the writer removes its half-written file. A data stream that ends early, an
-// output component count other than 1 or 3 and sizes beyond kMaxImagePixels
-// also give an empty buffer, so that damaged frames never reach the analysis.
+// the writer removes its half-written file and names the reason. A data
+// stream that ends early, an output component count other than 1 or 3 and
+// sizes beyond kMaxImagePixels also give an empty buffer, so that damaged
+// frames never reach the analysis. Files are opened through safe_files.h: the
+// reader takes regular files only, the writer never writes through a link.
 #include "imageio/jpeg_io.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -25,6 +29,7 @@
 #include <jpeglib.h>
 
 #include "imageio/byte_reader.h"
+#include "toolkit/safe_files.h"
 #include "toolkit/vector_clones.h"
 
 namespace orva {
@@ -194,8 +199,11 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
             std::copy_n(in, cols, out);
         else
             rgb_row_to_grey(in, out, cols);
+        // Rows past the end of the data would be made up, and the frame is
+        // refused anyway: a short file claiming a huge picture stops here.
+        if (trap.ended_early) break;
     }
-    jpeg_finish_decompress(&cinfo);
+    if (!trap.ended_early) jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     if (trap.ended_early) {
         std::fprintf(stderr, "\n%s: %s ends before the image is complete", rtn, name);
@@ -240,7 +248,8 @@ bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned c
 
 ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
     ByteBuffer grey;
-    std::FILE* file = std::fopen(filename, "rb");
+    std::string reason;
+    std::FILE* file = open_input_stream(filename, false, reason);
     if (file == nullptr) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;
@@ -260,25 +269,37 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
     return grey;
 }
 
-void write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
+bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
                      const unsigned char* img) {
     if (img == nullptr || ncols < 1 || nrows < 1) {
         std::fprintf(stderr, "\n%s: No image to write to %s", "write_JPEG_file", filename);
-        return;
+        return false;
     }
-    std::FILE* file = std::fopen(filename, "wb");
+    std::string reason;
+    std::FILE* file = open_output_stream(filename, reason);
     if (file == nullptr) {
         std::fprintf(stderr, "can't open %s\n", filename);
-        return;
+        report_output_failure(filename, reason);
+        return false;
     }
     std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
     std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    errno = 0;
     const bool encoded = encode(file, quality, ncols, nrows, img);
-    const bool closed = std::fclose(file) == 0;
+    const int encode_errno = errno;
+    const bool closed = close_output_stream(file, reason);
     if (!encoded || !closed) {
         std::fprintf(stderr, "\n%s: %s could not be written", "write_JPEG_file", filename);
+        // The library's failed write is the first and clearest reason.
+        if (!encoded && encode_errno != 0)
+            reason = std::strerror(encode_errno);
+        else if (closed)
+            reason = "the encoder failed";
+        report_output_failure(filename, reason);
         std::remove(filename);
+        return false;
     }
+    return true;
 }
 
 }  // namespace orva

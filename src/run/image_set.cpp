@@ -3,12 +3,14 @@
 // Every loaded buffer is width * height bytes, row-major, top row first. The run's
 // width and height are those of the first image loaded; any later image (the
 // background included) of another size ends the run with status 14, since the
-// analysis compares the images pixel by pixel.
+// analysis compares the images pixel by pixel. Only regular files are read as
+// images; every file is opened without waiting on a FIFO.
 // The files are decoded on all worker threads (parallel/image_map.h); their
 // messages, the size check and the order of the lists follow the list.
 #include "run/image_set.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include "parallel/image_map.h"
 #include "run/command_line.h"
 #include "run_record.h"
+#include "toolkit/safe_files.h"
 
 namespace orva {
 
@@ -51,11 +54,22 @@ std::string beside_job_file(const std::string& name, const std::string& job_file
 }
 
 // Opening test; reports with the system's reason when the file cannot be opened
-// (returned in *why).
+// (returned in *why). Only regular files are images: a FIFO, device or
+// directory is refused without being waited for or read.
 bool file_opens(const char* name, bool background, const std::string& job_file, std::string* why) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (f != nullptr) {
-        std::fclose(f);
+    struct stat st {};
+    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "%s", STAR_LINE_LONG);
+        std::fprintf(stderr, "\nInput file %s is %s, not an image file\n", name,
+                     file_kind(st.st_mode));
+        *why = std::string("is ") + file_kind(st.st_mode) + ", not an image file";
+        report_skipped(background);
+        return false;
+    }
+    std::string reason;
+    const int fd = open_input_fd(name, false, reason);
+    if (fd >= 0) {
+        close(fd);
         return true;
     }
     const int err = errno;

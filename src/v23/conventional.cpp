@@ -14,7 +14,8 @@
 // Status: 0, or the first non-zero status of clean_up, detect_emptyness,
 // background_compensation, detect_pin, remove_pin, select_cand or
 // weightedLeastSquares (then xres is not written); 1 for an image count
-// outside 1 .. MAX_NUMIMG.
+// outside 1 .. MAX_NUMIMG; LOG_FILE_ERROR (92) when the figures file of a
+// logging run cannot be written (xres is written all the same).
 // Degenerate input: all images empty gives x -1, y from the image height and
 // pre-centring 1; two or three processed images without any positive x
 // position give the middle column of the cleaned image.
@@ -35,6 +36,7 @@
 #include "run_record.h"
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
+#include "toolkit/safe_files.h"
 #include "v23/conventional_run.h"
 #include "v23/image_preparation.h"
 #include "v23/telku.h"
@@ -193,7 +195,7 @@ class Conventional {
     int take_outcome(int q, const ImageOutcome& outcome);
     void axial_coordinate();
     int moving_coordinate();
-    void result(ORVARESULT& xres);
+    int result(ORVARESULT& xres);
     void mark_images() const;
     long seconds() const;
     void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
@@ -384,7 +386,7 @@ void Conventional::mark_images() const {
     }
 }
 
-void Conventional::result(ORVARESULT& xres) {
+int Conventional::result(ORVARESULT& xres) {
     PARAMS& mp = fit_.mp;
     log("\n------------------------------------------");
     log("\n correction of coordinates according");
@@ -433,7 +435,9 @@ void Conventional::result(ORVARESULT& xres) {
     std::sort(d_.oarea.begin(), d_.oarea.begin() + fig_.num_images, std::greater<>());
     fig_.diameter = object_diameter(d_.owidth, fig_.num_images);
     fig_.reliability = v23_reliability(fig_.diameter, fig_.tot_devW);
-    if (logging_) write_log_res2(d_, fit_, fig_, xp_.width, xp_.height);
+    // A figures file that was asked for and cannot be written fails the run,
+    // as the run log does.
+    const bool figures_written = !logging_ || write_log_res2(d_, fit_, fig_, xp_.width, xp_.height);
     if (fig_.reliability < GOOD_RELIABILITY) {
         warn_low_reliability(fig_.reliability);
         char text[80];
@@ -449,6 +453,7 @@ void Conventional::result(ORVARESULT& xres) {
     xres.y_centre = fig_.final_y;
     xres.reliability = reliability_percent(fig_.reliability);
     xres.precentring_flag = fig_.precentring_flag;
+    return figures_written ? 0 : LOG_FILE_ERROR;
 }
 
 int Conventional::run(ORVARESULT& xres) {
@@ -485,8 +490,7 @@ int Conventional::run(ORVARESULT& xres) {
         const int fit_status = moving_coordinate();
         if (fit_status != 0) return fit_status;
     }
-    result(xres);
-    return 0;
+    return result(xres);
 }
 
 }  // namespace

@@ -121,8 +121,9 @@ void warn_too_few_images(int numimg_processed);
 void warn_low_reliability(double reliability);
 
 // Writes "log_res2.txt": residual correlations (when images were processed)
-// and the one-row summary. Width and height are the input image's.
-void write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
+// and the one-row summary. Width and height are the input image's. False
+// after a message when the file cannot be created or written completely.
+bool write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
                     int height);
 
 }  // namespace orva::conventional

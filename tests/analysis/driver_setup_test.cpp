@@ -118,5 +118,24 @@ TEST(DriverLog, HeaderWritesDurationAndFiles) {
     EXPECT_EQ(missing.stream(), nullptr);
 }
 
+TEST(RunChecks, KnownAxisMustLieInTheAnalysedImage) {
+    const int border[4] = {1, 2, 3, 4};  // bottom, top, left, right
+    // centre_coord, loop_pos, status on a 40 x 30 image.
+    const int cases[][3] = {
+        {-1, 0, 0}, {0, 0, 0},  {3, 0, 0},  {35, 1, 0},  {2, 0, 17},    {36, 1, 17},
+        {2, 2, 0},  {28, 3, 0}, {1, 2, 17}, {29, 3, 17}, {5000, 0, 17},
+    };
+    for (const auto& c : cases) {
+        CaptureStderr();
+        EXPECT_EQ(check_known_axis(c[0], c[1], border, 40, 30), c[2]) << c[0] << " " << c[1];
+        const std::string said = GetCapturedStderr();
+        EXPECT_EQ(said.empty(), c[2] == 0) << said;
+    }
+    CaptureStderr();
+    check_known_axis(5000, 0, border, 40, 30);
+    EXPECT_EQ(GetCapturedStderr(),
+              "\n CENTRE_COORD 5000 lies outside the analysed image (columns 3 to 35)\n");
+}
+
 }  // namespace
 }  // namespace orva

@@ -27,6 +27,24 @@ class OrvaBinary : public ::testing::Test {
         messages = read_file(path("stderr.txt"));
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
+    // The same with every file the run writes limited to `blocks` blocks
+    // (ulimit -f), as on a full disk; standard error goes through a pipe.
+    int run_limited(int blocks) {
+        const std::string command =
+            "cd '" + dir.path().string() + "' && { (trap '' XFSZ; ulimit -f " +
+            std::to_string(blocks) +
+            "; ORVA_DIAG_DIR= exec '" ORVA_BINARY
+            "' job.txt result.txt 2>&1 >/dev/null); echo $? >status.txt; } | cat >stderr.txt";
+        std::system(command.c_str());
+        messages = read_file(path("stderr.txt"));
+        return std::stoi(read_file(path("status.txt")));
+    }
+    // A small rendered series whose job asks for cross images and logs.
+    void render() {
+        const std::string command = "'" ORVA_SCENEGEN "' --quiet --out '" + dir.path().string() +
+                                    "' --size 240x180 --images 4 --set-cross --logoutx --seed 5";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
     int run_job(const std::string& job_text) {
         write_file(path("job.txt"), job_text);
         return run("job.txt result.txt");
@@ -149,6 +167,50 @@ TEST_F(OrvaBinary, VersionAndImageBesideTheJobFile) {
     EXPECT_TRUE(
         has("Reason: No such file or directory\nA file of that name lies next to the job "
             "file: sub/a.pgm"));
+}
+
+TEST_F(OrvaBinary, PlantedLinksAreReplacedAndFailedWritesAreReported) {
+    render();
+    write_file(path("victim.txt"), "precious");
+    const char* written[] = {"Orva_check.txt", "logORVA.txt", "log_res2.txt", "cross_00.jpg",
+                             "centre.jpg"};
+    for (const char* name : written) std::filesystem::create_symlink("victim.txt", path(name));
+    EXPECT_EQ(run("job.txt result.txt"), 0) << messages;
+    EXPECT_EQ(read_file(path("victim.txt")), "precious");
+    for (const char* name : written)
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path(name))))
+            << name;
+
+    // A full disk: logs that cannot be written completely fail the run like
+    // a log that cannot be created; pictures are only reported.
+    write_file(path("result.txt"), "old");
+    EXPECT_EQ(run_limited(1), 92);
+    EXPECT_TRUE(has("\nORVA: Cannot write logORVA.txt: File too large\n")) << messages;
+    EXPECT_TRUE(has("\nORVA: Cannot write cross_00.jpg: File too large\n"));
+    EXPECT_EQ(marker(), "1");
+    // Nothing can be written: the marker is empty, never an earlier "1".
+    EXPECT_EQ(run_limited(0), 92);
+    EXPECT_TRUE(has("\nORVA: Cannot write Orva_check.txt: File too large\n"));
+    EXPECT_EQ(marker(), "");
+    EXPECT_EQ(read_file(path("result.txt")), "old");
+}
+
+TEST_F(OrvaBinary, BordersAndKnownAxisOutsideTheImage) {
+    render();
+    const std::string job = read_file(path("job.txt"));
+    const struct {
+        const char* line;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"BORDER 300\n", 2, "Borders 300 300 300 300 leave no image of 240 x 180"},
+        {"BORDER -50\n", 1, "\n BORDER -50: a border cannot be negative\n"},
+        {"CENTRE_COORD 5000\n", 17, "\n CENTRE_COORD 5000 lies outside the analysed image"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run_job(c.line + job), c.status) << c.line;
+        EXPECT_TRUE(has(c.message)) << messages;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 #include "run/image_set.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "run/scratch_dir.h"
@@ -79,6 +81,22 @@ TEST_F(ImageSet, SkipsWhatCannotBeReadAndKeepsEachAngleWithItsImage) {
         EXPECT_EQ(params.background_flag, 0);
         EXPECT_TRUE(said("Try to continue without background image\n"));
     }
+}
+
+TEST_F(ImageSet, FifosDevicesAndDirectoriesAreSkippedWithoutWaiting) {
+    add(0, "a.pgm", pgm_image(4, 3));
+    const std::string fifo = add(90, "fifo.pgm", "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it would wait
+    const std::string folder = add(180, "folder.pgm", "");
+    std::filesystem::create_directory(folder);
+    job.images.push_back({270, "/dev/zero"});
+    ASSERT_EQ(load(), 0) << messages;
+    EXPECT_EQ(params.angle, (std::vector<float>{0}));
+    for (const std::string& what : {fifo + " is a FIFO (named pipe)", folder + " is a directory",
+                                    std::string("/dev/zero is a character device")})
+        EXPECT_TRUE(
+            said("\nInput file " + what + ", not an image file\nTry to proceed with next image\n"))
+            << what;
 }
 
 TEST_F(ImageSet, UnsupportedOrUnknownTypesEndTheRun) {

