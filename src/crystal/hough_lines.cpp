@@ -127,32 +127,32 @@ void halve_angles(HoughGrid& grid) {
     std::fill_n(grid.space[NUM_BINS + 1], grid.r_N + 2, 0.0f);
 }
 
+// Whether no 8-neighbour of cell (deg, c) is strictly greater than v.
+bool is_local_max(const Matrix<float>& hs, int deg, int c, float v) {
+    for (int dd = -1; dd <= 1; ++dd)
+        for (int dc = -1; dc <= 1; ++dc)
+            if ((dd != 0 || dc != 0) && hs[deg + dd][c + dc] > v) return false;
+    return true;
+}
+
 // Local maxima (ties kept) at or above the acceptance quantile; 90 x r_N.
+// The quantile comes first, so that only the few cells at or above it are
+// tested against their neighbours.
 void suppress(const HoughGrid& grid, Matrix<float>& sup, std::vector<float>& sorted) {
     const Matrix<float>& hs = grid.space;
-    sup.reset(NUM_BINS, grid.r_N, "fmatrix");
-    for (int deg = 1; deg <= NUM_BINS; ++deg)
-        for (int c = 1; c <= grid.r_N; ++c) {
-            const float v = hs[deg][c];
-            bool is_max = true;
-            for (int dd = -1; dd <= 1 && is_max; ++dd)
-                for (int dc = -1; dc <= 1; ++dc)
-                    if ((dd != 0 || dc != 0) && hs[deg + dd][c + dc] > v) {
-                        is_max = false;
-                        break;
-                    }
-            sup[deg - 1][c - 1] = is_max ? v : 0.0f;
-        }
-
     const unsigned long cells = static_cast<unsigned long>(NUM_BINS) * grid.r_N;
     sorted.resize(cells);
     for (int deg = 1; deg <= NUM_BINS; ++deg)
         std::copy_n(hs[deg] + 1, grid.r_N, sorted.begin() + (deg - 1) * grid.r_N);
     const float thresh = kth_smallest(
         sorted, static_cast<unsigned long>(static_cast<double>(cells - 1) * ACCEPT_QUANTILE));
+
+    sup.reset(NUM_BINS, grid.r_N, "fmatrix");
     for (int deg = 1; deg <= NUM_BINS; ++deg)
-        for (int c = 1; c <= grid.r_N; ++c)
-            if (hs[deg][c] < thresh) sup[deg - 1][c - 1] = 0.0f;
+        for (int c = 1; c <= grid.r_N; ++c) {
+            const float v = hs[deg][c];
+            if (!(v < thresh) && is_local_max(hs, deg, c, v)) sup[deg - 1][c - 1] = v;
+        }
 }
 
 // Segments of the accepted lines, ordered by bin, then by distance. Bins with

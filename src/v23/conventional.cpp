@@ -33,6 +33,7 @@
 #include "crystal/corner_features.h"
 #include "fit/sinusoid_fit.h"
 #include "imageio/cross_images.h"
+#include "parallel/image_map.h"
 #include "run_record.h"
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
@@ -376,14 +377,17 @@ void Conventional::mark_images() const {
     im.width = static_cast<unsigned int>(xp_.width);
     im.height = static_cast<unsigned int>(xp_.height);
     im.size = static_cast<unsigned long>(im.width) * im.height;
-    for (int q = 0; q < fig_.num_images; ++q) {
-        if (images_[q].size() < im.size) continue;
+    // Each cross image on its own thread; whatever they report comes out in
+    // image order.
+    map_images(fig_.num_images, [&](int q, int /*slot*/) {
+        if (images_[q].size() < im.size) return 0;
         int x = 0;
         int y = 0;
         cross_position(xp_.loop_pos, imx_, border_, fit_.mp, d_.phi[q], fig_.final_x, fig_.final_y,
                        x, y);
         set_cross(images_[q], im, q, x, y);
-    }
+        return 0;
+    });
 }
 
 int Conventional::result(ORVARESULT& xres) {
@@ -469,17 +473,24 @@ int Conventional::run(ORVARESULT& xres) {
     std::copy(xp_.angle.begin(), xp_.angle.begin() + fig_.num_images, d_.phi.begin());
     record_start(xp_.record, fig_.num_images);
 
+    // Images are analysed side by side; their outcomes, messages and log
+    // lines are taken in image order.
     const ImageInputs inputs = image_inputs();
-    for (int q = 0; q < fig_.num_images; ++q) {
-        const int status = take_outcome(q, analyse_image(inputs, q, d_, stderr));
-        if (status != 0) return status;
-    }
+    std::vector<ImageOutcome> outcomes(static_cast<std::size_t>(fig_.num_images));
+    const int status = map_images(
+        fig_.num_images,
+        [&](int q, int /*slot*/) {
+            outcomes[q] = analyse_image(inputs, q, d_, stderr);
+            return 0;
+        },
+        [&](int q) { return take_outcome(q, outcomes[q]); });
+    if (status != 0) return status;
     record_empty_images(xp_.record);
 
-    const int status = select_cand(d_.telku0_x, d_.telku0_y, d_.telku1_x, d_.telku1_y,
-                                   d_.weight_telku0_x, d_.weight_telku0_y, d_.weight_telku1_x,
-                                   d_.weight_telku1_y, d_.owidth, d_.phi, fig_.num_images, stdout);
-    if (status != 0) return status;
+    const int select_status = select_cand(
+        d_.telku0_x, d_.telku0_y, d_.telku1_x, d_.telku1_y, d_.weight_telku0_x, d_.weight_telku0_y,
+        d_.weight_telku1_x, d_.weight_telku1_y, d_.owidth, d_.phi, fig_.num_images, stdout);
+    if (select_status != 0) return select_status;
     if (log_ != nullptr) {
         log("# modified top candidate from TELKU");
         for (int q = 0; q < fig_.num_images; ++q) log_top_candidate(log_, d_, q);

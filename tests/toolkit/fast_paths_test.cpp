@@ -66,7 +66,7 @@ TEST(KthSmallest, GivesTheHeapSortedValueAtEveryRank) {
     const float inf = std::numeric_limits<float>::infinity();
     const float fixed[] = {0.0f, -0.0f, inf, -inf};
     std::mt19937 rng(4242);
-    for (std::size_t n : {1u, 2u, 7u, 64u, 257u}) {
+    for (std::size_t n : {1u, 2u, 7u, 64u, 257u, 3000u}) {
         for (bool with_nan : {false, true}) {
             std::vector<float> values(n);
             for (float& x : values) {
