@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 namespace orva {
@@ -24,82 +25,40 @@ SHAPE_PARAMS outline(const std::vector<int>& widths, unsigned int top, unsigned 
     return s;
 }
 
-struct Bulge {
-    int y, x, width;
-};
-
-Bulge bulge(const SHAPE_PARAMS& s) {
-    Bulge b{7, 7, 7};
-    EXPECT_EQ(get_bulge_pos(s, &b.y, &b.x, &b.width), 0);
-    return b;
+std::vector<int> widths(std::initializer_list<std::pair<int, int>> runs) {  // {count, width}
+    std::vector<int> w;
+    for (auto [n, width] : runs) w.insert(w.end(), n, width);
+    return w;
 }
 
-TEST(Bulge, WidestRowBeforeNarrowing) {
-    // Equal maximal rows: the last of them; it is followed by a narrower row.
-    Bulge b = bulge(outline({10, 20, 30, 40, 40, 30, 20}, 50, 55));
-    EXPECT_EQ(b.y, 54);
-    EXPECT_EQ(b.x, 100);
-    EXPECT_EQ(b.width, 40);
-}
-
-TEST(Bulge, StillWideningGivesNone) {
-    // Growing down to the last traced row.
-    Bulge b = bulge(outline({10, 12, 14, 16, 18}, 50, 52));
-    EXPECT_EQ(b.y, -1);
-    EXPECT_EQ(b.x, -1);
-    EXPECT_EQ(b.width, -1);
-    // Flat sides: equal widths are a new maximum up to the end of the walk.
-    b = bulge(outline({20, 20, 20, 20}, 50, 51));
-    EXPECT_EQ(b.width, -1);
-    // The depth limit (tip 50, centre 52: row 56) ends the walk while widening,
-    // although the object narrows further down.
-    b = bulge(outline({10, 12, 14, 16, 18, 20, 22, 10, 8}, 50, 52));
-    EXPECT_EQ(b.width, -1);
-    // One row further down the same outline narrows within the limit.
-    b = bulge(outline({10, 12, 14, 16, 18, 20, 22, 10, 8}, 50, 53));
-    EXPECT_EQ(b.y, 56);
-    EXPECT_EQ(b.width, 22);
-}
-
-TEST(Bulge, SingleRowReportsItsWidthWithoutPosition) {
-    Bulge b = bulge(outline({31}, 50, 50));
-    EXPECT_EQ(b.y, -1);
-    EXPECT_EQ(b.x, -1);
-    EXPECT_EQ(b.width, 31);
-    // Without traced rows nothing is read.
-    SHAPE_PARAMS empty;
-    b = bulge(empty);
-    EXPECT_EQ(b.width, -1);
-}
-
-TEST(Bulge, SuddenWideningMarksTheStem) {
-    // Width 40 for rows 0..11, a jump to 50 at index 12 (50 - 40 > 5, 50 > 48)
-    // ends the walk: the last 40 was a new maximum, so there is no bulge.
-    std::vector<int> widths(12, 40);
-    widths.push_back(50);
-    widths.push_back(30);
-    Bulge b = bulge(outline(widths, 10, 60));
-    EXPECT_EQ(b.width, -1);
-    // A narrower row before the jump: the bulge is the last 40.
-    widths[11] = 38;
-    b = bulge(outline(widths, 10, 60));
-    EXPECT_EQ(b.y, 20);
-    EXPECT_EQ(b.width, 40);
-    // The same jump within the first rows (index 10) is not a stem.
-    std::vector<int> early(10, 40);
-    early.push_back(50);
-    early.push_back(30);
-    b = bulge(outline(early, 10, 60));
-    EXPECT_EQ(b.y, 20);
-    EXPECT_EQ(b.width, 50);
-    // A widening by more than 5 pixels but under 20 % continues the walk.
-    std::vector<int> mild(12, 100);
-    mild.push_back(106);
-    mild.push_back(90);
-    b = bulge(outline(mild, 10, 60));
-    EXPECT_EQ(b.y, 22);
-    EXPECT_EQ(b.width, 106);
-    EXPECT_EQ(b.x, 100);
+TEST(Bulge, WidestRowBeforeNarrowingWithinTheDepthLimit) {
+    const struct {
+        const char* what;
+        std::vector<int> widths;
+        unsigned int top, centre_y;
+        std::array<int, 3> yxw;  // row, column, width; -1 for none
+    } cases[] = {
+        {"equal maxima: the last", {10, 20, 30, 40, 40, 30, 20}, 50, 55, {54, 100, 40}},
+        {"widening to the end", {10, 12, 14, 16, 18}, 50, 52, {-1, -1, -1}},
+        {"flat sides", {20, 20, 20, 20}, 50, 51, {-1, -1, -1}},
+        // Tip 50, centre 52: the depth limit (row 56) ends the walk while widening.
+        {"depth limit", {10, 12, 14, 16, 18, 20, 22, 10, 8}, 50, 52, {-1, -1, -1}},
+        {"one row deeper", {10, 12, 14, 16, 18, 20, 22, 10, 8}, 50, 53, {56, 100, 22}},
+        {"single row: width only", {31}, 50, 50, {-1, -1, 31}},
+        {"no rows", {}, 50, 50, {-1, -1, -1}},
+        // A jump of more than 5 pixels and 20 % after ten rows is the stem.
+        {"stem after a maximum", widths({{12, 40}, {1, 50}, {1, 30}}), 10, 60, {-1, -1, -1}},
+        {"stem after a narrowing", widths({{11, 40}, {1, 38}, {1, 50}, {1, 30}}), 10, 60,
+         {20, 100, 40}},
+        {"jump within ten rows", widths({{10, 40}, {1, 50}, {1, 30}}), 10, 60, {20, 100, 50}},
+        {"jump under 20 %", widths({{12, 100}, {1, 106}, {1, 90}}), 10, 60, {22, 100, 106}},
+    };
+    for (const auto& c : cases) {
+        std::array<int, 3> got{7, 7, 7};
+        EXPECT_EQ(get_bulge_pos(outline(c.widths, c.top, c.centre_y), &got[0], &got[1], &got[2]),
+                  0);
+        EXPECT_EQ(got, c.yxw) << c.what;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "support/images.h"
+
 namespace orva {
 namespace {
 
@@ -16,11 +18,7 @@ constexpr int W = 40;
 constexpr int H = 12;
 
 IMAGE geometry() {
-    IMAGE im;
-    im.width = W;
-    im.height = H;
-    im.size = W * H;
-    return im;
+    return test::geometry(W, H);
 }
 
 // Object in rows 2..9, columns x0..x1.
@@ -113,40 +111,22 @@ TEST(FlankTrimming, EdgeThresholdFollowsThePlainHistogramOnRandomMaps) {
     }
 }
 
-TEST(FlankTrimming, ScansStopAtEdgesAndKeepMarkers) {
-    const IMAGE im = geometry();
-    std::vector<unsigned char> mask = block_mask(5, 30);
-    trim_flanks(im, mask, ridge_map({10, 25}));
-    for (int y = 2; y <= 9; ++y) {
-        for (int x = 0; x < W; ++x) {
-            int expected = 0;
-            if (x == 9) expected = LEFT_MARKER;
-            if (x >= 10 && x <= 25) expected = 1;
-            if (x == 26) expected = RIGHT_MARKER;
-            EXPECT_EQ(mask[y * W + x], expected) << x << "," << y;
-        }
-    }
-}
-
-TEST(FlankTrimming, ObjectAtTheBordersIsNotTrimmedThere) {
-    const IMAGE im = geometry();
-    // Left flank in column 2: the left scan stops at once and clears nothing;
-    // the right scan still trims back to the ridge at 25.
-    std::vector<unsigned char> mask = block_mask(2, 30);
-    trim_flanks(im, mask, ridge_map({10, 25}));
-    for (int y = 2; y <= 9; ++y) {
-        for (int x = 2; x <= 25; ++x) EXPECT_EQ(mask[y * W + x], 1) << x << "," << y;
-        EXPECT_EQ(mask[y * W + 26], RIGHT_MARKER);
-        EXPECT_EQ(mask[y * W + 27], 0);
-    }
-
-    // Right flank in column W - 3: trimmed on the left, untouched on the right.
-    mask = block_mask(5, W - 3);
-    trim_flanks(im, mask, ridge_map({10, 25}));
-    for (int y = 2; y <= 9; ++y) {
-        EXPECT_EQ(mask[y * W + 8], 0);
-        EXPECT_EQ(mask[y * W + 9], LEFT_MARKER);
-        for (int x = 10; x <= W - 3; ++x) EXPECT_EQ(mask[y * W + x], 1) << x << "," << y;
+TEST(FlankTrimming, ScansStopAtEdgesKeepMarkersAndSpareTheBorders) {
+    // Block columns; left marker column, first and last column kept, right
+    // marker column (-1: none). A flank within three columns of the border
+    // stops its scan at once.
+    const int cases[][6] = {
+        {5, 30, 9, 10, 25, 26}, {2, 30, -1, 2, 25, 26}, {5, W - 3, 9, 10, W - 3, -1}};
+    for (const auto& [x0, x1, left, first, last, right] : cases) {
+        std::vector<unsigned char> mask = block_mask(x0, x1);
+        trim_flanks(geometry(), mask, ridge_map({10, 25}));
+        for (int y = 2; y <= 9; ++y)
+            for (int x = 0; x < W; ++x) {
+                const int want = x == left    ? LEFT_MARKER
+                                 : x == right ? RIGHT_MARKER
+                                              : x >= first && x <= last;
+                ASSERT_EQ(mask[y * W + x], want) << x0 << ": " << x << "," << y;
+            }
     }
 }
 

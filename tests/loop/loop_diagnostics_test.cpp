@@ -3,51 +3,29 @@
 #include "loop/loop_diagnostics.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "run/scratch_dir.h"
+#include "support/images.h"
 
 namespace orva {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh private directory, removed at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "orva_loopdiag_XXXXXX").string();
-        path_ = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testing::ScratchDir;
+using test::geometry;
 
 std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-IMAGE geometry(unsigned int w, unsigned int h) {
-    IMAGE im;
-    im.width = w;
-    im.height = h;
-    im.size = static_cast<unsigned long>(w) * h;
-    return im;
+    return testing::read_file(p.string());
 }
 
 TEST(LoopDiagnostics, BandAndHullLists) {
-    TempDir dir;
+    ScratchDir dir;
     // 20 x 30: three bands. Rows 0..19 hold columns 4..12, rows 20..29 hold
     // columns 6..8 (less than 5 apart), with a right-flank marker in row 25.
     const IMAGE im = geometry(20, 30);
@@ -82,7 +60,7 @@ TEST(LoopDiagnostics, BandAndHullLists) {
 }
 
 TEST(LoopDiagnostics, PlantedLinkIsReplacedNotFollowed) {
-    TempDir dir, elsewhere;
+    ScratchDir dir, elsewhere;
     const fs::path target = elsewhere.path() / "victim.txt";
     std::ofstream(target) << "keep me";
     fs::create_symlink(target, dir.path() / "diffmask_00.jpg");
@@ -100,14 +78,14 @@ TEST(LoopDiagnostics, PlantedLinkIsReplacedNotFollowed) {
 }
 
 TEST(LoopDiagnostics, MissingDirectoryIsSkipped) {
-    TempDir dir;
+    ScratchDir dir;
     const fs::path missing = dir.path() / "no_such_dir";
     const IMAGE im = geometry(16, 12);
     std::vector<unsigned char> mask(im.size, 1);
     DiagnosticCounters counters;
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     write_loop_diagnostics(missing.string(), im, mask, 0, counters);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_FALSE(write_file_privately(missing.string(), "x.txt", "x"));
 }

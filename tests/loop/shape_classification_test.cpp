@@ -6,28 +6,20 @@
 #include <array>
 #include <vector>
 
+#include "support/images.h"
+
 namespace orva {
 namespace {
 
-IMAGE geometry(unsigned int w, unsigned int h) {
-    IMAGE im;
-    im.width = w;
-    im.height = h;
-    im.size = static_cast<unsigned long>(w) * h;
-    return im;
-}
+using test::geometry;
 
 // A record sized as the loop extraction sizes it, with stale values set.
 SHAPE_PARAMS sized_record(const IMAGE& im) {
     SHAPE_PARAMS s;
-    s.x_coord_left.assign(im.height, 0);
-    s.y_coord_left.assign(im.height, 0);
-    s.x_coord_right.assign(im.height, 0);
-    s.y_coord_right.assign(im.height, 0);
-    s.x_coord_top.assign(im.width, 0);
-    s.y_coord_top.assign(im.width, 0);
-    s.x_coord_bottom.assign(im.width, 0);
-    s.y_coord_bottom.assign(im.width, 0);
+    for (auto* v : {&s.x_coord_left, &s.y_coord_left, &s.x_coord_right, &s.y_coord_right})
+        v->assign(im.height, 0);
+    for (auto* v : {&s.x_coord_top, &s.y_coord_top, &s.x_coord_bottom, &s.y_coord_bottom})
+        v->assign(im.width, 0);
     s.classif = 3;
     s.type = P100;
     return s;
@@ -55,35 +47,33 @@ SHAPE_PARAMS classify(const Mask& m) {
     return s;
 }
 
+// type, class and the outline counts: left, right, top, bottom.
+std::array<unsigned int, 6> figures(const SHAPE_PARAMS& s) {
+    return {static_cast<unsigned int>(s.type),
+            static_cast<unsigned int>(s.classif),
+            s.num_coord_left,
+            s.num_coord_right,
+            s.num_coord_top,
+            s.num_coord_bottom};
+}
+
 TEST(ShapeClassifier, SmallOrThinObjectsAreNoObject) {
     // 10 x 10 square: 10 rows but only 36 outline points.
     Mask square(40, 40);
     square.rect(10, 10, 19, 19);
-    SHAPE_PARAMS s = classify(square);
-    EXPECT_EQ(s.type, NO_OBJECT);
-    EXPECT_EQ(s.classif, 50);
-    EXPECT_EQ(s.num_coord_left, 10u);
-    EXPECT_EQ(s.num_coord_right, 10u);
-    EXPECT_EQ(s.num_coord_top, 8u);
-    EXPECT_EQ(s.num_coord_bottom, 8u);
-
+    EXPECT_EQ(figures(classify(square)),
+              (std::array<unsigned int, 6>{NO_OBJECT, 50, 10, 10, 8, 8}));
     // Two wide rows: too few rows whatever the outline length.
     Mask two_rows(200, 20);
     two_rows.rect(5, 5, 190, 6);
-    s = classify(two_rows);
-    EXPECT_EQ(s.type, NO_OBJECT);
-    EXPECT_EQ(s.classif, 50);
-    EXPECT_EQ(s.num_coord_left, 2u);
-
+    const SHAPE_PARAMS s = classify(two_rows);
+    EXPECT_EQ((std::array{s.type, s.classif, int(s.num_coord_left)}), (std::array{0, 50, 2}));
     // Object pixels only on the outermost rows and columns are never traced.
     Mask frame(60, 60);
-    frame.rect(0, 0, 59, 0);
-    frame.rect(0, 59, 59, 59);
-    frame.rect(0, 0, 0, 59);
-    frame.rect(59, 0, 59, 59);
-    s = classify(frame);
-    EXPECT_EQ(s.type, NO_OBJECT);
-    EXPECT_EQ(s.num_coord_left, 0u);
+    for (int k = 0; k < 60; ++k)
+        frame.set(k, 0), frame.set(k, 59), frame.set(0, k), frame.set(59, k);
+    const std::array<unsigned int, 6> f = figures(classify(frame));
+    EXPECT_EQ(f[0] + f[2], 0u);  // no object, nothing traced
 }
 
 TEST(ShapeClassifier, OutlineRunsAroundTheObjectInOrder) {

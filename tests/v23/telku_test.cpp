@@ -1,15 +1,12 @@
-// TELKU detector: grid set-up, contrast stretch, contrast map and bands, the
-// clustering of grid maxima, the radix-2 FFT and the wrapped Gaussian
-// smoothing, and whole-detector runs on synthetic scenes.
+// TELKU detector: contrast stretch, the clustering of grid maxima, the radix-2
+// FFT and the wrapped Gaussian smoothing, and whole-detector runs on
+// synthetic scenes.
 #include "v23/telku.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
-#include <cstring>
-#include <random>
-#include <set>
 #include <vector>
 
 #include "v23/telku_clusters.h"
@@ -24,32 +21,6 @@ using testing::GreyImage;
 using Bytes = std::vector<unsigned char>;
 constexpr double kTwoPi = 6.283185307179586;
 
-TEST(TelkuGrids, SubsamplingFactorGridsAndTheirCandidates) {
-    // floor(shorter side / 120 + 0.5), limited to 1 .. 9.
-    const int cases[][3] = {{240, 200, 2}, {1300, 1100, 9}, {500, 179, 1},
-                            {500, 180, 2}, {20, 20, 1},     {5000, 4000, 9}};
-    for (const auto& [w, h, s] : cases) EXPECT_EQ(telku_subsampling(w, h), s) << w << "x" << h;
-    // s = 2 and s = 9 use 3 and 17 distinct grids, each starting inside the first cell.
-    for (int s : {2, 9}) {
-        std::set<std::pair<int, int>> grids;
-        for (int t = 0; t < 2 * s - 1; ++t) {
-            EXPECT_LT(std::max(TELKU_XOFF[t], TELKU_YOFF[t]), s);
-            grids.insert({TELKU_XOFF[t], TELKU_YOFF[t]});
-        }
-        EXPECT_EQ(grids.size(), 2u * s - 1);
-    }
-
-    TelkuCandidates cand;
-    telku_add_grid(cand, 2, 2, 10, 20, 30, 5);   // grid 2 of s = 2 samples from column 1
-    telku_add_grid(cand, 2, 1, 7, 8, -1, -1);    // one maximum: one candidate
-    telku_add_grid(cand, 2, 0, 0, 8, 5, 5);      // highest on the map's first column: none
-    telku_add_grid(cand, 2, 0, -1, -1, -1, -1);  // nothing
-    ASSERT_EQ(cand.cnt_all, 3);
-    const std::array<int, 3> expect[3] = {{21, 40, 1}, {61, 10, 2}, {14, 17, 1}};  // x, y, flag
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ((std::array{cand.xco[k], cand.yco[k], cand.flag[k]}), expect[k]) << k;
-}
-
 TEST(TelkuStretch, RepeatedLevelsSpanTheRange) {
     struct Case {
         Bytes in, out;
@@ -61,53 +32,6 @@ TEST(TelkuStretch, RepeatedLevelsSpanTheRange) {
           Case{{40, 40, 40, 90}, {40, 40, 40, 90}}}) {  // one repeated level: kept
         telku_stretch(c.in);
         EXPECT_EQ(c.in, c.out);
-    }
-}
-
-TEST(TelkuMap, ContrastMapRespondsToLinesNotToPoints) {
-    // A line of 100 through the middle of a 5 x 5 image: on it ||a| - |b|| = 200,
-    // beside it 100 with |g| = 300.
-    for (bool vertical : {true, false}) {
-        Bytes img(25, 0);
-        for (int k = 0; k < 5; ++k) img[vertical ? k * 5 + 2 : 10 + k] = 100;
-        const Bytes map = telku_contrast_map(img, 5, 5);
-        ASSERT_EQ(map.size(), 9u);
-        EXPECT_EQ(map[4], 50);
-        EXPECT_EQ(map[vertical ? 3 : 1], 100);
-        EXPECT_EQ(map[vertical ? 5 : 7], 100);
-    }
-    Bytes point(25, 0);
-    point[12] = 200;
-    EXPECT_EQ(telku_contrast_map(point, 5, 5)[4], 0);
-    const Bytes flat(25, 77);
-    EXPECT_EQ(telku_contrast_map(flat, 5, 5), Bytes(9, 0));
-    EXPECT_TRUE(telku_contrast_map(flat, 2, 5).empty());
-}
-
-TEST(TelkuBands, RowsKeepABorderBandBesideTheObjectColumnsTheWidest) {
-    struct Case {
-        std::vector<double> devm;
-        bool columns;
-        std::vector<std::array<int, 3>> bands;  // start, end, bflag
-    };
-    const Case cases[] = {
-        {{0, 10, 10, 0, 0, 10, 10, 10, 0, 0}, false, {{5, 8, 0}}},  // the longer inner band
-        {{10, 10, 0, 0, 10, 10, 10, 0, 0, 0}, false, {{0, 2, 1}, {4, 7, 0}}},  // top band + one
-        {{0, 0, 10, 10, 10}, false, {{2, 4, 1}}},                    // ends on the last line
-        {{10, 10, 0, 10, 10, 10, 10, 0, 10, 0}, true, {{3, 7, 0}}},  // columns: the widest
-        {{3, 3, 3}, false, {}},  // equal to the threshold: no band
-    };
-    for (const Case& c : cases) {
-        std::vector<PROPS> p(c.devm.size());
-        for (std::size_t i = 0; i < p.size(); ++i) p[i].devm = c.devm[i];
-        std::array<OBJ, 3> bands{};
-        ASSERT_EQ(telku_bands(p, 3.0, c.columns, bands), static_cast<int>(c.bands.size()));
-        for (std::size_t k = 0; k < c.bands.size(); ++k) {
-            const auto& [start, end, bflag] = c.bands[k];
-            EXPECT_EQ((std::array{bands[k].start, bands[k].end, bands[k].size, bands[k].bflag}),
-                      (std::array{start, end, end - start, bflag}))
-                << k;
-        }
     }
 }
 
@@ -181,55 +105,6 @@ TEST(TelkuFft, OneDimensionalKernelSignScalingAndRoundTrip) {
     for (int k = 0; k < 256; ++k) {
         EXPECT_NEAR(x[k], k == 3 ? 1.0 : 0.0, 1e-12) << k;
         EXPECT_NEAR(y[k], 0.0, 1e-12) << k;
-    }
-}
-
-// The plain transform the optimised passes must match bit for bit: every
-// column with fft_1D, then every row.
-void plain_transform_2d(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy, int dir) {
-    std::vector<double> cr(dimy), ci(dimy);
-    for (int x = 0; x < dimx; ++x) {
-        for (int y = 0; y < dimy; ++y) cr[y] = re[y][x], ci[y] = im[y][x];
-        fft_1D(dir, dimy, cr, ci);
-        for (int y = 0; y < dimy; ++y) re[y][x] = cr[y], im[y][x] = ci[y];
-    }
-    for (int y = 0; y < dimy; ++y) fft_1D(dir, dimx, re.row(y).first(dimx), im.row(y).first(dimx));
-}
-
-TEST(TelkuFft, TwoDimensionalTransformsEqualColumnThenRowReferenceBitForBit) {
-    // {dimx, dimy, matrix columns}: container sizes, a length that is no power
-    // of two (left alone), single lines and matrices wider than the transform.
-    const int cases[][3] = {{256, 128, 256}, {32, 64, 40}, {48, 32, 48}, {1, 16, 3}, {64, 1, 64}};
-    std::mt19937 rng(23);
-    std::uniform_real_distribution<double> value(-300.0, 300.0);
-    for (const auto& [dimx, dimy, cols] : cases) {
-        auto same_bits = [&](const Matrix<double>& a, const Matrix<double>& b) {
-            for (int y = 0; y < dimy; ++y)
-                ASSERT_EQ(std::memcmp(a[y], b[y], sizeof(double) * dimx), 0)
-                    << dimx << "x" << dimy << " row " << y;
-        };
-        Matrix<double> in = matrix(dimy, cols);
-        for (double& v : in.flat()) v = std::floor(value(rng));
-        Matrix<double> re = matrix(dimy, cols), im = matrix(dimy, cols);
-        Matrix<double> ref_re = in, ref_im = matrix(dimy, cols);
-        ASSERT_EQ(fft_2D(in, re, im, dimx, dimy), 0);
-        plain_transform_2d(ref_re, ref_im, dimx, dimy, 1);
-        same_bits(re, ref_re);
-        same_bits(im, ref_im);
-        for (double& v : re.flat()) v += value(rng) * 1e-3;  // a spectrum of no real image
-        ref_re = re;
-        ref_im = im;
-        Matrix<double> band_re = re, band_im = im;
-        ASSERT_EQ(ffti_2D(re, im, dimx, dimy), 0);
-        plain_transform_2d(ref_re, ref_im, dimx, dimy, -1);
-        same_bits(re, ref_re);
-        same_bits(im, ref_im);
-        // Inverse rows of two bands only: those rows as in the full inverse.
-        const RowRange bands[] = {{dimy - 1, dimy}, {1, dimy / 2}};
-        ASSERT_EQ(ffti_2D(band_re, band_im, dimx, dimy, bands), 0);
-        for (const RowRange& b : bands)
-            for (int y = b.begin; y < b.end; ++y)
-                ASSERT_EQ(std::memcmp(band_re[y], re[y], sizeof(double) * dimx), 0) << y;
     }
 }
 
