@@ -1,6 +1,6 @@
-// Crystal-size estimate, bulge rules, loop tips, observation tables, the fit
-// table of the log, and the centre fit (a mean with too few images, the
-// motion fit with an unknown or a known axis).
+// Crystal-size estimate, bulge rules, loop tips, observation tables, and the
+// centre fit (a mean with too few images, the motion fit with an unknown or a
+// known axis). (The log's fit table is fixed by the golden check.)
 #include "analysis/observations.h"
 
 #include <gtest/gtest.h>
@@ -113,29 +113,6 @@ TEST(Observations, DetectorOrderPositivePositionsOrLoopCentres) {
     EXPECT_EQ(m.x, std::vector<double>{7.0});
     // Loop centres at x 0 are no position either.
     EXPECT_FALSE(loop_centre_observations(std::span(shapes).subspan(1, 1), angles).has_position());
-}
-
-TEST(FitTable, RowsAndAngleSeparators) {
-    ObservationTable t;
-    t.add(0.0, 100.0, 50.0);
-    t.add(0.0, 104.0, 53.0);
-    t.add(45.5, 90.0, 40.0);
-    t.weight = {1.0, 0.5, 0.0};
-    t.est_x = {101.0, 101.0, 96.25};
-    t.est_y = {50.0, 50.0, 50.0};
-    const std::string head =
-        "\n#\n# final coord after LS\n#  phi     x     y    weight Final_x Final_y    dx    dy"
-        "    dr";
-    testing::LogCapture marked;
-    log_fit_table(marked.log, t, true);
-    EXPECT_EQ(marked.body(),
-              head +
-                  "\n#\n   0.0    100     50  1.000  101.0   50.0   -1.0    0.0    1.0"
-                  "\n   0.0    104     53  0.500  101.0   50.0    3.0    3.0    4.2"
-                  "\n#\n  45.5     90     40  0.000   96.2   50.0   -6.2  -10.0   11.8");
-    testing::LogCapture plain;
-    log_fit_table(plain.log, t, false);
-    EXPECT_EQ(plain.body().find("\n#\n "), std::string::npos);
 }
 
 TEST(CentreFit, MeansBelowTheImageThreshold) {

@@ -1,6 +1,6 @@
-// Corner-feature density and its clusters: one region's centroid, value
-// ranges that cannot be binned, the first maximum as peak, the threshold, and
-// the labelling with its tie rules and label limit.
+// Corner-feature density and its clusters: value ranges that cannot be
+// binned, the first maximum as peak, the threshold, and the labelling with
+// its tie rules and label limit. (Whole runs are fixed by the golden check.)
 #include "crystal/corner_clusters.h"
 
 #include <gtest/gtest.h>
@@ -18,36 +18,6 @@ KLT_Feature feature(float x, float y, int val) {
     f.y = y;
     f.val = val;
     return f;
-}
-
-TEST(CornerDensity, OneRegionGivesItsCentroidUpAndLeftOfTheFeatures) {
-    const int imx = 100;
-    const int imy = 100;
-    // Four strong features around (42, 42), a weak one that falls into bin 0,
-    // and unfilled slots (-1) that set the bottom of the value range.
-    KLT_FeatureList fl = KLTCreateFeatureList(8);
-    fl[0] = feature(40, 40, 100);
-    fl[1] = feature(44, 40, 100);
-    fl[2] = feature(40, 44, 90);
-    fl[3] = feature(44, 44, 90);
-    fl[4] = feature(80, 80, 10);
-    std::vector<double> density(imx * imy);
-    ASSERT_EQ(add_feature_density(fl, 3, imx, imy, density), 0);
-    // The dropped feature's neighbourhood is untouched (radius 18 from the rest).
-    EXPECT_EQ(density[79 * imx + 79], 0.0);
-
-    int px = 0;
-    int py = 0;
-    double peak = 0.0;
-    ASSERT_TRUE(density_peak(density, imx, imy, px, py, peak));
-    std::vector<int> b(imx * imy);
-    threshold_density(density, peak, imx, imy, b);
-    EXPECT_GT(label_clusters(b, imx, imy), 0);
-    double cx = 0.0;
-    double cy = 0.0;
-    ASSERT_TRUE(largest_cluster_centroid(b, imx, imy, cx, cy));
-    EXPECT_EQ(cx, 41.0);
-    EXPECT_EQ(cy, 41.0);
 }
 
 TEST(CornerDensity, EqualValuesOrNoSlotsGiveTwelve) {

@@ -1,6 +1,6 @@
-// The corner-feature detector inside the loop box: a textured square found
-// inside it, boxes too narrow or too small skipped, a flat region without
-// density, and boxes and buffers that do not fit refused.
+// The corner-feature detector inside the loop box: boxes too narrow or too
+// small skipped, a flat region without density, and boxes and buffers that do
+// not fit refused.
 #include "crystal/corner_features.h"
 
 #include <gtest/gtest.h>
@@ -48,16 +48,6 @@ void texture(ByteBuffer& img, int w, int x0, int y0, int x1, int y1, int cell) {
                 level[((y - y0) / cell) * ncx + (x - x0) / cell];
 }
 
-// A dark ring one pixel wide: the loop's rim.
-void ring(ByteBuffer& img, int w, double cx, double cy, double rx, double ry) {
-    for (int k = 0; k < 2000; ++k) {
-        const double a = 2.0 * std::acos(-1.0) * k / 2000;
-        const int x = static_cast<int>(cx + rx * std::cos(a));
-        const int y = static_cast<int>(cy + ry * std::sin(a));
-        img[static_cast<std::size_t>(y) * w + x] = 40;
-    }
-}
-
 SHAPE_PARAMS loop_box(unsigned l, unsigned r, unsigned t, unsigned b) {
     SHAPE_PARAMS s;
     s.type = P050;
@@ -66,26 +56,6 @@ SHAPE_PARAMS loop_box(unsigned l, unsigned r, unsigned t, unsigned b) {
     s.box_t = t;
     s.box_b = b;
     return s;
-}
-
-TEST(CornerFeatures, TexturedSquareInsideTheLoopGivesAPositionInside) {
-    const int w = 200;
-    const int h = 200;
-    ByteBuffer img = background(w, h, 3);
-    ring(img, w, 100.0, 95.0, 75.0, 70.0);
-    texture(img, w, 100, 80, 132, 112, 4);
-    const std::vector<ByteBuffer> images = {img};
-    const std::vector<SHAPE_PARAMS> shapes = {loop_box(22, 178, 22, 160)};
-    const int flags[1] = {1};
-    int x2[1] = {-5};
-    int y2[1] = {-5};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(twodf_all(1, flags, geometry(w, h), images, shapes, x2, y2, stdout), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n Refining Images:   0");
-    EXPECT_GE(x2[0], 100);
-    EXPECT_LT(x2[0], 132);
-    EXPECT_GE(y2[0], 80);
-    EXPECT_LT(y2[0], 112);
 }
 
 TEST(CornerFeatures, NarrowTallRegionIsSkippedAndShorterOneProcessed) {

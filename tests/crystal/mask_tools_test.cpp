@@ -10,9 +10,11 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/images.h"
+#include "toolkit/heap_sort.h"
 
 namespace orva {
 namespace {
@@ -156,95 +158,69 @@ TEST(MaskObject, ClearsWindowValuesOutsideTheMask) {
     }
 }
 
-// 32 x 32 map: the values 1..1000 at seeded random places, 24 zeros.
-std::vector<float> shuffled_map() {
-    std::vector<float> map(1024, 0.0f);
-    for (unsigned int v = 1; v <= 1000; ++v) map[v - 1] = static_cast<float>(v);
-    std::mt19937 rng(12345);
-    std::shuffle(map.begin(), map.end(), rng);
-    return map;
+// The threshold and centroid as defined: a full heap sort of the map; the
+// first index is never the first positive one.
+std::pair<int, int> plain_centremax(const std::vector<float>& map, unsigned int width,
+                                    unsigned int percent) {
+    const unsigned long N = map.size();
+    std::vector<float> sorted = map;
+    heap_sort_f_(N, sorted);
+    unsigned long min_pos = 0;
+    for (unsigned long i = 1; i < N && min_pos == 0; ++i)
+        if (sorted[i] > 0.0f) min_pos = i;
+    const unsigned int spread =
+        (100u - std::min(percent, 100u)) * static_cast<unsigned>(N - min_pos);
+    const float thresh =
+        sorted[std::min(static_cast<unsigned long>(spread * 0.01 + min_pos), N - 1)];
+    unsigned long count = 0, sx = 0, sy = 0;
+    for (unsigned long i = 0; i < N; ++i)
+        if (map[i] > thresh) sx += i % width, sy += i / width, ++count;
+    if (count == 0) return {0, 0};
+    return {static_cast<int>(sx / count), static_cast<int>(sy / count)};
 }
 
-TEST(GetCentremax, CentroidOfTheTopPercentOfThePositiveValues) {
-    const std::vector<float> map = shuffled_map();
-    // min_pos 24, idx 24 + 990 = 1014 -> threshold 991: the nine values 992..1000.
-    unsigned long sx = 0, sy = 0;
-    for (unsigned int i = 0; i < 1024; ++i)
-        if (map[i] > 991.0f) sx += i % 32, sy += i / 32;
-    int xc = -1, yc = -1;
-    EXPECT_EQ(get_centremax(map, 32, 32, 1, xc, yc), 0);
-    EXPECT_EQ(xc, static_cast<int>(sx / 9));
-    EXPECT_EQ(yc, static_cast<int>(sy / 9));
-
-    // Window rows and columns are not swapped for a non-square map.
-    std::vector<float> wide(40 * 10, 0.0f);
-    wide[7 * 40 + 33] = 5.0f;
-    for (unsigned int i = 0; i < 100; ++i) wide[i] += 1.0f;  // rows 0..2 get small values
-    EXPECT_EQ(get_centremax(wide, 40, 10, 1, xc, yc), 0);
-    EXPECT_EQ(xc, 33);
-    EXPECT_EQ(yc, 7);
-}
-
-TEST(GetCentremax, TiesAtTheThresholdAreExcluded) {
-    // Sorted: 24 zeros, 986 ones, 7 fives (1010..1016), 7 sevens: threshold sorted[1014] = 5.
-    std::vector<float> map(1024, 1.0f);
-    std::fill_n(map.begin(), 24, 0.0f);
-    const unsigned int fives[] = {100, 200, 300, 400, 500, 600, 700};
-    const unsigned int sevens[] = {33, 65, 97, 129, 161, 193, 225};  // column 1, rows 1..7
-    for (unsigned int i : fives) map[i] = 5.0f;
-    for (unsigned int i : sevens) map[i] = 7.0f;
-    int xc = -1, yc = -1;
-    get_centremax(map, 32, 32, 1, xc, yc);
-    EXPECT_EQ(xc, 1);
-    EXPECT_EQ(yc, 4);
-
-    // All the top values equal: nothing lies above the threshold.
-    std::fill(map.begin(), map.end(), 3.0f);
-    testing::internal::CaptureStderr();
-    get_centremax(map, 32, 32, 1, xc, yc);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n nothing found in get_centremax");
-    EXPECT_EQ(xc, 0);
-    EXPECT_EQ(yc, 0);
-}
-
-TEST(GetCentremax, EmptyMapsAndOddPercentages) {
-    std::vector<float> zeros(1024, 0.0f);
-    int xc = 9, yc = 9;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(get_centremax(zeros, 32, 32, 1, xc, yc), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n nothing found in get_centremax");
-    EXPECT_EQ(xc, 0);
-    EXPECT_EQ(yc, 0);
-
-    // Percent 0 with no positive value would index past the end; percent above
-    // 100 counts as 100 (all values above the smallest positive one).
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(get_centremax(zeros, 32, 32, 0, xc, yc), 0);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(xc, 0);
-    std::vector<float> map = shuffled_map();
-    int x100 = 0, y100 = 0;
-    EXPECT_EQ(get_centremax(map, 32, 32, 100, x100, y100), 0);
-    EXPECT_EQ(get_centremax(map, 32, 32, 250, xc, yc), 0);
-    EXPECT_EQ(xc, x100);
-    EXPECT_EQ(yc, y100);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(get_centremax(map, 32, 32, 0, xc, yc), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n nothing found in get_centremax");
-    // All values positive: index 0 is still never the first positive one, so
-    // at 100 % the smallest value is the threshold and not counted.
-    EXPECT_EQ(get_centremax(std::vector<float>{1.0f, 2.0f, 3.0f, 4.0f}, 2, 2, 100, xc, yc), 0);
-    EXPECT_EQ(xc, 0);
-    EXPECT_EQ(yc, 1);
-
+TEST(GetCentremax, MatchesTheFullySortedThreshold) {
+    // Filtered maps: mostly zeros (masked), small negative ringing, -0, ties,
+    // the odd NaN, all equal, all positive, nothing positive; every
+    // percentage from none to all.
+    std::mt19937 rng(90210);
+    std::uniform_int_distribution<int> kind(0, 9), level(0, 40);
+    std::normal_distribution<float> ringing(0.0f, 2.0f);
+    for (auto [w, h] : {std::pair{1u, 1u}, {2u, 1u}, {7u, 5u}, {40u, 30u}}) {
+        for (int trial = 0; trial < 12; ++trial) {
+            std::vector<float> map(w * h);
+            for (float& v : map) {
+                const int k = kind(rng);
+                v = k < 4 ? 0.0f : k == 4 ? -0.0f : k < 7 ? ringing(rng) : float(level(rng));
+            }
+            if (trial % 4 == 3) map[rng() % map.size()] = std::nanf("");
+            if (trial % 6 == 5) std::fill(map.begin(), map.end(), 2.5f);
+            if (trial % 6 == 4)
+                for (std::size_t i = 0; i < map.size(); ++i) map[i] = 1.0f + float(i % 13);
+            if (trial % 6 == 2)
+                for (float& v : map) v = -std::fabs(v);
+            for (unsigned int percent : {0u, 1u, 5u, 50u, 99u, 100u, 150u}) {
+                int xc = -7, yc = -7;
+                testing::internal::CaptureStderr();
+                ASSERT_EQ(get_centremax(map, w, h, percent, xc, yc), 0);
+                const std::string err = testing::internal::GetCapturedStderr();
+                const std::pair<int, int> want = plain_centremax(map, w, percent);
+                EXPECT_EQ(std::make_pair(xc, yc), want)
+                    << w << "x" << h << " trial " << trial << " percent " << percent;
+                if (want == std::pair{0, 0}) {
+                    EXPECT_TRUE(err.empty() || err == "\n nothing found in get_centremax");
+                }
+            }
+        }
+    }
     // A missing or short map.
+    int xc = 5, yc = 5;
     testing::internal::CaptureStderr();
-    xc = yc = 5;
     EXPECT_EQ(get_centremax({}, 32, 32, 1, xc, yc), 2);
-    EXPECT_EQ(get_centremax(std::span<const float>(map).first(100), 32, 32, 1, xc, yc), 2);
+    EXPECT_EQ(get_centremax(std::vector<float>(100, 1.0f), 32, 32, 1, xc, yc), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\n get_centremax: bptr is NULL!\n get_centremax: bptr is NULL!");
-    EXPECT_EQ(xc, 5);
+    EXPECT_EQ(xc + yc, 10);
 }
 
 }  // namespace

@@ -66,24 +66,6 @@ TEST(FeatureOperators, EdgesAndSecondDerivativesEqualThePlainSums) {
     }
 }
 
-TEST(FeatureOperators, RidgesPeakOnAThinLineAndGoNegativeBesideIt) {
-    Bytes img(25, 0);
-    for (unsigned int y = 0; y < 5; ++y) img[y * 5 + 2] = 100;
-    std::vector<float> g(25, 3.0f);
-    get_ridges_1(5, 5, img, g);
-    for (unsigned int i = 0; i < 25; ++i) {
-        const unsigned int x = i % 5, y = i / 5;
-        const bool inner = y >= 1 && y <= 3;
-        EXPECT_EQ(g[i], inner && x == 2 ? 1000.0f : inner && (x == 1 || x == 3) ? -100.0f : 0.0f)
-            << x << "," << y;
-    }
-    // As a byte map: 255 on the line, the negative flanks clamped to 0.
-    Bytes line(16 * 16, 0), out(16 * 16, 77);
-    for (unsigned int y = 0; y < 16; ++y) line[y * 16 + 8] = 100;
-    get_feature(geometry(16, 16), line, out, 0, 1, 0);
-    EXPECT_EQ((Bytes{out[5 * 16 + 7], out[5 * 16 + 8], out[5 * 16 + 9]}), (Bytes{0, 255, 0}));
-}
-
 std::string feature_messages(const IMAGE& im, const Bytes& img, Bytes& out, int mode, int levels) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_feature(im, img, out, mode, levels, 0), 0);
