@@ -1,14 +1,20 @@
-// Combined fits of both coordinates: known answers with an unknown and a
-// known axis, goodness of fit and variances, a far point rejected, missing
-// points ignored, unsolvable systems, and the pseudo-inverse.
-#include "fit/combined_fit.h"
-
+// The fits: the phase angle, sinusoid least squares (exact fits, singular
+// systems), the robust weights and the reweighting loop; the combined fits of
+// both coordinates (known answers with an unknown and a known axis, a far
+// point rejected, missing points ignored, unsolvable systems) and the
+// pseudo-inverse. Statuses are the documented numbers. (Goodness of fit and
+// variances of whole runs are fixed by the golden check.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "fit/combined_fit.h"
+#include "fit/reweighting.h"
+#include "fit/sinusoid_fit.h"
 
 namespace orva {
 namespace {
@@ -47,15 +53,6 @@ Series noisy_series(int extra = 0) {
               240.0 + ((i * 3) % 5 - 2) * 0.5);
     }
     return s;
-}
-
-double chisq(const Series& s) {
-    double sum = 0.0;
-    for (int i = 0; i < s.size(); i++) {
-        const double dx = s.obs[0][i] - s.est[0][i], dy = s.obs[1][i] - s.est[1][i];
-        sum += dx * dx + dy * dy;
-    }
-    return sum;
 }
 
 std::string read_all(std::FILE* f) {
@@ -98,29 +95,6 @@ TEST(WeightedCombinedLS, EightAngleExampleWithUnknownAndKnownAxis) {
             EXPECT_EQ(s.est[1][i], mp.y0);
         }
     }
-}
-
-TEST(CombinedLS, GoodnessOfFitAndVariancesOfBothVariants) {
-    // 36 points at 12 equally spaced angles: normal matrix diag(36, 18, 18, 36)
-    // up to the inexact degree factor (relative 1e-8).
-    Series s = noisy_series();
-    const int N = s.size();
-    PARAMS mp1;
-    ASSERT_EQ(combined_LS_1(N, s.phi, s.obs, s.est, s.weights, mp1, nullptr), 0);
-    EXPECT_NEAR(mp1.gofn, chisq(s) / (N - 3), 1e-12);
-    EXPECT_NEAR(mp1.var_x0, mp1.gofn / 36.0, 1e-9);
-    EXPECT_NEAR(mp1.var_p0, mp1.gofn / 18.0, 1e-8);
-    EXPECT_NEAR(mp1.var_y0, chisq(s) / (N - 1) / 36.0, 1e-9);
-    EXPECT_NEAR(mp1.radius, 55.0, 0.5);
-    EXPECT_NEAR(mp1.phi0, 100.0, 1.0);
-
-    PARAMS mp2;
-    mp2.x0 = 320.0;
-    ASSERT_EQ(combined_LS_2(N, s.phi, s.obs, s.est, s.weights, mp2, nullptr), 0);
-    for (int i = 0; i < N; i++)
-        EXPECT_NEAR(s.est[0][i], sinusoid(320.0, mp2.radius, mp2.phi0, s.phi[i]), 1e-12);
-    EXPECT_NEAR(mp2.gofn, chisq(s) / (N - 2), 1e-12);
-    EXPECT_NEAR(mp2.var_q0, mp2.gofn / 18.0, 1e-8);
 }
 
 TEST(WeightedCombinedLS, FarPointRejectedMissingPointsIgnored) {
@@ -174,8 +148,7 @@ TEST(WeightedCombinedLS, UnsolvableSystemFailsWithItsOwnStatus) {
             mp.y0 = mp.radius = mp.gofn = 5.0;
             testing::internal::CaptureStderr();
             testing::internal::CaptureStdout();
-            EXPECT_EQ(weighted_combined_LS(mp, s.obs, s.est, s.phi, 8, s.weights, nullptr),
-                      FIT_SINGULAR);
+            EXPECT_EQ(weighted_combined_LS(mp, s.obs, s.est, s.phi, 8, s.weights, nullptr), 21);
             const std::string err = testing::internal::GetCapturedStderr();
             EXPECT_EQ(err, "\n#\n#     singular matrix, smax = 0.000000 ");
             EXPECT_EQ(testing::internal::GetCapturedStdout(), err);
@@ -214,12 +187,142 @@ TEST(Inversion, SmallSingularValuesAreDroppedHugeOnesRefused) {
     di[0][0] = 3.0;
     std::FILE* log = std::tmpfile();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(inversion(2, d, di, log), INV_DEGRADED);
+    EXPECT_EQ(inversion(2, d, di, log), 2);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "\n#\n#     degraded matrix, smax = 10000000000000000000.000000 ");
     EXPECT_EQ(read_all(log), err);
     std::fclose(log);
     EXPECT_EQ(di[0][0], 3.0);
+}
+
+TEST(PhaseAngle, QuadrantsTiesAndTheHalfTurn) {
+    for (double phi0 : {0.0, 30.0, 90.0, 135.0, 179.0, -30.0, -90.0, -135.0, -179.0}) {
+        const double p = 4.0 * std::cos(phi0 * RADIAN), q = 4.0 * std::sin(phi0 * RADIAN);
+        EXPECT_NEAR(phase_angle(p, q, std::sqrt(p * p + q * q)), phi0, 1e-6) << phi0;
+    }
+    // A maximum at 180 degrees is +180, also for a negative zero sine part.
+    EXPECT_NEAR(phase_angle(-5.0, 0.0, 5.0), 180.0, 1e-5);
+    EXPECT_NEAR(phase_angle(-5.0, -0.0, 5.0), 180.0, 1e-5);
+    // Equal distances (60 each) for (c1, s1) and (c1, s2): the later pair wins.
+    EXPECT_NEAR(phase_angle(0.0, 0.5, 1.0), 120.0, 1e-5);
+    EXPECT_EQ(phase_angle(0.0, 0.0, 0.0), 0.0);
+}
+
+TEST(LeastSquares, ExactSinusoidAtFourQuarterAngles) {
+    const double angles[] = {0.0, 90.0, 180.0, 270.0}, weight[] = {1, 1, 1, 1};
+    for (double phi0 : {30.0, -45.0, 120.0, -150.0}) {
+        SCOPED_TRACE(phi0);
+        std::vector<double> vals;
+        for (double a : angles) vals.push_back(sinusoid(10.0, 5.0, phi0, a));
+        const std::vector<double> observed = vals;
+        PARAMS mp;
+        mp.y0 = mp.var_y0 = 77.0;  // not the sinusoid fit's fields
+        ASSERT_EQ(LeastSquares(mp, vals, angles, weight, 4, nullptr), 0);
+        EXPECT_NEAR(mp.x0, 10.0, 1e-9);
+        EXPECT_NEAR(mp.radius, 5.0, 1e-9);
+        EXPECT_NEAR(mp.phi0, phi0, 1e-6);
+        EXPECT_NEAR(mp.gofn, 0.0, 1e-12);
+        EXPECT_EQ(mp.y0 + mp.var_y0, 154.0);
+        for (int i = 0; i < 4; i++) EXPECT_NEAR(vals[i], observed[i], 1e-6);
+    }
+}
+
+TEST(LeastSquares, SingularNormalMatrixLeavesValuesAndReportsEleven) {
+    // All angles equal (cosine and sine inexact), two distinct angles, no weight.
+    const std::vector<double> angle_sets[] = {
+        {37, 37, 37, 37, 37}, {10, 10, 100, 100, 10}, {0, 90, 180, 270, 45}};
+    const std::vector<double> weight_sets[] = {{1, 1, 1, 1, 1}, {1, 2, 1, 3, 1}, {0, 0, 0, 0, 0}};
+    for (int set = 0; set < 3; set++) {
+        SCOPED_TRACE(set);
+        std::vector<double> vals = {5.0, 6.0, 7.0, 8.0, 9.0};
+        const std::vector<double> observed = vals;
+        PARAMS mp{1, 1, 1, 1, 1, 1, 1, 1, 2.5};
+        EXPECT_EQ(LeastSquares(mp, vals, angle_sets[set], weight_sets[set], 5, nullptr), 11);
+        EXPECT_EQ(mp.x0 + mp.radius + mp.phi0 + mp.var_x0 + mp.var_q0, 0.0);
+        EXPECT_EQ(mp.gofn, 2.5);
+        EXPECT_EQ(vals, observed);
+    }
+}
+
+TEST(EstWeights2, TopWeightRankWeightsAndCut) {
+    // Expected: 0 from `cut` up, else 1 / max(d, lambda3)^2.
+    struct Case {
+        std::vector<double> dev, weight;
+        double lambda3, cut;
+    };
+    std::vector<double> far(40);
+    for (int i = 0; i < 40; i++) far[i] = 0.1 * (i + 1);
+    far[17] = 60.0;
+    const Case cases[] = {
+        // Median residual 2.2 raised to 5% of the largest, 3.0; the far one cut.
+        {far, std::vector<double>(40, 1.0), 3.0, 60.0},
+        // A big jump in the lower part of the sorted residuals is never a cut.
+        {{0.1, 0.2, 0.3, 50, 50.1, 50.2, 50.3, 50.4, 50.5, 50.6, 50.7, 50.8},
+         std::vector<double>(12, 1.0),
+         50.3,
+         1e9},
+        // Most gaps 0: the median gap falls back to half the first positive one.
+        {{1, 10, 1, 2, 1, 1}, {1, 1, 1, 1, 1, 1}, 1.0, 10.0},
+        // Entries already at weight 0 move the median down to the third residual.
+        {{1, 2, 3, 4, 5, 6}, {1, 1, 1, 1, 0, 0}, 3.0, 1e9},
+        // A gap above the walk's bound (2N/3 = 4) but below the cut window (5).
+        {{1.0, 1.1, 1.2, 1.3, 20.0, 20.1, 20.2}, std::vector<double>(7, 1.0), 1.3, 1e9},
+        // The dominant gap (10 after 1s) sits at the walk's bound, 2N/3 = 6,
+        // in the sorted gaps: not looked at; the gaps above it are too even.
+        {{0, 1, 2, 3, 4, 5, 15, 26, 38}, std::vector<double>(9, 1.0), 4.0, 1e9},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> w = c.weight;
+        est_weights2(static_cast<int>(w.size()), c.dev, w, nullptr);
+        for (std::size_t i = 0; i < w.size(); i++) {
+            const double top = std::max(c.dev[i], c.lambda3);
+            EXPECT_DOUBLE_EQ(w[i], c.dev[i] >= c.cut ? 0.0 : 1.0 / (top * top))
+                << "case with " << w.size() << " entries, entry " << i;
+        }
+    }
+    // One entry, or no positive gap at all: the weights stay as they are.
+    std::vector<double> one = {7.0}, w1 = {0.5}, flat(10, 2.0), w(10, 1.0);
+    w[3] = 0.25;
+    const std::vector<double> before = w;
+    est_weights2(1, one, w1, nullptr);
+    est_weights2(10, flat, w, nullptr);
+    EXPECT_EQ(w1[0], 0.5);
+    EXPECT_EQ(w, before);
+}
+
+TEST(WeightedLeastSquares, SingularSeriesIsNoError) {
+    // The values stay the observations.
+    const double same[] = {20.0, 20.0, 20.0, 20.0};
+    const std::vector<double> obs = {3.0, 4.0, 5.0, 6.0};
+    std::vector<double> vals(4), weights(4, 1.0);
+    PARAMS mp;
+    EXPECT_EQ(weightedLeastSquares(mp, obs, vals, same, 4, weights, nullptr), 0);
+    EXPECT_EQ(mp.x0 + mp.radius + mp.phi0, 0.0);
+    EXPECT_EQ(vals, obs);
+}
+
+TEST(RobustReweighting, StopsAfterThirtyOneFitsWithoutAFinalReweighting) {
+    // Residuals that grow and alternate in pattern never converge; the weights
+    // of the last fit are what the caller gets.
+    const int N = 10;
+    int calls = 0;
+    std::vector<double> weights(N, 1.0), weights_est(N, 1.0), deviates(N), last;
+    auto never_settles = [&]() {
+        const double scale = (calls + 1.0) * (calls + 1.0);
+        for (int i = 0; i < N; i++) deviates[i] = scale * (1 + (i + 2 * (calls % 2)) % 5);
+        last = weights;
+        calls++;
+        return FitRound{0, false, scale * scale};
+    };
+    EXPECT_EQ(robust_reweighting(N, weights, weights_est, deviates, never_settles, nullptr), 0);
+    EXPECT_EQ(calls, 31);
+    EXPECT_EQ(weights_est, last);
+
+    // A fit that stops the loop ends it with its status.
+    calls = 0;
+    auto failing = [&]() { return FitRound{7, ++calls == 2, 1.0 / calls}; };
+    EXPECT_EQ(robust_reweighting(N, weights, weights_est, deviates, failing, nullptr), 7);
+    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace
