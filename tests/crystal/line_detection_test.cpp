@@ -139,6 +139,9 @@ TEST(PairFigures, LineDistFacesAlongTheBinIndexAsDegrees) {
     EXPECT_EQ(get_line_dist_p(segment(0, 0, 0, 0, 1, 10, 20),
                               segment(500, dy / 2, 500, dy - dy / 2, 1, 30, 20)),
               100);
+    // 30.07 degrees off (doubled midpoints 1000 and 579 apart) no longer counts.
+    EXPECT_EQ(get_line_dist_p(segment(0, 0, 0, 0, 1, 10, 0), segment(500, 289, 500, 290, 1, 30, 0)),
+              0);
     // 30 degrees off still counts (cos^2 = 0.75), 31 does not.
     EXPECT_EQ(
         get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 30), segment(30, 0, 30, 19, 20, 30, 30)),

@@ -128,8 +128,9 @@ TEST(Conventional, PinOnlySeries) {
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.res.precentring_flag, 1);
     EXPECT_EQ(r.res.y_centre, 0 + 4);  // from the first cleaned row, plus the top border
-    EXPECT_EQ(count(r.err, "\n### ! The pin covers a wide area of the image."
-                           "\n### ! 'PRECENTRING' is set to '1' in output file"),
+    EXPECT_EQ(count(r.err,
+                    "\n### ! The pin covers a wide area of the image."
+                    "\n### ! 'PRECENTRING' is set to '1' in output file"),
               1);
     EXPECT_EQ(count(r.err, "seems to be empty"), 0);
 }
