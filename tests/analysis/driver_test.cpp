@@ -82,27 +82,6 @@ TEST(Angles, FoldedOnceQuadrantsNotedAndWarnedInOrder) {
                   bar + "\n");
 }
 
-// A fit that keeps the preset axis must report the given centre again, for
-// every loop position, with and without half resolution.
-TEST(KnownAxis, ResultStageReportsTheGivenCentreBack) {
-    const int border[4] = {3, 5, 7, 9};
-    IMAGE imc;
-    EXPECT_EQ(preset_axis(-1, 0, border, 0, imc), -1.0);  // none given
-    EXPECT_EQ(preset_axis(0, 0, border, 0, imc), -1.0);
-    EXPECT_EQ(preset_axis(200, 0, border, 1, imc), 96.5);  // minus the left border, halved
-    for (int sub = 0; sub <= 1; ++sub) {
-        for (int pos = 0; pos < 4; ++pos) {
-            imc.width = (pos < 2 ? 800 - 16 : 600 - 8) >> sub;
-            CutFrame frame{static_cast<int>(imc.width), 300, sub, pos, border[2], border[1]};
-            for (int centre : {100, 301, 350}) {
-                const double x0 = preset_axis(centre, pos, border, sub, imc);
-                EXPECT_EQ(correct_coordinates(x0, 10.0, frame).final_x, centre)
-                    << "loop position " << pos << " sub " << sub;
-            }
-        }
-    }
-}
-
 const std::string HEADER =
     "# ORVA version 3.00\n# --------------------------------------------"
     "\n#  all coordinates correspond to cleaned image\n# "

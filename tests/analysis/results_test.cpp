@@ -88,39 +88,6 @@ TEST(LoopTips, MiddleOfTheFirstTracedRow) {
     EXPECT_EQ(shapes[1].centre_x, 40u);
 }
 
-TEST(Observations, DetectorOrderPositivePositionsOrLoopCentres) {
-    const std::vector<double> angles = {10.0, 20.0, 30.0};
-    // Image 0: detector 1's first position has x 0; image 1: its second
-    // position lacks y; image 2: detector 2 reports -1.
-    const std::vector<int> x1 = {0, 101, 201}, y1 = {5, 102, 202};
-    const std::vector<int> x2 = {3, 111, 211}, y2 = {4, 0, 212};
-    const std::vector<int> x3 = {7, 121, -1}, y3 = {8, 122, -1};
-    const ObservationTable t = crystal_observations(angles, x1, y1, x2, y2, x3, y3);
-    EXPECT_EQ(t.angle, (std::vector<double>{10, 10, 20, 20, 30, 30}));
-    EXPECT_EQ(t.x, (std::vector<double>{3, 7, 101, 121, 201, 211}));
-    EXPECT_EQ(t.y, (std::vector<double>{4, 8, 102, 122, 202, 212}));
-    EXPECT_EQ(t.weight, std::vector<double>(6, 1.0));
-
-    // Loop centres when no detector found anything; empty images give none.
-    const std::vector<SHAPE_PARAMS> shapes = {loop(5, 5, 9, 11, 12), SHAPE_PARAMS{},
-                                              loop(5, 5, 9, 13, 14)};
-    const std::vector<int> none(3, 0), minus(3, -1);
-    bool loop_centres = false;
-    ObservationTable m =
-        motion_observations(angles, shapes, none, none, minus, minus, none, none, &loop_centres);
-    EXPECT_TRUE(loop_centres);
-    EXPECT_EQ(m.angle, (std::vector<double>{10.0, 30.0}));
-    EXPECT_EQ(m.x, (std::vector<double>{11.0, 13.0}));
-    EXPECT_TRUE(m.has_position());
-
-    const std::vector<int> one = {0, 0, 7};  // a single position is a crystal observation
-    m = motion_observations(angles, shapes, none, none, none, none, one, one, &loop_centres);
-    EXPECT_FALSE(loop_centres);
-    EXPECT_EQ(m.x, std::vector<double>{7.0});
-    // Loop centres at x 0 are no position either.
-    EXPECT_FALSE(loop_centre_observations(std::span(shapes).subspan(1, 1), angles).has_position());
-}
-
 TEST(CentreFit, MeansBelowTheImageThreshold) {
     ObservationTable t;
     t.add(0.0, 100.0, 40.0);
@@ -139,47 +106,10 @@ TEST(CentreFit, MeansBelowTheImageThreshold) {
     EXPECT_DOUBLE_EQ(known.x0, 105.0);
 }
 
-TEST(CentreFit, MotionFitReplacesTheWidthFitAndHoldsAKnownAxis) {
-    for (const bool known : {false, true}) {
-        SCOPED_TRACE(known);
-        ObservationTable t;
-        for (int i = 0; i < 8; ++i)
-            t.add(45.0 * i, 200.0 + 30.0 * std::cos((45.0 * i - 60.0) * RADIAN), 150.0);
-        PARAMS mp;
-        mp.x0 = 55.0;  // what the loop-width fit left
-        ASSERT_EQ(centre_fit(mp, t, known ? 2 : 3, known, known ? 190.0 : 123.0), 0);
-        EXPECT_NEAR(mp.x0, known ? 190.0 : 200.0, known ? 0.0 : 1e-6);  // a known one exactly
-        EXPECT_NEAR(mp.y0, 150.0, 1e-6);
-        EXPECT_NEAR(mp.radius, 30.0, 1e-6);
-        EXPECT_NEAR(mp.phi0, 60.0, 1e-4);
-        EXPECT_NEAR(t.est_x[3] - t.x[3], known ? -10.0 : 0.0, 1e-6);
-    }
-}
-
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
 const std::string BAR = "================================";
-
-TEST(ResultCoordinates, EveryLoopPositionAndHalfResolution) {
-    // A 300 x 200 cut image, left border 4, top border 6; floor(v + 0.5), also below 0.
-    const struct {
-        double x0, y0;
-        int pos, sub, x, y;
-    } cases[] = {
-        // clang-format off
-        {50.4, 20.6, 0, 0, 54, 27},  {50.4, 20.6, 1, 0, 54, 184},  {50.4, 20.6, 2, 0, 56, 182},
-        {50.4, 20.6, 3, 0, 255, 25}, {50.4, 20.6, 0, 1, 105, 47},  {50.4, 20.6, 1, 1, 105, 364},
-        {50.4, 20.6, 2, 1, 107, 362}, {50.4, 20.6, 3, 1, 504, 45}, {-0.7, -0.5, 0, 0, 3, 6},
-        {100.2, 5.0, 0, 1, 204, 16},  // 200.4 in input pixels, rounded, plus the left border
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        const CentrePixels p = correct_coordinates(c.x0, c.y0, {300, 200, c.sub, c.pos, 4, 6});
-        EXPECT_EQ(p.final_x, c.x) << "pos " << c.pos << " sub " << c.sub << " x0 " << c.x0;
-        EXPECT_EQ(p.final_y, c.y) << "pos " << c.pos << " sub " << c.sub << " x0 " << c.x0;
-    }
-}
 
 TEST(Phase, FoldedAndDroppedForTinyRadius) {
     // radius, phi0, sub_flag, radius and phi0 after.
@@ -199,20 +129,6 @@ TEST(Reliability, MaxwellDistributionAndPercent) {
     EXPECT_EQ(reliability_percent(crystal_reliability(20, 0.0)), -1);
     EXPECT_EQ(crystal_reliability(0, 3.0), 0.0);
     EXPECT_EQ(reliability_percent(-0.25) + reliability_percent(0.999), -1 + 99);
-}
-
-TEST(CrossPositions, FollowTheMotionForEachLoopPosition) {
-    // Axis 100, crystal row 50; pos, radius, phi0, angle, x, y.
-    const double cases[][6] = {{0, 10, 30, 30, 110, 50},
-                               {1, 10, 30, 210, 90, 50},
-                               {2, 10, 30, 30, 50, 110},
-                               {3, 10, 30, 30, 50, 90} /* against the rows */,
-                               {0, 14.6, 0, 60, 107, 50} /* 107.3 */};
-    for (const auto& c : cases) {
-        const CrossPosition p = cross_position(static_cast<int>(c[0]), 100, 50, c[1], c[2], c[3]);
-        EXPECT_EQ(p.x, c[4]) << c[0];
-        EXPECT_EQ(p.y, c[5]) << c[0];
-    }
 }
 
 class ResultStage : public ::testing::Test {

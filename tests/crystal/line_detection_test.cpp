@@ -150,49 +150,6 @@ TEST(PairFigures, LineDistFacesAlongTheBinIndexAsDegrees) {
         get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 31), segment(30, 0, 30, 19, 20, 30, 31)), 0);
 }
 
-TEST(LineSegment, LongestRunAlongSteepAndFlatLines) {
-    const IMAGE win = window_of(20, 24);
-    const int r_M = 32;
-    // Column 5: rows 0..6 and 8..23, a one-pixel gap at row 7.
-    std::vector<float> w = column_weights(20, 24, {5}, 0, 23);
-    w[7 * 20 + 5] = 0.0f;
-    w[12 * 20 + 5] = 2.5f;
-    LINE_SEGMENT seg;
-    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
-    EXPECT_EQ(seg.len, 16u);
-    EXPECT_EQ(seg.xs, 5u);
-    EXPECT_EQ(seg.ys, 8u);
-    EXPECT_EQ(seg.xe, 5u);
-    EXPECT_EQ(seg.ye, 23u);
-    EXPECT_DOUBLE_EQ(seg.score, 17.5);
-
-    // Two equally long runs (rows 0..4 and 6..10): the first is reported.
-    w = column_weights(20, 24, {5}, 0, 10);
-    w[5 * 20 + 5] = -1.0f;
-    seg = LINE_SEGMENT{};
-    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
-    EXPECT_EQ(seg.len, 5u);
-    EXPECT_EQ(seg.ys, 0u);
-    EXPECT_EQ(seg.ye, 4u);
-
-    // Flat line (bin 45, normal angle 90 degrees) along row 3, columns 2..17.
-    w.assign(w.size(), 0.0f);
-    for (unsigned int x = 2; x <= 17; ++x) w[3 * 20 + x] = 1.0f;
-    seg = LINE_SEGMENT{};
-    get_line_segment(45, 90, r_M, r_M + 3, win, w, seg);
-    EXPECT_EQ(seg.len, 16u);
-    EXPECT_EQ(seg.xs, 2u);
-    EXPECT_EQ(seg.ys, 3u);
-    EXPECT_EQ(seg.xe, 17u);
-    EXPECT_EQ(seg.ye, 3u);
-
-    // Nothing positive on the line (or the line outside the window): record untouched.
-    seg = segment(1, 2, 3, 4, 5, 6, 7);
-    get_line_segment(0, 90, r_M, r_M - 3, win, w, seg);
-    EXPECT_EQ(seg.len, 5u);
-    EXPECT_EQ(seg.xs, 1u);
-}
-
 // Bright window (200) with two dark vertical bars, 2 pixels wide, at columns
 // left and right, rows top..bottom.
 std::vector<unsigned char> two_bars(unsigned int width, unsigned int height, unsigned int left,

@@ -135,38 +135,6 @@ TEST(Conventional, PinOnlySeries) {
     EXPECT_EQ(count(r.err, "seems to be empty"), 0);
 }
 
-TEST(Conventional, LogFiguresFileAndCrosses) {
-    testing::ScratchDir dir;
-    testing::WorkingDir cwd(dir.path());
-    auto imgs = pin_series(2);
-    imgs.push_back(GreyImage(240, 200, 200));  // one empty image
-    ORVAPARAMS xp = params_for(imgs);
-    xp.reserved = 1;
-    xp.set_cross_flag = 1;
-    std::FILE* log = std::fopen("run.log", "w");
-    ASSERT_NE(log, nullptr);
-    ASSERT_EQ(run(xp, imgs, log).status, 0);
-    std::fclose(log);
-    const std::string text = testing::read_file("run.log");
-    EXPECT_EQ(count(text, "\n# Image No.: "), 2);  // not for the empty image
-    for (const char* part : {"\n# Image No.:   0\n#   0.0 0", "\n#   0.0 2", "\n# 120.0 4"})
-        EXPECT_EQ(count(text, part), 1) << part;
-    EXPECT_EQ(count(text, "\nduration: "), 2);
-    EXPECT_EQ(count(text, "Deviation of coordinates"), 0);  // too few images
-    EXPECT_EQ(count(testing::read_file("log_res2.txt"), "\n   3  240  200 "), 1);
-    for (const char* name : {"cross_00.jpg", "cross_01.jpg", "cross_02.jpg"})
-        EXPECT_TRUE(testing::file_exists(name)) << name;
-
-    // Without the log switch neither the log nor the figures file is written.
-    std::remove("log_res2.txt");
-    log = std::fopen("quiet.log", "w");
-    xp.reserved = xp.set_cross_flag = 0;
-    run(xp, imgs, log);
-    std::fclose(log);
-    EXPECT_EQ(testing::read_file("quiet.log"), "");
-    EXPECT_FALSE(testing::file_exists("log_res2.txt"));
-}
-
 // Small and narrow images through every loop position and the special image
 // kinds: the run must end with status 0 and stay inside every buffer.
 TEST(Conventional, SmallImagesStayInside) {
