@@ -31,8 +31,8 @@ struct GreyImage {
     // Every pixel from f(x, y), clamped to 0..255.
     void fill(const std::function<double(int, int)>& f) {
         for (int y = 0; y < h(); ++y)
-            for (int x = 0; x < w(); ++x) at(x, y) = static_cast<unsigned char>(
-                std::clamp(f(x, y), 0.0, 255.0));
+            for (int x = 0; x < w(); ++x)
+                at(x, y) = static_cast<unsigned char>(std::clamp(f(x, y), 0.0, 255.0));
     }
     void rect(int x0, int y0, int x1, int y1, unsigned char value) {  // inclusive corners
         for (int y = std::max(y0, 0); y <= std::min(y1, h() - 1); ++y)
@@ -77,15 +77,5 @@ inline constexpr BlobCase kBlobCases[] = {{240, 200, 140, 90, 30},
                                           {240, 200, 80, 120, 25},
                                           {400, 300, 250, 140, 40},
                                           {1024, 768, 600, 400, 80}};
-
-// A textured loop (disc of radius 30 at (cx, cy)) on a thin dark stem that runs
-// down into a thick checkered pin entering from the bottom edge.
-inline GreyImage loop_on_pin_scene(int w, int h, int cx, int cy) {
-    GreyImage g = blob_scene(w, h, cx, cy, 30, 0);
-    g.rect(cx - 3, cy + 31, cx + 3, h - 41, 40);
-    for (int y = h - 40; y < h; ++y)
-        for (int x = cx - 15; x <= cx + 15; ++x) g.at(x, y) = 60 + ((x / 2 + y / 2) % 2) * 120;
-    return g;
-}
 
 }  // namespace orva::testing
