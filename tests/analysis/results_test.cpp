@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -15,11 +16,36 @@
 #include "analysis/centre_fit.h"
 #include "analysis/observations.h"
 #include "analysis/result_stage.h"
-#include "log_capture.h"
 #include "run/scratch_dir.h"
 
 namespace orva {
 namespace {
+
+// A driver log on a temporary file, and what was written to it after the header.
+class LogCapture {
+  public:
+    LogCapture() : file_(std::tmpfile()) { log.attach(file_); }
+    ~LogCapture() { std::fclose(file_); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // What follows the header, without the closing duration line; closes the log.
+    std::string body() {
+        log.close(0);
+        std::rewind(file_);
+        std::string text;
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_))
+            text += static_cast<char>(c);
+        const std::string header_end = "image\n# --------------------------------------------";
+        const std::size_t from = text.find(header_end) + header_end.size();
+        return text.substr(from, text.rfind("\n# total duration: 0\n") - from);
+    }
+
+    DriverLog log;
+
+  private:
+    std::FILE* file_;
+};
 
 SHAPE_PARAMS loop(int width, int box_l, int box_r, int cx = 50, int cy = 40) {
     SHAPE_PARAMS s;
@@ -40,7 +66,7 @@ TEST(CrystalSize, NarrowestLoopClearOfTheSides) {
                                               SHAPE_PARAMS{},
                                               loop(40, 10, 50) /* not below 40 */,
                                               loop(35, 10, 50)};
-    testing::LogCapture capture;
+    LogCapture capture;
     const NarrowestLoop found = narrowest_loop(shapes, 100, capture.log, "\n#%2d: %4d");
     EXPECT_EQ(found.q_minwidth, 6);
     EXPECT_EQ(found.crystal_size, 35);
@@ -146,7 +172,7 @@ class ResultStage : public ::testing::Test {
         images.assign(4, ByteBuffer(40 * 30, 128));
     }
     std::string run() {
-        testing::LogCapture capture;
+        LogCapture capture;
         CaptureStderr();
         EXPECT_EQ(result_stage(mp, ctx, images, angles, capture.log, result), 0);
         messages = GetCapturedStderr();
@@ -227,7 +253,7 @@ TEST_F(ResultStage, UnusableFitValuesFailWithoutAResult) {
         mp.phi0 = c.phi0;
         ctx.position_found = c.position_found;
         result.radius = 77;
-        testing::LogCapture capture;
+        LogCapture capture;
         CaptureStderr();
         EXPECT_EQ(result_stage(mp, ctx, images, angles, capture.log, result), c.status) << c.x0;
         messages = GetCapturedStderr();
