@@ -27,9 +27,7 @@ namespace {
 using testing::file_exists;
 using testing::read_file;
 
-double phase_gap(double a, double b) {
-    return std::fabs(testing::angle_difference(a, b));
-}
+double phase_gap(double a, double b) { return std::fabs(testing::angle_difference(a, b)); }
 
 class Version23Run : public testing::SceneRun {
   protected:
