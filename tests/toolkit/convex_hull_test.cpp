@@ -1,12 +1,10 @@
-// Convex hull: small sets with ties, collinear and repeated points as a table;
-// random clouds and a circle of 500 points (beyond the initial vertex
-// capacity) covered by a hull that turns left at every vertex.
+// Convex hull: small sets with ties, collinear and repeated points as a
+// table, and a circle of 500 points (beyond the initial vertex capacity).
 #include "toolkit/convex_hull.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
 namespace orva {
@@ -43,40 +41,19 @@ TEST(ConvexHull, SmallSetsGiveTheExpectedVertices) {
     }
 }
 
-TEST(ConvexHull, CloudsAreCoveredByALeftTurningHull) {
-    std::mt19937 rng(31337);
-    std::vector<std::vector<point>> sets;
-    for (int trial = 0; trial < 50; ++trial) {  // integer grid: many ties
-        sets.emplace_back();
-        for (int k = 0; k < 4 + trial * 7; ++k) {
-            const double x = rng() % 41;
-            sets.back().emplace_back(x, rng() % 41);
-        }
-    }
-    // 500 points on a circle, none in line with two others, in a caller's
-    // array with no spare entry: all are vertices.
-    sets.emplace_back();
+TEST(ConvexHull, FiveHundredPointsOnACircleAreAllVertices) {
+    // None in line with two others, in a caller's array with no spare entry,
+    // beyond the initial vertex capacity; the hull turns left everywhere.
+    std::vector<point> pts;
     for (int k = 0; k < 500; ++k) {
         const double a = 2.0 * M_PI * ((k * 37) % 500) / 500.0;
-        sets.back().emplace_back(1000.0 * std::cos(a), 1000.0 * std::sin(a));
+        pts.emplace_back(1000.0 * std::cos(a), 1000.0 * std::sin(a));
     }
-    for (const std::vector<point>& original : sets) {
-        std::vector<point> pts = original;
-        polygon hull;
-        ASSERT_EQ(convex_hull(pts, static_cast<int>(pts.size()), hull), 0);
-        ASSERT_GE(hull.n, 3);
-        if (original.size() == 500) {
-            EXPECT_EQ(hull.n, 500);
-        }
-        for (int i = 0; i < hull.n; ++i) {
-            const point& a = hull.p[i];
-            const point& b = hull.p[(i + 1) % hull.n];
-            EXPECT_TRUE(ccw(a, b, hull.p[(i + 2) % hull.n])) << i;
-            for (const point& q : original) {
-                ASSERT_FALSE(cw(a, b, q)) << q[X] << " " << q[Y];
-            }
-        }
-    }
+    polygon hull;
+    ASSERT_EQ(convex_hull(pts, 500, hull), 0);
+    ASSERT_EQ(hull.n, 500);
+    for (int i = 0; i < hull.n; ++i)
+        EXPECT_TRUE(ccw(hull.p[i], hull.p[(i + 1) % 500], hull.p[(i + 2) % 500])) << i;
 }
 
 }  // namespace

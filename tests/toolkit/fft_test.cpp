@@ -23,34 +23,20 @@ std::vector<double> random_values(int n, unsigned seed) {
     return v;
 }
 
-// cos and sin of 2 pi m / n in extended precision, m = 0 .. n-1.
-struct UnitRoots {
-    std::vector<long double> c, s;
-    explicit UnitRoots(int n) : c(n), s(n) {
-        for (int m = 0; m < n; m++) {
-            const long double angle = 2.0L * std::numbers::pi_v<long double> * m / n;
-            c[m] = std::cos(angle);
-            s[m] = std::sin(angle);
-        }
-    }
-};
-
-// The real layout: R(0), R(n/2), then R(k), I(k) for 0 < k < n/2.
+// The real layout: R(0), R(n/2), then R(k), I(k) for 0 < k < n/2; summed in
+// extended precision.
 std::vector<double> direct_real_dft(const std::vector<double>& a) {
     const int n = static_cast<int>(a.size());
-    const UnitRoots roots(n);
     std::vector<double> out(n);
     for (int k = 0; k <= n / 2; k++) {
         long double re = 0, im = 0;
         for (int j = 0; j < n; j++) {
-            const long long jk = static_cast<long long>(j) * k % n;
-            re += a[j] * roots.c[jk];
-            im += a[j] * roots.s[jk];
+            const long double angle = 2.0L * std::numbers::pi_v<long double> * (j * k % n) / n;
+            re += a[j] * std::cos(angle);
+            im += a[j] * std::sin(angle);
         }
-        if (k == 0) {
-            out[0] = static_cast<double>(re);
-        } else if (k == n / 2) {
-            out[1] = static_cast<double>(re);
+        if (k == 0 || k == n / 2) {
+            out[k == 0 ? 0 : 1] = static_cast<double>(re);
         } else {
             out[2 * k] = static_cast<double>(re);
             out[2 * k + 1] = static_cast<double>(im);
