@@ -1,5 +1,5 @@
-// Job-file reader: fields, keywords and their order, line handling, the image list and every
-// failure.
+// Job-file reader: fields, keywords and their order, line handling, the image list, every
+// failure, and the hints for misspelt keywords.
 #include "run/job_file.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "orva_defines.h"
-#include "run/scratch_dir.h"
+#include "run/keyword_hint.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -152,6 +153,11 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
          "0 a"},
         {list + "2\nDATA_START\n0 a\n0\r\n", 1,
          "\n Entry 2 of the image list of job.txt has no file name: 0\n", ""},
+        // A misspelt keyword keeps its old message and gets a hint.
+        {"NUMBER_OF_IMAGE 2\nREPORT\nDATA 0 a\n", 0,
+         "\n\n ===> Unknown keyword: NUMBER_OF_IMAGE !\n      Did you mean NUMBER_OF_IMAGES?"
+         "\n REPORT needs a file name\n",
+         "0 a"},
         {"DATA 30\n", 1, "\n DATA line without a file name in job.txt: DATA 30\n", ""},
         {"BORDER_L -5\n", 1, "\n BORDER_L -5: a border cannot be negative\n", ""},
         {"NUM_IMG -1\n", 1, range, ""},
@@ -203,13 +209,29 @@ TEST(JobFile, FileThatCannotBeOpened) {
     testing::ScratchDir dir;
     const std::string name = dir.file("missing.txt");
     JobSettings job;
-    ::testing::internal::CaptureStderr();
+    testing::StderrCapture capture;
     EXPECT_EQ(read_job_file(name.c_str(), job), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(capture.text(),
               "\n*************************************************************\nCannot open " +
                   name +
                   " \nNo such file or directory\n"
                   "*************************************************************\n");
+}
+
+TEST(JobFile, CloseWordsGetTheirKeyword) {
+    const std::pair<const char*, const char*> cases[] = {// word, hint (null: none)
+                                                         {"NUMBER_OF_IMAGE", "NUMBER_OF_IMAGES"},
+                                                         {"NUMBR_OF_IMAGE", "NUMBER_OF_IMAGES"},
+                                                         {"number_of_images", "NUMBER_OF_IMAGES"},
+                                                         {"BAK", "BACK"},
+                                                         {"DA", nullptr},
+                                                         {"CENTER_COORD", "CENTRE_COORD"},
+                                                         {"BACKGROUND", "BACK"},
+                                                         {"REPORT_FILE", "REPORT"},
+                                                         {"0.00", nullptr},
+                                                         {"", nullptr},
+                                                         {"IMAGE_LIST", nullptr}};
+    for (const auto& [word, hint] : cases) EXPECT_STREQ(closest_keyword(word), hint) << word;
 }
 
 }  // namespace

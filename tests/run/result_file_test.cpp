@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "run/scratch_dir.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -82,11 +82,9 @@ TEST(ResultFile, FailureIsReportedAndLeavesTheOldFile) {
     std::filesystem::create_directory(blocked);
     testing::write_file(blocked + "/inside.txt", "old");
     for (const std::string& name : {blocked, dir.file("none/result.txt")}) {
-        ::testing::internal::CaptureStderr();
+        testing::StderrCapture capture;
         EXPECT_EQ(write_result_file(name.c_str(), EXAMPLE), RESULT_WRITE_ERROR);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind(
-                      "\nORVA: Cannot write result file " + name + ": ", 0),
-                  0u);
+        EXPECT_TRUE(capture.text().starts_with("\nORVA: Cannot write result file " + name + ": "));
     }
     EXPECT_EQ(testing::read_file(blocked + "/inside.txt"), "old");
     EXPECT_EQ(entries(dir.path()), 1);
@@ -96,10 +94,9 @@ TEST(ResultFile, WhatIsNotARegularFileIsWrittenIntoOrRefusedNeverReplaced) {
     testing::ScratchDir dir;
     const std::string fifo = dir.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ::testing::internal::CaptureStderr();
+    testing::StderrCapture capture;
     EXPECT_EQ(write_result_file(fifo.c_str(), EXAMPLE), RESULT_WRITE_ERROR);  // nobody reads
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find(": no process reads from it\n"),
-              std::string::npos);
+    EXPECT_NE(capture.text().find(": no process reads from it\n"), std::string::npos);
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     EXPECT_EQ(write_result_file(fifo.c_str(), EXAMPLE), 0);
@@ -107,9 +104,13 @@ TEST(ResultFile, WhatIsNotARegularFileIsWrittenIntoOrRefusedNeverReplaced) {
     EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(EXAMPLE_TEXT.size()));
     EXPECT_EQ(std::string(got), EXAMPLE_TEXT);
     close(reader);
-    struct stat st {};
-    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    // Devices such as /dev/null are written into and stay what they are.
+    EXPECT_EQ(write_result_file("/dev/null", EXAMPLE), 0);
+    for (const char* special : {fifo.c_str(), "/dev/null"}) {
+        struct stat st {};
+        ASSERT_EQ(lstat(special, &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) << special;
+    }
 
     // A link is followed: the file it names is replaced, or created, and the link stays.
     for (const bool existing : {true, false}) {
