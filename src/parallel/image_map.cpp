@@ -76,12 +76,13 @@ struct Shared {
     }
 };
 
-// Runs one item, collecting its text and catching how it ends.
-void run_item(const ItemWork& work, int index, int slot, Item& item) {
-    CollectText collect(item.text);
+// Runs one step of an item and records how it ends: its status, the end of
+// the program it asked for, or the exception it threw.
+template <class Step>
+void run_caught(Item& item, Step&& step) {
     hand_back_end = true;
     try {
-        item.status = work(index, slot);
+        item.status = step();
     } catch (const ProgramEnd& end) {
         item.ended = true;
         item.status = end.status;
@@ -89,6 +90,12 @@ void run_item(const ItemWork& work, int index, int slot, Item& item) {
         item.error = std::current_exception();
     }
     hand_back_end = false;
+}
+
+// Runs one item, collecting its text.
+void run_item(const ItemWork& work, int index, int slot, Item& item) {
+    CollectText collect(item.text);
+    run_caught(item, [&] { return work(index, slot); });
 }
 
 void worker(Shared& shared, const ItemWork& work, int slot) {
@@ -108,16 +115,7 @@ void worker(Shared& shared, const ItemWork& work, int slot) {
 }
 
 int run_in_order(const InOrderStep& in_order, int index, Item& item) {
-    hand_back_end = true;
-    try {
-        item.status = in_order(index);
-    } catch (const ProgramEnd& end) {
-        item.ended = true;
-        item.status = end.status;
-    } catch (...) {
-        item.error = std::current_exception();
-    }
-    hand_back_end = false;
+    run_caught(item, [&] { return in_order(index); });
     return item.failed() ? 1 : 0;
 }
 

@@ -118,6 +118,22 @@ inline void transpose_quads(Quad& a, Quad& b, Quad& c, Quad& d) {
     d = __builtin_shuffle(ab_odd, cd_odd, QuadIndex{2, 3, 6, 7});
 }
 
+// Four quads from four lines step values apart, and back.
+inline void load_quads(Quad& q0, Quad& q1, Quad& q2, Quad& q3, const double* p, std::size_t step) {
+    load_quad(q0, p);
+    load_quad(q1, p + step);
+    load_quad(q2, p + 2 * step);
+    load_quad(q3, p + 3 * step);
+}
+
+inline void store_quads(double* p, std::size_t step, const Quad& q0, const Quad& q1, const Quad& q2,
+                        const Quad& q3) {
+    store_quad(p, q0);
+    store_quad(p + step, q1);
+    store_quad(p + 2 * step, q2);
+    store_quad(p + 3 * step, q3);
+}
+
 // plane[x * nb + b] = rows[b * stride + x] for nb rows of n values.
 ORVA_VECTOR_CLONES
 void rows_to_plane(const double* rows, std::size_t stride, double* plane, int nb, int n) {
@@ -126,19 +142,10 @@ void rows_to_plane(const double* rows, std::size_t stride, double* plane, int nb
         for (int x = 0; x < n; ++x) plane[x * nb + b] = rows[b * stride + x];
     for (int b = 0; b < quads; b += 4)
         for (int x = 0; x < n; x += 4) {
-            Quad q0;
-            load_quad(q0, rows + b * stride + x);
-            Quad q1;
-            load_quad(q1, rows + (b + 1) * stride + x);
-            Quad q2;
-            load_quad(q2, rows + (b + 2) * stride + x);
-            Quad q3;
-            load_quad(q3, rows + (b + 3) * stride + x);
+            Quad q0, q1, q2, q3;
+            load_quads(q0, q1, q2, q3, rows + b * stride + x, stride);
             transpose_quads(q0, q1, q2, q3);
-            store_quad(plane + x * nb + b, q0);
-            store_quad(plane + (x + 1) * nb + b, q1);
-            store_quad(plane + (x + 2) * nb + b, q2);
-            store_quad(plane + (x + 3) * nb + b, q3);
+            store_quads(plane + x * nb + b, static_cast<std::size_t>(nb), q0, q1, q2, q3);
         }
 }
 
@@ -154,14 +161,8 @@ void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb
     const Quad dq = {d, d, d, d};
     for (int b = 0; b < quads; b += 4)
         for (int x = 0; x < n; x += 4) {
-            Quad q0;
-            load_quad(q0, plane + x * nb + b);
-            Quad q1;
-            load_quad(q1, plane + (x + 1) * nb + b);
-            Quad q2;
-            load_quad(q2, plane + (x + 2) * nb + b);
-            Quad q3;
-            load_quad(q3, plane + (x + 3) * nb + b);
+            Quad q0, q1, q2, q3;
+            load_quads(q0, q1, q2, q3, plane + x * nb + b, static_cast<std::size_t>(nb));
             if (m != 0) {
                 q0 /= dq;
                 q1 /= dq;
@@ -169,10 +170,7 @@ void plane_to_rows(const double* plane, double* rows, std::size_t stride, int nb
                 q3 /= dq;
             }
             transpose_quads(q0, q1, q2, q3);
-            store_quad(rows + b * stride + x, q0);
-            store_quad(rows + (b + 1) * stride + x, q1);
-            store_quad(rows + (b + 2) * stride + x, q2);
-            store_quad(rows + (b + 3) * stride + x, q3);
+            store_quads(rows + b * stride + x, stride, q0, q1, q2, q3);
         }
 }
 
