@@ -23,6 +23,7 @@
 #include "analysis/driver_setup.h"
 #include "analysis/observations.h"
 #include "analysis/result_stage.h"
+#include "analysis/track_answer.h"
 #include "analysis/version23_method.h"
 #include "crystal/centring_image.h"
 #include "crystal/corner_features.h"
@@ -31,6 +32,7 @@
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
 #include "toolkit/arrays.h"
+#include "track/track_method.h"
 
 namespace orva {
 
@@ -68,6 +70,7 @@ struct Run {
     int precentring_flag = 0;
     bool position_found = true;
     double reliability = -1.0;
+    bool reliability_fixed = false;  // TRACK: its own figure, not the fit's deviations
 
     int n() const { return xp.num_images; }
     int cut_width() const { return static_cast<int>(imagec.width); }
@@ -277,6 +280,40 @@ int locate_crystal(Run& r) {
     return fit_table(r, table, true);
 }
 
+// TRACK's answer: the trajectory of the best-supported object, or, when nothing
+// moves like a crystal, the loop answer the default method gives without one.
+int locate_crystal_track(Run& r) {
+    if (r.numimg_processed < 3) {
+        std::fprintf(stderr, "\n TRACK needs three images with a loop; the default crystal search is used.");
+        return locate_crystal(r);
+    }
+    narrowest_loop_and_bulge(r);
+    TrackInput in;
+    in.imc = r.imagec;
+    in.images = &r.xp.image_ptr;
+    in.shapes = r.run_shapes();
+    in.angles = r.angles;
+    in.axis_known = r.known_centre;
+    in.axis = r.x0_preset;
+    TrackResult track;
+    const int status = track_crystal(in, track);
+    if (status != 0) return status;
+    r.log.write("%s", track.log.c_str());
+    std::fprintf(stderr, "\n Modelling Xtal motion");
+    if (!track.crystal) {
+        report_track_no_crystal(r.log);
+        r.precentring_flag = 1;
+        r.reliability = r.shapes_reliability;
+        ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
+        return fit_table(r, table, false);
+    }
+    const TrackAnswer answer = track_answer(track, r.mp, r.log);
+    r.crystal_size = answer.crystal_size;
+    r.reliability = answer.reliability;
+    r.reliability_fixed = true;
+    return 0;
+}
+
 int finish(Run& r, ORVARESULT& result) {
     ResultContext ctx;
     ctx.num_images = r.n();
@@ -296,6 +333,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.precentring_flag = r.precentring_flag;
     ctx.position_found = r.position_found;
     ctx.reliability = r.reliability;
+    ctx.reliability_fixed = r.reliability_fixed;
     ctx.set_cross_flag = r.xp.set_cross_flag;
     ctx.write_figures = (r.xp.reserved & 1) != 0;
     return result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
@@ -319,6 +357,8 @@ int default_pipeline(Run& r, ORVARESULT& result) {
     } else if (r.prealignment_flag) {
         prepare_prealignment(r);
         status = pin_or_prealignment_fit(r);
+    } else if (r.xp.track_flag) {
+        status = locate_crystal_track(r);
     } else {
         status = locate_crystal(r);
     }
@@ -356,8 +396,9 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
     run.prealignment_flag = params.prealignment_flag;
 
     CutImagesRelease release{params};
+    if (params.track_flag) announce_track(params);
     if (use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,
-                             params.vers23_flag))
+                             params.track_flag ? 0 : params.vers23_flag))
         status = run_version23_method(params, images, result, log.stream());
     else
         status = default_pipeline(run, result);

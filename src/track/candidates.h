@@ -1,0 +1,93 @@
+// Crystal candidates of one image: every compact dark object in and just around
+// the loop, found as maxima of the scale-normalised Hessian determinant over
+// scales of about 5 to 140 pixels, plus the positions the default detectors
+// found.
+//
+// Two responses are measured at every scale: that of the image itself, and that
+// of the image minus the per-pixel maximum over the series, in which whatever
+// stays put while the sample turns (pin, stem on the axis, dirt on the optics,
+// the illumination) is gone. Their ratio says how much of an object moves.
+//
+// Conventions: cut-image pixels (pin entering from the bottom), x the column,
+// y the row. collect_candidates reads only the shared context and its own image
+// and writes only its result, so the images of a run can be searched in any
+// order or at the same time.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "loop/shapes.h"
+#include "track/scale_space.h"
+#include "types.h"
+
+namespace orva {
+
+// Where a candidate comes from.
+enum CandidateSource { OWN_BLOB = 0, DEFAULT_BLOB = 1, DEFAULT_LINES = 2, DEFAULT_CORNERS = 3 };
+
+struct Candidate {
+    double x = 0.0;  // cut-image pixels
+    double y = 0.0;
+    double size = 0.0;        // diameter of the matching disc, pixels
+    double strength = 0.0;    // sqrt of the normalised Hessian determinant, grey levels
+    double motion = 0.0;      // share of the response that moves with the sample, 0..1
+    double elongation = 1.0;  // ratio of the Hessian's eigenvalues, >= 1
+    // How the object looks at its scale, each relative to its own contrast (the
+    // series maximum minus the image at its centre): the mean and the largest
+    // contrast on a ring just outside it (dark lines running through raise them).
+    double contrast = 0.0;  // grey levels
+    double ring_mean = 0.0;
+    double ring_max = 0.0;
+    double edge_share = 1.0;  // darkest point inside the object over its centre, seen sharper
+    double fill = 1.0;        // mean contrast inside the object over its darkest point
+    double absorbance = 0.0;  // contrast over the brightness of the series maximum
+    double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)
+    double row_share = 0.0;   // row from the loop's top (0) to its box bottom (1)
+    double loop_share = 0.0;  // size over the loop's mean width
+    int source = OWN_BLOB;
+    int rank = 0;         // 0 for the strongest of its image
+    double weight = 0.0;  // how crystal-like, 0..1
+};
+
+// A rectangle of the cut image: columns x0 <= x < x1, rows y0 <= y < y1.
+struct Box {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+    bool contains(double x, double y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+// The part of the image searched for one loop: the loop's rows and flanks with a
+// margin around them; empty for an image without a loop.
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc);
+
+// What the candidate searches of all images share; built once per run.
+struct CandidateContext {
+    IMAGE imc;                        // cut geometry
+    Box box;                          // union of the images' search boxes
+    std::vector<HessianLevel> still;  // scale space of the per-pixel maximum, inside box
+    int octaves = 0;
+};
+
+// The per-pixel maximum of the images in `box` and its scale space.
+CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer> images,
+                                   std::span<const SHAPE_PARAMS> shapes);
+
+// The default detectors' positions of one image (0 or less: nothing found).
+struct DefaultPositions {
+    int x[3] = {0, 0, 0};
+    int y[3] = {0, 0, 0};
+};
+
+// How crystal-like a candidate looks, 0..1; strongest is the largest strength
+// among the candidates of its image.
+double crystal_likeness(const Candidate& c, double strongest);
+
+// The ranked candidates of image q (at most MAX_CANDIDATES). An image without a
+// loop has none.
+constexpr int MAX_CANDIDATES = 16;
+std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const ByteBuffer& image,
+                                          const SHAPE_PARAMS& shape,
+                                          const DefaultPositions& defaults);
+
+}  // namespace orva

@@ -1,0 +1,247 @@
+// The TRACK crystal search of a run (see track_method.h).
+//
+// Order: the default detectors (their positions become candidates), the shared
+// candidate context (series maximum and its scale space), every image's
+// candidates, the axis prior from the loop centres (or the known axis), the
+// best trajectory, then the next ones made of the remaining candidates (the
+// margin over the second, and how many crystals there seem to be), the decision
+// and the reliability. Everything for the run log is collected in out.log.
+#include "track/track_method.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "crystal/centring_image.h"
+#include "crystal/corner_features.h"
+#include "fit/sinusoid_fit.h"
+#include "toolkit/arrays.h"
+
+namespace orva {
+
+namespace {
+
+constexpr int MAX_TRAJECTORIES = 4;  // looked for beyond the best, for the margin and the count
+
+void append(std::string& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void append(std::string& log, const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    log += line;
+}
+
+// The axis from the motion of the loop centres; the mean centre column when
+// the fit cannot be made.
+double axis_from_loops(std::span<const SHAPE_PARAMS> shapes, std::span<const double> angles) {
+    std::vector<double> vals, phi, weight;
+    for (std::size_t q = 0; q < shapes.size() && q < angles.size(); ++q) {
+        if (shapes[q].type == NO_OBJECT) continue;
+        vals.push_back(shapes[q].centre_x);
+        phi.push_back(angles[q]);
+        weight.push_back(1.0);
+    }
+    if (vals.empty()) return 0.0;
+    double mean = 0.0;
+    for (double v : vals) mean += v;
+    mean /= static_cast<double>(vals.size());
+    if (vals.size() < 3) return mean;
+    PARAMS mp;
+    if (LeastSquares(mp, vals, phi, weight, static_cast<int>(vals.size()), nullptr) != 0)
+        return mean;
+    return mp.x0;
+}
+
+constexpr double OPPOSITE_TOLERANCE = 1.0;  // degrees from half a turn
+constexpr int OPPOSITE_RANKS = 8;
+constexpr double AXIS_REACH = 40.0;  // pixels searched either side of the loop's axis
+constexpr double AXIS_KERNEL = 2.0;  // pixels
+
+// The axis from images half a turn apart: any point of the sample lies at x0 + d
+// in one and at x0 - d in the other, so the mean column of two candidates in the
+// same row votes for x0. The densest vote near the prior wins; the prior stays
+// when no two images are half a turn apart.
+double axis_from_opposites(const std::vector<TrackImage>& images, double prior) {
+    std::vector<std::pair<double, double>> votes;  // column, weight
+    for (std::size_t i = 0; i < images.size(); ++i)
+        for (std::size_t j = i + 1; j < images.size(); ++j) {
+            const double turn = std::fmod(std::fabs(images[j].angle - images[i].angle), 360.0);
+            if (std::fabs(turn - 180.0) > OPPOSITE_TOLERANCE) continue;
+            for (const Candidate& a : images[i].candidates) {
+                if (a.rank >= OPPOSITE_RANKS) continue;
+                for (const Candidate& b : images[j].candidates) {
+                    if (b.rank >= OPPOSITE_RANKS) continue;
+                    if (std::fabs(a.y - b.y) > std::max(match_tolerance(a), match_tolerance(b)))
+                        continue;
+                    const double x = 0.5 * (a.x + b.x);
+                    if (std::fabs(x - prior) <= AXIS_REACH)
+                        votes.emplace_back(x, a.weight * b.weight);
+                }
+            }
+        }
+    if (votes.empty()) return prior;
+    double best = prior, best_density = -1.0;
+    for (double x = prior - AXIS_REACH; x <= prior + AXIS_REACH; x += 0.5) {
+        double density = 0.0;
+        for (const auto& [v, w] : votes) {
+            const double d = (x - v) / AXIS_KERNEL;
+            density += w * std::exp(-0.5 * d * d);
+        }
+        if (density > best_density) {
+            best_density = density;
+            best = x;
+        }
+    }
+    return best;
+}
+
+// The three default positions of every image.
+int default_positions(const TrackInput& in, std::vector<DefaultPositions>& out) {
+    const int n = static_cast<int>(in.shapes.size());
+    std::vector<int> flag(n, 1);
+    std::vector<int> x1 = ivector(n), y1 = ivector(n), x2 = ivector(n), y2 = ivector(n);
+    std::vector<int> x3 = ivector(n), y3 = ivector(n);
+    const int status = algo_1(n, flag, in.imc, *in.images, in.shapes, x1, y1, x2, y2, stdout);
+    if (status != 0) return status;
+    twodf_all(n, flag, in.imc, *in.images, in.shapes, x3, y3, stdout);
+    out.assign(n, DefaultPositions());
+    for (int q = 0; q < n; ++q) {
+        out[q].x[0] = x1[q];
+        out[q].y[0] = y1[q];
+        out[q].x[1] = x2[q];
+        out[q].y[1] = y2[q];
+        out[q].x[2] = x3[q];
+        out[q].y[2] = y3[q];
+    }
+    return 0;
+}
+
+Evidence evidence_of(const std::vector<TrackImage>& images, const TrajectoryFit& best,
+                     double second_score, int usable) {
+    Evidence e;
+    e.usable = usable;
+    e.supporting = static_cast<int>(best.matches.size());
+    e.share = usable > 0 ? best.score / usable : 0.0;
+    e.margin = best.score > 0.0 ? std::max(0.0, (best.score - second_score) / best.score) : 0.0;
+    e.radius = best.t.radius();
+    e.size = best.size;
+    double sum2 = 0.0;
+    std::vector<double> motion;
+    for (const Match& m : best.matches) {
+        sum2 += m.dx * m.dx + m.dy * m.dy;
+        motion.push_back(images[m.image].candidates[m.candidate].motion);
+    }
+    if (!best.matches.empty()) {
+        e.residual = std::sqrt(sum2 / best.matches.size()) / std::max(best.size, 1.0);
+        std::nth_element(motion.begin(), motion.begin() + motion.size() / 2, motion.end());
+        e.motion = motion[motion.size() / 2];
+    }
+    return e;
+}
+
+const char* source_tag(int source) {
+    static const char* const tags[4] = {"", "B", "L", "C"};
+    return source >= 0 && source < 4 ? tags[source] : "?";
+}
+
+void log_candidates(std::string& log, const std::vector<TrackImage>& images,
+                    const TrajectoryFit& best) {
+    append(log, "\n#\n# TRACK candidates per image (x,y size weight; B L C: default blob, lines,");
+    append(log, " corners; * supports the trajectory)");
+    for (std::size_t q = 0; q < images.size(); ++q) {
+        int match = -1;
+        for (const Match& m : best.matches)
+            if (m.image == static_cast<int>(q)) match = m.candidate;
+        append(log, "\n# %2zu %6.1f:", q, images[q].angle);
+        const auto& cands = images[q].candidates;
+        for (std::size_t k = 0; k < cands.size(); ++k) {
+            const Candidate& c = cands[k];
+            append(log, " %.0f,%.0f %.0f %.2f%s%s", c.x, c.y, c.size, c.weight,
+                   source_tag(c.source), static_cast<int>(k) == match ? "*" : "");
+        }
+    }
+}
+
+void log_trajectory(std::string& log, const char* name, const TrajectoryFit& fit, int usable) {
+    append(log,
+           "\n# %s: x0 %.1f a %.1f b %.1f y %.1f radius %.1f size %.1f score %.2f images %zu/%d",
+           name, fit.t.x0, fit.t.a, fit.t.b, fit.t.y, fit.t.radius(), fit.size, fit.score,
+           fit.matches.size(), usable);
+}
+
+}  // namespace
+
+int track_crystal(const TrackInput& in, TrackResult& out) {
+    out = TrackResult();
+    const int n = static_cast<int>(std::min(in.shapes.size(), in.angles.size()));
+    std::vector<DefaultPositions> defaults;
+    const int status = default_positions(in, defaults);
+    if (status != 0) return status;
+
+    const std::span<const ByteBuffer> images(in.images->data(), n);
+    const CandidateContext ctx = candidate_context(in.imc, images, in.shapes.first(n));
+    std::fprintf(stderr, "\n Tracking Images:   ");
+    int usable = 0;
+    out.images.resize(n);
+    for (int q = 0; q < n; ++q) {
+        out.images[q].angle = in.angles[q];
+        if (in.shapes[q].type == NO_OBJECT) continue;
+        ++usable;
+        std::fprintf(stderr, " %d", q);
+        out.images[q].candidates = collect_candidates(ctx, images[q], in.shapes[q], defaults[q]);
+        if (std::getenv("ORVA_TRACK_DEV"))
+            for (const Candidate& c : out.images[q].candidates)
+                std::fprintf(stderr,
+                             "\nFEAT %d %.2f %.1f %.1f %.1f %.2f %.3f %.2f %.1f %.3f %.3f %.3f "
+                             "%.3f %.3f %.3f %d %.3f %.3f",
+                             q, in.angles[q], c.x, c.y, c.size, c.strength, c.motion, c.elongation,
+                             c.contrast, c.ring_mean, c.ring_max, c.absorbance, c.depth,
+                             c.row_share, c.loop_share, c.source, c.edge_share, c.fill);
+    }
+
+    SearchSettings settings;
+    settings.axis_known = in.axis_known;
+    settings.axis = in.axis_known ? in.axis
+                                  : axis_from_opposites(
+                                        out.images, axis_from_loops(in.shapes.first(n), in.angles));
+    out.axis_prior = settings.axis;
+    std::vector<std::vector<char>> taken(n);
+    for (int q = 0; q < n; ++q) taken[q].assign(out.images[q].candidates.size(), 0);
+
+    append(out.log, "\n#\n# TRACK: %d images with a loop, axis prior %.1f%s", usable, settings.axis,
+           in.axis_known ? " (known)" : " (loop centres)");
+    std::vector<TrajectoryFit> found;
+    for (int k = 0; k <= MAX_TRAJECTORIES; ++k) {
+        TrajectoryFit fit = best_trajectory(out.images, settings, taken);
+        if (!fit.found()) break;
+        for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;
+        found.push_back(fit);
+    }
+    if (!found.empty()) out.best = found[0];
+    const double second = found.size() > 1 ? found[1].score : 0.0;
+    out.evidence = evidence_of(out.images, out.best, second, usable);
+    out.crystal = out.best.found() && is_crystal(out.evidence);
+    out.reliability = out.crystal ? track_reliability(out.evidence) : 0.0;
+    for (const TrajectoryFit& f : found) {
+        const Evidence e = evidence_of(out.images, f, 0.0, usable);
+        if (is_crystal(e)) ++out.crystals;
+    }
+
+    for (std::size_t k = 0; k < found.size(); ++k)
+        log_trajectory(out.log, k == 0 ? "best trajectory" : "next trajectory", found[k], usable);
+    const Evidence& e = out.evidence;
+    append(out.log,
+           "\n# evidence: share %.3f supporting %d/%d residual %.3f margin %.3f radius %.1f",
+           e.share, e.supporting, e.usable, e.residual, e.margin, e.radius);
+    append(out.log, " size %.1f motion %.2f", e.size, e.motion);
+    append(out.log, "\n# decision: %s, reliability %.3f, trajectories passing as crystals %d",
+           out.crystal ? "crystal" : "no crystal", out.reliability, out.crystals);
+    log_candidates(out.log, out.images, out.best);
+    return 0;
+}
+
+}  // namespace orva
