@@ -24,7 +24,8 @@ constexpr double SIZE_PER_SIGMA = 2.8284;  // disc diameter at the best scale: 2
 constexpr double MIN_STRENGTH = 1.0;       // grey levels; below this nothing is kept
 constexpr double MARGIN_SHARE = 0.12;      // search margin around the loop, share of its width
 constexpr int MIN_MARGIN = 6;
-constexpr double BELOW_LOOP_SHARE = 0.25;  // rows searched below the loop box, share of its height
+constexpr double NECK_SHARE = 0.3;  // the stem is narrower than this share of the loop
+constexpr int MIN_NECK_LOOP = 12;   // pixels a loop must be wide before a neck counts
 
 // Dark-blob response of a Hessian: its determinant where both second
 // derivatives are positive (a minimum of brightness), else 0.
@@ -277,7 +278,7 @@ void inside(const std::vector<HessianLevel>& levels, const std::vector<HessianLe
 }
 
 // Where the candidate lies relative to the loop's outline.
-void placement(const SHAPE_PARAMS& shape, Candidate& c) {
+void placement(const SHAPE_PARAMS& shape, int bottom, Candidate& c) {
     const std::size_t rows =
         std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
                                shape.x_coord_left.size(), shape.x_coord_right.size()});
@@ -285,7 +286,7 @@ void placement(const SHAPE_PARAMS& shape, Candidate& c) {
     if (rows == 0) return;
     const int row = static_cast<int>(std::lround(c.y));
     const int top = static_cast<int>(shape.y_coord_left[0]);
-    const double height = std::max(1.0, static_cast<double>(shape.box_b) - top);
+    const double height = std::max(1.0, static_cast<double>(bottom - top));
     c.row_share = (c.y - top) / height;
     c.loop_share = c.size / std::max(1.0, static_cast<double>(shape.width));
     const std::size_t k = static_cast<std::size_t>(row - top);
@@ -307,42 +308,71 @@ double crystal_likeness(const Candidate& c, double strongest) {
     const double strength = std::max(c.strength, 0.5);
     const double edge = std::log(std::clamp(c.edge_share, 0.5, 5.0));
     const double fill = std::clamp(c.fill, -0.5, 1.0);
-    const double z = -11.1614 + 1.3392 * std::log(strength) +
-                     0.5085 * std::log(strength / std::max(strongest, 0.5)) +
-                     9.5917 * std::min(c.ring_mean, 3.0) + 8.8036 * ring_max + 1.0241 * depth -
-                     0.3328 * row + 1.0811 * std::log(std::max(c.loop_share, 1e-3)) +
-                     0.1945 * depth * depth - 1.0082 * (row - 0.5) * (row - 0.5) +
-                     0.4370 * std::log(std::max(c.size, 1.0)) +
-                     0.4382 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 9.6985 * ring_max * ring_max -
-                     1.6704 * c.motion - 3.7143 * std::clamp(c.absorbance, -0.2, 1.0) +
-                     4.6132 * edge - 8.9898 * edge * edge + 3.1415 * fill - 0.3782 * fill * fill;
+    const double z = -8.8962 + 0.5862 * std::log(strength) +
+                     1.2422 * std::log(strength / std::max(strongest, 0.5)) +
+                     9.4147 * std::min(c.ring_mean, 3.0) + 11.0227 * ring_max + 0.8032 * depth -
+                     0.2060 * row + 0.8404 * std::log(std::max(c.loop_share, 1e-3)) +
+                     0.0994 * depth * depth - 9.1659 * (row - 0.5) * (row - 0.5) +
+                     0.5947 * std::log(std::max(c.size, 1.0)) +
+                     0.2345 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 11.1832 * ring_max * ring_max -
+                     2.1794 * c.motion - 2.4586 * std::clamp(c.absorbance, -0.2, 1.0) +
+                     6.5052 * edge - 14.0308 * edge * edge + 2.6811 * fill - 0.2229 * fill * fill;
     return 1.0 / (1.0 + std::exp(-z));
 }
 
-Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc) {
+int neck_row(const SHAPE_PARAMS& shape) {
+    const std::size_t rows =
+        std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
+                               shape.x_coord_left.size(), shape.x_coord_right.size()});
+    if (shape.type == NO_OBJECT) return -1;
+    int widest = 0;
+    for (std::size_t k = 0; k < rows; ++k) {
+        const int width =
+            static_cast<int>(shape.x_coord_right[k]) - static_cast<int>(shape.x_coord_left[k]);
+        widest = std::max(widest, width);
+        if (widest >= MIN_NECK_LOOP && width < NECK_SHARE * widest)
+            return static_cast<int>(shape.y_coord_left[k]);
+    }
+    return -1;
+}
+
+int loop_bottom(std::span<const SHAPE_PARAMS> shapes) {
+    std::vector<int> necks, boxes;
+    for (const SHAPE_PARAMS& s : shapes) {
+        if (s.type == NO_OBJECT || s.num_coord_left == 0) continue;
+        const int neck = neck_row(s);
+        if (neck >= 0) necks.push_back(neck);
+        const std::size_t last = std::min<std::size_t>(s.num_coord_left, s.y_coord_left.size()) - 1;
+        boxes.push_back(static_cast<int>(s.y_coord_left[last]));
+    }
+    std::vector<int>& rows = necks.size() * 2 >= boxes.size() && !necks.empty() ? necks : boxes;
+    if (rows.empty()) return -1;
+    std::nth_element(rows.begin(), rows.begin() + rows.size() / 2, rows.end());
+    return rows[rows.size() / 2];
+}
+
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom) {
     Box b;
     const std::size_t rows =
         std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
                                shape.x_coord_left.size(), shape.x_coord_right.size()});
     if (shape.type == NO_OBJECT || rows == 0) return b;
     const int margin = std::max(MIN_MARGIN, static_cast<int>(MARGIN_SHARE * shape.width));
-    const int loop_height = static_cast<int>(shape.box_b) - static_cast<int>(shape.box_t);
-    const int last_row = static_cast<int>(shape.box_b) +
-                         std::max(margin, static_cast<int>(BELOW_LOOP_SHARE * loop_height));
     int left = static_cast<int>(imc.width), right = -1;
-    int top = static_cast<int>(shape.y_coord_left[0]), bottom = top;
+    const int top = static_cast<int>(shape.y_coord_left[0]);
+    int last = top;
     for (std::size_t k = 0; k < rows; ++k) {
         const int y = static_cast<int>(shape.y_coord_left[k]);
-        if (y > last_row) break;
+        if (y > bottom + margin) break;
         left = std::min(left, static_cast<int>(shape.x_coord_left[k]));
         right = std::max(right, static_cast<int>(shape.x_coord_right[k]));
-        bottom = y;
+        last = y;
     }
     if (right < left) return b;
     b.x0 = std::max(0, left - margin);
     b.x1 = std::min(static_cast<int>(imc.width), right + margin + 1);
     b.y0 = std::max(0, top - margin);
-    b.y1 = std::min(static_cast<int>(imc.height), bottom + margin + 1);
+    b.y1 = std::min(static_cast<int>(imc.height), last + margin + 1);
     return b;
 }
 
@@ -351,10 +381,11 @@ CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer>
     CandidateContext ctx;
     ctx.imc = imc;
     ctx.octaves = OCTAVES;
+    ctx.loop_bottom = loop_bottom(shapes.first(std::min(shapes.size(), images.size())));
     Box& u = ctx.box;
     bool any = false;
     for (std::size_t q = 0; q < shapes.size() && q < images.size(); ++q) {
-        const Box b = search_box(shapes[q], imc);
+        const Box b = search_box(shapes[q], imc, ctx.loop_bottom);
         if (b.empty()) continue;
         if (!any) {
             u = b;
@@ -380,7 +411,7 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
                                           const SHAPE_PARAMS& shape,
                                           const DefaultPositions& defaults) {
     std::vector<Candidate> out;
-    Box roi = search_box(shape, ctx.imc);
+    Box roi = search_box(shape, ctx.imc, ctx.loop_bottom);
     roi.x0 = std::max(roi.x0, ctx.box.x0);
     roi.y0 = std::max(roi.y0, ctx.box.y0);
     roi.x1 = std::min(roi.x1, ctx.box.x1);
@@ -435,7 +466,7 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
     for (Candidate& c : out) {
         appearance(levels[c.rank], ctx.still[c.rank], ctx.box, c);
         inside(levels, ctx.still, ctx.box, c);
-        placement(shape, c);
+        placement(shape, ctx.loop_bottom, c);
         top = std::max(top, c.strength);
     }
     for (Candidate& c : out) c.weight = crystal_likeness(c, top);

@@ -43,7 +43,7 @@ struct Candidate {
     double fill = 1.0;        // mean contrast inside the object over its darkest point
     double absorbance = 0.0;  // contrast over the brightness of the series maximum
     double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)
-    double row_share = 0.0;   // row from the loop's top (0) to its box bottom (1)
+    double row_share = 0.0;   // row from the loop's top (0) to its bottom (1)
     double loop_share = 0.0;  // size over the loop's mean width
     int source = OWN_BLOB;
     int rank = 0;         // 0 for the strongest of its image
@@ -57,14 +57,24 @@ struct Box {
     bool contains(double x, double y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
 };
 
-// The part of the image searched for one loop: the loop's rows and flanks with a
-// margin around them; empty for an image without a loop.
-Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc);
+// The row where a loop's outline narrows into its stem: the first row narrower
+// than a share of the widest row above it; -1 when the outline never narrows.
+int neck_row(const SHAPE_PARAMS& shape);
+
+// The loop's lowest row over a run: the median neck, or the median last row of
+// the outlines when most images show no neck; -1 without any outline.
+int loop_bottom(std::span<const SHAPE_PARAMS> shapes);
+
+// The part of the image searched for one loop: the outline's rows down to the
+// loop's bottom row and its flanks, with a margin around them; empty for an
+// image without a loop.
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom);
 
 // What the candidate searches of all images share; built once per run.
 struct CandidateContext {
     IMAGE imc;                        // cut geometry
     Box box;                          // union of the images' search boxes
+    int loop_bottom = -1;             // the loop's lowest row (see loop_bottom)
     std::vector<HessianLevel> still;  // scale space of the per-pixel maximum, inside box
     int octaves = 0;
 };

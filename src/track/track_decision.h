@@ -1,30 +1,49 @@
-// Whether the best trajectory is a crystal, and how far to trust it.
+// Whether a trajectory is a crystal, and how far to trust it.
 //
-// The evidence is what the trajectory search found: the share of the images
-// with a loop that support the trajectory (each by its weighted contribution),
-// the residual of its matches relative to the crystal's size, the margin of its
-// score over the next trajectory made of other candidates, and whether it moves
-// at all (a point that stays on the axis looks like the pin's tip, the stem or
-// the loop's tip in every view).
+// The evidence is what the trajectory search found for one trajectory: how many
+// of the images with a loop support it and how strongly, how crystal-like and how
+// highly ranked its candidates are, how well they agree with the trajectory and
+// with one another, and how it compares with the other trajectories of the run.
+// A crystal turns as the sample turns, so its outline changes from view to view;
+// a perfectly round blob that looks the same in every view is a drop of ice or a
+// bubble in the film.
 #pragma once
+
+#include <span>
+#include <vector>
+
+#include "track/trajectory_search.h"
 
 namespace orva {
 
 struct Evidence {
-    int usable = 0;         // images with a loop
-    int supporting = 0;     // images with a matching candidate
-    double share = 0.0;     // score / usable, 0..1
-    double residual = 0.0;  // rms distance of the matches over the crystal size
-    double margin = 0.0;    // (score - second score) / score, 0..1
-    double radius = 0.0;    // of the trajectory, pixels
-    double size = 0.0;      // median size of the matched candidates, pixels
-    double motion = 0.0;    // median share of the matched responses that moves
+    int usable = 0;                // images with a loop
+    int supporting = 0;            // images with a matching candidate
+    double share = 0.0;            // score / usable
+    double support = 0.0;          // supporting / usable
+    double top = 0.0;              // share of the images whose best candidate supports it
+    double mean_log_weight = 0.0;  // mean ln(weight) of the supporting candidates
+    double residual = 0.0;         // rms distance of the matches over the crystal size
+    double lead = 0.0;             // (score - best other score) / the larger of the two
+    double roundness = 1.0;        // median elongation of the supporting candidates
+    double contrast_spread = 0.0;  // standard deviation of ln(contrast) over the views
+    double size_spread = 0.0;      // standard deviation of ln(size) over the views
+    double radius = 0.0;           // of the trajectory, pixels
+    double size = 0.0;             // median size of the supporting candidates, pixels
+    double motion = 0.0;           // median share of the supporting responses that moves
 };
 
-// True when the evidence shows a crystal.
-bool is_crystal(const Evidence& e);
+// The evidence of trajectory k among the trajectories found in a run.
+Evidence evidence_of(std::span<const TrackImage> images, std::span<const TrajectoryFit> found,
+                     std::size_t k, int usable);
 
-// Probability (0..1) that the crystal answer is right.
-double track_reliability(const Evidence& e);
+// Probability (0..1) that the trajectory is the crystal.
+double crystal_probability(const Evidence& e);
+
+// True when the probability shows a crystal.
+bool is_crystal(double probability);
+
+// The reliability figure (0..1) of a crystal answer of that probability.
+double track_reliability(double probability);
 
 }  // namespace orva

@@ -120,29 +120,6 @@ int default_positions(const TrackInput& in, std::vector<DefaultPositions>& out) 
     return 0;
 }
 
-Evidence evidence_of(const std::vector<TrackImage>& images, const TrajectoryFit& best,
-                     double second_score, int usable) {
-    Evidence e;
-    e.usable = usable;
-    e.supporting = static_cast<int>(best.matches.size());
-    e.share = usable > 0 ? best.score / usable : 0.0;
-    e.margin = best.score > 0.0 ? std::max(0.0, (best.score - second_score) / best.score) : 0.0;
-    e.radius = best.t.radius();
-    e.size = best.size;
-    double sum2 = 0.0;
-    std::vector<double> motion;
-    for (const Match& m : best.matches) {
-        sum2 += m.dx * m.dx + m.dy * m.dy;
-        motion.push_back(images[m.image].candidates[m.candidate].motion);
-    }
-    if (!best.matches.empty()) {
-        e.residual = std::sqrt(sum2 / best.matches.size()) / std::max(best.size, 1.0);
-        std::nth_element(motion.begin(), motion.begin() + motion.size() / 2, motion.end());
-        e.motion = motion[motion.size() / 2];
-    }
-    return e;
-}
-
 const char* source_tag(int source) {
     static const char* const tags[4] = {"", "B", "L", "C"};
     return source >= 0 && source < 4 ? tags[source] : "?";
@@ -166,11 +143,17 @@ void log_candidates(std::string& log, const std::vector<TrackImage>& images,
     }
 }
 
-void log_trajectory(std::string& log, const char* name, const TrajectoryFit& fit, int usable) {
+void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, const Evidence& e,
+                    double probability) {
     append(log,
-           "\n# %s: x0 %.1f a %.1f b %.1f y %.1f radius %.1f size %.1f score %.2f images %zu/%d",
-           name, fit.t.x0, fit.t.a, fit.t.b, fit.t.y, fit.t.radius(), fit.size, fit.score,
-           fit.matches.size(), usable);
+           "\n# trajectory %zu: x0 %.1f a %.1f b %.1f y %.1f radius %.1f size %.1f score %.2f "
+           "images %d/%d",
+           k, fit.t.x0, fit.t.a, fit.t.b, fit.t.y, fit.t.radius(), fit.size, fit.score,
+           e.supporting, e.usable);
+    append(log, "\n#   share %.3f top %.3f weight %.3f residual %.3f lead %.3f round %.3f", e.share,
+           e.top, e.mean_log_weight, e.residual, e.lead, e.roundness);
+    append(log, " spread %.3f %.3f motion %.2f probability %.3f", e.contrast_spread, e.size_spread,
+           e.motion, probability);
 }
 
 }  // namespace
@@ -221,25 +204,31 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;
         found.push_back(fit);
     }
-    if (!found.empty()) out.best = found[0];
-    const double second = found.size() > 1 ? found[1].score : 0.0;
-    out.evidence = evidence_of(out.images, out.best, second, usable);
-    out.crystal = out.best.found() && is_crystal(out.evidence);
-    out.reliability = out.crystal ? track_reliability(out.evidence) : 0.0;
-    for (const TrajectoryFit& f : found) {
-        const Evidence e = evidence_of(out.images, f, 0.0, usable);
-        if (is_crystal(e)) ++out.crystals;
+    // The most crystal-like trajectory wins; the others count as crystals too when
+    // they pass on their own.
+    std::size_t best = 0;
+    double best_probability = -1.0;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        const Evidence e = evidence_of(out.images, found, k, usable);
+        const double p = crystal_probability(e);
+        if (is_crystal(p)) ++out.crystals;
+        if (p > best_probability) {
+            best_probability = p;
+            best = k;
+        }
+        log_trajectory(out.log, k, found[k], e, p);
     }
-
-    for (std::size_t k = 0; k < found.size(); ++k)
-        log_trajectory(out.log, k == 0 ? "best trajectory" : "next trajectory", found[k], usable);
-    const Evidence& e = out.evidence;
-    append(out.log,
-           "\n# evidence: share %.3f supporting %d/%d residual %.3f margin %.3f radius %.1f",
-           e.share, e.supporting, e.usable, e.residual, e.margin, e.radius);
-    append(out.log, " size %.1f motion %.2f", e.size, e.motion);
-    append(out.log, "\n# decision: %s, reliability %.3f, trajectories passing as crystals %d",
-           out.crystal ? "crystal" : "no crystal", out.reliability, out.crystals);
+    if (!found.empty()) {
+        out.best = found[best];
+        out.evidence = evidence_of(out.images, found, best, usable);
+        out.probability = best_probability;
+        out.crystal = is_crystal(best_probability);
+        out.reliability = out.crystal ? track_reliability(best_probability) : 0.0;
+    }
+    append(
+        out.log,
+        "\n# decision: %s (trajectory %zu), reliability %.3f, trajectories passing as crystals %d",
+        out.crystal ? "crystal" : "no crystal", best, out.reliability, out.crystals);
     log_candidates(out.log, out.images, out.best);
     return 0;
 }
