@@ -293,6 +293,7 @@ int locate_crystal_track(Run& r) {
     in.images = &r.xp.image_ptr;
     in.shapes = r.run_shapes();
     in.angles = r.angles;
+    in.half_resolution = r.sub_flag == 1;
     in.axis_known = r.known_centre;
     in.axis = r.x0_preset;
     TrackResult track;

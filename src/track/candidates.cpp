@@ -5,7 +5,7 @@
 // of the image and of the image minus the series maximum; local maxima of
 // either inside the image's search box, refined to sub-pixel by parabolas,
 // merged across scales where they are the same object, ranked by strength.
-// The default detectors' positions are measured at their best scale and added.
+// The corner-cluster position is measured at its best scale and added.
 #include "track/candidates.h"
 
 #include <algorithm>
@@ -24,8 +24,6 @@ constexpr double SIZE_PER_SIGMA = 2.8284;  // disc diameter at the best scale: 2
 constexpr double MIN_STRENGTH = 1.0;       // grey levels; below this nothing is kept
 constexpr double MARGIN_SHARE = 0.12;      // search margin around the loop, share of its width
 constexpr int MIN_MARGIN = 6;
-constexpr double NECK_SHARE = 0.3;  // the stem is narrower than this share of the loop
-constexpr int MIN_NECK_LOOP = 12;   // pixels a loop must be wide before a neck counts
 
 // Dark-blob response of a Hessian: its determinant where both second
 // derivatives are positive (a minimum of brightness), else 0.
@@ -43,17 +41,40 @@ double elongation_of(double xx, double yy, double xy) {
     return small > 1e-9 ? std::min(50.0, (half_trace + root) / small) : 50.0;
 }
 
-Plane crop(const ByteBuffer& image, const IMAGE& imc, const Box& box) {
-    Plane p;
-    p.width = box.x1 - box.x0;
-    p.height = box.y1 - box.y0;
-    p.px = fvector(static_cast<long>(p.width) * p.height);
+// The box of the image on the search grid: every pixel, or the mean of every
+// 2 x 2 block when the grid is coarser.
+void crop(const ByteBuffer& image, const IMAGE& imc, const Box& box, int reduce, Plane& p) {
+    p.shape((box.x1 - box.x0) / reduce, (box.y1 - box.y0) / reduce);
     for (int y = 0; y < p.height; ++y) {
+        float* dst = p.px.data() + static_cast<std::size_t>(y) * p.width;
         const unsigned char* src =
-            image.data() + static_cast<std::size_t>(y + box.y0) * imc.width + box.x0;
-        std::copy(src, src + p.width, p.px.begin() + static_cast<long>(y) * p.width);
+            image.data() + static_cast<std::size_t>(reduce * y + box.y0) * imc.width + box.x0;
+        if (reduce == 1) {
+            std::copy(src, src + p.width, dst);
+            continue;
+        }
+        const unsigned char* below = src + imc.width;
+        for (int x = 0; x < p.width; ++x)
+            dst[x] = 0.25f * (src[2 * x] + src[2 * x + 1] + below[2 * x] + below[2 * x + 1]);
     }
-    return p;
+}
+
+// Where a level's pixels lie in the cut image.
+struct Grid {
+    double x0 = 0.0, y0 = 0.0;  // cut-image position of level pixel (0, 0)
+    double step = 1.0;          // cut-image pixels per level pixel
+    double to_x(double lx) const { return x0 + step * lx; }
+    double to_y(double ly) const { return y0 + step * ly; }
+    double from_x(double x) const { return (x - x0) / step; }
+    double from_y(double y) const { return (y - y0) / step; }
+};
+
+Grid grid_of(const CandidateContext& ctx, const HessianLevel& h) {
+    Grid g;
+    g.step = ctx.reduce * static_cast<double>(1 << h.octave);
+    g.x0 = ctx.box.x0 + 0.5 * (ctx.reduce - 1);
+    g.y0 = ctx.box.y0 + 0.5 * (ctx.reduce - 1);
+    return g;
 }
 
 // One local maximum before merging.
@@ -66,28 +87,15 @@ struct Detection {
     double elongation = 1.0;
 };
 
-// Responses of one level inside a window of its grid.
-struct LevelMaps {
-    int x0 = 0, y0 = 0, width = 0, height = 0;  // window in level pixels
-    std::vector<float> raw, moving, elongation;
-    float raw_at(int x, int y) const {
-        return raw[static_cast<std::size_t>(y - y0) * width + x - x0];
-    }
-    float moving_at(int x, int y) const {
-        return moving[static_cast<std::size_t>(y - y0) * width + x - x0];
-    }
-};
-
-LevelMaps level_maps(const HessianLevel& img, const HessianLevel& still, int x0, int y0, int x1,
-                     int y1) {
-    LevelMaps m;
+void level_maps(const HessianLevel& img, const HessianLevel& still, int x0, int y0, int x1, int y1,
+                LevelMaps& m) {
     m.x0 = x0;
     m.y0 = y0;
     m.width = x1 - x0;
     m.height = y1 - y0;
-    m.raw.assign(static_cast<std::size_t>(m.width) * m.height, 0.0f);
-    m.moving.assign(m.raw.size(), 0.0f);
-    m.elongation.assign(m.raw.size(), 0.0f);
+    m.raw.resize(static_cast<std::size_t>(m.width) * m.height);
+    m.moving.resize(m.raw.size());
+    m.elongation.resize(m.raw.size());
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) {
             const std::size_t i = img.index(x, y);
@@ -99,7 +107,6 @@ LevelMaps level_maps(const HessianLevel& img, const HessianLevel& still, int x0,
             m.elongation[j] =
                 m.moving[j] > 0.0f ? static_cast<float>(elongation_of(xx, yy, xy)) : 0.0f;
         }
-    return m;
 }
 
 // Offset of a parabola's vertex through three samples, within half a pixel.
@@ -111,10 +118,9 @@ double vertex_offset(double left, double mid, double right) {
 
 // Local maxima of one map (strict over the 8 neighbours) inside the window's interior.
 template <class Get>
-void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const Box& box, Get get,
-                  std::vector<Detection>& out) {
+void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const Grid& grid,
+                  double reduce, Get get, std::vector<Detection>& out) {
     const double threshold = MIN_STRENGTH * MIN_STRENGTH;
-    const int step = 1 << img.octave;
     for (int y = m.y0 + 1; y < m.y0 + m.height - 1; ++y)
         for (int x = m.x0 + 1; x < m.x0 + m.width - 1; ++x) {
             const float v = get(x, y);
@@ -130,9 +136,9 @@ void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const 
             Detection d;
             const double fx = x + vertex_offset(get(x - 1, y), v, get(x + 1, y));
             const double fy = y + vertex_offset(get(x, y - 1), v, get(x, y + 1));
-            d.x = box.x0 + fx * step;
-            d.y = box.y0 + fy * step;
-            d.sigma = img.sigma;
+            d.x = grid.to_x(fx);
+            d.y = grid.to_y(fy);
+            d.sigma = reduce * img.sigma;
             d.level = level;
             d.raw = m.raw_at(x, y);
             d.moving = m.moving_at(x, y);
@@ -161,14 +167,15 @@ bool same_object(const Candidate& a, const Candidate& b) {
 }
 
 // The scale space sampled at one point: the scale of the largest response.
-bool measure_at(const std::vector<HessianLevel>& levels, const std::vector<HessianLevel>& still,
-                const Box& box, double x, double y, Candidate& c) {
+bool measure_at(const ScaleSpace& space, const CandidateContext& ctx, double x, double y,
+                Candidate& c) {
     double best = -1.0;
-    for (std::size_t l = 0; l < levels.size(); ++l) {
-        const HessianLevel& h = levels[l];
-        const int step = 1 << h.octave;
-        const int lx = static_cast<int>(std::lround((x - box.x0) / step));
-        const int ly = static_cast<int>(std::lround((y - box.y0) / step));
+    const auto& still = ctx.still.levels;
+    for (int l = 0; l < std::min(space.count, ctx.still.count); ++l) {
+        const HessianLevel& h = space.levels[l];
+        const Grid grid = grid_of(ctx, h);
+        const int lx = static_cast<int>(std::lround(grid.from_x(x)));
+        const int ly = static_cast<int>(std::lround(grid.from_y(y)));
         if (lx < 0 || ly < 0 || lx >= h.width || ly >= h.height) continue;
         const std::size_t i = h.index(lx, ly);
         const double raw = blob_response(h.xx[i], h.yy[i], h.xy[i]);
@@ -179,7 +186,7 @@ bool measure_at(const std::vector<HessianLevel>& levels, const std::vector<Hessi
         Detection d;
         d.x = x;
         d.y = y;
-        d.sigma = h.sigma;
+        d.sigma = ctx.reduce * h.sigma;
         d.level = static_cast<int>(l);
         d.raw = raw;
         d.moving = moving;
@@ -213,10 +220,10 @@ constexpr double INSIDE_REACH = 0.45;  // of the size: the object's edge
 // The contrast features of a candidate, measured at its own level: against the
 // series maximum for an object that moves, against the brightest point of the
 // ring for one that stays put (the series maximum holds it too).
-void appearance(const HessianLevel& img, const HessianLevel& still, const Box& box, Candidate& c) {
-    const double step = 1 << img.octave;
-    const double lx = (c.x - box.x0) / step, ly = (c.y - box.y0) / step;
-    const double radius = RING_RADIUS * c.size / step;
+void appearance(const HessianLevel& img, const HessianLevel& still, const Grid& grid,
+                Candidate& c) {
+    const double lx = grid.from_x(c.x), ly = grid.from_y(c.y);
+    const double radius = RING_RADIUS * c.size / grid.step;
     double ring_img[RING_SAMPLES], ring_still[RING_SAMPLES];
     double ring_bright = 0.0;
     for (int k = 0; k < RING_SAMPLES; ++k) {
@@ -246,14 +253,16 @@ void appearance(const HessianLevel& img, const HessianLevel& still, const Box& b
 // tenth of its size: a crystal's edges are darker than its middle, a drop of ice
 // is even. edge_share is the darkest point within the object over its centre,
 // fill the mean over the darkest.
-void inside(const std::vector<HessianLevel>& levels, const std::vector<HessianLevel>& still,
-            const Box& box, Candidate& c) {
-    std::size_t l = 0;
-    while (l + 1 < levels.size() && levels[l + 1].sigma <= std::max(FIRST_SCALE, 0.1 * c.size)) ++l;
-    const HessianLevel& img = levels[l];
-    const HessianLevel& ref = still[l];
-    const double step = 1 << img.octave;
-    const double lx = (c.x - box.x0) / step, ly = (c.y - box.y0) / step;
+void inside(const ScaleSpace& space, const CandidateContext& ctx, Candidate& c) {
+    const int levels = std::min(space.count, ctx.still.count);
+    const double finest = std::max(ctx.reduce * FIRST_SCALE, 0.1 * c.size);
+    int l = 0;
+    while (l + 1 < levels && ctx.reduce * space.levels[l + 1].sigma <= finest) ++l;
+    const HessianLevel& img = space.levels[l];
+    const HessianLevel& ref = ctx.still.levels[l];
+    const Grid grid = grid_of(ctx, img);
+    const double step = grid.step;
+    const double lx = grid.from_x(c.x), ly = grid.from_y(c.y);
     const bool moves = c.motion >= 0.5;
     const double local_bright = c.contrast + sample(img.smooth, img, lx, ly);
     const auto contrast_at = [&](double x, double y) {
@@ -278,7 +287,7 @@ void inside(const std::vector<HessianLevel>& levels, const std::vector<HessianLe
 }
 
 // Where the candidate lies relative to the loop's outline.
-void placement(const SHAPE_PARAMS& shape, int bottom, Candidate& c) {
+void placement(const SHAPE_PARAMS& shape, Candidate& c) {
     const std::size_t rows =
         std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
                                shape.x_coord_left.size(), shape.x_coord_right.size()});
@@ -286,8 +295,6 @@ void placement(const SHAPE_PARAMS& shape, int bottom, Candidate& c) {
     if (rows == 0) return;
     const int row = static_cast<int>(std::lround(c.y));
     const int top = static_cast<int>(shape.y_coord_left[0]);
-    const double height = std::max(1.0, static_cast<double>(bottom - top));
-    c.row_share = (c.y - top) / height;
     c.loop_share = c.size / std::max(1.0, static_cast<double>(shape.width));
     const std::size_t k = static_cast<std::size_t>(row - top);
     if (row < top || k >= rows || static_cast<int>(shape.y_coord_left[k]) != row) return;
@@ -304,54 +311,21 @@ void placement(const SHAPE_PARAMS& shape, int bottom, Candidate& c) {
 double crystal_likeness(const Candidate& c, double strongest) {
     const double ring_max = std::min(c.ring_max, 3.0);
     const double depth = std::clamp(c.depth, -1.0, 2.0);
-    const double row = std::clamp(c.row_share, -0.5, 1.5);
     const double strength = std::max(c.strength, 0.5);
     const double edge = std::log(std::clamp(c.edge_share, 0.5, 5.0));
     const double fill = std::clamp(c.fill, -0.5, 1.0);
-    const double z = -8.8962 + 0.5862 * std::log(strength) +
-                     1.2422 * std::log(strength / std::max(strongest, 0.5)) +
-                     9.4147 * std::min(c.ring_mean, 3.0) + 11.0227 * ring_max + 0.8032 * depth -
-                     0.2060 * row + 0.8404 * std::log(std::max(c.loop_share, 1e-3)) +
-                     0.0994 * depth * depth - 9.1659 * (row - 0.5) * (row - 0.5) +
-                     0.5947 * std::log(std::max(c.size, 1.0)) +
-                     0.2345 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 11.1832 * ring_max * ring_max -
-                     2.1794 * c.motion - 2.4586 * std::clamp(c.absorbance, -0.2, 1.0) +
-                     6.5052 * edge - 14.0308 * edge * edge + 2.6811 * fill - 0.2229 * fill * fill;
+    const double z = -10.0759 + 1.0331 * std::log(strength) +
+                     0.0251 * std::log(strength / std::max(strongest, 0.5)) +
+                     8.7630 * std::min(c.ring_mean, 3.0) + 4.7161 * ring_max + 1.5980 * depth +
+                     1.4357 * std::log(std::max(c.loop_share, 1e-3)) + 0.0464 * depth * depth +
+                     0.7130 * std::log(std::max(c.size, 1.0)) +
+                     0.8574 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 7.7319 * ring_max * ring_max -
+                     1.1147 * c.motion - 3.2639 * std::clamp(c.absorbance, -0.2, 1.0) +
+                     6.4235 * edge - 14.7727 * edge * edge + 1.9058 * fill + 1.5336 * fill * fill;
     return 1.0 / (1.0 + std::exp(-z));
 }
 
-int neck_row(const SHAPE_PARAMS& shape) {
-    const std::size_t rows =
-        std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
-                               shape.x_coord_left.size(), shape.x_coord_right.size()});
-    if (shape.type == NO_OBJECT) return -1;
-    int widest = 0;
-    for (std::size_t k = 0; k < rows; ++k) {
-        const int width =
-            static_cast<int>(shape.x_coord_right[k]) - static_cast<int>(shape.x_coord_left[k]);
-        widest = std::max(widest, width);
-        if (widest >= MIN_NECK_LOOP && width < NECK_SHARE * widest)
-            return static_cast<int>(shape.y_coord_left[k]);
-    }
-    return -1;
-}
-
-int loop_bottom(std::span<const SHAPE_PARAMS> shapes) {
-    std::vector<int> necks, boxes;
-    for (const SHAPE_PARAMS& s : shapes) {
-        if (s.type == NO_OBJECT || s.num_coord_left == 0) continue;
-        const int neck = neck_row(s);
-        if (neck >= 0) necks.push_back(neck);
-        const std::size_t last = std::min<std::size_t>(s.num_coord_left, s.y_coord_left.size()) - 1;
-        boxes.push_back(static_cast<int>(s.y_coord_left[last]));
-    }
-    std::vector<int>& rows = necks.size() * 2 >= boxes.size() && !necks.empty() ? necks : boxes;
-    if (rows.empty()) return -1;
-    std::nth_element(rows.begin(), rows.begin() + rows.size() / 2, rows.end());
-    return rows[rows.size() / 2];
-}
-
-Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom) {
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc) {
     Box b;
     const std::size_t rows =
         std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
@@ -363,7 +337,6 @@ Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom) {
     int last = top;
     for (std::size_t k = 0; k < rows; ++k) {
         const int y = static_cast<int>(shape.y_coord_left[k]);
-        if (y > bottom + margin) break;
         left = std::min(left, static_cast<int>(shape.x_coord_left[k]));
         right = std::max(right, static_cast<int>(shape.x_coord_right[k]));
         last = y;
@@ -377,15 +350,15 @@ Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom) {
 }
 
 CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer> images,
-                                   std::span<const SHAPE_PARAMS> shapes) {
+                                   std::span<const SHAPE_PARAMS> shapes, bool full_resolution) {
     CandidateContext ctx;
     ctx.imc = imc;
     ctx.octaves = OCTAVES;
-    ctx.loop_bottom = loop_bottom(shapes.first(std::min(shapes.size(), images.size())));
+    ctx.reduce = full_resolution ? 2 : 1;
     Box& u = ctx.box;
     bool any = false;
     for (std::size_t q = 0; q < shapes.size() && q < images.size(); ++q) {
-        const Box b = search_box(shapes[q], imc, ctx.loop_bottom);
+        const Box b = search_box(shapes[q], imc);
         if (b.empty()) continue;
         if (!any) {
             u = b;
@@ -398,44 +371,51 @@ CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer>
         }
     }
     if (!any) return ctx;
-    Plane still = crop(images[0], imc, u);
+    // The box on whole blocks of the search grid.
+    u.x1 = u.x0 + (u.x1 - u.x0) / ctx.reduce * ctx.reduce;
+    u.y1 = u.y0 + (u.y1 - u.y0) / ctx.reduce * ctx.reduce;
+    Plane& still = ctx.still.base;
+    crop(images[0], imc, u, ctx.reduce, still);
+    Plane p;
     for (std::size_t q = 1; q < images.size(); ++q) {
-        const Plane p = crop(images[q], imc, u);
+        crop(images[q], imc, u, ctx.reduce, p);
         for (std::size_t i = 0; i < p.px.size(); ++i) still.px[i] = std::max(still.px[i], p.px[i]);
     }
-    ctx.still = hessian_pyramid(still, ctx.octaves);
+    hessian_pyramid(ctx.octaves, ctx.still);
     return ctx;
 }
 
 std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const ByteBuffer& image,
-                                          const SHAPE_PARAMS& shape,
-                                          const DefaultPositions& defaults) {
+                                          const SHAPE_PARAMS& shape, const DefaultPosition& corners,
+                                          CandidateWork& work) {
     std::vector<Candidate> out;
-    Box roi = search_box(shape, ctx.imc, ctx.loop_bottom);
+    Box roi = search_box(shape, ctx.imc);
     roi.x0 = std::max(roi.x0, ctx.box.x0);
     roi.y0 = std::max(roi.y0, ctx.box.y0);
     roi.x1 = std::min(roi.x1, ctx.box.x1);
     roi.y1 = std::min(roi.y1, ctx.box.y1);
     if (roi.empty() || ctx.box.empty() || image.size() < ctx.imc.size) return out;
 
-    const std::vector<HessianLevel> levels =
-        hessian_pyramid(crop(image, ctx.imc, ctx.box), ctx.octaves);
+    ScaleSpace& space = work.space;
+    crop(image, ctx.imc, ctx.box, ctx.reduce, space.base);
+    hessian_pyramid(ctx.octaves, space);
     std::vector<Detection> found;
-    for (std::size_t l = 0; l < levels.size() && l < ctx.still.size(); ++l) {
-        const HessianLevel& h = levels[l];
-        const int step = 1 << h.octave;
+    for (int l = 0; l < space.count && l < ctx.still.count; ++l) {
+        const HessianLevel& h = space.levels[l];
+        const Grid grid = grid_of(ctx, h);
         // The search box on this level's grid, one pixel wider for the neighbours.
-        const int x0 = std::max(0, (roi.x0 - ctx.box.x0) / step - 1);
-        const int y0 = std::max(0, (roi.y0 - ctx.box.y0) / step - 1);
-        const int x1 = std::min(h.width, (roi.x1 - 1 - ctx.box.x0) / step + 2);
-        const int y1 = std::min(h.height, (roi.y1 - 1 - ctx.box.y0) / step + 2);
+        const int x0 = std::max(0, static_cast<int>(grid.from_x(roi.x0)) - 1);
+        const int y0 = std::max(0, static_cast<int>(grid.from_y(roi.y0)) - 1);
+        const int x1 = std::min(h.width, static_cast<int>(grid.from_x(roi.x1 - 1)) + 2);
+        const int y1 = std::min(h.height, static_cast<int>(grid.from_y(roi.y1 - 1)) + 2);
         if (x1 - x0 < 3 || y1 - y0 < 3) continue;
-        const LevelMaps maps = level_maps(h, ctx.still[l], x0, y0, x1, y1);
+        LevelMaps& maps = work.maps;
+        level_maps(h, ctx.still.levels[l], x0, y0, x1, y1, maps);
         local_maxima(
-            maps, h, static_cast<int>(l), ctx.box,
+            maps, h, static_cast<int>(l), grid, ctx.reduce,
             [&maps](int x, int y) { return maps.moving_at(x, y); }, found);
         local_maxima(
-            maps, h, static_cast<int>(l), ctx.box,
+            maps, h, static_cast<int>(l), grid, ctx.reduce,
             [&maps](int x, int y) { return maps.raw_at(x, y); }, found);
     }
 
@@ -455,18 +435,19 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
         if (!duplicate) out.push_back(c);
     }
 
-    for (int k = 0; k < 3; ++k) {
-        if (defaults.x[k] <= 0 || defaults.y[k] <= 0) continue;
+    if (corners.x > 0 && corners.y > 0) {
         Candidate c;
-        if (!measure_at(levels, ctx.still, ctx.box, defaults.x[k], defaults.y[k], c)) continue;
-        c.source = DEFAULT_BLOB + k;
-        out.push_back(c);
+        if (measure_at(space, ctx, corners.x, corners.y, c)) {
+            c.source = DEFAULT_CORNERS;
+            out.push_back(c);
+        }
     }
     double top = 1.0;
     for (Candidate& c : out) {
-        appearance(levels[c.rank], ctx.still[c.rank], ctx.box, c);
-        inside(levels, ctx.still, ctx.box, c);
-        placement(shape, ctx.loop_bottom, c);
+        appearance(space.levels[c.rank], ctx.still.levels[c.rank],
+                   grid_of(ctx, space.levels[c.rank]), c);
+        inside(space, ctx, c);
+        placement(shape, c);
         top = std::max(top, c.strength);
     }
     for (Candidate& c : out) c.weight = crystal_likeness(c, top);

@@ -1,7 +1,7 @@
 // Crystal candidates of one image: every compact dark object in and just around
 // the loop, found as maxima of the scale-normalised Hessian determinant over
-// scales of about 5 to 140 pixels, plus the positions the default detectors
-// found.
+// scales of about 5 to 200 pixels, plus the position the default method's
+// corner-cluster detector found.
 //
 // Two responses are measured at every scale: that of the image itself, and that
 // of the image minus the per-pixel maximum over the series, in which whatever
@@ -23,8 +23,9 @@
 
 namespace orva {
 
-// Where a candidate comes from.
-enum CandidateSource { OWN_BLOB = 0, DEFAULT_BLOB = 1, DEFAULT_LINES = 2, DEFAULT_CORNERS = 3 };
+// Where a candidate comes from: the blob search here, or the default method's
+// corner-cluster detector.
+enum CandidateSource { OWN_BLOB = 0, DEFAULT_CORNERS = 1 };
 
 struct Candidate {
     double x = 0.0;  // cut-image pixels
@@ -43,7 +44,6 @@ struct Candidate {
     double fill = 1.0;        // mean contrast inside the object over its darkest point
     double absorbance = 0.0;  // contrast over the brightness of the series maximum
     double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)
-    double row_share = 0.0;   // row from the loop's top (0) to its bottom (1)
     double loop_share = 0.0;  // size over the loop's mean width
     int source = OWN_BLOB;
     int rank = 0;         // 0 for the strongest of its image
@@ -57,47 +57,63 @@ struct Box {
     bool contains(double x, double y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
 };
 
-// The row where a loop's outline narrows into its stem: the first row narrower
-// than a share of the widest row above it; -1 when the outline never narrows.
-int neck_row(const SHAPE_PARAMS& shape);
-
-// The loop's lowest row over a run: the median neck, or the median last row of
-// the outlines when most images show no neck; -1 without any outline.
-int loop_bottom(std::span<const SHAPE_PARAMS> shapes);
-
-// The part of the image searched for one loop: the outline's rows down to the
-// loop's bottom row and its flanks, with a margin around them; empty for an
-// image without a loop.
-Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc, int bottom);
+// The part of the image searched for one loop: the rows and flanks of its
+// outline with a margin around them (the box of the loop part is not used: the
+// shape class that sets it can cut a large loop short); empty for an image
+// without a loop.
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc);
 
 // What the candidate searches of all images share; built once per run.
 struct CandidateContext {
-    IMAGE imc;                        // cut geometry
-    Box box;                          // union of the images' search boxes
-    int loop_bottom = -1;             // the loop's lowest row (see loop_bottom)
-    std::vector<HessianLevel> still;  // scale space of the per-pixel maximum, inside box
+    IMAGE imc;         // cut geometry
+    Box box;           // union of the images' search boxes
+    ScaleSpace still;  // of the per-pixel maximum over the series, inside box
     int octaves = 0;
+    int reduce = 1;  // cut-image pixels per pixel of the search grid (1 or 2)
 };
 
-// The per-pixel maximum of the images in `box` and its scale space.
+// The per-pixel maximum of the images in `box` and its scale space. The search
+// grid is the images at half resolution: a full-resolution run (the images not
+// halved when cut) is reduced by 2 here, so that the finest scale is about 3
+// pixels of the input images either way (objects of about 9 pixels).
 CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer> images,
-                                   std::span<const SHAPE_PARAMS> shapes);
+                                   std::span<const SHAPE_PARAMS> shapes, bool full_resolution);
 
-// The default detectors' positions of one image (0 or less: nothing found).
-struct DefaultPositions {
-    int x[3] = {0, 0, 0};
-    int y[3] = {0, 0, 0};
+// The default corner-cluster detector's position in one image (0 or less:
+// nothing found).
+struct DefaultPosition {
+    int x = 0;
+    int y = 0;
 };
 
 // How crystal-like a candidate looks, 0..1; strongest is the largest strength
 // among the candidates of its image.
 double crystal_likeness(const Candidate& c, double strongest);
 
+// Responses of one level inside a window of its grid.
+struct LevelMaps {
+    int x0 = 0, y0 = 0, width = 0, height = 0;  // window in level pixels
+    std::vector<float> raw, moving, elongation;
+    float raw_at(int x, int y) const {
+        return raw[static_cast<std::size_t>(y - y0) * width + x - x0];
+    }
+    float moving_at(int x, int y) const {
+        return moving[static_cast<std::size_t>(y - y0) * width + x - x0];
+    }
+};
+
+// Buffers of one image's search, kept from one image to the next (one per
+// worker when images are searched at the same time).
+struct CandidateWork {
+    ScaleSpace space;
+    LevelMaps maps;
+};
+
 // The ranked candidates of image q (at most MAX_CANDIDATES). An image without a
 // loop has none.
 constexpr int MAX_CANDIDATES = 16;
 std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const ByteBuffer& image,
-                                          const SHAPE_PARAMS& shape,
-                                          const DefaultPositions& defaults);
+                                          const SHAPE_PARAMS& shape, const DefaultPosition& corners,
+                                          CandidateWork& work);
 
 }  // namespace orva

@@ -23,6 +23,8 @@ struct Plane {
     std::vector<float> px;
 
     float at(int x, int y) const { return px[static_cast<std::size_t>(y) * width + x]; }
+    // Sets the size; the pixels keep whatever they held (buffers are reused).
+    void shape(int w, int h);
 };
 
 // One scale of the pyramid: the blurred image and its normalised second
@@ -38,15 +40,24 @@ struct HessianLevel {
     std::size_t index(int x, int y) const { return static_cast<std::size_t>(y) * width + x; }
 };
 
-constexpr int SCALES_PER_OCTAVE = 2;
 constexpr double FIRST_SCALE = 1.6;    // octave pixels
 constexpr double SECOND_SCALE = 2.26;  // octave pixels, about sqrt(2) * FIRST_SCALE
 
-// Separable Gaussian blur (kernel cut at 3 sigma) with replicated borders.
-void gaussian_blur(const Plane& in, double sigma, Plane& out);
+// The pyramid of one image and the buffers it is made in, kept from one image
+// to the next so that they are not allocated and cleared again.
+struct ScaleSpace {
+    std::vector<HessianLevel> levels;  // finest first; only the first `count` are valid
+    int count = 0;
+    Plane base, first, second, scratch;
+};
 
-// The Hessian pyramid of `base` with at most max_octaves octaves; an octave is
-// made only while its grid is at least 8 pixels in both directions.
-std::vector<HessianLevel> hessian_pyramid(const Plane& base, int max_octaves);
+// Separable Gaussian blur (kernel cut at 3 sigma) with replicated borders;
+// scratch holds the intermediate rows.
+void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch);
+
+// The Hessian pyramid of space.base (which it overwrites) with at most
+// max_octaves octaves; an octave is made only while its grid is at least 8
+// pixels in both directions.
+void hessian_pyramid(int max_octaves, ScaleSpace& space);
 
 }  // namespace orva

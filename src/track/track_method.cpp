@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "crystal/centring_image.h"
 #include "crystal/corner_features.h"
 #include "fit/sinusoid_fit.h"
 #include "toolkit/arrays.h"
@@ -99,36 +98,31 @@ double axis_from_opposites(const std::vector<TrackImage>& images, double prior) 
     return best;
 }
 
-// The three default positions of every image.
-int default_positions(const TrackInput& in, std::vector<DefaultPositions>& out) {
+// The corner-cluster position of every image: the one default detector whose
+// positions help the search (the blob and line detectors, which work on a loop
+// eroded by a quarter of its width, add nothing on the tuning scenes and cost a
+// third of the run).
+void default_positions(const TrackInput& in, std::vector<DefaultPosition>& out) {
     const int n = static_cast<int>(in.shapes.size());
     std::vector<int> flag(n, 1);
-    std::vector<int> x1 = ivector(n), y1 = ivector(n), x2 = ivector(n), y2 = ivector(n);
-    std::vector<int> x3 = ivector(n), y3 = ivector(n);
-    const int status = algo_1(n, flag, in.imc, *in.images, in.shapes, x1, y1, x2, y2, stdout);
-    if (status != 0) return status;
-    twodf_all(n, flag, in.imc, *in.images, in.shapes, x3, y3, stdout);
-    out.assign(n, DefaultPositions());
+    std::vector<int> x = ivector(n), y = ivector(n);
+    // A failing corner search leaves its positions at 0: they are not used.
+    twodf_all(n, flag, in.imc, *in.images, in.shapes, x, y, stdout);
+    out.assign(n, DefaultPosition());
     for (int q = 0; q < n; ++q) {
-        out[q].x[0] = x1[q];
-        out[q].y[0] = y1[q];
-        out[q].x[1] = x2[q];
-        out[q].y[1] = y2[q];
-        out[q].x[2] = x3[q];
-        out[q].y[2] = y3[q];
+        out[q].x = x[q];
+        out[q].y = y[q];
     }
-    return 0;
 }
 
 const char* source_tag(int source) {
-    static const char* const tags[4] = {"", "B", "L", "C"};
-    return source >= 0 && source < 4 ? tags[source] : "?";
+    return source == DEFAULT_CORNERS ? "C" : "";
 }
 
 void log_candidates(std::string& log, const std::vector<TrackImage>& images,
                     const TrajectoryFit& best) {
-    append(log, "\n#\n# TRACK candidates per image (x,y size weight; B L C: default blob, lines,");
-    append(log, " corners; * supports the trajectory)");
+    append(log, "\n#\n# TRACK candidates per image (x,y size weight; C: corner");
+    append(log, " cluster; * supports the trajectory)");
     for (std::size_t q = 0; q < images.size(); ++q) {
         int match = -1;
         for (const Match& m : best.matches)
@@ -161,29 +155,31 @@ void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, c
 int track_crystal(const TrackInput& in, TrackResult& out) {
     out = TrackResult();
     const int n = static_cast<int>(std::min(in.shapes.size(), in.angles.size()));
-    std::vector<DefaultPositions> defaults;
-    const int status = default_positions(in, defaults);
-    if (status != 0) return status;
+    std::vector<DefaultPosition> defaults;
+    default_positions(in, defaults);
 
     const std::span<const ByteBuffer> images(in.images->data(), n);
-    const CandidateContext ctx = candidate_context(in.imc, images, in.shapes.first(n));
+    const CandidateContext ctx =
+        candidate_context(in.imc, images, in.shapes.first(n), !in.half_resolution);
     std::fprintf(stderr, "\n Tracking Images:   ");
     int usable = 0;
     out.images.resize(n);
+    CandidateWork work;
     for (int q = 0; q < n; ++q) {
         out.images[q].angle = in.angles[q];
         if (in.shapes[q].type == NO_OBJECT) continue;
         ++usable;
         std::fprintf(stderr, " %d", q);
-        out.images[q].candidates = collect_candidates(ctx, images[q], in.shapes[q], defaults[q]);
+        out.images[q].candidates =
+            collect_candidates(ctx, images[q], in.shapes[q], defaults[q], work);
         if (std::getenv("ORVA_TRACK_DEV"))
             for (const Candidate& c : out.images[q].candidates)
                 std::fprintf(stderr,
                              "\nFEAT %d %.2f %.1f %.1f %.1f %.2f %.3f %.2f %.1f %.3f %.3f %.3f "
                              "%.3f %.3f %.3f %d %.3f %.3f",
                              q, in.angles[q], c.x, c.y, c.size, c.strength, c.motion, c.elongation,
-                             c.contrast, c.ring_mean, c.ring_max, c.absorbance, c.depth,
-                             c.row_share, c.loop_share, c.source, c.edge_share, c.fill);
+                             c.contrast, c.ring_mean, c.ring_max, c.absorbance, c.depth, 0.0,
+                             c.loop_share, c.source, c.edge_share, c.fill);
     }
 
     SearchSettings settings;

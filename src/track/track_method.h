@@ -25,6 +25,7 @@ struct TrackInput {
     const std::vector<ByteBuffer>* images = nullptr;  // cut images
     std::span<const SHAPE_PARAMS> shapes;             // loop records
     std::span<const double> angles;                   // degrees
+    bool half_resolution = false;                     // the cut images are the input halved
     bool axis_known = false;
     double axis = -1.0;  // cut-image column of the axis when known
 };
