@@ -292,6 +292,7 @@ void placement(const SHAPE_PARAMS& shape, Candidate& c) {
         std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
                                shape.x_coord_left.size(), shape.x_coord_right.size()});
     c.depth = -1.0;
+    c.span = 0.0;
     if (rows == 0) return;
     const int row = static_cast<int>(std::lround(c.y));
     const int top = static_cast<int>(shape.y_coord_left[0]);
@@ -300,6 +301,8 @@ void placement(const SHAPE_PARAMS& shape, Candidate& c) {
     if (row < top || k >= rows || static_cast<int>(shape.y_coord_left[k]) != row) return;
     const double inside = std::min(c.x - shape.x_coord_left[k], shape.x_coord_right[k] - c.x);
     c.depth = std::clamp(inside / std::max(c.size, 1.0), -1.0, 2.0);
+    const double across = static_cast<double>(shape.x_coord_right[k]) - shape.x_coord_left[k];
+    c.span = std::clamp(across / std::max(c.size, 1.0), 0.0, 20.0);
 }
 
 }  // namespace

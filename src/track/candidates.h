@@ -45,6 +45,7 @@ struct Candidate {
     double absorbance = 0.0;  // contrast over the brightness of the series maximum
     double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)
     double loop_share = 0.0;  // size over the loop's mean width
+    double span = 0.0;        // the outline's width at the candidate's row, in sizes (0 outside)
     int source = OWN_BLOB;
     int rank = 0;         // 0 for the strongest of its image
     double weight = 0.0;  // how crystal-like, 0..1

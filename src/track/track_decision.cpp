@@ -8,12 +8,19 @@ namespace orva {
 
 namespace {
 
-constexpr double MIN_PROBABILITY = 0.5;
+constexpr double MIN_PROBABILITY = 0.45;
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0.0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
     return v[v.size() / 2];
+}
+
+double upper_quartile(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    const std::size_t k = (3 * v.size()) / 4;
+    std::nth_element(v.begin(), v.begin() + k, v.end());
+    return v[k];
 }
 
 double spread(const std::vector<double>& v) {
@@ -45,7 +52,7 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
     e.size = fit.size;
     double sum2 = 0.0, log_weight = 0.0;
     int top = 0;
-    std::vector<double> elongation, contrast, size, motion;
+    std::vector<double> elongation, contrast, size, motion, depth, span;
     for (const Match& m : fit.matches) {
         const Candidate& c = images[m.image].candidates[m.candidate];
         sum2 += m.dx * m.dx + m.dy * m.dy;
@@ -55,6 +62,8 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
         contrast.push_back(std::log(std::max(c.contrast, 1.0)));
         size.push_back(std::log(std::max(c.size, 1.0)));
         motion.push_back(c.motion);
+        depth.push_back(c.depth);
+        span.push_back(c.span);
     }
     const double n = static_cast<double>(fit.matches.size());
     e.residual = std::sqrt(sum2 / n) / std::max(fit.size, 1.0);
@@ -64,6 +73,8 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
     e.contrast_spread = spread(contrast);
     e.size_spread = spread(size);
     e.motion = median(motion);
+    e.depth = upper_quartile(depth);
+    e.span = upper_quartile(span);
     return e;
 }
 
@@ -71,12 +82,13 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
 // accuracy benchmark: crystal or not.
 double crystal_probability(const Evidence& e) {
     const double round = std::log(std::clamp(e.roundness, 1.0, 20.0));
-    const double z =
-        -1.7057 + 2.9955 * e.share + 0.8759 * e.top + 0.8510 * e.mean_log_weight +
-        0.1617 * e.residual + 0.5597 * e.lead + 4.1105 * round - 0.1153 * e.contrast_spread +
-        0.3340 * e.size_spread + 0.2259 * e.support - 0.1979 * std::log(std::max(e.size, 1.0)) +
-        0.3427 * std::log(std::max(e.usable, 1)) + 0.1275 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) -
-        0.7667 * e.lead * e.lead - 2.0938 * round * round;
+    const double z = -7.0345 + 3.0050 * e.share + 0.1642 * e.top + 0.8634 * e.mean_log_weight +
+                     1.8462 * e.residual + 1.6149 * e.lead + 3.6548 * round -
+                     0.1194 * e.contrast_spread + 0.0080 * e.size_spread - 0.4652 * e.support +
+                     0.7440 * std::log(std::max(e.size, 1.0)) +
+                     0.2327 * std::log(std::max(e.usable, 1)) +
+                     0.8953 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) + 0.1220 * e.lead * e.lead -
+                     1.7336 * round * round - 0.1418 * e.depth + 1.5763 * std::log(1.0 + e.span);
     return 1.0 / (1.0 + std::exp(-z));
 }
 

@@ -31,6 +31,12 @@ struct Evidence {
     double radius = 0.0;           // of the trajectory, pixels
     double size = 0.0;             // median size of the supporting candidates, pixels
     double motion = 0.0;           // median share of the supporting responses that moves
+    // Upper quartiles over the views of how deep inside the outline the object
+    // lies and how wide the outline is at its row, both in object sizes: a knot
+    // in the fibre or the neck where the loop meets its stem is never deep inside
+    // a wide outline, a crystal in the film is whenever the loop faces the camera.
+    double depth = 0.0;
+    double span = 0.0;
 };
 
 // The evidence of trajectory k among the trajectories found in a run.
