@@ -317,14 +317,16 @@ double crystal_likeness(const Candidate& c, double strongest) {
     const double strength = std::max(c.strength, 0.5);
     const double edge = std::log(std::clamp(c.edge_share, 0.5, 5.0));
     const double fill = std::clamp(c.fill, -0.5, 1.0);
-    const double z = -10.0759 + 1.0331 * std::log(strength) +
-                     0.0251 * std::log(strength / std::max(strongest, 0.5)) +
-                     8.7630 * std::min(c.ring_mean, 3.0) + 4.7161 * ring_max + 1.5980 * depth +
-                     1.4357 * std::log(std::max(c.loop_share, 1e-3)) + 0.0464 * depth * depth +
-                     0.7130 * std::log(std::max(c.size, 1.0)) +
-                     0.8574 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 7.7319 * ring_max * ring_max -
-                     1.1147 * c.motion - 3.2639 * std::clamp(c.absorbance, -0.2, 1.0) +
-                     6.4235 * edge - 14.7727 * edge * edge + 1.9058 * fill + 1.5336 * fill * fill;
+    const double elong = std::log(std::clamp(c.elongation, 1.0, 50.0));
+    const double z = -9.3181 + 1.1730 * std::log(strength) -
+                     0.0248 * std::log(strength / std::max(strongest, 0.5)) +
+                     9.4229 * std::min(c.ring_mean, 3.0) + 0.1666 * ring_max + 1.5752 * depth +
+                     1.4598 * std::log(std::max(c.loop_share, 1e-3)) + 0.0774 * depth * depth +
+                     0.8047 * std::log(std::max(c.size, 1.0)) +
+                     0.9053 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 5.5152 * ring_max * ring_max -
+                     1.9865 * c.motion - 4.5220 * std::clamp(c.absorbance, -0.2, 1.0) +
+                     6.0148 * edge - 14.4483 * edge * edge + 1.7798 * fill + 2.7223 * fill * fill +
+                     2.2297 * elong - 0.7087 * elong * elong;
     return 1.0 / (1.0 + std::exp(-z));
 }
 

@@ -8,7 +8,14 @@ namespace orva {
 
 namespace {
 
-constexpr double MIN_PROBABILITY = 0.45;
+// The decision threshold and the reliability scale, chosen on the tuning scenes:
+// below MIN_PROBABILITY not even half of the would-be answers were right, while
+// nearly every scene without a crystal stayed below it; at RELIABLE_PROBABILITY and
+// above, 96 % of the answers were right.
+constexpr double MIN_PROBABILITY = 0.5;
+constexpr double RELIABLE_PROBABILITY = 0.8;
+constexpr double FIGURE_AT_MIN = 0.3;       // reliability at the threshold
+constexpr double FIGURE_AT_RELIABLE = 0.7;  // reliability where answers became trustworthy
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0.0;
@@ -82,13 +89,13 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
 // accuracy benchmark: crystal or not.
 double crystal_probability(const Evidence& e) {
     const double round = std::log(std::clamp(e.roundness, 1.0, 20.0));
-    const double z = -7.0345 + 3.0050 * e.share + 0.1642 * e.top + 0.8634 * e.mean_log_weight +
-                     1.8462 * e.residual + 1.6149 * e.lead + 3.6548 * round -
-                     0.1194 * e.contrast_spread + 0.0080 * e.size_spread - 0.4652 * e.support +
-                     0.7440 * std::log(std::max(e.size, 1.0)) +
-                     0.2327 * std::log(std::max(e.usable, 1)) +
-                     0.8953 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) + 0.1220 * e.lead * e.lead -
-                     1.7336 * round * round - 0.1418 * e.depth + 1.5763 * std::log(1.0 + e.span);
+    const double z = -7.0020 + 3.0575 * e.share + 0.3842 * e.top + 0.7949 * e.mean_log_weight +
+                     1.1871 * e.residual + 1.3644 * e.lead + 2.7972 * round +
+                     0.8297 * e.contrast_spread + 0.0880 * e.size_spread - 0.1028 * e.support +
+                     0.8307 * std::log(std::max(e.size, 1.0)) +
+                     0.2161 * std::log(std::max(e.usable, 1)) +
+                     0.6274 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) - 0.2438 * e.lead * e.lead -
+                     1.6611 * round * round - 0.3942 * e.depth + 1.6132 * std::log(1.0 + e.span);
     return 1.0 / (1.0 + std::exp(-z));
 }
 
@@ -96,8 +103,15 @@ bool is_crystal(double probability) {
     return probability >= MIN_PROBABILITY;
 }
 
+// Piecewise linear through (0, 0), the threshold, the trustworthy point and (1, 1).
 double track_reliability(double probability) {
-    return probability;
+    const double p = std::clamp(probability, 0.0, 1.0);
+    if (p < MIN_PROBABILITY) return FIGURE_AT_MIN * p / MIN_PROBABILITY;
+    if (p < RELIABLE_PROBABILITY)
+        return FIGURE_AT_MIN + (FIGURE_AT_RELIABLE - FIGURE_AT_MIN) * (p - MIN_PROBABILITY) /
+                                   (RELIABLE_PROBABILITY - MIN_PROBABILITY);
+    return FIGURE_AT_RELIABLE +
+           (1.0 - FIGURE_AT_RELIABLE) * (p - RELIABLE_PROBABILITY) / (1.0 - RELIABLE_PROBABILITY);
 }
 
 }  // namespace orva
