@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 #include "crystal/corner_features.h"
 #include "fit/sinusoid_fit.h"
@@ -115,6 +114,22 @@ void default_positions(const TrackInput& in, std::vector<DefaultPosition>& out) 
     }
 }
 
+constexpr double SAME_AXIS = 5.0;  // pixels
+
+// True when trajectory t turns about the axis of `best` but stays clear of it:
+// the rms distance of their positions over the images exceeds half their sizes.
+bool another_object(const std::vector<TrackImage>& images, const TrajectoryFit& best,
+                    const TrajectoryFit& t) {
+    if (std::fabs(t.t.x0 - best.t.x0) > SAME_AXIS || images.empty()) return false;
+    double sum2 = 0.0;
+    for (const TrackImage& image : images) {
+        const double dx = t.t.x_at(image.angle) - best.t.x_at(image.angle);
+        const double dy = t.t.y - best.t.y;
+        sum2 += dx * dx + dy * dy;
+    }
+    return std::sqrt(sum2 / static_cast<double>(images.size())) > 0.5 * (best.size + t.size);
+}
+
 const char* source_tag(int source) {
     return source == DEFAULT_CORNERS ? "C" : "";
 }
@@ -172,14 +187,6 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         std::fprintf(stderr, " %d", q);
         out.images[q].candidates =
             collect_candidates(ctx, images[q], in.shapes[q], defaults[q], work);
-        if (std::getenv("ORVA_TRACK_DEV"))
-            for (const Candidate& c : out.images[q].candidates)
-                std::fprintf(stderr,
-                             "\nFEAT %d %.2f %.1f %.1f %.1f %.2f %.3f %.2f %.1f %.3f %.3f %.3f "
-                             "%.3f %.3f %.3f %d %.3f %.3f",
-                             q, in.angles[q], c.x, c.y, c.size, c.strength, c.motion, c.elongation,
-                             c.contrast, c.ring_mean, c.ring_max, c.absorbance, c.depth, 0.0,
-                             c.loop_share, c.source, c.edge_share, c.fill);
     }
 
     SearchSettings settings;
@@ -200,26 +207,26 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;
         found.push_back(fit);
     }
-    // The most crystal-like trajectory wins; the others count as crystals too when
-    // they pass on their own.
+    // The most crystal-like trajectory wins; another counts as a second crystal
+    // when it passes too, turns about the same axis and is a different object.
     std::size_t best = 0;
-    double best_probability = -1.0;
+    std::vector<double> probability(found.size(), 0.0);
     for (std::size_t k = 0; k < found.size(); ++k) {
         const Evidence e = evidence_of(out.images, found, k, usable);
-        const double p = crystal_probability(e);
-        if (is_crystal(p)) ++out.crystals;
-        if (p > best_probability) {
-            best_probability = p;
-            best = k;
-        }
-        log_trajectory(out.log, k, found[k], e, p);
+        probability[k] = crystal_probability(e);
+        if (probability[k] > probability[best]) best = k;
+        log_trajectory(out.log, k, found[k], e, probability[k]);
     }
     if (!found.empty()) {
         out.best = found[best];
         out.evidence = evidence_of(out.images, found, best, usable);
-        out.probability = best_probability;
-        out.crystal = is_crystal(best_probability);
-        out.reliability = out.crystal ? track_reliability(best_probability) : 0.0;
+        out.probability = probability[best];
+        out.crystal = is_crystal(out.probability);
+        out.reliability = out.crystal ? track_reliability(out.probability) : 0.0;
+        for (std::size_t k = 0; k < found.size(); ++k)
+            if (is_crystal(probability[k]) &&
+                (k == best || another_object(out.images, found[best], found[k])))
+                ++out.crystals;
     }
     append(
         out.log,
