@@ -9,11 +9,13 @@
 namespace orva {
 
 void announce_track(const ORVAPARAMS& params) {
-    if (params.num_images < 3 && params.prealignment_flag == 0)
-        std::fprintf(stderr, "\n TRACK needs at least three images; %s is used.",
-                     params.num_images < 2 || params.centre_coord < 1 ? "the version-2.3 method"
-                                                                      : "the default method");
-    else if (params.vers23_flag && params.prealignment_flag == 0)
+    if (params.prealignment_flag != 0) return;
+    // Two images with a known axis go to the default method, whose crystal search
+    // then says itself that it takes over.
+    if (params.num_images < 3 && (params.num_images < 2 || params.centre_coord < 1))
+        std::fprintf(stderr,
+                     "\n TRACK needs at least three images; the version-2.3 method is used.");
+    else if (params.vers23_flag)
         std::fprintf(stderr, "\n TRACK and VERS23 both given: TRACK is used.");
 }
 

@@ -15,7 +15,8 @@
 namespace orva {
 
 // Says on standard error when TRACK does not decide the method: too few images
-// (the version-2.3 method takes the run) or VERS23 given as well (TRACK wins).
+// for the default method (the version-2.3 method takes the run), or VERS23
+// given as well (TRACK wins). Pre-alignment runs need no crystal: nothing said.
 void announce_track(const ORVAPARAMS& params);
 
 struct TrackAnswer {
