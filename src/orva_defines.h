@@ -29,8 +29,8 @@ struct ORVAPARAMS {
     int prealignment_flag = 0;
     int background_flag = 0;
     int vers23_flag = 0;
-    int track_flag = 0;        // TRACK: find the crystal as the one object moving through the series
     int reserved = 0;          // 1: write the run log (LOGOUTX)
+    int track_flag = 0;        // TRACK: find the crystal as the object moving through the series
 };
 
 struct ORVARESULT {

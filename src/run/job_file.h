@@ -40,11 +40,11 @@ struct JobSettings {
     int prealignment_flag = 0;
     int background_flag = 0;
     int vers23_flag = 0;
-    int track_flag = 0;              // TRACK
     int logout_flag = 0;             // LOGOUTX
     int numimg = 0;                  // announced count, or the number of DATA lines
     std::vector<ImageEntry> images;  // the entries to load, in ascending angle after reading
     std::string back_name;           // background image (background_flag 1)
+    int track_flag = 0;              // TRACK
 };
 
 // First character of the n-th field of `line` (n from 1), fields being separated by
