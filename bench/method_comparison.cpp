@@ -75,7 +75,7 @@ void draw_distractors(Rng& rng, SceneOptions& o) {
 void draw_series(int i, Rng& rng, SceneOptions& o) {
     o.num_images = COUNTS[i % 4];
     o.loop_position = (i / 4) % 4;
-    o.background = (i / 16) % 2 == 0;
+    o.background = (i / 4 + i / 16) % 2 == 0;
     o.start_angle = std::round(rng.uniform(0.0, 90.0));
 }
 
