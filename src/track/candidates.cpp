@@ -149,7 +149,7 @@ void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const 
 
 Candidate candidate_of(const Detection& d) {
     Candidate c;
-    c.rank = d.level;  // the level until the candidates are ranked
+    c.level = d.level;
     c.x = d.x;
     c.y = d.y;
     c.size = SIZE_PER_SIGMA * d.sigma;
@@ -449,8 +449,8 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
     }
     double top = 1.0;
     for (Candidate& c : out) {
-        appearance(space.levels[c.rank], ctx.still.levels[c.rank],
-                   grid_of(ctx, space.levels[c.rank]), c);
+        appearance(space.levels[c.level], ctx.still.levels[c.level],
+                   grid_of(ctx, space.levels[c.level]), c);
         inside(space, ctx, c);
         placement(shape, c);
         top = std::max(top, c.strength);

@@ -47,6 +47,7 @@ struct Candidate {
     double loop_share = 0.0;  // size over the loop's mean width
     double span = 0.0;        // the outline's width at the candidate's row, in sizes (0 outside)
     int source = OWN_BLOB;
+    int level = 0;        // the scale-space level it was found or measured on
     int rank = 0;         // 0 for the strongest of its image
     double weight = 0.0;  // how crystal-like, 0..1
 };

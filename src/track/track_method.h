@@ -5,8 +5,8 @@
 //
 // Conventions: cut-image pixels (pin entering from the bottom), x the column, y
 // the row; angles in degrees. The trajectory is x = x0 + a cos(phi) + b sin(phi),
-// y constant. Status: 0, or the status of the default blob detector when it fails
-// (the run then stops as the default method would).
+// y constant. Status: 0 (kept as a status so that a failing stage can stop the
+// run as the default method's stages do).
 #pragma once
 
 #include <span>
