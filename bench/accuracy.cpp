@@ -27,6 +27,7 @@
 
 #include "bench_support.h"
 #include "geometry.h"
+#include "image_writers.h"
 #include "method_comparison.h"
 #include "scene.h"
 #include "series.h"
@@ -113,24 +114,6 @@ std::vector<BenchScene> scene_set() {
     return set;
 }
 
-const char* format_name(ImageFormat f) {
-    switch (f) {
-        case ImageFormat::Jpeg:
-            return "jpeg";
-        case ImageFormat::Png:
-            return "png";
-        case ImageFormat::Pgm:
-            return "pgm";
-        case ImageFormat::Ppm:
-            return "ppm";
-        case ImageFormat::TiffII:
-            return "tifII";
-        case ImageFormat::TiffMM:
-            return "tifMM";
-    }
-    return "?";
-}
-
 double wrap_degrees(double d) {
     d = std::fmod(d, 360.0);
     if (d > 180.0) d -= 360.0;
@@ -185,7 +168,7 @@ void run_section(const Section& section, const std::vector<BenchScene>& scenes,
                  const Settings& settings, const std::string& work) {
     std::printf("\n== %s\n", section.title);
     std::printf(
-        "%-3s %-7s %-9s %3s %-5s %2s %2s | %7s %7s %6s %7s | %5s %5s %4s %4s %1s %3s | "
+        "%-3s %-7s %-9s %3s %-7s %2s %2s | %7s %7s %6s %7s | %5s %5s %4s %4s %1s %3s | "
         "%6s %6s %6s %6s %6s %5s %s\n",
         "id", "scene", "size", "pos", "fmt", "bg", "n", "X_true", "Y_true", "R_true", "A_true", "X",
         "Y", "R", "A", "P", "st", "dX", "dY", "dR", "dA", "dpos", "tol", "ok");
@@ -259,7 +242,7 @@ void run_section(const Section& section, const std::vector<BenchScene>& scenes,
         std::snprintf(size, sizeof size, "%dx%d", b.opt.width, b.opt.height);
         char truth_angle[16] = "-";
         if (t.has_angle) std::snprintf(truth_angle, sizeof truth_angle, "%.1f", t.target_angle);
-        std::printf("%-3zu %-7s %-9s %3d %-5s %2d %2zu | %7.1f %7.1f %6.1f %7s | ", i, b.kind, size,
+        std::printf("%-3zu %-7s %-9s %3d %-7s %2d %2zu | %7.1f %7.1f %6.1f %7s | ", i, b.kind, size,
                     b.opt.loop_position, format_name(b.opt.format), scene.background ? 1 : 0,
                     scene.angles.size(), t.x_centre, t.y_centre, t.radius, truth_angle);
         if (have) {

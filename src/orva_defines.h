@@ -10,6 +10,8 @@ namespace orva {
 
 constexpr int MAX_NUMIMG = 40;  // capacity of the image list
 
+struct RunRecord;  // run_record.h
+
 // Indices into ORVAPARAMS::border.
 enum BorderSide { BORDER_BOTTOM = 0, BORDER_TOP = 1, BORDER_LEFT = 2, BORDER_RIGHT = 3 };
 
@@ -29,9 +31,17 @@ struct ORVAPARAMS {
     int prealignment_flag = 0;
     int background_flag = 0;
     int vers23_flag = 0;
-    int reserved = 0;          // 1: write the run log (LOGOUTX)
-    int track_flag = 0;        // TRACK: find the crystal as the object moving through the series
+    int reserved = 0;          // switches: LOGOUT_SWITCH
+    RunRecord* record = nullptr;  // filled for the report when set
+    int track_flag = 0;           // TRACK: find the crystal as the object moving through the series
 };
+
+// Bit of ORVAPARAMS::reserved set by LOGOUTX: write the run log and the
+// figures file.
+constexpr int LOGOUT_SWITCH = 1;
+inline bool logout_requested(const ORVAPARAMS& xp) {
+    return (xp.reserved & LOGOUT_SWITCH) != 0;
+}
 
 struct ORVARESULT {
     int x_centre = 0;      // axis position across the spindle, input pixels

@@ -10,7 +10,7 @@ DriverLog::~DriverLog() {
 }
 
 bool DriverLog::open(const char* name) {
-    std::FILE* stream = std::fopen(name, "w");
+    std::FILE* stream = open_output_stream(name, why_);
     if (stream == nullptr) return false;
     file_ = stream;
     owned_ = true;
@@ -39,15 +39,17 @@ void DriverLog::write(const char* format, ...) {
     va_end(args);
 }
 
-void DriverLog::close(long seconds) {
-    if (file_ == nullptr) return;
+bool DriverLog::close(long seconds) {
+    if (file_ == nullptr) return true;
     write("\n# total duration: %ld\n", seconds);
+    bool ok = true;
     if (owned_)
-        std::fclose(file_);
+        ok = close_output_stream(file_, why_);
     else
         std::fflush(file_);
     file_ = nullptr;
     owned_ = false;
+    return ok;
 }
 
 }  // namespace orva

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "orva_defines.h"
+
 namespace orva {
 
 namespace {
@@ -34,6 +36,18 @@ int check_image_count(int num_images) {
     if (num_images >= MIN_RUN_IMAGES && num_images <= MAX_RUN_IMAGES) return 0;
     std::fprintf(stderr, "\n NUM_IMG: value must be in the range of 1...36\n");
     return RUN_PARAMETER_ERROR;
+}
+
+int check_known_axis(int centre_coord, int loop_pos, const int* border, int width, int height) {
+    if (centre_coord < 1) return 0;
+    const bool columns = loop_pos == 0 || loop_pos == 1;
+    const long first = columns ? border[BORDER_LEFT] : border[BORDER_TOP];
+    const long last =
+        columns ? long{width} - 1 - border[BORDER_RIGHT] : long{height} - 1 - border[BORDER_BOTTOM];
+    if (centre_coord >= first && centre_coord <= last) return 0;
+    std::fprintf(stderr, "\n CENTRE_COORD %d lies outside the analysed image (%s %ld to %ld)\n",
+                 centre_coord, columns ? "columns" : "rows", first, last);
+    return AXIS_OUTSIDE_IMAGE;
 }
 
 void adjust_borders(const int* job_border, int image_special, int* border) {

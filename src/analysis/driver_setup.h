@@ -4,7 +4,8 @@
 // half-resolution switch and the known axis position in cut-image pixels.
 //
 // Angles are degrees. Borders are ordered bottom, top, left, right. Statuses:
-// 0, or RUN_PARAMETER_ERROR (1) for a parameter out of range.
+// 0, RUN_PARAMETER_ERROR (1) for a parameter out of range, or
+// AXIS_OUTSIDE_IMAGE (16) for a known axis position outside the analysed image.
 #pragma once
 
 #include <span>
@@ -14,6 +15,7 @@
 namespace orva {
 
 constexpr int RUN_PARAMETER_ERROR = 1;
+constexpr int AXIS_OUTSIDE_IMAGE = 17;
 constexpr int MIN_RUN_IMAGES = 1;
 constexpr int MAX_RUN_IMAGES = 36;
 // Images whose width plus height exceed this are analysed at half resolution.
@@ -45,6 +47,13 @@ int subsampling_flag(int width, int height);
 // given (centre_coord below 1). imc is the cut geometry; for a loop entering
 // from the right the cut columns run against the input rows, so the position
 // is mirrored there.
+// 0 when no axis position is given (centre_coord below 1) or it lies in the
+// part of the image the borders leave: a column from border[2] to
+// width - 1 - border[3] for loop positions 0 and 1, a row from border[1] to
+// height - 1 - border[0] for 2 and 3. Else a message and AXIS_OUTSIDE_IMAGE:
+// a fit around an axis outside the picture would only make up a result.
+int check_known_axis(int centre_coord, int loop_pos, const int* border, int width, int height);
+
 double preset_axis(int centre_coord, int loop_pos, const int* border, int sub_flag,
                    const IMAGE& imc);
 

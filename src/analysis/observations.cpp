@@ -17,8 +17,10 @@ constexpr int BULGE_MIN_EXTRA = 10;
 
 }  // namespace
 
-void ObservationTable::add(double a, double xv, double yv) {
+void ObservationTable::add(double a, double xv, double yv, int q, const char* source) {
     angle.push_back(a);
+    image.push_back(q);
+    detector.push_back(source);
     x.push_back(xv);
     y.push_back(yv);
     weight.push_back(1.0);
@@ -40,8 +42,9 @@ NarrowestLoop narrowest_loop(std::span<const SHAPE_PARAMS> shapes, int cut_width
         const SHAPE_PARAMS& s = shapes[q];
         if (s.type == NO_OBJECT) continue;
         const int width = static_cast<int>(s.width);
-        if (width<found.crystal_size&& static_cast<int>(s.box_l)> MIN_BOX_LEFT &&
-            static_cast<long>(s.box_r) < cut_width - RIGHT_EDGE_MARGIN) {
+        const bool clear_of_sides = static_cast<int>(s.box_l) > MIN_BOX_LEFT &&
+                                    static_cast<long>(s.box_r) < cut_width - RIGHT_EDGE_MARGIN;
+        if (width < found.crystal_size && clear_of_sides) {
             found.crystal_size = width;
             found.q_minwidth = q;
         }
@@ -89,7 +92,8 @@ ObservationTable loop_centre_observations(std::span<const SHAPE_PARAMS> shapes,
     ObservationTable table;
     for (std::size_t q = 0; q < shapes.size() && q < angles.size(); ++q)
         if (shapes[q].type != NO_OBJECT)
-            table.add(angles[q], shapes[q].centre_x, shapes[q].centre_y);
+            table.add(angles[q], shapes[q].centre_x, shapes[q].centre_y, static_cast<int>(q),
+                      "loop_centre");
     return table;
 }
 
@@ -98,13 +102,13 @@ ObservationTable crystal_observations(std::span<const double> angles, std::span<
                                       std::span<const int> y2, std::span<const int> x3,
                                       std::span<const int> y3) {
     ObservationTable table;
-    const auto add_found = [&table](double a, int x, int y) {
-        if (x > 0 && y > 0) table.add(a, x, y);
+    const auto add_found = [&table](double a, int x, int y, std::size_t q, const char* source) {
+        if (x > 0 && y > 0) table.add(a, x, y, static_cast<int>(q), source);
     };
     for (std::size_t q = 0; q < angles.size(); ++q) {
-        add_found(angles[q], x1[q], y1[q]);
-        add_found(angles[q], x2[q], y2[q]);
-        add_found(angles[q], x3[q], y3[q]);
+        add_found(angles[q], x1[q], y1[q], q, "blob");
+        add_found(angles[q], x2[q], y2[q], q, "edges");
+        add_found(angles[q], x3[q], y3[q], q, "corners");
     }
     return table;
 }

@@ -19,11 +19,14 @@ namespace orva {
 constexpr int NUM_ALGOS = 3;  // observations per image at most
 
 // One row per observation: angle, observed point, weight (1.0 until the fit
-// replaces it by its final weight) and the fitted point.
+// replaces it by its final weight) and the fitted point, with the image it
+// came from and the name of its detector (for the report).
 struct ObservationTable {
     std::vector<double> angle, x, y, weight, est_x, est_y;
+    std::vector<int> image;
+    std::vector<const char*> detector;
 
-    void add(double a, double xv, double yv);
+    void add(double a, double xv, double yv, int q = -1, const char* source = "");
     int count() const { return static_cast<int>(angle.size()); }
     // True when some row has both coordinates above 0.
     bool has_position() const;

@@ -7,11 +7,13 @@
 // Positions inside the pipeline are cut-image pixels (canonical orientation,
 // pin entering from the bottom, halved when width + height exceed 1800);
 // angles are degrees. Statuses: 0; 1 for a parameter out of range; 92 when
-// the run log cannot be created; the version-2.3
-// method's status for runs handed to it; else the status of the first failing stage (orientation, border cutting,
-// loop extraction, crystal detector 1, combined fit). The result record is
-// filled only on success. When no detector finds the crystal in any image the
-// run falls back to the loop centres and reports a pre-centring.
+// the run log or the figures file cannot be created or written completely;
+// the version-2.3 method's status for runs handed to it; 17 for a known axis
+// outside the analysed image; else the status of the first failing stage
+// (orientation, border cutting, loop extraction, crystal detector 1, combined
+// fit, result stage). The result record is filled only on success. When no
+// detector finds the crystal in any image the run falls back to the loop
+// centres and reports a pre-centring.
 #include "analysis/orvafunc.h"
 
 #include <sys/time.h>
@@ -23,6 +25,7 @@
 #include "analysis/driver_setup.h"
 #include "analysis/observations.h"
 #include "analysis/result_stage.h"
+#include "analysis/run_recording.h"
 #include "analysis/track_answer.h"
 #include "analysis/version23_method.h"
 #include "crystal/centring_image.h"
@@ -31,6 +34,9 @@
 #include "loop/bulge.h"
 #include "loop/loop_extraction.h"
 #include "loop/orientation.h"
+#include "loop/view_warnings.h"
+#include "parallel/background_queue.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 #include "track/track_method.h"
 
@@ -72,6 +78,9 @@ struct Run {
     double reliability = -1.0;
     bool reliability_fixed = false;  // TRACK: its own figure, not the fit's deviations
 
+    // Inspection files, written beside the rest of the run.
+    BackgroundQueue diagnostics;
+
     int n() const { return xp.num_images; }
     int cut_width() const { return static_cast<int>(imagec.width); }
     std::span<SHAPE_PARAMS> run_shapes() { return std::span<SHAPE_PARAMS>(shapes).first(n()); }
@@ -101,6 +110,17 @@ int check_image_list(const ORVAPARAMS& xp, const std::vector<ByteBuffer>& images
     return RUN_PARAMETER_ERROR;
 }
 
+CutFrame cut_frame(const Run& r) {
+    CutFrame frame;
+    frame.cut_width = static_cast<int>(r.imagec.width);
+    frame.cut_height = static_cast<int>(r.imagec.height);
+    frame.sub_flag = r.sub_flag;
+    frame.loop_pos = r.xp.loop_pos;
+    frame.left = r.border[BORDER_LEFT];
+    frame.top = r.border[BORDER_TOP];
+    return frame;
+}
+
 int cut_images(Run& r) {
     r.image.width = static_cast<unsigned>(r.xp.width);
     r.image.height = static_cast<unsigned>(r.xp.height);
@@ -116,21 +136,20 @@ int cut_images(Run& r) {
         r.xp.back_ptr = std::move(cut);
     }
     r.xp.image_ptr.assign(r.n(), ByteBuffer());
-    for (int q = 0; q < r.n(); ++q) {
+    return map_images(r.n(), [&r](int q, int /*slot*/) {
         r.xp.image_ptr[q] = ucvector(static_cast<long>(r.imagec.size));
-        status = cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
-                            r.xp.image_special, r.border, r.sub_flag, stdout);
-        if (status != 0) return status;
-    }
-    return 0;
+        return cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
+                          r.xp.image_special, r.border, r.sub_flag, stdout);
+    });
 }
 
 // Loop extraction, the mean loop width and top, and the fit of the loop
 // width over the angle.
 int extract_loops(Run& r) {
     int status = get_loop(r.xp, r.imagec, r.shapes, &r.numimg_processed, &r.shape_type,
-                          &r.shapes_reliability, r.log.stream());
+                          &r.shapes_reliability, r.log.stream(), &r.diagnostics);
     if (status != 0) return status;
+    record_objects(r.xp.record, r.run_shapes());
     r.log.write("\n");
     std::vector<double> widths = vector(r.n());
     std::vector<double> weights = vector(r.n());
@@ -159,27 +178,24 @@ void report_empty_view(Run& r) {
     r.mp.y0 = r.imagec.height;
     r.precentring_flag = 1;
     r.log.write("\n\n# loop is ouside the image");
-    std::fprintf(stderr, "\n### ! All images are empty.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! Either there is no loop at all or the loop");
-    std::fprintf(stderr, "\n### !  has to be moved along the spindle axis");
-    std::fprintf(stderr, "\n### !  into the field of the camera view.");
-    std::fprintf(stderr, "\n### ! -------------------------------------------\n");
+    warn_all_empty();
+    record_precentring(r.xp.record, "empty_view",
+                       "All images are empty: there is no loop in view, or it has to be moved "
+                       "along the spindle axis into the view");
 }
 
 void report_pin_only(Run& r) {
     r.precentring_flag = 1;
-    std::fprintf(stderr, "\n### ! The pin covers a wide area of the image.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' can be interpreted");
-    std::fprintf(stderr, "\n### !  as coordinates of the tip of the pin.");
-    std::fprintf(stderr, "\n### ! Thus, a accurate precentring is possible.");
-    std::fprintf(stderr, "\n### ! --------------------------------------------\n");
+    warn_pin_only();
     r.crystal_size = smallest_width(r.run_shapes(), r.cut_width());
+    record_precentring(r.xp.record, "pin_only",
+                       "The pin covers a wide area of the image: Y_CENTRE and X_CENTRE are the "
+                       "tip of the pin");
 }
 
 void prepare_prealignment(Run& r) {
     r.precentring_flag = 1;
+    record_precentring(r.xp.record, "prealign", nullptr);
     r.log.write("\n\n# loop width | crystal_size");
     r.crystal_size =
         narrowest_loop(r.run_shapes(), r.cut_width(), r.log, "\n# %2d: %4d").crystal_size;
@@ -191,15 +207,19 @@ void report_no_position(Run& r) {
     std::fprintf(stderr, "\n### ! No usable position was found in any image.");
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are set to '-1'.\n");
     r.log.write("\n\n# no usable loop position");
+    record_warning(r.xp.record, "no_position",
+                   "No usable position was found in any image: Y_CENTRE and X_CENTRE are -1");
 }
 
 // The centre fit of a table, or no position at all when no row has one.
-int fit_table(Run& r, ObservationTable& table, bool mark_angles) {
+// stand_in names what the rows are when they are not crystal detections.
+int fit_table(Run& r, ObservationTable& table, bool mark_angles, const char* stand_in = nullptr) {
     if (!table.has_position()) {
         report_no_position(r);
     } else {
         const int status = centre_fit(r.mp, table, r.numimg_processed, r.known_centre, r.x0_preset);
         if (status != 0) return status;
+        record_observations(r.xp.record, table, cut_frame(r), stand_in);
     }
     log_fit_table(r.log, table, mark_angles);
     return 0;
@@ -210,7 +230,10 @@ int pin_or_prealignment_fit(Run& r) {
     std::fprintf(stderr, "\n Modelling PIN/Pre-Alignment");
     // The pre-centring answer: the motion of the loop centres (or loop tips).
     ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
-    const int status = fit_table(r, table, false);
+    const char* stand_in = r.xp.image_special == PREALIGN_SPECIAL ? "loop_tip"
+                           : r.shape_type == PIN_ONLY             ? "pin"
+                                                                  : nullptr;
+    const int status = fit_table(r, table, false, stand_in);
     r.reliability = r.shapes_reliability;
     return status;
 }
@@ -251,6 +274,9 @@ void report_no_crystal(Run& r) {
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are taken from the loop centres.");
     std::fprintf(stderr, "\n### ! -------------------------------------------\n");
     r.log.write("\n\n# no crystal found, the loop centres are used");
+    record_precentring(r.xp.record, "no_crystal",
+                       "No crystal was found in any image: Y_CENTRE and X_CENTRE are taken from "
+                       "the loop centres");
 }
 
 int locate_crystal(Run& r) {
@@ -320,12 +346,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.num_images = r.n();
     ctx.width = r.xp.width;
     ctx.height = r.xp.height;
-    ctx.frame.cut_width = static_cast<int>(r.imagec.width);
-    ctx.frame.cut_height = static_cast<int>(r.imagec.height);
-    ctx.frame.sub_flag = r.sub_flag;
-    ctx.frame.loop_pos = r.xp.loop_pos;
-    ctx.frame.left = r.border[BORDER_LEFT];
-    ctx.frame.top = r.border[BORDER_TOP];
+    ctx.frame = cut_frame(r);
     ctx.centre_coord = r.xp.centre_coord;
     ctx.numimg_processed = r.numimg_processed;
     ctx.crystal_size = r.crystal_size;
@@ -336,13 +357,19 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.reliability = r.reliability;
     ctx.reliability_fixed = r.reliability_fixed;
     ctx.set_cross_flag = r.xp.set_cross_flag;
-    ctx.write_figures = (r.xp.reserved & 1) != 0;
-    return result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
+    ctx.write_figures = logout_requested(r.xp);
+    const int status = result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
+    record_default_fit(r.xp.record, r.mp, ctx);
+    return status;
 }
 
 int default_pipeline(Run& r, ORVARESULT& result) {
+    int status =
+        check_known_axis(r.xp.centre_coord, r.xp.loop_pos, r.border, r.xp.width, r.xp.height);
+    if (status != 0) return status;
     r.sub_flag = subsampling_flag(r.xp.width, r.xp.height);
-    int status = cut_images(r);
+    record_default_start(r.xp.record, r.sub_flag, r.xp.background_flag, r.n());
+    status = cut_images(r);
     if (status != 0) return status;
     r.known_centre = r.xp.centre_coord >= 1;
     r.x0_preset = preset_axis(r.xp.centre_coord, r.xp.loop_pos, r.border, r.sub_flag, r.imagec);
@@ -387,23 +414,35 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
         normalise_angles(std::span<float>(params.angle).first(params.num_images));
     run.angles.assign(params.angle.begin(), params.angle.begin() + params.num_images);
     std::fprintf(stdout, "\n");
-    if ((params.reserved & 1) && !log.open(DRIVER_LOG_NAME)) {
+    if (logout_requested(params) && !log.open(DRIVER_LOG_NAME)) {
         std::fprintf(stderr, "\n Cannot open %s\n", DRIVER_LOG_NAME);
+        report_output_failure(DRIVER_LOG_NAME, log.why());
         return DRIVER_LOG_ERROR;
     }
     warn_missing_quadrants(quadrants);
+    record_missing_quadrants(params.record, quadrants);
 
     if (params.image_special == PREALIGN_SPECIAL) params.prealignment_flag = 1;
     run.prealignment_flag = params.prealignment_flag;
 
     CutImagesRelease release{params};
     if (params.track_flag) announce_track(params);
-    if (use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,
-                             params.track_flag ? 0 : params.vers23_flag))
+    const bool version23 =
+        use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,
+                             params.track_flag ? 0 : params.vers23_flag);
+    record_method(params.record, params.num_images, params.centre_coord, params.vers23_flag,
+                  version23, params.track_flag != 0 && run.prealignment_flag == 0);
+    if (version23)
         status = run_version23_method(params, images, result, log.stream());
     else
         status = default_pipeline(run, result);
-    log.close(seconds_since(start));
+    run.diagnostics.finish();
+    // A log that was asked for and came out incomplete fails the run like one
+    // that could not be created.
+    if (!log.close(seconds_since(start))) {
+        report_output_failure(DRIVER_LOG_NAME, log.why());
+        if (status == 0) status = DRIVER_LOG_ERROR;
+    }
     return status;
 }
 

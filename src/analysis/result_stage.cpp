@@ -9,17 +9,15 @@
 #include <cmath>
 #include <cstdio>
 
+#include "parallel/image_map.h"
+#include "toolkit/safe_files.h"
+
 namespace orva {
 
 namespace {
 
 constexpr double TWO_SQRT2 = 2.828427124;
 constexpr double SQRT_2PI = 2.5066282746310002;
-
-// Too few non-empty images for a trustworthy deviation of the centre.
-bool too_few_images(int numimg_processed, int centre_coord) {
-    return numimg_processed < 3 || (numimg_processed < 4 && centre_coord < 0);
-}
 
 void warn_too_few_images(int numimg_processed) {
     std::fprintf(stderr, "\n================================");
@@ -59,27 +57,55 @@ void write_cross_images(const ResultContext& ctx, const CentrePixels& centre, do
         const CrossPosition p = cross_position(ctx.frame.loop_pos, centre.final_x, centre.final_y,
                                                radius, phi0, angles[q]);
         log.write("%d,%d ", p.x, p.y);
-        // A cross image that cannot be written is only reported.
-        set_cross(images[q], im, q, p.x, p.y);
         positions.push_back(p);
     }
     log.write("\n#");
-    write_centre_image(images, positions, ctx.width, ctx.height);
+    // The cross images, then the centre image, each on its own thread. A
+    // cross image that cannot be written is only reported.
+    map_images(ctx.num_images + 1, [&](int q, int /*slot*/) {
+        if (q < ctx.num_images)
+            set_cross(images[q], im, q, positions[q].x, positions[q].y);
+        else
+            write_centre_image(images, positions, ctx.width, ctx.height);
+        return 0;
+    });
 }
 
-void write_figures_file(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,
+// False after a message when the file cannot be created or written completely.
+bool write_figures_file(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,
                         const Deviations& dev) {
-    std::FILE* file = std::fopen(FIGURES_FILE_NAME, "w");
+    std::string reason;
+    std::FILE* file = open_output_stream(FIGURES_FILE_NAME, reason);
     if (file == nullptr) {
         std::perror("");
-        return;
+        report_output_failure(FIGURES_FILE_NAME, reason);
+        return false;
     }
     std::fputs(figures_header().c_str(), file);
     std::fputs(figures_line(ctx, result, mp, dev).c_str(), file);
-    std::fclose(file);
+    if (close_output_stream(file, reason)) return true;
+    report_output_failure(FIGURES_FILE_NAME, reason);
+    return false;
 }
 
 }  // namespace
+
+bool too_few_images(int numimg_processed, int centre_coord) {
+    return numimg_processed < 3 || (numimg_processed < 4 && centre_coord < 0);
+}
+
+bool fit_values_usable(const PARAMS& mp, const ResultContext& ctx) {
+    const bool with_position = ctx.numimg_processed >= 1 && ctx.position_found;
+    auto usable = [](double v) { return std::isfinite(v) && std::fabs(v) <= FIT_VALUE_LIMIT; };
+    if (usable(mp.radius) && usable(mp.phi0) &&
+        (!with_position || (usable(mp.x0) && usable(mp.y0))))
+        return true;
+    std::fprintf(stderr,
+                 "\norvafunc: the motion fit gave values that are no image position"
+                 " (x0 %g, y0 %g, radius %g, phi0 %g)\n",
+                 mp.x0, mp.y0, mp.radius, mp.phi0);
+    return false;
+}
 
 CentrePixels correct_coordinates(double x0, double y0, const CutFrame& frame) {
     int W = frame.cut_width;
@@ -184,6 +210,7 @@ std::string figures_line(const ResultContext& ctx, const ORVARESULT& result, con
 
 int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuffer>& images,
                  std::span<const float> angles, DriverLog& log, ORVARESULT& result) {
+    if (!fit_values_usable(mp, ctx)) return UNUSABLE_FIT;
     log.write("\n#----------------------------------------");
     log.write("\n# correction of coordinates according");
     log.write(" loop position and cut borders");
@@ -231,7 +258,9 @@ int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuf
     result.reliability = reliability_percent(reliability);
     result.precentring_flag = ctx.precentring_flag;
 
-    if (ctx.write_figures) write_figures_file(ctx, result, mp, dev);
+    // Like the run log, a figures file that was asked for and cannot be
+    // written fails the run.
+    if (ctx.write_figures && !write_figures_file(ctx, result, mp, dev)) return DRIVER_LOG_ERROR;
     return 0;
 }
 

@@ -8,7 +8,8 @@
 // crystal; for 2 and 3 final_x is an input row and final_y an input column.
 // The crystal moves as final_x + radius * cos(angle - phi0), angle in degrees,
 // except for loop position 3 where the cut columns run against the input rows
-// (final_x - radius * cos(angle - phi0)). Nothing here fails the run.
+// (final_x - radius * cos(angle - phi0)). The stage fails only on a fit whose
+// values cannot be turned into pixels (UNUSABLE_FIT); nothing is written then.
 #pragma once
 
 #include <span>
@@ -23,6 +24,12 @@
 namespace orva {
 
 constexpr double DEG_TO_RAD = 0.0174532925;
+// Status of a run whose motion fit gave a value that is not a finite number or
+// lies beyond FIT_VALUE_LIMIT: no result is made up from it.
+constexpr int UNUSABLE_FIT = 22;
+// Pixels or degrees; far beyond any image, and small enough that every pixel
+// position derived from such a value stays inside int.
+constexpr double FIT_VALUE_LIMIT = 1e8;
 constexpr const char* FIGURES_FILE_NAME = "log_res2.txt";
 
 // How cut-image pixels map back to the input image.
@@ -62,6 +69,9 @@ double crystal_reliability(int d, double s);
 // The result's percentage: floor(R) for a negative R, else floor(100 R).
 int reliability_percent(double reliability);
 
+// Too few non-empty images for a trustworthy deviation of the centre.
+bool too_few_images(int numimg_processed, int centre_coord);
+
 // Where the cross goes in input image pixels for the image at `angle`.
 CrossPosition cross_position(int loop_pos, int final_x, int final_y, double radius, double phi0,
                              double angle);
@@ -90,9 +100,16 @@ std::string figures_header();
 std::string figures_line(const ResultContext& ctx, const ORVARESULT& result, const PARAMS& mp,
                          const Deviations& dev);
 
+// Whether the fitted values the stage turns into pixels are usable: radius
+// and phi0 always, x0 and y0 when a position was found. Otherwise reports them
+// on standard error.
+bool fit_values_usable(const PARAMS& mp, const ResultContext& ctx);
+
 // Runs the whole stage: fills result, writes the log lines, the cross images
 // (set_cross_flag) and the figures file (write_figures). mp is left with the
-// normalised radius and phi0. Returns 0.
+// normalised radius and phi0. Returns 0; UNUSABLE_FIT with nothing written
+// and result untouched; or DRIVER_LOG_ERROR when the figures file cannot be
+// created or written completely (result is filled even then).
 int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuffer>& images,
                  std::span<const float> angles, DriverLog& log, ORVARESULT& result);
 

@@ -24,6 +24,7 @@
 #include "crystal/line_detection.h"
 #include "crystal/mask_tools.h"
 #include "loop/feature_maps.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 #include "toolkit/morphology.h"
 
@@ -34,9 +35,96 @@ constexpr int BLOB_MODE = 2;  // second-derivative response
 constexpr int BLOB_LEVELS = 4;
 constexpr unsigned int BLOB_PERCENT = 1;
 
-void clear_positions(std::size_t q, std::span<int> x1, std::span<int> y1, std::span<int> x2,
-                     std::span<int> y2) {
-    x1[q] = y1[q] = x2[q] = y2[q] = 0;
+// One image's blob (x1, y1) and line (x2, y2) positions.
+struct Positions {
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+// Buffers of one thread, kept from image to image: the loop and line masks,
+// the window and its blob response, the kernel spectra and pyramid of the
+// blob filter (the windows of a run share a few container sizes) and the
+// buffers of the line search.
+struct CentringWork {
+    std::vector<unsigned char> mask, line_mask, window, response;
+    std::vector<float> blob;
+    KernelSpectra spectra;
+    FeatureWork feature;
+    LineWork lines;
+};
+
+// p comes in as the caller set it. Returns 0, or the status of a failing
+// fft_filter.
+int centre_one_image(const IMAGE& imc, const ByteBuffer& image, const SHAPE_PARAMS& shape,
+                     bool wanted, int q, CentringWork& work, Positions& p) {
+    if (shape.type == NO_OBJECT || !wanted) {
+        p = Positions{};
+        return 0;
+    }
+    std::fprintf(stderr, " %d", q);
+
+    const std::size_t S = static_cast<std::size_t>(imc.width) * imc.height;
+    std::vector<unsigned char>& mask_ptr = work.mask;
+    const std::array<unsigned int, 4> roi = {shape.box_l, shape.box_r, shape.box_t, shape.box_b};
+    const bool window_ok =
+        roi[1] > roi[0] && roi[3] > roi[2] && roi[1] <= imc.width && roi[3] <= imc.height;
+    unsigned int loop_width = 0;
+    if (S == 0 || image.size() < S || !window_ok ||
+        !draw_loop_mask(imc, shape, mask_ptr, loop_width)) {
+        p = Positions{};
+        return 0;
+    }
+    closing17x17(imc, mask_ptr);
+
+    const ErosionDepths depth = erosion_depths(loop_width, shape.box_b - shape.box_t);
+
+    // Line mask, eroded more lightly than the blob mask.
+    std::vector<unsigned char>& maskl_ptr = work.line_mask;
+    maskl_ptr.assign(mask_ptr.begin(), mask_ptr.end());
+    if (depth.line > 0) erode_mask(imc, maskl_ptr, depth.line);
+    smooth_mask(imc, maskl_ptr);
+
+    if (depth.blob > 0) erode_mask(imc, mask_ptr, depth.blob);
+    smooth_mask(imc, mask_ptr);
+
+    // The window's grey values, unsmoothed; they feed both searches.
+    const unsigned int roi_width = roi[1] - roi[0];
+    const unsigned int roi_height = roi[3] - roi[2];
+    const long win_size = static_cast<long>(roi_width) * roi_height;
+    std::vector<unsigned char>& line_ptr = work.window;
+    line_ptr.resize(static_cast<std::size_t>(win_size));
+    for (unsigned int y = 0; y < roi_height; ++y)
+        std::copy_n(image.begin() + static_cast<long>(roi[2] + y) * imc.width + roi[0], roi_width,
+                    line_ptr.begin() + static_cast<long>(y) * roi_width);
+
+    get_lines2(imc, maskl_ptr, line_ptr, roi, p.x2, p.y2, work.lines);
+    if (p.x2 >= 0 && p.y2 >= 0) {
+        p.x2 += static_cast<int>(roi[0]);
+        p.y2 += static_cast<int>(roi[2]);
+    }
+
+    // Blob response of the window.
+    IMAGE window;
+    window.width = roi_width;
+    window.height = roi_height;
+    window.size = static_cast<unsigned long>(win_size);
+    // The response is read where the pyramid leaves it, so it starts at 0.
+    std::vector<unsigned char>& response = work.response;
+    response.assign(static_cast<std::size_t>(win_size), 0);
+    get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1, work.feature);
+    std::vector<float>& gptr = work.blob;
+    gptr.assign(response.begin(), response.end());
+
+    mask_object(imc, mask_ptr, gptr, roi);
+    const std::array<int, 2> size = {static_cast<int>(roi_width), static_cast<int>(roi_height)};
+    const int err = fft_filter(gptr, 2, size, 0, LP, work.spectra);
+    if (err != 0) return err;
+    // The filter spreads the response beyond the mask.
+    mask_object(imc, mask_ptr, gptr, roi);
+
+    get_centremax(gptr, roi_width, roi_height, BLOB_PERCENT, p.x1, p.y1);
+    p.x1 += static_cast<int>(roi[0]);
+    p.y1 += static_cast<int>(roi[2]);
+    return 0;
 }
 
 }  // namespace
@@ -82,81 +170,28 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
     const std::size_t count = std::min<std::size_t>(
         {static_cast<std::size_t>(std::max(numimg, 0)), width_flag.size(), image_ptr.size(),
          shapes.size(), x1.size(), y1.size(), x2.size(), y2.size()});
-    std::vector<unsigned char> mask_ptr;
-    if (S > 0) mask_ptr = ucvector(static_cast<long>(S));
+    const int n = static_cast<int>(count);
+    std::vector<CentringWork> work(static_cast<std::size_t>(map_slots(n)));
+    if (S > 0)
+        for (CentringWork& w : work) w.mask = ucvector(static_cast<long>(S));
     std::fprintf(stderr, "\n Centring Images:  ");
-    KernelSpectra spectra;  // the windows of a run share a few container sizes
-    FeatureWork feature_work;
 
-    int err = 0;
-    for (std::size_t q = 0; q < count; ++q) {
-        const SHAPE_PARAMS& shape = shapes[q];
-        if (shape.type == NO_OBJECT || width_flag[q] == 0) {
-            clear_positions(q, x1, y1, x2, y2);
-            continue;
-        }
-        std::fprintf(stderr, " %d", static_cast<int>(q));
-
-        const std::array<unsigned int, 4> roi = {shape.box_l, shape.box_r, shape.box_t,
-                                                 shape.box_b};
-        const bool window_ok =
-            roi[1] > roi[0] && roi[3] > roi[2] && roi[1] <= imc.width && roi[3] <= imc.height;
-        unsigned int loop_width = 0;
-        if (S == 0 || image_ptr[q].size() < S || !window_ok ||
-            !draw_loop_mask(imc, shape, mask_ptr, loop_width)) {
-            clear_positions(q, x1, y1, x2, y2);
-            continue;
-        }
-        closing17x17(imc, mask_ptr);
-
-        const ErosionDepths depth = erosion_depths(loop_width, shape.box_b - shape.box_t);
-
-        // Line mask, eroded more lightly than the blob mask.
-        std::vector<unsigned char> maskl_ptr = mask_ptr;
-        if (depth.line > 0) erode_mask(imc, maskl_ptr, depth.line);
-        smooth_mask(imc, maskl_ptr);
-
-        if (depth.blob > 0) erode_mask(imc, mask_ptr, depth.blob);
-        smooth_mask(imc, mask_ptr);
-
-        // The window's grey values, unsmoothed; they feed both searches.
-        const unsigned int roi_width = roi[1] - roi[0];
-        const unsigned int roi_height = roi[3] - roi[2];
-        const long win_size = static_cast<long>(roi_width) * roi_height;
-        std::vector<unsigned char> line_ptr = ucvector(win_size);
-        const ByteBuffer& image = image_ptr[q];
-        for (unsigned int y = 0; y < roi_height; ++y)
-            std::copy_n(image.begin() + static_cast<long>(roi[2] + y) * imc.width + roi[0],
-                        roi_width, line_ptr.begin() + static_cast<long>(y) * roi_width);
-
-        get_lines2(imc, maskl_ptr, line_ptr, roi, x2[q], y2[q]);
-        if (x2[q] >= 0 && y2[q] >= 0) {
-            x2[q] += static_cast<int>(roi[0]);
-            y2[q] += static_cast<int>(roi[2]);
-        }
-
-        // Blob response of the window.
-        IMAGE window;
-        window.width = roi_width;
-        window.height = roi_height;
-        window.size = static_cast<unsigned long>(win_size);
-        std::vector<unsigned char> response = ucvector(win_size);
-        get_feature(window, line_ptr, response, BLOB_MODE, BLOB_LEVELS, 1, feature_work);
-        std::vector<float> gptr = fvector(win_size);
-        std::copy(response.begin(), response.end(), gptr.begin());
-
-        mask_object(imc, mask_ptr, gptr, roi);
-        const std::array<int, 2> size = {static_cast<int>(roi_width), static_cast<int>(roi_height)};
-        err = fft_filter(gptr, 2, size, 0, LP, spectra);
-        if (err != 0) break;
-        // The filter spreads the response beyond the mask.
-        mask_object(imc, mask_ptr, gptr, roi);
-
-        get_centremax(gptr, roi_width, roi_height, BLOB_PERCENT, x1[q], y1[q]);
-        x1[q] += static_cast<int>(roi[0]);
-        y1[q] += static_cast<int>(roi[2]);
-    }
-    return err;
+    // Each image's positions are handed on in image order, so a failing filter
+    // leaves the later images as the caller set them.
+    std::vector<Positions> found(count);
+    auto centre = [&](int q, int slot) {
+        found[q] = {x1[q], y1[q], x2[q], y2[q]};
+        return centre_one_image(imc, image_ptr[q], shapes[q], width_flag[q] != 0, q, work[slot],
+                                found[q]);
+    };
+    auto hand_on = [&](int q) {
+        x1[q] = found[q].x1;
+        y1[q] = found[q].y1;
+        x2[q] = found[q].x2;
+        y2[q] = found[q].y2;
+        return 0;
+    };
+    return map_images(n, centre, hand_on);
 }
 
 }  // namespace orva

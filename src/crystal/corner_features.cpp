@@ -20,6 +20,7 @@
 
 #include "crystal/corner_clusters.h"
 #include "crystal/feature_selection.h"
+#include "parallel/image_map.h"
 
 namespace orva {
 namespace {
@@ -28,6 +29,7 @@ namespace {
 // as wide is taken for a pin.
 constexpr long kMinSide = 10;
 constexpr long kPinWidth = 35;
+constexpr int kNoRegionBuffer = 23;  // twodf_all status; twodf's own codes are 11 and 12
 
 // Buffers of one detection, reused from region to region.
 struct CornerWork {
@@ -123,7 +125,7 @@ int twodf_feature_slots(int imx, int roi_width) {
 
 int twodf(std::span<const unsigned char> img1, int imx, int imy, int q, std::span<double> twodf_x,
           std::span<double> twodf_y, int roi_width) {
-    CornerWork work;
+    thread_local CornerWork work;  // callers run image after image: keep the buffers
     return twodf_with(img1, imx, imy, q, twodf_x, twodf_y, roi_width, work);
 }
 
@@ -143,44 +145,51 @@ int twodf_all(int numimg, std::span<const int> width_flag, const IMAGE& imc,
     std::vector<double> twodf_x(n);
     std::vector<double> twodf_y(n);
     const std::size_t image_bytes = static_cast<std::size_t>(imc.width) * imc.height;
-    CornerWork work;
-    int status = 0;
-    for (std::size_t q = 0; q < n; ++q) {
-        x2[q] = 0;
-        y2[q] = 0;
+    std::vector<CornerWork> work(static_cast<std::size_t>(map_slots(static_cast<int>(n))));
+    // Each image's position and status are handed on in image order: the
+    // status is the last failing one, and a missing region buffer stops there.
+    std::vector<int> found_x(n, 0), found_y(n, 0), rc(n, 0);
+    auto refine = [&](int q, int slot) {
         const SHAPE_PARAMS& shape = shapes[q];
-        if (shape.type == NO_OBJECT || width_flag[q] == 0) continue;
-        std::fprintf(stderr, " %d", static_cast<int>(q));
+        if (shape.type == NO_OBJECT || width_flag[q] == 0) return 0;
+        std::fprintf(stderr, " %d", q);
 
         Region r;
         if (!region_of(shape, imc, r) || image_ptr[q].size() < image_bytes) {
-            std::fprintf(stderr, "\n twodf_all: loop box of image %d lies outside the image\n",
-                         static_cast<int>(q));
-            continue;
+            std::fprintf(stderr, "\n twodf_all: loop box of image %d lies outside the image\n", q);
+            return 0;
         }
+        CornerWork& w = work[slot];
         try {
-            work.region.resize(static_cast<std::size_t>(r.width * r.height));
+            w.region.resize(static_cast<std::size_t>(r.width * r.height));
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "\n Cannot allocate roi_ptr[]\n");
-            return 23;
+            rc[q] = kNoRegionBuffer;
+            return 0;
         }
-        if (too_small(r)) continue;
+        if (too_small(r)) return 0;
         for (long y = 0; y < r.height; ++y)
             std::copy_n(image_ptr[q].data() + (r.top + y) * imc.width + r.left, r.width,
-                        work.region.data() + y * r.width);
+                        w.region.data() + y * r.width);
 
-        const int w = static_cast<int>(r.width);
-        const int h = static_cast<int>(r.height);
-        const int rc =
-            twodf_with(work.region, w, h, static_cast<int>(q), twodf_x, twodf_y, w, work);
-        if (rc != 0) {
-            status = rc;
-            continue;
-        }
-        x2[q] = static_cast<int>(std::floor(static_cast<double>(r.left) + twodf_x[q] + 0.5));
-        y2[q] = static_cast<int>(std::floor(static_cast<double>(r.top) + twodf_y[q] + 0.5));
-    }
-    return status;
+        const int width = static_cast<int>(r.width);
+        const int height = static_cast<int>(r.height);
+        rc[q] = twodf_with(w.region, width, height, q, twodf_x, twodf_y, width, w);
+        if (rc[q] != 0) return 0;
+        found_x[q] = static_cast<int>(std::floor(static_cast<double>(r.left) + twodf_x[q] + 0.5));
+        found_y[q] = static_cast<int>(std::floor(static_cast<double>(r.top) + twodf_y[q] + 0.5));
+        return 0;
+    };
+    int status = 0;
+    auto hand_on = [&](int q) {
+        x2[q] = found_x[q];
+        y2[q] = found_y[q];
+        if (rc[q] == kNoRegionBuffer) return kNoRegionBuffer;
+        if (rc[q] != 0) status = rc[q];
+        return 0;
+    };
+    const int stopped = map_images(static_cast<int>(n), refine, hand_on);
+    return stopped != 0 ? stopped : status;
 }
 
 }  // namespace orva

@@ -204,6 +204,60 @@ void update_border(KLT_TrackingContext& tc) {
     tc.bordery = tc.borderx;
 }
 
+// Adds the values at p[0], p[step], ... p[(count - 1) * step] to sum[0 ..
+// count - 1]; a constant step lets the compiler add several at once.
+template <int Step>
+[[gnu::always_inline]] inline void add_strided(float* __restrict sum, const float* __restrict p,
+                                               int count, int step) {
+    const std::size_t stride = Step > 0 ? Step : static_cast<std::size_t>(step);
+    for (int c = 0; c < count; ++c) sum[c] += p[static_cast<std::size_t>(c) * stride];
+}
+
+// Window sums of the gradient products for `count` candidates of one row,
+// at columns x0, x0 + step, ...: rows top .. bottom, columns -hw .. hw
+// around each. Every candidate adds its window's values in the same order as
+// a walk over that window alone (row by row, left to right); the candidates
+// of the row run side by side. Inlined into each instruction-set copy of
+// window_sums.
+template <int Step>
+[[gnu::always_inline]] inline void window_sums_step(SelectionWork& work, int ncols, int x0,
+                                                    int step, int count, int top, int bottom,
+                                                    int hw) {
+    float* sxx = work.sum_xx.data();
+    float* sxy = work.sum_xy.data();
+    float* syy = work.sum_yy.data();
+    for (int yy = top; yy <= bottom; ++yy) {
+        const std::size_t base = static_cast<std::size_t>(yy) * ncols + x0;
+        for (int dx = -hw; dx <= hw; ++dx) {
+            add_strided<Step>(sxx, work.gxx.data() + base + dx, count, step);
+            add_strided<Step>(sxy, work.gxy.data() + base + dx, count, step);
+            add_strided<Step>(syy, work.gyy.data() + base + dx, count, step);
+        }
+    }
+}
+
+ORVA_VECTOR_CLONES
+void window_sums(SelectionWork& work, int ncols, int x0, int step, int count, int top, int bottom,
+                 int hw) {
+    work.sum_xx.assign(static_cast<std::size_t>(count), 0.0f);
+    work.sum_xy.assign(static_cast<std::size_t>(count), 0.0f);
+    work.sum_yy.assign(static_cast<std::size_t>(count), 0.0f);
+    switch (step) {
+        case 1:
+            window_sums_step<1>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        case 2:
+            window_sums_step<2>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        case 3:
+            window_sums_step<3>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+        default:
+            window_sums_step<0>(work, ncols, x0, step, count, top, bottom, hw);
+            break;
+    }
+}
+
 // Values of the candidate grid, row by row.
 void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, SelectionWork& work) {
     const int window_hw = tc.window_width / 2;
@@ -211,6 +265,7 @@ void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, Sel
     const int bx = std::max(tc.borderx, window_hw);
     const int by = std::max(tc.bordery, window_hh);
     const int step = tc.nSkippedPixels + 1;
+    const int x_end = ncols - bx;  // candidates at bx, bx + step, ... below x_end
 
     // Products of the gradients, formed once per pixel; the window sums then add
     // exactly the values a per-window product would give.
@@ -227,24 +282,18 @@ void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, Sel
     }
 
     work.candidates.clear();
+    std::vector<float>& sxx = work.sum_xx;
+    std::vector<float>& sxy = work.sum_xy;
+    std::vector<float>& syy = work.sum_yy;
     for (int y = by; y < nrows - by; y += step) {
-        for (int x = bx; x < ncols - bx; x += step) {
-            float gxx = 0.0f;
-            float gxy = 0.0f;
-            float gyy = 0.0f;
-            for (int yy = y - window_hh; yy <= y + window_hh; ++yy) {
-                const std::size_t base = static_cast<std::size_t>(yy) * ncols;
-                for (int xx = x - window_hw; xx <= x + window_hw; ++xx) {
-                    gxx += work.gxx[base + xx];
-                    gxy += work.gxy[base + xx];
-                    gyy += work.gyy[base + xx];
-                }
-            }
-            float val = min_eigenvalue(gxx, gxy, gyy);
+        const int count = x_end > bx ? (x_end - bx + step - 1) / step : 0;
+        window_sums(work, ncols, bx, step, count, y - window_hh, y + window_hh, window_hw);
+        for (int c = 0; c < count; ++c) {
+            float val = min_eigenvalue(sxx[c], sxy[c], syy[c]);
             // Keep the value within an int (and a failed value at 0).
             if (std::isnan(val)) val = 0.0f;
             if (!(val < static_cast<float>(INT_MAX))) val = static_cast<float>(INT_MAX) - 128.0f;
-            work.candidates.push_back({x, y, static_cast<int>(val)});
+            work.candidates.push_back({bx + c * step, y, static_cast<int>(val)});
         }
     }
 }

@@ -68,7 +68,8 @@ struct KLT_Candidate {
 // Buffers of one selection, kept by a caller that selects in many regions.
 struct SelectionWork {
     std::vector<float> floatimg, tmp, smooth, gradx, grady;
-    std::vector<float> gxx, gxy, gyy;  // per-pixel gradient products
+    std::vector<float> gxx, gxy, gyy;           // per-pixel gradient products
+    std::vector<float> sum_xx, sum_xy, sum_yy;  // window sums of one candidate row
     std::vector<KLT_Candidate> candidates;
     std::vector<unsigned char> featuremap;
 };

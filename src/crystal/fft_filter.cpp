@@ -5,8 +5,10 @@
 // with the border pixel repeated, transformed column by column and then row by
 // row, multiplied cell by cell with the spectrum of a Gaussian-based kernel and
 // transformed back; the real part of the middle is the filtered image. The
-// kernel's transform can be kept between calls (KernelSpectra), and the final
-// row transforms run only over the rows of the signal.
+// kernel's transform can be kept between calls (KernelSpectra). The padded
+// container is read straight from the signal, the product with the kernel is
+// taken as the row transforms come out, and the way back runs its row
+// transforms, and stores results, only for the signal's rows and columns.
 // Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
 // (i, j) lives at column i, row j of the container, wrapped when negative.
 // Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
@@ -16,13 +18,14 @@
 #include "crystal/fft_filter.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "toolkit/fft.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -32,71 +35,260 @@ constexpr int kMinContainer = 32;
 constexpr int kMaxExtent = 1 << 28;  // keeps container sides and FFT lengths in int
 constexpr long kLineBlock = 16;      // lines transformed together in each pass
 
-// Work planes for kLineBlock lines of one transform length, kept between the
-// blocks (and the passes) of one filtering: pair j of line b at j * block + b.
-struct LineWork {
-    int points = 0;  // complex points per line
-    std::vector<double> re, im;
-};
-
-struct TransformWork {
-    LineWork columns;
-    LineWork rows;
-};
-
 // Sizes the work set for lines of n complex points; false when memory is short.
-bool prepare_line_work(LineWork& work, int n) {
+bool prepare_line_work(TransformLines& work, int n) {
     if (work.points == n) return true;
     try {
         work.re.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
         work.im.assign(static_cast<std::size_t>(n) * kLineBlock, 0.0);
     } catch (const std::bad_alloc&) {
-        work = LineWork{};
+        work = TransformLines{};
         return false;
     }
     work.points = n;
     return true;
 }
 
-int report_no_work(const char* name) {
-    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
-    errno = ENOMEM;
-    std::perror(":");
-    return 7;
-}
-
 bool fits(const Matrix<double>& m, int dimx, int dimy) {
     return dimx >= 1 && dimy >= 1 && m.rows() >= dimy && m.cols() >= dimx;
 }
 
+// n doubles from src to dst; a whole block, the usual case, as a copy of
+// fixed size that the compiler keeps inline.
+inline void copy_block(const double* src, long n, double* dst) {
+    if (n == kLineBlock)
+        std::memcpy(dst, src, kLineBlock * sizeof(double));
+    else
+        std::copy_n(src, n, dst);
+}
+
+// Columns per tile of a transposition between rows and planes: the plane
+// lines a tile touches (kTile * kLineBlock values) stay in the first-level
+// cache while the rows of the block are walked.
+constexpr long kTile = 32;
+
+// Rows y0 .. y0 + nb - 1 of (re, im) into the planes: value x of row b at
+// x * nb + b.
+void rows_to_planes(const Matrix<double>& re, const Matrix<double>& im, long y0, long nb, long dimx,
+                    double* __restrict pr, double* __restrict pi) {
+    for (long x0 = 0; x0 < dimx; x0 += kTile) {
+        const long x1 = std::min(x0 + kTile, dimx);
+        for (long b = 0; b < nb; ++b) {
+            const double* r = re[y0 + b];
+            const double* i = im[y0 + b];
+            for (long x = x0; x < x1; ++x) {
+                pr[x * nb + b] = r[x];
+                pi[x * nb + b] = i[x];
+            }
+        }
+    }
+}
+
 // Column pass: every column of (re, im) is transformed as cdft(2 * dimy, isgn)
-// would and multiplied by scale when scale differs from 1. im_in may be null
-// (real input). Blocks of columns are read row-wise into the work planes.
+// would and multiplied by scale when scale differs from 1; rows out_begin ..
+// out_end - 1 of the result are written to (re_out, im_out) (the others are
+// not scaled either). im_in may be null (real input). Blocks of columns are
+// read row-wise into the work planes.
 void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matrix<double>& re_out,
                  Matrix<double>& im_out, int dimx, int dimy, int isgn, double scale,
-                 LineWork& work) {
+                 TransformLines& work, int out_begin, int out_end) {
     for (long x0 = 0; x0 < dimx; x0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, dimx - x0);
         const std::size_t values = static_cast<std::size_t>(dimy) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
         for (long y = 0; y < dimy; ++y) {
-            const double* re = re_in[y] + x0;
-            const double* im = im_in ? (*im_in)[y] + x0 : nullptr;
-            for (long b = 0; b < nb; ++b) {
-                pr[y * nb + b] = re[b];
-                pi[y * nb + b] = im ? im[b] : 0.0;
-            }
+            copy_block(re_in[y] + x0, nb, pr + y * nb);
+            if (im_in != nullptr)
+                copy_block((*im_in)[y] + x0, nb, pi + y * nb);
+            else
+                std::fill_n(pi + y * nb, nb, 0.0);
         }
         cdft_lines(2 * dimy, isgn, {pr, values}, {pi, values}, static_cast<int>(nb));
-        if (scale != 1.0)
-            for (std::size_t k = 0; k < values; ++k) {
-                pr[k] *= scale;
-                pi[k] *= scale;
+        for (long y = out_begin; y < out_end; ++y) {
+            double* r = re_out[y] + x0;
+            double* i = im_out[y] + x0;
+            if (scale != 1.0) {
+                for (long b = 0; b < nb; ++b) {
+                    r[b] = pr[y * nb + b] * scale;
+                    i[b] = pi[y * nb + b] * scale;
+                }
+            } else {
+                copy_block(pr + y * nb, nb, r);
+                copy_block(pi + y * nb, nb, i);
             }
+        }
+    }
+}
+
+// Where the cells of the padded container come from: cell (y, x) holds the
+// signal value at row row[y], column col[x], or 0 where either is -1. These
+// are the cells of a cleared container into which the signal is copied, each
+// signal row mirrored outwards (half-sample reflection: the border pixel is
+// repeated), then the top rows mirrored and after them the bottom rows, each
+// reading the rows as they are then. The container itself is never made.
+struct PaddingMap {
+    std::vector<int> row, col;
+};
+
+PaddingMap padding_map(int sx, int sy, int x_off, int y_off, int cw, int ch) {
+    PaddingMap map;
+    map.col.assign(static_cast<std::size_t>(cw), -1);
+    map.row.assign(static_cast<std::size_t>(ch), -1);
+    for (int x = 0; x < sx; ++x) map.col[x_off + x] = x;
+    for (int x = 0; x < x_off && x < sx; ++x) {
+        map.col[x_off - 1 - x] = x;
+        map.col[x_off + sx + x] = sx - 1 - x;
+    }
+    // The mirrored rows copy only the columns written above, which are
+    // exactly the columns with a source; the rest of every row stays 0.
+    for (int y = 0; y < sy; ++y) map.row[y_off + y] = y;
+    for (int y = 0; y < y_off; ++y) map.row[y_off - 1 - y] = map.row[y_off + y];
+    for (int y = 0; y < y_off; ++y) map.row[y_off + sy + y] = map.row[y_off + sy - 1 - y];
+    return map;
+}
+
+// Forward column pass of the padded signal, as column_pass would run it on
+// the container (real input, no scaling). Columns of the same content give
+// the same transform: only the signal's own columns (x_off + c) and one
+// column of zeros are transformed, and the mirrored columns and the other
+// columns of zeros are copied from them.
+void padded_column_pass(std::span<const float> signal, int sx, int x_off, const PaddingMap& map,
+                        Matrix<double>& re_out, Matrix<double>& im_out, int dimx, int dimy,
+                        TransformLines& work) {
+    // Columns to transform, left to right: sx signal columns, then a zero one.
+    std::vector<int> computed;
+    for (int c = 0; c < sx; ++c) computed.push_back(x_off + c);
+    std::vector<std::pair<int, int>> copies;  // (column, column it equals)
+    for (int x = 0; x < dimx; ++x) {
+        const int c = map.col[static_cast<std::size_t>(x)];
+        if (c >= 0 && x == x_off + c) continue;
+        if (c < 0 && (computed.size() == static_cast<std::size_t>(sx))) {
+            computed.push_back(x);
+            continue;
+        }
+        copies.emplace_back(x, c >= 0 ? x_off + c : computed.back());
+    }
+
+    const long count = static_cast<long>(computed.size());
+    for (long k0 = 0; k0 < count; k0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, count - k0);
+        const std::size_t values = static_cast<std::size_t>(dimy) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
         for (long y = 0; y < dimy; ++y) {
-            std::copy_n(pr + y * nb, nb, re_out[y] + x0);
-            std::copy_n(pi + y * nb, nb, im_out[y] + x0);
+            const int r = map.row[static_cast<std::size_t>(y)];
+            const float* src = r >= 0 ? signal.data() + static_cast<long>(r) * sx : nullptr;
+            for (long b = 0; b < nb; ++b) {
+                const int c = map.col[static_cast<std::size_t>(computed[k0 + b])];
+                pr[y * nb + b] = src != nullptr && c >= 0 ? static_cast<double>(src[c]) : 0.0;
+                pi[y * nb + b] = 0.0;
+            }
+        }
+        cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        // The transformed signal columns are side by side in the container.
+        const bool side_by_side = computed[k0 + nb - 1] - computed[k0] == nb - 1;
+        for (long y = 0; y < dimy; ++y) {
+            double* re = re_out[y];
+            double* im = im_out[y];
+            if (side_by_side) {
+                copy_block(pr + y * nb, nb, re + computed[k0]);
+                copy_block(pi + y * nb, nb, im + computed[k0]);
+            } else {
+                for (long b = 0; b < nb; ++b) {
+                    re[computed[k0 + b]] = pr[y * nb + b];
+                    im[computed[k0 + b]] = pi[y * nb + b];
+                }
+            }
+        }
+    }
+    for (long y = 0; y < dimy; ++y) {
+        double* re = re_out[y];
+        double* im = im_out[y];
+        for (const auto& [x, from] : copies) {
+            re[x] = re[from];
+            im[x] = im[from];
+        }
+    }
+}
+
+// Rows y0 .. y0 + nb - 1 of (re, im) back from the planes.
+void planes_to_rows(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
+                    long dimx, Matrix<double>& re, Matrix<double>& im) {
+    for (long x0 = 0; x0 < dimx; x0 += kTile) {
+        const long x1 = std::min(x0 + kTile, dimx);
+        for (long b = 0; b < nb; ++b) {
+            double* r = re[y0 + b];
+            double* i = im[y0 + b];
+            for (long x = x0; x < x1; ++x) {
+                r[x] = pr[x * nb + b];
+                i[x] = pi[x * nb + b];
+            }
+        }
+    }
+}
+
+// The spectrum (re, im) of dimy rows of dimx in the row-block plane layout
+// of KernelSpectra::Spectrum.
+void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx, int dimy,
+                   std::vector<double>& plane_re, std::vector<double>& plane_im) {
+    plane_re.resize(static_cast<std::size_t>(dimx) * dimy);
+    plane_im.resize(static_cast<std::size_t>(dimx) * dimy);
+    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimy - y0);
+        rows_to_planes(re, im, y0, nb, dimx, plane_re.data() + y0 * dimx,
+                       plane_im.data() + y0 * dimx);
+    }
+}
+
+// Forward row pass in place over all rows, each transformed spectrum value
+// multiplied at once by the kernel's: the complex product of the two
+// spectra, a cyclic convolution over the container. The kernel comes in the
+// planes' own layout, so the product runs straight along them.
+ORVA_VECTOR_CLONES
+void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy,
+                           const KernelSpectra::Spectrum& kernel, TransformLines& work) {
+    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, dimy - y0);
+        const std::size_t values = static_cast<std::size_t>(dimx) * nb;
+        double* __restrict pr = work.re.data();
+        double* __restrict pi = work.im.data();
+        rows_to_planes(re, im, y0, nb, dimx, pr, pi);
+        cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        const double* __restrict fr = kernel.re.data() + y0 * dimx;
+        const double* __restrict fi = kernel.im.data() + y0 * dimx;
+        for (std::size_t k = 0; k < values; ++k) {
+            const double s = pr[k];
+            const double t = pi[k];
+            pr[k] = s * fr[k] - t * fi[k];
+            pi[k] = t * fr[k] + fi[k] * s;
+        }
+        planes_to_rows(pr, pi, y0, nb, dimx, re, im);
+    }
+}
+
+// Inverse row pass over the sy signal rows (container rows y_off ..), scaled
+// by 1 / dimx, with the real parts of the signal's columns stored straight
+// into the signal.
+void row_pass_to_signal(const Matrix<double>& re, const Matrix<double>& im, int dimx, int y_off,
+                        int x_off, std::span<float> signal, int sx, int sy, TransformLines& work) {
+    const double scale = 1.0 / dimx;
+    for (long y0 = 0; y0 < sy; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, sy - y0);
+        const std::size_t values = static_cast<std::size_t>(dimx) * nb;
+        double* pr = work.re.data();
+        double* pi = work.im.data();
+        rows_to_planes(re, im, y_off + y0, nb, dimx, pr, pi);
+        cdft_lines(2 * dimx, -1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        for (long x0 = 0; x0 < sx; x0 += kTile) {
+            const long x1 = std::min(x0 + kTile, static_cast<long>(sx));
+            for (long b = 0; b < nb; ++b) {
+                float* dst = signal.data() + (y0 + b) * sx;
+                for (long x = x0; x < x1; ++x) {
+                    const double v = pr[(x_off + x) * nb + b];
+                    dst[x] = static_cast<float>(scale != 1.0 ? v * scale : v);
+                }
+            }
         }
     }
 }
@@ -104,7 +296,7 @@ void column_pass(const Matrix<double>& re_in, const Matrix<double>* im_in, Matri
 // Row pass in place: rows y_begin .. y_end - 1 of (re, im) transformed as
 // cdft(2 * dimx, isgn) would, each on its own, in blocks turned into planes.
 void row_pass(Matrix<double>& re, Matrix<double>& im, int dimx, int y_begin, int y_end, int isgn,
-              double scale, LineWork& work) {
+              double scale, TransformLines& work) {
     for (long y0 = y_begin; y0 < y_end; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, y_end - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
@@ -134,10 +326,10 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
                int dimx, int dimy, TransformWork& work) {
     const char* name = "fft_2Do";
     if (!fits(container, dimx, dimy) || !fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy))
-        return report_no_work(name);
-    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
-    column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns);
-    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+        return report_fft_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_fft_no_work(name);
+    column_pass(container, nullptr, Real, Imag, dimx, dimy, 1, 1.0, work.columns, 0, dimy);
+    if (!prepare_line_work(work.rows, dimx)) return report_fft_no_work(name);
     row_pass(Real, Imag, dimx, 0, dimy, 1, 1.0, work.rows);
     return 0;
 }
@@ -147,12 +339,19 @@ int forward_2d(const Matrix<double>& container, Matrix<double>& Real, Matrix<dou
 int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, int y_begin,
                int y_end, TransformWork& work) {
     const char* name = "ffti_2D";
-    if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_no_work(name);
-    if (!prepare_line_work(work.columns, dimy)) return report_no_work(name);
-    column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns);
-    if (!prepare_line_work(work.rows, dimx)) return report_no_work(name);
+    if (!fits(Real, dimx, dimy) || !fits(Imag, dimx, dimy)) return report_fft_no_work(name);
+    if (!prepare_line_work(work.columns, dimy)) return report_fft_no_work(name);
+    column_pass(Real, &Imag, Real, Imag, dimx, dimy, -1, 1.0 / dimy, work.columns, 0, dimy);
+    if (!prepare_line_work(work.rows, dimx)) return report_fft_no_work(name);
     row_pass(Real, Imag, dimx, y_begin, y_end, -1, 1.0 / dimx, work.rows);
     return 0;
+}
+
+// m as a rows x cols matrix: kept as it is when it has that shape, else
+// reshaped in the storage it has.
+Matrix<double>& sized(Matrix<double>& m, int rows, int cols) {
+    if (m.rows() != rows || m.cols() != cols) m.reset(rows, cols);
+    return m;
 }
 
 // Smallest power of two >= 32 that is strictly greater than extent.
@@ -165,28 +364,6 @@ int container_side(int extent) {
 int abort_filter(int code) {
     std::fprintf(stderr, "\n %s: abort!", kFilterName);
     return code;
-}
-
-// Places the signal in the middle of the container and mirrors it outwards.
-void pad_signal(std::span<const float> signal, int sx, int sy, int x_off, int y_off,
-                Matrix<double>& container) {
-    for (int y = 0; y < sy; ++y) {
-        const float* src = signal.data() + static_cast<long>(y) * sx;
-        double* row = container[y_off + y];
-        for (int x = 0; x < sx; ++x) row[x_off + x] = src[x];
-        // Half-sample reflection: the border pixel is repeated.
-        for (int x = 0; x < x_off && x < sx; ++x) {
-            row[x_off - 1 - x] = src[x];
-            row[x_off + sx + x] = src[sx - 1 - x];
-        }
-    }
-    // Top rows first, then bottom rows, each reading the container as it is then
-    // (rows below the signal are still 0 while the top is mirrored).
-    const int ncols = sx + 2 * x_off;
-    for (int y = 0; y < y_off; ++y)
-        std::copy_n(container[y_off + y], ncols, container[y_off - 1 - y]);
-    for (int y = 0; y < y_off; ++y)
-        std::copy_n(container[y_off + sy - 1 - y], ncols, container[y_off + sy + y]);
 }
 
 int write_kernel(Matrix<double>& container, int cw, int ch, int radius, int filter_mode) {
@@ -333,54 +510,45 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int ch = geometry.container_height;
     radius = geometry.radius;
 
-    Matrix<double> container = matrix(ch, cw);
-    Matrix<double> Sreal = matrix(ch, cw);
-    Matrix<double> Simag = matrix(ch, cw);
-
-    const int x_off = geometry.x_off;
-    const int y_off = geometry.y_off;
-    pad_signal(signal, sx, sy, x_off, y_off, container);
-
-    TransformWork work;
-    int err = forward_2d(container, Sreal, Simag, cw, ch, work);
-    if (err != 0) return err;
-
-    // An unknown mode reports itself on every call, so only known kernels are kept.
+    // The kernel's spectrum first (the container is only its scratch), so
+    // that the signal's spectrum can be multiplied by it as it comes out of
+    // the row pass. An unknown mode reports itself on every call, so only
+    // known kernels are kept.
+    KernelSpectra::Buffers& buffers = spectra.buffers;
+    TransformWork& work = buffers.transform;
     const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
     const KernelSpectra::Spectrum* kernel =
         known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
     KernelSpectra::Spectrum fresh;
     if (kernel == nullptr) {
-        fresh = {cw, ch, radius, filter_mode, matrix(ch, cw), matrix(ch, cw)};
+        Matrix<double>& container = sized(buffers.container, ch, cw);
+        // The kernel's transform goes through the signal's matrices, which
+        // are filled afresh below.
+        Matrix<double>& kernel_re = sized(buffers.real, ch, cw);
+        Matrix<double>& kernel_im = sized(buffers.imag, ch, cw);
         write_kernel(container, cw, ch, radius, filter_mode);
-        err = forward_2d(container, fresh.re, fresh.im, cw, ch, work);
+        const int err = forward_2d(container, kernel_re, kernel_im, cw, ch, work);
         if (err != 0) return err;
+        fresh = {cw, ch, radius, filter_mode, {}, {}};
+        to_row_planes(kernel_re, kernel_im, cw, ch, fresh.re, fresh.im);
         kernel = &fresh;
     }
 
-    // Complex product of the two spectra: a cyclic convolution over the container.
-    const std::span<double> sr = Sreal.flat();
-    const std::span<double> si = Simag.flat();
-    const std::span<const double> fr = kernel->re.flat();
-    const std::span<const double> fi = kernel->im.flat();
-    for (std::size_t k = 0; k < sr.size(); ++k) {
-        const double s = sr[k];
-        const double t = si[k];
-        sr[k] = s * fr[k] - t * fi[k];
-        si[k] = t * fr[k] + fi[k] * s;
-    }
-
+    // Signal spectrum times kernel spectrum, then back; only the signal's
+    // rows and columns of the result are worked out to the end.
+    Matrix<double>& Sreal = sized(buffers.real, ch, cw);
+    Matrix<double>& Simag = sized(buffers.imag, ch, cw);
+    const int x_off = geometry.x_off;
+    const int y_off = geometry.y_off;
+    if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
+        return report_fft_no_work("fft_2Do");
+    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag,
+                       cw, ch, work.columns);
+    row_pass_times_kernel(Sreal, Simag, cw, ch, *kernel, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
-    // Only the rows of the signal are read back.
-    err = inverse_2d(Sreal, Simag, cw, ch, y_off, y_off + sy, work);
-    if (err != 0) return err;
-
-    for (int y = 0; y < sy; ++y) {
-        const double* row = Sreal[y_off + y] + x_off;
-        float* dst = signal.data() + static_cast<long>(y) * sx;
-        for (int x = 0; x < sx; ++x) dst[x] = static_cast<float>(row[x]);
-    }
+    column_pass(Sreal, &Simag, Sreal, Simag, cw, ch, -1, 1.0 / ch, work.columns, y_off, y_off + sy);
+    row_pass_to_signal(Sreal, Simag, cw, y_off, x_off, signal, sx, sy, work.rows);
     return 0;
 }
 

@@ -39,17 +39,40 @@ FilterGeometry fft_filter_geometry(int width, int height, int radius, int filter
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
                int filter_mode);
 
+// Lines of one transform length worked on together (pair j of line b at
+// j * block + b), kept between the passes of a filtering and from filtering
+// to filtering.
+struct TransformLines {
+    int points = 0;  // complex points per line
+    std::vector<double> re, im;
+};
+struct TransformWork {
+    TransformLines columns;
+    TransformLines rows;
+};
+
 // Kernel spectra of earlier filterings, for a caller that filters many images:
 // the transform of a kernel depends only on the container sides, the radius
-// and the mode, so it is computed once for each (the last few are kept).
+// and the mode, so it is computed once for each (the last few are kept). The
+// working matrices of the last filtering are kept too, so that a filtering of
+// the same container size needs no fresh memory.
 class KernelSpectra {
   public:
+    // The kernel's transform, rows in blocks of kLineBlock laid out as the
+    // row transforms' planes: value (y, x) of the block starting at row y0
+    // (nb rows) at y0 * width + x * nb + (y - y0).
     struct Spectrum {
         int width = 0, height = 0, radius = 0, mode = 0;
-        Matrix<double> re, im;
+        std::vector<double> re, im;
     };
     const Spectrum* find(int width, int height, int radius, int mode) const;
     void keep(Spectrum spectrum);
+
+    struct Buffers {
+        Matrix<double> container, real, imag;
+        TransformWork transform;
+    };
+    Buffers buffers;
 
   private:
     static constexpr std::size_t kKept = 4;

@@ -37,27 +37,21 @@ constexpr int NUM_BINS = VOTE_ANGLES / SUB_FAC;
 constexpr double ACCEPT_QUANTILE = 0.995;
 constexpr long MIN_PAIR_SPACING = 3;  // distance bins; closer pairs score 0
 
-// The pixels with a positive weight, in pixel order.
-struct Voters {
-    std::vector<double> x, y;
-    std::vector<float> w;
-};
-
+// The vote space: (VOTE_ANGLES + 2) x (r_N + 2) cells with a zero frame.
 struct HoughGrid {
     int r_M = 0;
     int r_N = 0;
-    Matrix<float> space;  // (VOTE_ANGLES + 2) x (r_N + 2), zero frame
+    Matrix<float>& space;
 };
 
 // Cell (column of a vote row) of every voter at one angle: the distance
 // rounded half up, shifted by r_M + 1. The distance is far inside int, where
 // truncation corrected downwards is floor; kept in int so the loop vectorises.
 ORVA_VECTOR_CLONES
-void vote_cells(const Voters& voters, double c, double s, int r_M, std::vector<int>& cells) {
-    const std::size_t n = voters.x.size();
-    const double* __restrict x = voters.x.data();
-    const double* __restrict y = voters.y.data();
-    int* __restrict cell = cells.data();
+void vote_cells(const HoughWork& voters, double c, double s, int r_M, int* __restrict cell) {
+    const std::size_t n = voters.voter_x.size();
+    const double* __restrict x = voters.voter_x.data();
+    const double* __restrict y = voters.voter_y.data();
     for (std::size_t k = 0; k < n; ++k) {
         const double d = x[k] * c + y[k] * s + 0.5;
         const int t = static_cast<int>(d);
@@ -68,25 +62,56 @@ void vote_cells(const Voters& voters, double c, double s, int r_M, std::vector<i
 // Votes of every positive weight, 1-degree angles, into rows 1..180.
 // Cells add their votes in pixel order, as a per-pixel walk would; only the
 // cells are worked out for all voters of an angle first.
-void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid) {
-    Voters voters;
+void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid, HoughWork& voters) {
+    voters.voter_x.clear();
+    voters.voter_y.clear();
+    voters.voter_w.clear();
     for (unsigned int y = 0; y < ims.height; ++y)
         for (unsigned int x = 0; x < ims.width; ++x) {
             const float w = pptr[static_cast<std::size_t>(y) * ims.width + x];
             if (w > 0.0f) {
-                voters.x.push_back(static_cast<double>(x));
-                voters.y.push_back(static_cast<double>(y));
-                voters.w.push_back(w);
+                voters.voter_x.push_back(static_cast<double>(x));
+                voters.voter_y.push_back(static_cast<double>(y));
+                voters.voter_w.push_back(w);
             }
         }
-    std::vector<int> cells(voters.x.size());
-    for (int deg = 0; deg < VOTE_ANGLES; ++deg) {
-        const double phi = deg * kPi / 180.0;
-        const double c = std::cos(phi), s = std::sin(phi);
-        vote_cells(voters, c, s, grid.r_M, cells);
-        float* row = grid.space[deg + 1];
-        for (std::size_t k = 0; k < cells.size(); ++k) row[cells[k]] += voters.w[k];
+    // Neighbouring pixels often vote into the same cell, each add waiting for
+    // the one before; the rows of kAnglesAtOnce angles are filled side by
+    // side, so that their adds overlap. Every row still adds in pixel order.
+    constexpr int kAnglesAtOnce = 4;
+    static_assert(VOTE_ANGLES % kAnglesAtOnce == 0);
+    const std::size_t n = voters.voter_x.size();
+    std::vector<int>& cells = voters.cells;
+    cells.resize(n * kAnglesAtOnce);
+    const float* w = voters.voter_w.data();
+    for (int deg0 = 0; deg0 < VOTE_ANGLES; deg0 += kAnglesAtOnce) {
+        float* row[kAnglesAtOnce];
+        const int* cell[kAnglesAtOnce];
+        for (int a = 0; a < kAnglesAtOnce; ++a) {
+            const double phi = (deg0 + a) * kPi / 180.0;
+            const double c = std::cos(phi), s = std::sin(phi);
+            int* angle_cells = cells.data() + a * n;
+            vote_cells(voters, c, s, grid.r_M, angle_cells);
+            row[a] = grid.space[deg0 + a + 1];
+            cell[a] = angle_cells;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            row[0][cell[0][k]] += w[k];
+            row[1][cell[1][k]] += w[k];
+            row[2][cell[2][k]] += w[k];
+            row[3][cell[3][k]] += w[k];
+        }
     }
+}
+
+// The vote space of ims in grid.space (reshaped and cleared first).
+void fill_votes(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid, HoughWork& work) {
+    const double diag = std::sqrt(static_cast<double>(ims.width) * ims.width +
+                                  static_cast<double>(ims.height) * ims.height);
+    grid.r_M = static_cast<int>(std::ceil(diag));
+    grid.r_N = 2 * grid.r_M + 1;
+    grid.space.reset(VOTE_ANGLES + 2, grid.r_N + 2, "fmatrix");
+    vote(ims, pptr, grid, work);
 }
 
 // Rows 1..90 become bins of two angles each; the row after the last bin is
@@ -102,33 +127,32 @@ void halve_angles(HoughGrid& grid) {
     std::fill_n(grid.space[NUM_BINS + 1], grid.r_N + 2, 0.0f);
 }
 
-// Local maxima (ties kept) at or above the acceptance quantile; 90 x r_N.
-Matrix<float> suppress(const HoughGrid& grid) {
-    const Matrix<float>& hs = grid.space;
-    Matrix<float> sup = fmatrix(NUM_BINS, grid.r_N);
-    for (int deg = 1; deg <= NUM_BINS; ++deg)
-        for (int c = 1; c <= grid.r_N; ++c) {
-            const float v = hs[deg][c];
-            bool is_max = true;
-            for (int dd = -1; dd <= 1 && is_max; ++dd)
-                for (int dc = -1; dc <= 1; ++dc)
-                    if ((dd != 0 || dc != 0) && hs[deg + dd][c + dc] > v) {
-                        is_max = false;
-                        break;
-                    }
-            sup[deg - 1][c - 1] = is_max ? v : 0.0f;
-        }
+// Whether no 8-neighbour of cell (deg, c) is strictly greater than v.
+bool is_local_max(const Matrix<float>& hs, int deg, int c, float v) {
+    for (int dd = -1; dd <= 1; ++dd)
+        for (int dc = -1; dc <= 1; ++dc)
+            if ((dd != 0 || dc != 0) && hs[deg + dd][c + dc] > v) return false;
+    return true;
+}
 
+// Local maxima (ties kept) at or above the acceptance quantile; 90 x r_N.
+// The quantile comes first, so that only the few cells at or above it are
+// tested against their neighbours.
+void suppress(const HoughGrid& grid, Matrix<float>& sup, std::vector<float>& sorted) {
+    const Matrix<float>& hs = grid.space;
     const unsigned long cells = static_cast<unsigned long>(NUM_BINS) * grid.r_N;
-    std::vector<float> sorted = fvector(static_cast<long>(cells));
+    sorted.resize(cells);
     for (int deg = 1; deg <= NUM_BINS; ++deg)
         std::copy_n(hs[deg] + 1, grid.r_N, sorted.begin() + (deg - 1) * grid.r_N);
     const float thresh = kth_smallest(
         sorted, static_cast<unsigned long>(static_cast<double>(cells - 1) * ACCEPT_QUANTILE));
+
+    sup.reset(NUM_BINS, grid.r_N, "fmatrix");
     for (int deg = 1; deg <= NUM_BINS; ++deg)
-        for (int c = 1; c <= grid.r_N; ++c)
-            if (hs[deg][c] < thresh) sup[deg - 1][c - 1] = 0.0f;
-    return sup;
+        for (int c = 1; c <= grid.r_N; ++c) {
+            const float v = hs[deg][c];
+            if (!(v < thresh) && is_local_max(hs, deg, c, v)) sup[deg - 1][c - 1] = v;
+        }
 }
 
 // Segments of the accepted lines, ordered by bin, then by distance. Bins with
@@ -180,31 +204,32 @@ bool collect_segments(const IMAGE& ims, std::span<const float> pptr, const Hough
 }  // namespace
 
 Matrix<float> hough_votes(const IMAGE& ims, std::span<const float> pptr) {
-    HoughGrid grid;
-    const double diag = std::sqrt(static_cast<double>(ims.width) * ims.width +
-                                  static_cast<double>(ims.height) * ims.height);
-    grid.r_M = static_cast<int>(std::ceil(diag));
-    grid.r_N = 2 * grid.r_M + 1;
-    grid.space = fmatrix(VOTE_ANGLES + 2, grid.r_N + 2);
-    vote(ims, pptr, grid);
-    return std::move(grid.space);
+    HoughWork work;
+    HoughGrid grid{0, 0, work.space};
+    fill_votes(ims, pptr, grid, work);
+    return std::move(work.space);
 }
 
 int hough_lines(const IMAGE& ims, std::span<const unsigned char> /*bptr*/,
                 std::span<const float> pptr, int& x2, int& y2) {
+    HoughWork work;
+    return hough_lines(pptr, ims, x2, y2, work);
+}
+
+int hough_lines(std::span<const float> pptr, const IMAGE& ims, int& x2, int& y2, HoughWork& work) {
     x2 = -1;
     y2 = -1;
     const std::size_t npix = static_cast<std::size_t>(ims.width) * ims.height;
     if (npix == 0 || pptr.size() < npix) return 0;
 
-    HoughGrid grid;
-    grid.space = hough_votes(ims, pptr);
-    grid.r_N = static_cast<int>(grid.space.cols()) - 2;
-    grid.r_M = (grid.r_N - 1) / 2;
+    HoughGrid grid{0, 0, work.space};
+    fill_votes(ims, pptr, grid, work);
     halve_angles(grid);
-    const Matrix<float> sup = suppress(grid);
+    Matrix<float>& sup = work.suppressed;
+    suppress(grid, sup, work.sorted);
 
-    std::vector<LINE_SEGMENT> segments;
+    std::vector<LINE_SEGMENT>& segments = work.segments;
+    segments.clear();
     if (!collect_segments(ims, pptr, grid, sup, segments)) return 0;
 
     // Parallel pairs within one bin.

@@ -12,6 +12,7 @@
 #include "crystal/line_detection.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -76,6 +77,13 @@ int blurring(const IMAGE& im, std::span<const unsigned char> bptr, std::span<uns
 int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
                std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
                int& y2) {
+    LineWork work;
+    return get_lines2(im, mask, bptr, roi, x2, y2, work);
+}
+
+int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
+               std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
+               int& y2, LineWork& work) {
     x2 = -1;
     y2 = -1;
     if (roi[1] < roi[0] || roi[3] < roi[2]) return 0;
@@ -90,12 +98,15 @@ int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
     const std::size_t N = window.size;
     if (bptr.size() < N) return 0;
 
-    // Inverted and blurred window, then its ridge response.
-    std::vector<unsigned char> lptr = ucvector(static_cast<long>(N));
-    std::vector<unsigned char> iptr = ucvector(static_cast<long>(N));
+    // Inverted and blurred window, then its ridge response (every value of
+    // both buffers is written before it is read).
+    std::vector<unsigned char>& lptr = work.inverted;
+    std::vector<unsigned char>& iptr = work.blurred;
+    lptr.resize(N);
+    iptr.resize(N);
     for (std::size_t p = 0; p < N; ++p) lptr[p] = static_cast<unsigned char>(255 - bptr[p]);
     blurring(window, lptr, iptr);
-    const int status = get_feature(window, iptr, lptr, RIDGE_MODE, RIDGE_LEVELS, 0);
+    const int status = get_feature(window, iptr, lptr, RIDGE_MODE, RIDGE_LEVELS, 0, work.feature);
 
     // Only the line mask counts; a short mask buffer counts as unset.
     const std::size_t image_width = im.width;
@@ -105,17 +116,19 @@ int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
             if (m >= mask.size() || mask[m] == 0) lptr[y * W + x] = 0;
         }
 
-    // Weights; with an all-zero response every weight is ln 0 = -inf, which
-    // never votes.
+    // Weights, by byte value; with an all-zero response every weight is
+    // ln 0 = -inf, which never votes.
     const double thresh = weight_threshold(lptr);
     const double weight_scale = 255.0 / std::log(255.0);
-    std::vector<float> pptr = fvector(static_cast<long>(N));
-    for (std::size_t p = 0; p < N; ++p)
-        pptr[p] = lptr[p] < thresh
-                      ? 0.0f
-                      : static_cast<float>(std::log(static_cast<double>(lptr[p])) * weight_scale);
+    std::array<float, 256> weight_of{};
+    for (int v = 0; v < 256; ++v)
+        weight_of[v] =
+            v < thresh ? 0.0f : static_cast<float>(std::log(static_cast<double>(v)) * weight_scale);
+    std::vector<float>& pptr = work.weights;
+    pptr.resize(N);
+    for (std::size_t p = 0; p < N; ++p) pptr[p] = weight_of[lptr[p]];
 
-    hough_lines(window, iptr, pptr, x2, y2);
+    hough_lines(pptr, window, x2, y2, work.hough);
     return status;
 }
 

@@ -14,7 +14,9 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
+#include "loop/feature_maps.h"
 #include "toolkit/arrays.h"
 #include "types.h"
 
@@ -32,6 +34,25 @@ struct LINE_SEGMENT {
     double score = 0.0;              // sum of the run's weights
 };
 
+// Buffers of the Hough search, kept by a caller that searches many windows so
+// that they are not handed back to the system and faulted in again for each.
+struct HoughWork {
+    std::vector<double> voter_x, voter_y;
+    std::vector<float> voter_w;
+    std::vector<int> cells;
+    Matrix<float> space, suppressed;
+    std::vector<float> sorted;
+    std::vector<LINE_SEGMENT> segments;
+};
+
+// The same for get_lines2: the window's response maps and weights.
+struct LineWork {
+    FeatureWork feature;
+    std::vector<unsigned char> inverted, blurred;
+    std::vector<float> weights;
+    HoughWork hough;
+};
+
 // im: full image geometry; mask: full-image line mask; bptr: the grey window
 // (roi[1] - roi[0]) x (roi[3] - roi[2]); roi = {left, right, top, bottom}.
 // Writes the line position in window pixels. Returns the feature-map status,
@@ -39,6 +60,10 @@ struct LINE_SEGMENT {
 int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
                std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
                int& y2);
+// The same with the buffers of `work`; the results are identical.
+int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
+               std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
+               int& y2, LineWork& work);
 
 // 3x3 smoothing (kernel 1 1 1 / 1 2 1 / 1 1 1 over 10, rounded half up) of the
 // interior; border rows and columns are copied. Returns 0.
@@ -48,6 +73,8 @@ int blurring(const IMAGE& im, std::span<const unsigned char> bptr, std::span<uns
 // vote) and the parallel-pair search. bptr is not read. Returns 0.
 int hough_lines(const IMAGE& ims, std::span<const unsigned char> bptr, std::span<const float> pptr,
                 int& x2, int& y2);
+// The same with the buffers of `work`; the results are identical.
+int hough_lines(std::span<const float> pptr, const IMAGE& ims, int& x2, int& y2, HoughWork& work);
 
 // The vote space of hough_lines before angles are merged: rows 1..180 for the
 // 1-degree normal angles, columns 1..2 r_M + 1 for the distances -r_M..r_M

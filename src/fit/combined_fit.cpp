@@ -13,7 +13,7 @@
 #include <cmath>
 #include <vector>
 
-#include "fit/sinusoid_fit.h"
+#include "fit/reweighting.h"
 #include "toolkit/svd.h"
 
 namespace orva {
@@ -23,9 +23,6 @@ constexpr double TOL2 = 1.0e-6;      // smallest acceptable largest singular val
 constexpr double DEGRADED = 1e18;    // largest acceptable largest singular value
 constexpr double REL_THRESH = 1e-5;  // singular values below smax * this count as 0
 constexpr double ABS_THRESH = 1e-5;  // ... and never more than this
-constexpr int ITER_MAX = 30;
-constexpr double CONVERGENCE = 0.0005;
-constexpr double START_CHISQ = 1e30;
 
 // A coordinate of exactly 0 marks a point that was not found.
 bool missing(const Matrix<double>& obs, int i) {
@@ -35,7 +32,6 @@ bool missing(const Matrix<double>& obs, int i) {
 std::FILE* or_stdout(std::FILE* stream) {
     return stream ? stream : stdout;
 }
-
 
 // Cosine and sine of every angle.
 struct Basis {
@@ -105,56 +101,74 @@ int inversion(int M, Matrix<double>& A, Matrix<double>& Ai, std::FILE* out) {
     return 0;
 }
 
-int combined_LS_1(int N, std::span<const double> cond, const Matrix<double>& obs,
-                  Matrix<double>& est, std::span<const double> weight, PARAMS& mp,
-                  std::FILE* logfile) {
-    constexpr int NUM_PARAM = 4;
-    const Basis basis(N, cond);
-    Matrix<double> h = matrix(NUM_PARAM, NUM_PARAM);
-    Matrix<double> ai = matrix(NUM_PARAM, NUM_PARAM);
+namespace {
 
-    // Upper-left block as the sinusoid fit; the axial constant on its own.
-    for (int i = 0; i < N; i++) {
-        if (missing(obs, i)) continue;
-        const double b[3] = {1.0, basis.cosine[i], basis.sine[i]};
-        for (int j = 0; j < 3; j++)
-            for (int k = j; k < 3; k++) h[j][k] += weight[i] * b[j] * b[k];
-        h[3][3] += weight[i];
-    }
-    symmetrise(h, NUM_PARAM);
-    if (inversion(NUM_PARAM, h, ai, logfile) != 0) return FIT_SINGULAR;
+// The common end of both fits: solves the normal system h * solution = g of
+// M unknowns through the pseudo-inverse, the last three being p, q and y0
+// (M = 4: x0 comes first; M = 3: x0 is the known mp.x0), then writes the
+// fitted points, the goodness of fit and the parameters with the variances
+// whose diagonal element is positive. h is destroyed. Returns 0, or
+// FIT_SINGULAR with mp untouched.
+int solve_and_estimate(int M, Matrix<double>& h, const double* g, int N,
+                       std::span<const double> cond, const Matrix<double>& obs, Matrix<double>& est,
+                       std::span<const double> weight, PARAMS& mp, std::FILE* logfile) {
+    Matrix<double> ai = matrix(M, M);
+    symmetrise(h, M);
+    if (inversion(M, h, ai, logfile) != 0) return FIT_SINGULAR;
 
-    double g[NUM_PARAM] = {0.0, 0.0, 0.0, 0.0};
-    for (int i = 0; i < N; i++) {
-        if (missing(obs, i)) continue;
-        const double b[3] = {1.0, basis.cosine[i], basis.sine[i]};
-        for (int j = 0; j < 3; j++) g[j] += weight[i] * obs[0][i] * b[j];
-        g[3] += weight[i] * obs[1][i];
-    }
-    double solution[NUM_PARAM];
-    for (int j = 0; j < NUM_PARAM; j++) {
+    double solution[4];
+    for (int j = 0; j < M; j++) {
         solution[j] = 0.0;
-        for (int k = 0; k < NUM_PARAM; k++) solution[j] += ai[j][k] * g[k];
+        for (int k = 0; k < M; k++) solution[j] += ai[j][k] * g[k];
     }
-    const double x0 = solution[0], p = solution[1], q = solution[2], y0 = solution[3];
+    const bool x0_unknown = M == 4;
+    const int first = M - 3;  // index of p
+    const double x0 = x0_unknown ? solution[0] : mp.x0;
+    const double p = solution[first], q = solution[first + 1], y0 = solution[first + 2];
     const double radius = std::sqrt(p * p + q * q);
     const double phi0 = phase_angle(p, q, radius);
 
+    // Degrees of freedom: the moving coordinate has M - 1 unknowns, the axial one 1.
     int cnt = 0;
     const double chisq = estimate_points(N, cond, obs, est, weight, x0, y0, radius, phi0, cnt);
-    const double gofx = cnt >= 4 ? chisq / (cnt - 3) : 0.0;
+    const int moving = M - 1;
+    const double gofx = cnt >= moving + 1 ? chisq / (cnt - moving) : 0.0;
     const double gofy = cnt >= 2 ? chisq / (cnt - 1) : 0.0;
 
-    if (ai[0][0] > 0.0) mp.var_x0 = ai[0][0] * gofx;
-    if (ai[1][1] > 0.0) mp.var_p0 = ai[1][1] * gofx;
-    if (ai[2][2] > 0.0) mp.var_q0 = ai[2][2] * gofx;
-    if (ai[3][3] > 0.0) mp.var_y0 = ai[3][3] * gofy;
+    if (x0_unknown && ai[0][0] > 0.0) mp.var_x0 = ai[0][0] * gofx;
+    if (ai[first][first] > 0.0) mp.var_p0 = ai[first][first] * gofx;
+    if (ai[first + 1][first + 1] > 0.0) mp.var_q0 = ai[first + 1][first + 1] * gofx;
+    if (ai[first + 2][first + 2] > 0.0) mp.var_y0 = ai[first + 2][first + 2] * gofy;
     mp.gofn = gofx;
     mp.radius = radius;
     mp.phi0 = phi0;
     mp.x0 = x0;
     mp.y0 = y0;
     return 0;
+}
+
+}  // namespace
+
+int combined_LS_1(int N, std::span<const double> cond, const Matrix<double>& obs,
+                  Matrix<double>& est, std::span<const double> weight, PARAMS& mp,
+                  std::FILE* logfile) {
+    constexpr int NUM_PARAM = 4;
+    const Basis basis(N, cond);
+    Matrix<double> h = matrix(NUM_PARAM, NUM_PARAM);
+
+    // Upper-left block as the sinusoid fit; the axial constant on its own.
+    double g[NUM_PARAM] = {0.0, 0.0, 0.0, 0.0};
+    for (int i = 0; i < N; i++) {
+        if (missing(obs, i)) continue;
+        const double b[3] = {1.0, basis.cosine[i], basis.sine[i]};
+        for (int j = 0; j < 3; j++) {
+            for (int k = j; k < 3; k++) h[j][k] += weight[i] * b[j] * b[k];
+            g[j] += weight[i] * obs[0][i] * b[j];
+        }
+        h[3][3] += weight[i];
+        g[3] += weight[i] * obs[1][i];
+    }
+    return solve_and_estimate(NUM_PARAM, h, g, N, cond, obs, est, weight, mp, logfile);
 }
 
 int combined_LS_2(int N, std::span<const double> cond, const Matrix<double>& obs,
@@ -164,8 +178,8 @@ int combined_LS_2(int N, std::span<const double> cond, const Matrix<double>& obs
     const double x0 = mp.x0;
     const Basis basis(N, cond);
     Matrix<double> h = matrix(NUM_PARAM, NUM_PARAM);
-    Matrix<double> ai = matrix(NUM_PARAM, NUM_PARAM);
 
+    double g[NUM_PARAM] = {0.0, 0.0, 0.0};
     for (int i = 0; i < N; i++) {
         if (missing(obs, i)) continue;
         const double c = basis.cosine[i], s = basis.sine[i];
@@ -173,39 +187,11 @@ int combined_LS_2(int N, std::span<const double> cond, const Matrix<double>& obs
         h[0][1] += weight[i] * s * c;
         h[1][1] += weight[i] * s * s;
         h[2][2] += weight[i];
-    }
-    symmetrise(h, NUM_PARAM);
-    if (inversion(NUM_PARAM, h, ai, logfile) != 0) return FIT_SINGULAR;
-
-    double g[NUM_PARAM] = {0.0, 0.0, 0.0};
-    for (int i = 0; i < N; i++) {
-        if (missing(obs, i)) continue;
-        g[0] += weight[i] * (obs[0][i] - x0) * basis.cosine[i];
-        g[1] += weight[i] * (obs[0][i] - x0) * basis.sine[i];
+        g[0] += weight[i] * (obs[0][i] - x0) * c;
+        g[1] += weight[i] * (obs[0][i] - x0) * s;
         g[2] += weight[i] * obs[1][i];
     }
-    double solution[NUM_PARAM];
-    for (int j = 0; j < NUM_PARAM; j++) {
-        solution[j] = 0.0;
-        for (int k = 0; k < NUM_PARAM; k++) solution[j] += ai[j][k] * g[k];
-    }
-    const double p = solution[0], q = solution[1], y0 = solution[2];
-    const double radius = std::sqrt(p * p + q * q);
-    const double phi0 = phase_angle(p, q, radius);
-
-    int cnt = 0;
-    const double chisq = estimate_points(N, cond, obs, est, weight, x0, y0, radius, phi0, cnt);
-    const double gofx = cnt >= 3 ? chisq / (cnt - 2) : 0.0;
-    const double gofy = cnt >= 2 ? chisq / (cnt - 1) : 0.0;
-
-    if (ai[0][0] > 0.0) mp.var_p0 = ai[0][0] * gofx;
-    if (ai[1][1] > 0.0) mp.var_q0 = ai[1][1] * gofx;
-    if (ai[2][2] > 0.0) mp.var_y0 = ai[2][2] * gofy;
-    mp.gofn = gofx;
-    mp.radius = radius;
-    mp.phi0 = phi0;
-    mp.y0 = y0;
-    return 0;
+    return solve_and_estimate(NUM_PARAM, h, g, N, cond, obs, est, weight, mp, logfile);
 }
 
 namespace detail {
@@ -220,16 +206,16 @@ int reweighting_loop(const CombinedFit& fit, PARAMS& mp, const Matrix<double>& o
     std::vector<double> deviates = vector(std::max(N, 1));
     fitted = false;
 
-    int status = 0;
-    double chisq_old = START_CHISQ;
-    for (int iter = 0; iter <= ITER_MAX; iter++) {
-        normalise_weights(weights, N);
-        status = fit(N, phi, obs, est, weights, mp, logfile);
+    auto fit_round = [&]() {
+        FitRound round;
+        round.status = fit(N, phi, obs, est, weights, mp, logfile);
         // Any failure ends the loop: a fit that could not be solved must not
         // pass for a fit of zeros.
-        if (status != 0) break;
+        round.stop = round.status != 0;
+        if (round.stop) return round;
         fitted = true;
-        if (mp.gofn == 0.0) break;
+        round.stop = mp.gofn == 0.0;
+        if (round.stop) return round;
 
         // Point distances; weighted mean square over the weighted points.
         double chisq = 0.0;
@@ -244,23 +230,10 @@ int reweighting_loop(const CombinedFit& fit, PARAMS& mp, const Matrix<double>& o
                 count++;
             }
         }
-        chisq = count > 0 ? chisq / count : 0.0;
-        const double relative = chisq_old != 0.0 ? std::fabs(chisq_old - chisq) / chisq_old : 0.0;
-        if (relative < CONVERGENCE) break;
-        chisq_old = chisq;
-
-        if (iter < ITER_MAX) {
-            std::copy(weights.begin(), weights.end(), weights_est.begin());
-            est_weights2(N, deviates, weights_est, logfile);
-            normalise_weights(weights_est, N);
-            double change = 0.0;
-            for (int i = 0; i < N; i++) change += std::fabs(weights[i] - weights_est[i]);
-            if (N > 0) change /= static_cast<double>(N) * N;
-            std::copy(weights_est.begin(), weights_est.begin() + N, weights.begin());
-            if (change < CONVERGENCE) break;
-        }
-    }
-    return status;
+        round.norm = count > 0 ? chisq / count : 0.0;
+        return round;
+    };
+    return robust_reweighting(N, weights, weights_est, deviates, fit_round, logfile);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "fit/reweighting.h"
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
 
@@ -21,10 +22,6 @@ namespace orva {
 namespace {
 
 using Mat3 = std::array<std::array<double, 3>, 3>;
-
-constexpr int ITER_MAX = 30;
-constexpr double CONVERGENCE = 0.0005;
-constexpr double START_NORM = 1e30;
 
 // Robust weight constants: gap ratio, gap over median gap, precision share.
 constexpr double KAPPA1 = 2.0;
@@ -56,7 +53,6 @@ Mat3 CoFactor_3x3(const Mat3& a) {
     k[2][2] = a[0][0] * a[1][1] - a[0][1] * a[1][0];
     return k;
 }
-
 
 // Allocates n zeroed doubles; false (with the caller's message) on failure.
 bool try_allocate(std::vector<double>& v, int n) {
@@ -213,12 +209,9 @@ void est_weights2(int N, std::span<const double> deviates, std::span<double> wei
     }
 }
 
-namespace detail {
-
-int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
-                                std::span<const double> vals_obs, std::span<double> vals,
-                                std::span<const double> phi, int N, std::span<double> weights_est,
-                                std::FILE* logfile) {
+int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span<double> vals,
+                         std::span<const double> phi, int N, std::span<double> weights_est,
+                         std::FILE* logfile) {
     if (N < 0) N = 0;
     std::vector<double> deviates, weights;
     if (!try_allocate(deviates, N)) {
@@ -231,20 +224,23 @@ int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
     }
     std::copy(weights_est.begin(), weights_est.begin() + N, weights.begin());
 
-    int status = 0;
-    double l2norm_old = START_NORM;
-    for (int iter = 0; iter <= ITER_MAX; iter++) {
+    auto fit_round = [&]() {
+        FitRound round;
         std::copy(vals_obs.begin(), vals_obs.begin() + N, vals.begin());
-        normalise_weights(weights, N);
-        status = fit(mp, vals, phi, weights, N, logfile);
-        if (status >= 1 && status <= 10) break;
-        if (status == LS_SINGULAR) {
+        round.status = LeastSquares(mp, vals, phi, weights, N, logfile);
+        if (round.status >= 1 && round.status <= 10) {
+            round.stop = true;
+            return round;
+        }
+        if (round.status == LS_SINGULAR) {
             // Not an error here: carry on from the observations themselves.
             std::copy(vals_obs.begin(), vals_obs.begin() + N, vals.begin());
-            status = 0;
+            round.status = 0;
         }
-        if (mp.gofn == 0.0) break;
-
+        if (mp.gofn == 0.0) {
+            round.stop = true;
+            return round;
+        }
         // Weighted mean squared residual over the present observations.
         double sum = 0.0;
         int count = 0;
@@ -254,47 +250,10 @@ int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
             sum += weights[i] * (deviates[i] * deviates[i]);
             count++;
         }
-        const double l2norm = count > 0 ? sum / count : 0.0;
-        const double relative =
-            l2norm_old != 0.0 ? std::fabs(l2norm_old - l2norm) / l2norm_old : 0.0;
-        if (relative < CONVERGENCE) break;
-        l2norm_old = l2norm;
-
-        if (iter < ITER_MAX) {
-            std::copy(weights.begin(), weights.begin() + N, weights_est.begin());
-            est_weights2(N, deviates, weights_est, logfile);
-            normalise_weights(weights_est, N);
-            double change = 0.0;
-            for (int i = 0; i < N; i++) change += std::fabs(weights[i] - weights_est[i]);
-            if (N > 0) change /= static_cast<double>(N) * N;
-            std::copy(weights_est.begin(), weights_est.begin() + N, weights.begin());
-            if (change < CONVERGENCE) break;
-        }
-    }
-    return status;
-}
-
-}  // namespace detail
-
-int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span<double> vals,
-                         std::span<const double> phi, int N, std::span<double> weights_est,
-                         std::FILE* logfile) {
-    return detail::weighted_least_squares_with(LeastSquares, mp, vals_obs, vals, phi, N,
-                                               weights_est, logfile);
-}
-
-void normalise_weights(std::span<double> weights, int N) {
-    double sum = 0.0;
-    int count = 0;
-    for (int i = 0; i < N; i++)
-        if (weights[i] > 0.0) {
-            sum += weights[i];
-            count++;
-        }
-    if (sum != 0.0) {
-        const double factor = count / sum;
-        for (int i = 0; i < N; i++) weights[i] *= factor;
-    }
+        round.norm = count > 0 ? sum / count : 0.0;
+        return round;
+    };
+    return robust_reweighting(N, weights, weights_est, deviates, fit_round, logfile);
 }
 
 }  // namespace orva

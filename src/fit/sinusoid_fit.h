@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <span>
 
 #include "fit/least_squares.h"
@@ -44,20 +43,5 @@ void est_weights2(int N, std::span<const double> deviates, std::span<double> wei
 int weightedLeastSquares(PARAMS& mp, std::span<const double> vals_obs, std::span<double> vals,
                          std::span<const double> phi, int N, std::span<double> weights_est,
                          std::FILE* logfile);
-
-namespace detail {
-// The single fit the reweighting loop calls; replaceable so the loop's own
-// limits can be checked.
-using SinusoidFit = std::function<int(PARAMS&, std::span<double>, std::span<const double>,
-                                      std::span<const double>, int, std::FILE*)>;
-int weighted_least_squares_with(const SinusoidFit& fit, PARAMS& mp,
-                                std::span<const double> vals_obs, std::span<double> vals,
-                                std::span<const double> phi, int N, std::span<double> weights_est,
-                                std::FILE* logfile);
-}  // namespace detail
-
-// Scales the weights so that the positive ones average 1 (nothing when none
-// is positive); shared by the reweighting loops of both fits.
-void normalise_weights(std::span<double> weights, int N);
 
 }  // namespace orva

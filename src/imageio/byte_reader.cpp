@@ -7,6 +7,8 @@
 #include <cctype>
 #include <climits>
 
+#include "toolkit/safe_files.h"
+
 namespace orva {
 
 std::uint32_t decode_u16(const unsigned char* bytes, ByteOrder order) {
@@ -28,7 +30,9 @@ ByteReader::~ByteReader() {
 
 bool ByteReader::open(const char* name) {
     if (owned_ && file_ != nullptr) std::fclose(file_);
-    file_ = std::fopen(name, "rb");
+    // Never waits on a FIFO and never reads a device or directory.
+    std::string reason;
+    file_ = open_input_stream(name, false, reason);
     owned_ = file_ != nullptr;
     return owned_;
 }

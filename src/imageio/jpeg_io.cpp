@@ -6,17 +6,21 @@
 //
 // Library errors print the library's own message on standard error and then
 // return here instead of ending the program: the reader gives an empty buffer,
-// the writer removes its half-written file. A data stream that ends early, an
-// output component count other than 1 or 3 and sizes beyond kMaxImagePixels
-// also give an empty buffer, so that damaged frames never reach the analysis.
+// the writer removes its half-written file and names the reason. A data
+// stream that ends early, an output component count other than 1 or 3 and
+// sizes beyond kMaxImagePixels also give an empty buffer, so that damaged
+// frames never reach the analysis. Files are opened through safe_files.h: the
+// reader takes regular files only, the writer never writes through a link.
 #include "imageio/jpeg_io.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -25,6 +29,7 @@
 #include <jpeglib.h>
 
 #include "imageio/byte_reader.h"
+#include "toolkit/safe_files.h"
 #include "toolkit/vector_clones.h"
 
 namespace orva {
@@ -98,47 +103,62 @@ bool equal_samples_keep_their_value() {
     return identity;
 }
 
-// Pixels converted together: 3 * 43 - 1 = 128 sample pairs fill whole vectors.
-constexpr std::size_t kRun = 43;
-
-// 0xFF where sample k and sample k + 1 belong to the same pixel.
-constexpr std::array<unsigned char, 3 * kRun> kSamePixel = [] {
-    std::array<unsigned char, 3 * kRun> mask{};
-    for (std::size_t k = 0; k < mask.size(); ++k) mask[k] = k % 3 == 2 ? 0 : 0xFF;
-    return mask;
-}();
-
-// Whether R = G = B for each of the n <= kRun pixels: every sample equals the
-// next one within its pixel (a plain byte loop, so it runs vectorised).
-bool all_samples_equal(const JSAMPLE* in, std::size_t n) {
-    unsigned char differ = 0;
-    for (std::size_t k = 0; k + 1 < 3 * n; ++k)
-        differ |= static_cast<unsigned char>((in[k] ^ in[k + 1]) & kSamePixel[k]);
-    return differ == 0;
+// Every pixel through grey_from_rgb, in a loop without branches that the
+// compiler runs on several pixels at once with the same double arithmetic.
+[[gnu::always_inline]] inline void rgb_pixels_to_grey(const JSAMPLE* __restrict in,
+                                                      unsigned char* __restrict out,
+                                                      std::size_t n) {
+    for (std::size_t x = 0; x < n; ++x)
+        out[x] = grey_from_rgb(in[3 * x], in[3 * x + 1], in[3 * x + 2]);
 }
 
-void rgb_pixels_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION n) {
-    const std::array<unsigned char, 256>& equal = grey_of_equal_samples();
-    for (JDIMENSION x = 0; x < n; ++x) {
-        const JSAMPLE r = in[3 * x], g = in[3 * x + 1], b = in[3 * x + 2];
-        out[x] = (r == g && g == b) ? equal[r] : grey_from_rgb(r, g, b);
+// Sixteen pixels are 48 samples in three vectors of 16 bytes.
+typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+constexpr std::size_t kBlock = 16;
+
+// One channel (first = 0, 1, 2 for R, G, B) of 16 interleaved pixels a|b|c:
+// the samples from a and b first, then those from c.
+[[gnu::always_inline]] inline Bytes16 channel(Bytes16 a, Bytes16 b, Bytes16 c, int first) {
+    if (first == 0) {
+        const Bytes16 ab = __builtin_shuffle(a, b, Bytes16{0, 3, 6, 9, 12, 15, 18, 21, 24, 27, 30});
+        return __builtin_shuffle(ab, c,
+                                 Bytes16{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 20, 23, 26, 29});
     }
+    if (first == 1) {
+        const Bytes16 ab =
+            __builtin_shuffle(a, b, Bytes16{1, 4, 7, 10, 13, 16, 19, 22, 25, 28, 31});
+        return __builtin_shuffle(ab, c,
+                                 Bytes16{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 18, 21, 24, 27, 30});
+    }
+    const Bytes16 ab = __builtin_shuffle(a, b, Bytes16{2, 5, 8, 11, 14, 17, 20, 23, 26, 29});
+    return __builtin_shuffle(ab, c, Bytes16{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 19, 22, 25, 28, 31});
 }
 
-// A run of pixels that are all grey is just every third sample, which the
-// compiler copies with vector instructions; other runs go pixel by pixel.
+// The red samples of 16 pixels into out when every pixel has R = G = B.
+[[gnu::always_inline]] inline bool copy_if_grey(const JSAMPLE* in, unsigned char* out) {
+    Bytes16 a, b, c;
+    std::memcpy(&a, in, kBlock);
+    std::memcpy(&b, in + kBlock, kBlock);
+    std::memcpy(&c, in + 2 * kBlock, kBlock);
+    const Bytes16 r = channel(a, b, c, 0);
+    const Bytes16 differ = (r ^ channel(a, b, c, 1)) | (r ^ channel(a, b, c, 2));
+    std::uint64_t halves[2];
+    std::memcpy(halves, &differ, kBlock);
+    if ((halves[0] | halves[1]) != 0) return false;
+    std::memcpy(out, &r, kBlock);
+    return true;
+}
+
+// Blocks of pixels that are all grey are just their red samples, picked out
+// by byte shuffles; other blocks go pixel by pixel.
 ORVA_VECTOR_CLONES
 void rgb_row_to_grey(const JSAMPLE* in, unsigned char* out, JDIMENSION cols) {
     const bool identity = equal_samples_keep_their_value();
-    for (std::size_t x0 = 0; x0 < cols; x0 += kRun) {
-        const std::size_t n = std::min<std::size_t>(kRun, cols - x0);
-        const JSAMPLE* run = in + 3 * x0;
-        if (identity && all_samples_equal(run, n)) {
-            for (std::size_t x = 0; x < n; ++x) out[x0 + x] = run[3 * x];
-        } else {
-            rgb_pixels_to_grey(run, out + x0, static_cast<JDIMENSION>(n));
-        }
-    }
+    std::size_t x0 = 0;
+    for (; x0 + kBlock <= cols; x0 += kBlock)
+        if (!identity || !copy_if_grey(in + 3 * x0, out + x0))
+            rgb_pixels_to_grey(in + 3 * x0, out + x0, kBlock);
+    rgb_pixels_to_grey(in + 3 * x0, out + x0, cols - x0);
 }
 
 bool allocate(ByteBuffer& buffer, std::size_t n) {
@@ -183,8 +203,12 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    // The library's vector colour conversion writes an aligned row with stores
+    // that bypass the cache, so reading it back would go to memory; a row that
+    // starts one byte off alignment is written with ordinary stores.
     JSAMPARRAY line = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                 JPOOL_IMAGE, cols * components, 1);
+                                                 JPOOL_IMAGE, cols * components + 1, 1);
+    line[0] += 1;
     while (cinfo.output_scanline < rows) {
         unsigned char* out = grey.data() + std::size_t{cinfo.output_scanline} * cols;
         jpeg_read_scanlines(&cinfo, line, 1);
@@ -193,8 +217,11 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
             std::copy_n(in, cols, out);
         else
             rgb_row_to_grey(in, out, cols);
+        // Rows past the end of the data would be made up, and the frame is
+        // refused anyway: a short file claiming a huge picture stops here.
+        if (trap.ended_early) break;
     }
-    jpeg_finish_decompress(&cinfo);
+    if (!trap.ended_early) jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     if (trap.ended_early) {
         std::fprintf(stderr, "\n%s: %s ends before the image is complete", rtn, name);
@@ -239,7 +266,8 @@ bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned c
 
 ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
     ByteBuffer grey;
-    std::FILE* file = std::fopen(filename, "rb");
+    std::string reason;
+    std::FILE* file = open_input_stream(filename, false, reason);
     if (file == nullptr) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;
@@ -259,25 +287,37 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
     return grey;
 }
 
-void write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
+bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
                      const unsigned char* img) {
     if (img == nullptr || ncols < 1 || nrows < 1) {
         std::fprintf(stderr, "\n%s: No image to write to %s", "write_JPEG_file", filename);
-        return;
+        return false;
     }
-    std::FILE* file = std::fopen(filename, "wb");
+    std::string reason;
+    std::FILE* file = open_output_stream(filename, reason);
     if (file == nullptr) {
         std::fprintf(stderr, "can't open %s\n", filename);
-        return;
+        report_output_failure(filename, reason);
+        return false;
     }
     std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
     std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    errno = 0;
     const bool encoded = encode(file, quality, ncols, nrows, img);
-    const bool closed = std::fclose(file) == 0;
+    const int encode_errno = errno;
+    const bool closed = close_output_stream(file, reason);
     if (!encoded || !closed) {
         std::fprintf(stderr, "\n%s: %s could not be written", "write_JPEG_file", filename);
+        // The library's failed write is the first and clearest reason.
+        if (!encoded && encode_errno != 0)
+            reason = std::strerror(encode_errno);
+        else if (closed)
+            reason = "the encoder failed";
+        report_output_failure(filename, reason);
         std::remove(filename);
+        return false;
     }
+    return true;
 }
 
 }  // namespace orva

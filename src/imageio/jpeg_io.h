@@ -10,8 +10,9 @@ namespace orva {
 ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows);
 
 // Writes `img` (ncols * nrows pixels of R, G, B) as a baseline JPEG file.
-// A file that cannot be created is reported and skipped.
-void write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
+// A file that cannot be created or written completely is reported with the
+// reason, removed, and false returned.
+bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
                      const unsigned char* img);
 
 }  // namespace orva

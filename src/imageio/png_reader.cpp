@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "imageio/byte_reader.h"
+#include "toolkit/safe_files.h"
 
 namespace orva {
 
@@ -143,7 +144,8 @@ int check_if_png(const char* file_name) {
 ByteBuffer loadpng(const char* filename, int* ncols, int* nrows) {
     ByteBuffer grey;
     std::vector<char> stream_buffer(kStreamBuffer);  // declared first: outlives the stream
-    FileCloser in{std::fopen(filename, "rb")};
+    std::string reason;
+    FileCloser in{open_input_stream(filename, false, reason)};
     if (in.file == nullptr) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;

@@ -49,6 +49,21 @@ void zeroed(std::vector<T>& v, long n, const char* allocator) {
     }
 }
 
+// Sets v to n elements, as the typed allocator named would hand them out,
+// but keeping the storage and the values v already has: for a buffer whose
+// every element is written before it is read.
+template <class T>
+void sized(std::vector<T>& v, long n, const char* allocator) {
+    if (n < 1) bad_count(allocator, n, 1);
+    try {
+        v.resize(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+        allocation_failed("vector");
+    } catch (const std::length_error&) {
+        allocation_failed("vector");
+    }
+}
+
 // The 3x3 neighbourhood of an interior pixel.
 struct Neighbours {
     int ul, u, ur, l, c, r, dl, d, dr;
@@ -67,7 +82,14 @@ Neighbours around(std::span<const unsigned char> b, unsigned long i, unsigned lo
 template <class Op>
 double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                     std::span<float> gptr, Op op) {
-    std::fill(gptr.begin(), gptr.begin() + static_cast<long>(width) * height, 0.0f);
+    // The border is cleared here; every other pixel is written below.
+    if (width > 0 && height > 0) {
+        const long w = width;
+        const long h = height;
+        std::fill_n(gptr.begin(), w, 0.0f);
+        std::fill_n(gptr.begin() + (h - 1) * w, w, 0.0f);
+        for (long y = 1; y + 1 < h; ++y) gptr[y * w] = gptr[y * w + w - 1] = 0.0f;
+    }
     std::uint64_t sum = 0;
     for (unsigned long y = 1; y + 1 < height; ++y)
         for (unsigned long x = 1; x + 1 < width; ++x) {
@@ -271,7 +293,12 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
         if (maps.size() <= static_cast<std::size_t>(l))
             maps.resize(static_cast<std::size_t>(l) + 1);
         std::vector<float>& map = maps[static_cast<std::size_t>(l)];
-        zeroed(map, static_cast<long>(width) * height, "fvector");
+        // The three operators write every pixel of the map; any other mode
+        // leaves it all zero.
+        if (mode >= 0 && mode <= 2)
+            sized(map, static_cast<long>(width) * height, "fvector");
+        else
+            zeroed(map, static_cast<long>(width) * height, "fvector");
         double rms = 0.0;
         if (mode == 0) get_ridges_1(width, height, level, map);
         if (mode == 1) rms = get_edges_1(width, height, level, map);

@@ -5,7 +5,9 @@
 // flank trimming at edges of a multi-scale edge map (series path only, and not
 // when the loop tip is wanted), outline tracing and shape classification, and
 // the diagnostic files. After all images: one shape class for the run, then
-// the loop part (centre, mean width, box) of every image.
+// the loop part (centre, mean width, box) of every image. The images are
+// worked on in parallel; counts, messages and diagnostic files follow image
+// order.
 // Canonical images: pin from the bottom, x column, y row, row 0 at the top.
 // Status: 0; 3 without background and with fewer than 3 images; 78 for an
 // unsuitable background; 5 when the images or records do not match the run.
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "loop/feature_maps.h"
 #include "loop/flank_trimming.h"
@@ -20,6 +24,7 @@
 #include "loop/object_mask.h"
 #include "loop/run_shape_class.h"
 #include "loop/shape_classification.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 #include "toolkit/errmsg.h"
 #include "toolkit/morphology.h"
@@ -36,7 +41,7 @@ constexpr int MIN_SERIES_IMAGES = 3;
 constexpr int TOO_FEW_IMAGES = 3;
 
 bool logging(const ORVAPARAMS& xp, std::FILE* log) {
-    return log != nullptr && (xp.reserved & 1);
+    return log != nullptr && logout_requested(xp);
 }
 
 const char* class_name(int type) {
@@ -82,7 +87,8 @@ void log_results(std::FILE* log, const ORVAPARAMS& xp, std::span<const SHAPE_PAR
 }  // namespace
 
 int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, int* num_processed,
-             int* sh_type, float* sh_reliability, std::FILE* logoutx) {
+             int* sh_type, float* sh_reliability, std::FILE* logoutx,
+             BackgroundQueue* diagnostics) {
     if (!run_matches(xp, imc, shapes))
         return errmsg(ERR_NOT_DEFINED, "get_loop", "num_images", xp.num_images);
     const int num_images = xp.num_images;
@@ -91,28 +97,40 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
     const std::span<const ByteBuffer> images(xp.image_ptr.data(), num_images);
     const std::span<SHAPE_PARAMS> run_shapes = shapes.first(num_images);
 
-    // Set-up: scratch for the comparisons, the mask and (series path) the edge maps.
+    // Set-up: (series path) the edge maps of all images, which every image's
+    // comparisons read. They come first, even for a series too short to
+    // compare, so their warnings precede the progress line.
     const int num_comp = number_of_comparisons(num_images);
     const bool series_possible = !with_background && num_images >= MIN_SERIES_IMAGES;
-    Matrix<std::int16_t> diff_ptr = smatrix(std::max(num_comp, 0) + 1, size);
-    std::vector<unsigned char> diffmask = ucvector(size);
+    // Difference scratch per thread: one row against the background, a row
+    // per comparison within a series.
+    const int diff_rows = with_background ? 1 : std::max(num_comp, 0) + 1;
+    std::vector<Matrix<std::int16_t>> diff_work(static_cast<std::size_t>(map_slots(num_images)));
+    for (Matrix<std::int16_t>& diff : diff_work) diff = smatrix(diff_rows, size);
     Matrix<unsigned char> grad_ptr;
-    // The edge maps come first, even for a series too short to compare, so
-    // their warnings precede the progress line.
     if (!with_background) {
         grad_ptr = ucmatrix(num_images, size);
-        FeatureWork feature_work;
-        for (int q = 0; q < num_images; ++q)
-            get_feature(imc, std::span<const unsigned char>(images[q]).first(size), grad_ptr.row(q),
-                        EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION, feature_work);
+        std::vector<FeatureWork> feature_work(static_cast<std::size_t>(map_slots(num_images)));
+        map_images(num_images, [&](int q, int slot) {
+            return get_feature(imc, std::span<const unsigned char>(images[q]).first(size),
+                               grad_ptr.row(q), EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION,
+                               feature_work[slot]);
+        });
     }
 
+    // Per image: its object mask, outline and class, then in image order the
+    // count and the diagnostic files.
     std::fprintf(stderr, "\n Processing Images:");
-    int processed = 0;
-    DiagnosticCounters counters;
-    const std::string diag_dir = diagnostic_dir();
-    for (int q = 0; q < num_images; ++q) {
+    std::vector<ByteBuffer> masks(static_cast<std::size_t>(num_images));
+    auto extract = [&](int q, int slot) {
         std::fprintf(stderr, " %d", q);
+        if (!with_background && !series_possible) {
+            std::fprintf(stderr, "\nToo less images for precise analysis\n");
+            return TOO_FEW_IMAGES;
+        }
+        Matrix<std::int16_t>& diff_ptr = diff_work[slot];
+        ByteBuffer& diffmask = masks[q];
+        diffmask = ucvector(size);
         const std::span<const unsigned char> image =
             std::span<const unsigned char>(images[q]).first(size);
         if (with_background) {
@@ -121,10 +139,6 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
                 diff_ptr.row(0), diffmask);
             if (status != 0) return status;
         } else {
-            if (!series_possible) {
-                std::fprintf(stderr, "\nToo less images for precise analysis\n");
-                return TOO_FEW_IMAGES;
-            }
             series_object_mask(imc, images, grad_ptr, q, num_comp, diff_ptr, diffmask);
         }
 
@@ -135,12 +149,30 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
 
         size_outline(shapes[q], imc);
         shape_classifier(imc, diffmask, xp.loop_type, shapes[q]);
-        write_loop_diagnostics(diag_dir, imc, diffmask, q, counters);
+        return 0;
+    };
+    int processed = 0;
+    const std::string diag_dir = diagnostic_dir();
+    const auto counters = std::make_shared<DiagnosticCounters>();
+    auto inspect_and_count = [&](int q) {
+        if (!diag_dir.empty()) {
+            auto write = [diag_dir, imc, q, counters, mask = std::move(masks[q])] {
+                write_loop_diagnostics(diag_dir, imc, mask, q, *counters);
+            };
+            if (diagnostics != nullptr)
+                diagnostics->submit(std::move(write));
+            else
+                write();
+        }
+        ByteBuffer().swap(masks[q]);
         if (shapes[q].type == NO_OBJECT)
             std::fprintf(stderr, "\t Image seems to be empty !");
         else
             ++processed;
-    }
+        return 0;
+    };
+    const int status = map_images(num_images, extract, inspect_and_count);
+    if (status != 0) return status;
 
     const RunShape run = run_shape_class(run_shapes, xp.image_special, imc.height);
     const bool log_on = logging(xp, logoutx);

@@ -16,6 +16,7 @@
 
 #include "loop/shapes.h"
 #include "orva_defines.h"
+#include "parallel/background_queue.h"
 #include "types.h"
 
 namespace orva {
@@ -25,8 +26,12 @@ namespace orva {
 // *num_processed (images holding an object), *sh_type (the run's shape class)
 // and *sh_reliability. xp.image_ptr holds the canonical images, xp.back_ptr the
 // canonical background (used when xp.background_flag is set). logoutx is the
-// run log, written only when bit 0 of xp.reserved is set (may be null).
+// run log, written only when logout_requested(xp) (may be null).
+// The images are worked on in parallel (parallel/image_map.h). The
+// diagnostic files of each image are written by `diagnostics` beside the rest
+// of the run when it is given, else at once.
 int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, int* num_processed,
-             int* sh_type, float* sh_reliability, std::FILE* logoutx);
+             int* sh_type, float* sh_reliability, std::FILE* logoutx,
+             BackgroundQueue* diagnostics = nullptr);
 
 }  // namespace orva

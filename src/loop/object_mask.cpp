@@ -12,6 +12,7 @@
 #include "loop/object_mask.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,21 +34,53 @@ constexpr int TRIANGLE_SEARCH_END = 199;  // last bin searched for the chord's f
 constexpr unsigned long SIMILAR_FACTOR = 5;
 constexpr int EDGE_CHANGE_SHIFT = 3;
 
-// Adds the counts of v + offset to hist. Four interleaved partial counts keep
-// the many increments of one bin (most differences are 0) from stalling.
-void add_counts(std::span<const std::int16_t> d, int offset, std::span<unsigned int> hist) {
-    std::vector<unsigned int> part(3 * hist.size(), 0u);
-    unsigned int* h[4] = {hist.data(), part.data(), part.data() + hist.size(),
-                          part.data() + 2 * hist.size()};
-    std::size_t p = 0;
-    for (; p + 4 <= d.size(); p += 4) {
-        ++h[0][d[p] + offset];
-        ++h[1][d[p + 1] + offset];
-        ++h[2][d[p + 2] + offset];
-        ++h[3][d[p + 3] + offset];
+// Counts of v + offset, gathered over any number of spans of differences
+// and then added to a histogram of DIFF_BINS bins. Most differences are the
+// same few values, so the increments go to eight partial counts in turn
+// (padded apart, so that their bins never share an address modulo the page)
+// and are not held up by the increment of the same bin just before.
+class DifferenceCounts {
+  public:
+    explicit DifferenceCounts(int offset) {
+        for (int k = 0; k < kParts; ++k) h_[k] = part_.data() + k * kStride + offset;
     }
-    for (; p < d.size(); ++p) ++h[0][d[p] + offset];
-    for (std::size_t i = 0; i < hist.size(); ++i) hist[i] += h[1][i] + h[2][i] + h[3][i];
+    DifferenceCounts(const DifferenceCounts&) = delete;
+    DifferenceCounts& operator=(const DifferenceCounts&) = delete;
+
+    void add(const std::int16_t* v, std::size_t n) {
+        std::size_t p = 0;
+        for (; p + kParts <= n; p += kParts) {
+            ++h_[0][v[p]];
+            ++h_[1][v[p + 1]];
+            ++h_[2][v[p + 2]];
+            ++h_[3][v[p + 3]];
+            ++h_[4][v[p + 4]];
+            ++h_[5][v[p + 5]];
+            ++h_[6][v[p + 6]];
+            ++h_[7][v[p + 7]];
+        }
+        for (; p < n; ++p) ++h_[0][v[p]];
+    }
+    void add_to(std::span<unsigned int> hist) const {
+        for (std::size_t i = 0; i < DIFF_BINS; ++i) {
+            unsigned int sum = 0;
+            for (int k = 0; k < kParts; ++k) sum += part_[k * kStride + i];
+            hist[i] += sum;
+        }
+    }
+
+  private:
+    static constexpr int kParts = 8;
+    static constexpr std::size_t kStride = DIFF_BINS + 16;
+    alignas(64) std::array<unsigned int, kParts * kStride> part_{};
+    unsigned int* h_[kParts];
+};
+
+// Adds the counts of v + offset to hist.
+void add_counts(std::span<const std::int16_t> d, int offset, std::span<unsigned int> hist) {
+    DifferenceCounts counts(offset);
+    counts.add(d.data(), d.size());
+    counts.add_to(hist);
 }
 
 // Histogram of v + DIFF_OFFSET for signed differences.
@@ -159,19 +192,26 @@ int triangle_threshold(std::span<const unsigned int> hist) {
     return threshold;
 }
 
-ORVA_VECTOR_CLONES
-void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
-                       std::span<const unsigned char> b, std::span<std::int16_t> out) {
+namespace {
+
+// smooth_difference, calling row_done(first, n) for every run of final
+// values out[first .. first + n - 1] as soon as it is written: the interior
+// of each row as it comes, the border last.
+template <class RowDone>
+[[gnu::always_inline]] inline void smooth_difference_rows(
+    const IMAGE& im, std::span<const unsigned char> a, std::span<const unsigned char> b,
+    std::span<std::int16_t> out, std::vector<int>& column, RowDone row_done) {
     const long w = im.width;
     const long h = im.height;
     if (w < 3 || h < 3) {
         for (long p = 0; p < w * h; ++p) out[p] = static_cast<std::int16_t>(a[p] - b[p]);
+        row_done(0L, w * h);
         return;
     }
     // The 3x3 weights are (1 2 1) down a column times (1 2 1) along a row, so
     // each row sums the weighted columns around it; integer sums are exact in
     // any order.
-    std::vector<int> column(static_cast<std::size_t>(w));
+    column.resize(static_cast<std::size_t>(w));
     for (long y = 1; y < h - 1; ++y) {
         const unsigned char* a0 = a.data() + (y - 1) * w;
         const unsigned char* b0 = b.data() + (y - 1) * w;
@@ -183,16 +223,45 @@ void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
             const int sum = column[x - 1] + 2 * column[x] + column[x + 1];
             row[x] = static_cast<std::int16_t>((sum + 8) / 16);
         }
+        row_done(y * w + 1, w - 2);
     }
     for (long y = 1; y < h - 1; ++y) {
         out[y * w] = out[y * w + 1];
         out[y * w + w - 1] = out[y * w + w - 2];
+        row_done(y * w, 1L);
+        row_done(y * w + w - 1, 1L);
     }
     for (long x = 0; x < w; ++x) {
         out[x] = out[w + x];
         out[(h - 1) * w + x] = out[(h - 2) * w + x];
     }
+    row_done(0L, w);
+    row_done((h - 1) * w, w);
 }
+
+}  // namespace
+
+ORVA_VECTOR_CLONES
+void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
+                       std::span<const unsigned char> b, std::span<std::int16_t> out) {
+    std::vector<int> column;
+    smooth_difference_rows(im, a, b, out, column, [](long, long) {});
+}
+
+namespace {
+
+// smooth_difference, with the counts of its values + DIFF_OFFSET gathered
+// row by row while the rows are still at hand.
+ORVA_VECTOR_CLONES
+void smooth_difference_counted(const IMAGE& im, std::span<const unsigned char> a,
+                               std::span<const unsigned char> b, std::span<std::int16_t> out,
+                               std::vector<int>& column, DifferenceCounts& counts) {
+    smooth_difference_rows(im, a, b, out, column, [&](long first, long n) {
+        counts.add(out.data() + first, static_cast<std::size_t>(n));
+    });
+}
+
+}  // namespace
 
 ORVA_VECTOR_CLONES
 int background_object_mask(const IMAGE& im, std::span<const unsigned char> image,
@@ -236,16 +305,31 @@ void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
 
     // Smoothed difference to each partner, centred on its most frequent value,
     // then raised by the change of the edge maps; all comparisons are counted
-    // together.
-    std::vector<unsigned int> total(DIFF_BINS, 0u);
+    // together. The counts are taken in pieces while the values are at hand.
+    constexpr std::size_t kPiece = 8192;
+    std::vector<int> column;
+    DifferenceCounts total_counts(0);
     for (int j = 1; j <= num_comp; ++j) {
         const std::span<std::int16_t> d = diff.row(j).first(size);
         const int p = partners[j - 1];
-        smooth_difference(im, images[q], images[p], d);
-        signed_histogram(d, hist);
-        sum_diff[j] = centre_and_add_edges(d, histogram_offset(hist), grad[q], grad[p]);
-        add_counts(d, 0, total);
+        {
+            DifferenceCounts counts(DIFF_OFFSET);
+            smooth_difference_counted(im, images[q], images[p], d, column, counts);
+            std::fill(hist.begin(), hist.end(), 0u);
+            counts.add_to(hist);
+        }
+        const int offset = histogram_offset(hist);
+        unsigned long sum = 0;
+        for (std::size_t first = 0; first < size; first += kPiece) {
+            const std::size_t n = std::min<std::size_t>(kPiece, size - first);
+            sum +=
+                centre_and_add_edges(d.subspan(first, n), offset, grad[q] + first, grad[p] + first);
+            total_counts.add(d.data() + first, n);
+        }
+        sum_diff[j] = sum;
     }
+    std::vector<unsigned int> total(DIFF_BINS, 0u);
+    total_counts.add_to(total);
 
     const std::vector<char> sim_flag =
         similar_pairs(std::span<const unsigned long>(sum_diff).subspan(1));

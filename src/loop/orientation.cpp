@@ -57,6 +57,21 @@ void copy_row(const unsigned char* src, long step, unsigned char* __restrict out
     }
 }
 
+// Canonical rows copied together when the image is turned.
+constexpr long kTurnBand = 16;
+
+// Rows 0 .. rows - 1 of a band of a turned image: out[b * n + c] =
+// src[b * next + c * step], next being the source step from one canonical
+// row to the next.
+ORVA_VECTOR_CLONES
+void copy_turned_band(const unsigned char* src, long step, long next, unsigned char* __restrict out,
+                      long n, long rows) {
+    for (long c = 0; c < n; ++c) {
+        const unsigned char* s = src + c * step;
+        for (long b = 0; b < rows; ++b) out[b * n + c] = s[b * next];
+    }
+}
+
 }  // namespace
 
 int get_new_format(const IMAGE& im, IMAGE& imc, int loop_pos, const int* border, int sub_flag) {
@@ -119,10 +134,21 @@ int cut_border(const IMAGE& im, std::span<const unsigned char> bptr, const IMAGE
         }
     };
     const long cw = static_cast<long>(imc.width);
-    for (long r = 0; r < static_cast<long>(imc.height); ++r) {
-        const unsigned char* src = bptr.data() + first_of_row(r);
-        unsigned char* out = cptr.data() + r * cw;
-        copy_row(src, step, out, cw);
+    const long ch = static_cast<long>(imc.height);
+    if (loop_pos == 0 || loop_pos == 1) {
+        for (long r = 0; r < ch; ++r) {
+            const unsigned char* src = bptr.data() + first_of_row(r);  // sets step
+            copy_row(src, step, cptr.data() + r * cw, cw);
+        }
+    } else {
+        // Canonical rows are source columns: a band of them is copied at once,
+        // reading a short run of each source row.
+        for (long r0 = 0; r0 < ch; r0 += kTurnBand) {
+            const long first = first_of_row(r0);  // sets step
+            const long next = r0 + 1 < ch ? first_of_row(r0 + 1) - first : 0;
+            copy_turned_band(bptr.data() + first, step, next, cptr.data() + r0 * cw, cw,
+                             std::min(kTurnBand, ch - r0));
+        }
     }
 
     if (image_special == SPECIAL_EDGE_MARKERS)

@@ -79,6 +79,18 @@ const char* const HELP_LINES[] = {
 
 }  // namespace
 
+const char* build_id() {
+    return BUILD_ID;
+}
+
+bool is_version_request(int argc, char** argv) {
+    return argc == 2 && argv[1] != nullptr && std::strcmp(argv[1], "--version") == 0;
+}
+
+void write_version() {
+    std::printf("orva %.1f (built %s)\n", VERSION_NUMBER, BUILD_ID);
+}
+
 void write_banner() {
     write_frame_line();
     std::fprintf(stderr, "\n#%28s ORVA %.1f  ", " ", VERSION_NUMBER);

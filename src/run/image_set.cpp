@@ -3,11 +3,18 @@
 // Every loaded buffer is width * height bytes, row-major, top row first. The run's
 // width and height are those of the first image loaded; any later image (the
 // background included) of another size ends the run with status 14, since the
-// analysis compares the images pixel by pixel.
+// analysis compares the images pixel by pixel. Only regular files are read as
+// images; every file is opened without waiting on a FIFO.
+// The files are decoded on all worker threads (parallel/image_map.h); their
+// messages, the size check and the order of the lists follow the list.
 #include "run/image_set.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -16,7 +23,10 @@
 #include "imageio/pgm_reader.h"
 #include "imageio/png_reader.h"
 #include "imageio/tiff_reader.h"
+#include "parallel/image_map.h"
 #include "run/command_line.h"
+#include "run_record.h"
+#include "toolkit/safe_files.h"
 
 namespace orva {
 
@@ -33,21 +43,105 @@ void report_skipped(bool background) {
     std::fprintf(stderr, "%s", STAR_LINE_SHORT);
 }
 
-// Opening test; reports with the system's reason when the file cannot be opened.
-bool file_opens(const char* name, bool background) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (f != nullptr) {
-        std::fclose(f);
+// The same name next to the job file, when the job file lies in another
+// folder and a file of that name exists there; else empty.
+std::string beside_job_file(const std::string& name, const std::string& job_file) {
+    const std::size_t slash = job_file.rfind('/');
+    if (name.empty() || name[0] == '/' || slash == std::string::npos) return "";
+    const std::string candidate = job_file.substr(0, slash + 1) + name;
+    struct stat st {};
+    return stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? candidate : "";
+}
+
+// Opening test; reports with the system's reason when the file cannot be opened
+// (returned in *why). Only regular files are images: a FIFO, device or
+// directory is refused without being waited for or read.
+bool file_opens(const char* name, bool background, const std::string& job_file, std::string* why) {
+    struct stat st {};
+    if (stat(name, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "%s", STAR_LINE_LONG);
+        std::fprintf(stderr, "\nInput file %s is %s, not an image file\n", name,
+                     file_kind(st.st_mode));
+        *why = std::string("is ") + file_kind(st.st_mode) + ", not an image file";
+        report_skipped(background);
+        return false;
+    }
+    std::string reason;
+    const int fd = open_input_fd(name, false, reason);
+    if (fd >= 0) {
+        close(fd);
         return true;
     }
     const int err = errno;
+    *why = std::string("could not be opened for reading: ") + std::strerror(err);
     std::fprintf(stderr, "%s", STAR_LINE_LONG);
     std::fprintf(stderr, "\nInput file %s could not be opened for reading", name);
     errno = err;
     std::perror("\nReason");
+    const std::string beside = err == ENOENT ? beside_job_file(name, job_file) : "";
+    if (!beside.empty()) {
+        // Image names are read from the working directory, not from the job file's folder.
+        std::fprintf(stderr,
+                     "A file of that name lies next to the job file: %s (image names are "
+                     "read from the working directory)\n",
+                     beside.c_str());
+        *why += "; a file of that name lies next to the job file: " + beside;
+    }
     report_skipped(background);
     return false;
 }
+
+// The loading part of the run record; does nothing without a record.
+struct LoadRecord {
+    RunRecord* record;
+
+    void start(const JobSettings& job) const {
+        if (record == nullptr) return;
+        record->images.clear();
+        for (const ImageEntry& e : job.images)
+            record->images.push_back(
+                {e.name, e.angle, false, "the run ended before it was loaded"});
+        if (job.background_flag) {
+            record->background_file = job.back_name;
+            record->background_reason = "the run ended before it was loaded";
+        }
+    }
+    void skipped(int i, bool background, const char* name, const std::string& why) const {
+        if (record == nullptr) return;
+        if (background) {
+            record->background_reason = why;
+            record->warn("background_dropped", std::string("Background image ") + name + " " + why +
+                                                   "; the run goes on without it");
+        } else {
+            record->images[i].reason = why;
+            record->warn("image_skipped",
+                         std::string("Input file ") + name + " " + why + "; it is left out");
+        }
+    }
+    void loaded(int i, bool background, const IMAGE& im) const {
+        if (record == nullptr) return;
+        if (record->width == 0) {
+            record->width = static_cast<int>(im.width);
+            record->height = static_cast<int>(im.height);
+        }
+        if (background) {
+            record->background_loaded = true;
+            record->background_reason.clear();
+        } else {
+            record->images[i].used = true;
+            record->images[i].reason.clear();
+        }
+    }
+    // The run ends at file i (the background when i is the image count).
+    void failed(int i, const std::string& what) const {
+        if (record == nullptr) return;
+        record->failure = what;
+        if (static_cast<std::size_t>(i) < record->images.size())
+            record->images[i].reason = "the run ended at this file";
+        else
+            record->background_reason = "the run ended at this file";
+    }
+};
 
 void report_unreadable(const char* name, bool background) {
     std::fprintf(stderr, "%s", STAR_LINE_LONG);
@@ -73,7 +167,7 @@ struct Geometry {
     unsigned int height = 0;
 };
 
-bool same_size(Geometry& g, const IMAGE& im, const char* name) {
+bool same_size(Geometry& g, const IMAGE& im, const char* name, int i, const LoadRecord& rec) {
     if (!g.known) {
         g = {true, im.width, im.height};
         return true;
@@ -83,7 +177,34 @@ bool same_size(Geometry& g, const IMAGE& im, const char* name) {
                  "\n Image %s has %u x %u pixels, the images before it %u x %u."
                  "\n All images of a job, the background included, must have one size.\n",
                  name, im.width, im.height, g.width, g.height);
+    rec.failed(i, std::string(name) + " has " + std::to_string(im.width) + " x " +
+                      std::to_string(im.height) + " pixels, the images before it " +
+                      std::to_string(g.width) + " x " + std::to_string(g.height));
     return false;
+}
+
+struct LoadedFile {
+    ByteBuffer buffer;
+    IMAGE im;
+    bool loaded = false;
+    int status = 0;   // nonzero: the loading ends at this file
+    std::string why;  // why a skipped file gave no image
+};
+
+// Announces, opens and reads one listed file into `file`: loaded tells
+// whether it gave an image, status whether the loading ends here.
+void read_listed_file(const char* name, bool background, int uv_flag, const std::string& job_file,
+                      LoadedFile& file) {
+    std::fprintf(stderr, "\n Reading Image %s", name);
+    file.loaded = file_opens(name, background, job_file, &file.why);
+    if (!file.loaded) return;
+    file.status = read_image_file(name, uv_flag, file.buffer, file.im);
+    if (file.status != 0) return;
+    file.loaded = buffer_matches(file.buffer, file.im);
+    if (!file.loaded) {
+        report_unreadable(name, background);
+        file.why = "could not be read as an image";
+    }
 }
 
 void fill_params(const JobSettings& job, const Geometry& g, ORVAPARAMS& params) {
@@ -158,37 +279,50 @@ int load_image_set(const JobSettings& job, ORVAPARAMS& params, std::vector<ByteB
         return NO_MEMORY;
     }
 
+    // The files are read in parallel; what follows from each one (its size
+    // against the first image's, its place in the lists) is decided in list order.
+    const int items = numimg + job.background_flag;
+    std::vector<LoadedFile> files(static_cast<std::size_t>(items));
+    auto name_of = [&](int i) {
+        return i == numimg ? job.back_name.c_str() : job.images[i].name.c_str();
+    };
+    auto read = [&](int i, int /*slot*/) {
+        read_listed_file(name_of(i), i == numimg, job.uv_flag, job.job_file, files[i]);
+        return 0;
+    };
     int available = numimg;
     int background_flag = job.background_flag;
     Geometry geometry;
-    for (int i = 0; i < numimg + job.background_flag; ++i) {
+    const LoadRecord rec{params.record};
+    rec.start(job);
+    auto take = [&](int i) {
         const bool background = i == numimg;
-        const char* name = background ? job.back_name.c_str() : job.images[i].name.c_str();
-        std::fprintf(stderr, "\n Reading Image %s", name);
-        ByteBuffer buffer;
-        IMAGE im;
-        bool loaded = file_opens(name, background);
-        if (loaded) {
-            const int status = read_image_file(name, job.uv_flag, buffer, im);
-            if (status != 0) return status;
-            loaded = buffer_matches(buffer, im);
-            if (!loaded) report_unreadable(name, background);
+        LoadedFile& file = files[i];
+        if (file.status != 0) {
+            rec.failed(i, name_of(i));
+            return file.status;
         }
-        if (!loaded) {
+        if (!file.loaded) {
+            rec.skipped(i, background, name_of(i), file.why);
+            ByteBuffer().swap(file.buffer);
             if (background)
                 background_flag = 0;
             else
                 --available;
-            continue;
+            return 0;
         }
-        if (!same_size(geometry, im, name)) return SIZE_MISMATCH;
+        if (!same_size(geometry, file.im, name_of(i), i, rec)) return SIZE_MISMATCH;
+        rec.loaded(i, background, file.im);
         if (background) {
-            params.back_ptr = std::move(buffer);
+            params.back_ptr = std::move(file.buffer);
         } else {
-            images.push_back(std::move(buffer));
+            images.push_back(std::move(file.buffer));
             params.angle.push_back(job.images[i].angle);
         }
-    }
+        return 0;
+    };
+    const int status = map_images(items, read, take);
+    if (status != 0) return status;
     if (available < 1) {
         std::fprintf(stderr, "\n%s: None of the files could be found.", PROGRAM_NAME);
         std::fprintf(stderr, "\n\tPlease check path and filenames in the data file.\n");

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "run_record.h"
+
 namespace orva {
 
 constexpr int MAX_LEN = 1024;      // line buffer: a read takes at most MAX_LEN - 1 characters
@@ -44,6 +46,11 @@ struct JobSettings {
     int numimg = 0;                  // announced count, or the number of DATA lines
     std::vector<ImageEntry> images;  // the entries to load, in ascending angle after reading
     std::string back_name;           // background image (background_flag 1)
+    // For the report: its file (REPORT, empty for none), the job file's own
+    // name (for hints about image names) and the job file's warnings.
+    std::string report_name;
+    std::string job_file;
+    std::vector<RecordedWarning> warnings;
     int track_flag = 0;              // TRACK
 };
 

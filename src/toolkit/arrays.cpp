@@ -3,21 +3,21 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "toolkit/errmsg.h"
+#include "toolkit/program_end.h"
 
 namespace orva {
 
 void allocation_failed(const char* kind) {
     errno = ENOMEM;
     errmsg(ERR_ALLOCATE, kind, " ", 0);
-    std::exit(ERR_ALLOCATE);
+    end_program(ERR_ALLOCATE);
 }
 
 void bad_count(const char* allocator, long n, long m) {
     std::fprintf(stderr, "\n%s: invalid size %ld x %ld\n", allocator, n, m);
-    std::exit(ERR_ALLOCATE);
+    end_program(ERR_ALLOCATE);
 }
 
 void multmatsqT(int M, Matrix<double>& a, const Matrix<double>& b, const Matrix<double>& c) {

@@ -38,9 +38,13 @@ std::vector<T> make_vector(long n, const char* allocator) {
 
 template <class T>
 class Matrix {
-public:
+  public:
     Matrix() = default;
-    Matrix(long rows, long cols, const char* allocator = "matrix") : rows_(rows), cols_(cols) {
+    Matrix(long rows, long cols, const char* allocator = "matrix") { reset(rows, cols, allocator); }
+
+    // Reshapes to rows x cols, every element T{}, keeping the storage when it
+    // is large enough (a caller that reuses one matrix for many images).
+    void reset(long rows, long cols, const char* allocator = "matrix") {
         if (rows < 1 || cols < 1) bad_count(allocator, rows, cols);
         if (static_cast<std::size_t>(rows) > data_.max_size() / static_cast<std::size_t>(cols))
             allocation_failed("matrix");
@@ -51,6 +55,8 @@ public:
         } catch (const std::length_error&) {
             allocation_failed("matrix");
         }
+        rows_ = rows;
+        cols_ = cols;
     }
 
     T* operator[](long i) { return data_.data() + i * cols_; }
@@ -70,16 +76,24 @@ public:
         return {data_.data() + i * cols_, static_cast<std::size_t>(cols_)};
     }
 
-private:
+  private:
     long rows_ = 0;
     long cols_ = 0;
     std::vector<T> data_;
 };
 
-inline std::vector<double> vector(long n) { return make_vector<double>(n, "vector"); }
-inline std::vector<float> fvector(long n) { return make_vector<float>(n, "fvector"); }
-inline std::vector<int> ivector(long n) { return make_vector<int>(n, "ivector"); }
-inline std::vector<std::int32_t> lvector(long n) { return make_vector<std::int32_t>(n, "lvector"); }
+inline std::vector<double> vector(long n) {
+    return make_vector<double>(n, "vector");
+}
+inline std::vector<float> fvector(long n) {
+    return make_vector<float>(n, "fvector");
+}
+inline std::vector<int> ivector(long n) {
+    return make_vector<int>(n, "ivector");
+}
+inline std::vector<std::int32_t> lvector(long n) {
+    return make_vector<std::int32_t>(n, "lvector");
+}
 inline std::vector<std::uint32_t> ulvector(long n) {
     return make_vector<std::uint32_t>(n, "ulvector");
 }
@@ -90,9 +104,15 @@ inline std::vector<unsigned char> ucvector(long n) {
     return make_vector<unsigned char>(n, "ucvector");
 }
 
-inline Matrix<double> matrix(long n, long m) { return Matrix<double>(n, m, "matrix"); }
-inline Matrix<float> fmatrix(long n, long m) { return Matrix<float>(n, m, "fmatrix"); }
-inline Matrix<int> imatrix(long n, long m) { return Matrix<int>(n, m, "imatrix"); }
+inline Matrix<double> matrix(long n, long m) {
+    return Matrix<double>(n, m, "matrix");
+}
+inline Matrix<float> fmatrix(long n, long m) {
+    return Matrix<float>(n, m, "fmatrix");
+}
+inline Matrix<int> imatrix(long n, long m) {
+    return Matrix<int>(n, m, "imatrix");
+}
 inline Matrix<std::int16_t> smatrix(long n, long m) {
     return Matrix<std::int16_t>(n, m, "smatrix");
 }

@@ -11,7 +11,9 @@
 #include "toolkit/fft.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <unordered_map>
 #include <utility>
@@ -185,23 +187,69 @@ void butterfly_lines(double* __restrict ur, double* __restrict ui, double* __res
     }
 }
 
-// complex_fft of `count` lines held as planes (pair j of line b at j * count + b).
+// w v as butterfly_lines computes it, then (u, v) = (u + w v, u - w v).
+inline void butterfly(double& ur, double& ui, double& vr, double& vi, double wr, double wi) {
+    const double tr = vr * wr - vi * wi;
+    const double ti = vr * wi + vi * wr;
+    vr = ur - tr;
+    vi = ui - ti;
+    ur += tr;
+    ui += ti;
+}
+
+// Two stages in one sweep over four points p0..p3 (h apart) of `count` lines:
+// the stage of half-length h on (p0, p1) and (p2, p3) with factor a, then the
+// stage of half-length 2h on (p0, p2) with factor b and (p1, p3) with factor c.
+// Every value goes through the operations of the two stages in their order;
+// it only stays in registers between them.
+[[gnu::always_inline]] inline void butterfly_pair_lines(
+    double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
+    double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
+    const double* a, const double* b, const double* c, int count) {
+    for (int k = 0; k < count; k++) {
+        double xr0 = r0[k], xi0 = i0[k], xr1 = r1[k], xi1 = i1[k];
+        double xr2 = r2[k], xi2 = i2[k], xr3 = r3[k], xi3 = i3[k];
+        butterfly(xr0, xi0, xr1, xi1, a[0], a[1]);
+        butterfly(xr2, xi2, xr3, xi3, a[0], a[1]);
+        butterfly(xr0, xi0, xr2, xi2, b[0], b[1]);
+        butterfly(xr1, xi1, xr3, xi3, c[0], c[1]);
+        r0[k] = xr0, i0[k] = xi0, r1[k] = xr1, i1[k] = xi1;
+        r2[k] = xr2, i2[k] = xi2, r3[k] = xr3, i3[k] = xi3;
+    }
+}
+
+// The butterflies of fft_planes; kept apart from the wrappers so that only
+// the loops are compiled twice. Stages run in pairs while two are left (the
+// butterflies of one stage touch disjoint points, so their order is free).
 ORVA_VECTOR_CLONES
-void complex_fft_lines(int nc, int sign, double* re, double* im, int count) {
-    if (nc < 2) return;
+void planes_fft(int nc, const double* stages, double* re, double* im, int count,
+                std::size_t stride) {
     const std::size_t c = static_cast<std::size_t>(count);
     for (const auto& [i, j] : bit_reverse_swaps(nc)) {
-        std::swap_ranges(re + i * c, re + i * c + c, re + j * c);
-        std::swap_ranges(im + i * c, im + i * c + c, im + j * c);
+        std::swap_ranges(re + i * stride, re + i * stride + c, re + j * stride);
+        std::swap_ranges(im + i * stride, im + i * stride + c, im + j * stride);
     }
-    const double* stages = stage_twiddles(nc, sign).data();
-    for (int len = 2; len <= nc; len <<= 1) {
+    int len = 2;
+    for (; 2 * len <= nc; len <<= 2) {
+        const int half = len / 2;
+        const double* first = stages + 2 * (half - 1);
+        const double* second = stages + 2 * (len - 1);
+        for (int start = 0; start < nc; start += 2 * len)
+            for (int k = 0; k < half; k++) {
+                const std::size_t p0 = static_cast<std::size_t>(start + k) * stride;
+                const std::size_t h = static_cast<std::size_t>(half) * stride;
+                butterfly_pair_lines(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
+                                     im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h,
+                                     first + 2 * k, second + 2 * k, second + 2 * (k + half), count);
+            }
+    }
+    if (len <= nc) {
         const int half = len / 2;
         const double* stage = stages + 2 * (half - 1);
         for (int start = 0; start < nc; start += len)
             for (int k = 0; k < half; k++) {
-                const std::size_t u = static_cast<std::size_t>(start + k) * c;
-                const std::size_t v = u + static_cast<std::size_t>(half) * c;
+                const std::size_t u = static_cast<std::size_t>(start + k) * stride;
+                const std::size_t v = u + static_cast<std::size_t>(half) * stride;
                 butterfly_lines(re + u, im + u, re + v, im + v, stage[2 * k], stage[2 * k + 1],
                                 count);
             }
@@ -277,7 +325,25 @@ void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int
     if (n < 2 || !is_power_of_two(n) || count < 1) return;
     const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
     if (re.size() < values || im.size() < values) return;
-    complex_fft_lines(n / 2, isgn >= 0 ? 1 : -1, re.data(), im.data(), count);
+    const int nc = n / 2;
+    if (nc < 2) return;
+    planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
+               static_cast<std::size_t>(count));
+}
+
+void fft_planes(int nc, std::span<const double> stage_twiddles, double* re, double* im, int count,
+                std::size_t stride) {
+    if (nc < 2 || !is_power_of_two(nc) || count < 1 || stride < static_cast<std::size_t>(count) ||
+        stage_twiddles.size() < 2 * static_cast<std::size_t>(nc - 1))
+        return;
+    planes_fft(nc, stage_twiddles.data(), re, im, count, stride);
+}
+
+int report_fft_no_work(const char* name) {
+    std::fprintf(stderr, "\n%s: could not allocate arrays", name);
+    errno = ENOMEM;
+    std::perror(":");
+    return FFT_NO_WORK;
 }
 
 void rdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<double> w) {

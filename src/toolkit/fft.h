@@ -19,6 +19,7 @@
 // tables are then built in private storage).
 #pragma once
 
+#include <cstddef>
 #include <span>
 
 namespace orva {
@@ -32,5 +33,22 @@ void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
 // arithmetic. Lengths cdft leaves alone, and spans shorter than n/2 * count,
 // leave the lines unchanged.
 void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count);
+
+// The radix-2 butterflies of a transform of nc complex points (nc a power of
+// two) on `count` lines side by side, point j of line b at re/im[j * stride + b],
+// with the caller's twiddles: the stage of half-length h reads its h factors
+// w = (re, im) from pair h - 1 of stage_twiddles (nc - 1 pairs in all). The
+// points go into bit-reversed order first; each butterfly then sets
+// v' = u - w v and u' = u + w v with w v = (vr wr - vi wi, vr wi + vi wr), the
+// same operations on every line, so each line comes out as a one-line
+// transform with these factors would leave it. Bad arguments change nothing.
+void fft_planes(int nc, std::span<const double> stage_twiddles, double* re, double* im, int count,
+                std::size_t stride);
+
+// Status of a two-dimensional transform whose work arrays cannot be had.
+constexpr int FFT_NO_WORK = 7;
+// Writes "\n<name>: could not allocate arrays" and the system's text for
+// ENOMEM to standard error; returns FFT_NO_WORK.
+int report_fft_no_work(const char* name);
 
 }  // namespace orva

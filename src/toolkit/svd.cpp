@@ -1,13 +1,22 @@
 // Golub-Reinsch singular value decomposition: Householder reduction to upper
 // bidiagonal form, accumulation of the right and left transformations, then
 // implicit-shift QR sweeps on the bidiagonal form with Givens rotations.
-// Conventions and the non-convergence exit are described in svd.h.
+// Conventions and the non-convergence exit are described in svd.h. The
+// matrix is worked on as a column-major copy (kept per thread), which turns
+// the long passes of tall matrices into contiguous, vectorised loops without
+// changing any operation or its order.
 #include "toolkit/svd.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "toolkit/vector_clones.h"
+#include "toolkit/program_end.h"
 
 namespace orva {
 namespace {
@@ -26,13 +35,28 @@ bool negligible(double value, double anorm) {
 
 [[noreturn]] void no_convergence() {
     std::fprintf(stderr, "\nNo convergence after 30 iterations(SVD)\n");
-    std::exit(SVD_NO_CONVERGENCE);
+    end_program(SVD_NO_CONVERGENCE);
 }
 
+// The matrix being decomposed, held column by column so that the passes
+// down a column (the Householder updates, the rotations of U) run over
+// contiguous memory and use vector arithmetic; every element still sees the
+// operations of the row-major formulation in the same order.
+struct Columns {
+    int M = 0;
+    int N = 0;
+    std::vector<double>& data;
+    double* col(int j) { return data.data() + static_cast<std::size_t>(j) * M; }
+    double& at(int row, int j) { return data[static_cast<std::size_t>(j) * M + row]; }
+};
+
 // Householder reduction of a to bidiagonal form: diagonal into w, the
-// super-diagonal into rv1 (rv1[0] = 0). Returns anorm.
-double bidiagonalise(Matrix<double>& a, int M, int N, std::span<double> w,
-                     std::vector<double>& rv1) {
+// super-diagonal into rv1 (rv1[0] = 0). Returns anorm. row_sum holds M values.
+ORVA_VECTOR_CLONES
+double bidiagonalise(Columns& a, std::span<double> w, std::vector<double>& rv1,
+                     std::vector<double>& row_sum) {
+    const int M = a.M;
+    const int N = a.N;
     double g = 0.0, scale = 0.0, anorm = 0.0;
     for (int i = 0; i < N; i++) {
         const int l = i + 1;
@@ -42,23 +66,23 @@ double bidiagonalise(Matrix<double>& a, int M, int N, std::span<double> w,
         scale = 0.0;
         // Column i below the diagonal.
         if (i < M) {
-            for (int k = i; k < M; k++) scale += std::fabs(a[k][i]);
+            double* ci = a.col(i);
+            for (int k = i; k < M; k++) scale += std::fabs(ci[k]);
             if (scale != 0.0) {
-                for (int k = i; k < M; k++) {
-                    a[k][i] /= scale;
-                    s += a[k][i] * a[k][i];
-                }
-                double f = a[i][i];
+                for (int k = i; k < M; k++) ci[k] /= scale;
+                for (int k = i; k < M; k++) s += ci[k] * ci[k];
+                double f = ci[i];
                 g = -with_sign(std::sqrt(s), f);
                 const double h = f * g - s;
-                a[i][i] = f - g;
+                ci[i] = f - g;
                 for (int j = l; j < N; j++) {
+                    double* cj = a.col(j);
                     s = 0.0;
-                    for (int k = i; k < M; k++) s += a[k][i] * a[k][j];
+                    for (int k = i; k < M; k++) s += ci[k] * cj[k];
                     f = s / h;
-                    for (int k = i; k < M; k++) a[k][j] += f * a[k][i];
+                    for (int k = i; k < M; k++) cj[k] += f * ci[k];
                 }
-                for (int k = i; k < M; k++) a[k][i] *= scale;
+                for (int k = i; k < M; k++) ci[k] *= scale;
             }
         }
         w[i] = scale * g;
@@ -67,23 +91,32 @@ double bidiagonalise(Matrix<double>& a, int M, int N, std::span<double> w,
         scale = 0.0;
         // Row i right of the super-diagonal.
         if (i < M && i != N - 1) {
-            for (int k = l; k < N; k++) scale += std::fabs(a[i][k]);
+            for (int k = l; k < N; k++) scale += std::fabs(a.at(i, k));
             if (scale != 0.0) {
                 for (int k = l; k < N; k++) {
-                    a[i][k] /= scale;
-                    s += a[i][k] * a[i][k];
+                    a.at(i, k) /= scale;
+                    s += a.at(i, k) * a.at(i, k);
                 }
-                const double f = a[i][l];
+                const double f = a.at(i, l);
                 g = -with_sign(std::sqrt(s), f);
                 const double h = f * g - s;
-                a[i][l] = f - g;
-                for (int k = l; k < N; k++) rv1[k] = a[i][k] / h;
-                for (int j = l; j < M; j++) {
-                    s = 0.0;
-                    for (int k = l; k < N; k++) s += a[j][k] * a[i][k];
-                    for (int k = l; k < N; k++) a[j][k] += s * rv1[k];
+                a.at(i, l) = f - g;
+                for (int k = l; k < N; k++) rv1[k] = a.at(i, k) / h;
+                // Every row j > i: s_j = sum over k of a[j][k] a[i][k] (k in
+                // order), then a[j][k] += s_j rv1[k]; the rows side by side.
+                double* sj = row_sum.data();
+                for (int j = l; j < M; j++) sj[j] = 0.0;
+                for (int k = l; k < N; k++) {
+                    const double aik = a.at(i, k);
+                    const double* ck = a.col(k);
+                    for (int j = l; j < M; j++) sj[j] += ck[j] * aik;
                 }
-                for (int k = l; k < N; k++) a[i][k] *= scale;
+                for (int k = l; k < N; k++) {
+                    const double rk = rv1[k];
+                    double* ck = a.col(k);
+                    for (int j = l; j < M; j++) ck[j] += sj[j] * rk;
+                }
+                for (int k = l; k < N; k++) a.at(i, k) *= scale;
             }
         }
         anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(rv1[i]));
@@ -92,18 +125,17 @@ double bidiagonalise(Matrix<double>& a, int M, int N, std::span<double> w,
 }
 
 // Right-hand transformations into v, from the last index down.
-void accumulate_right(const Matrix<double>& a, int N, const std::vector<double>& rv1,
-                      Matrix<double>& v) {
+void accumulate_right(Columns& a, int N, const std::vector<double>& rv1, Matrix<double>& v) {
     double g = 0.0;
     int l = N;
     for (int i = N - 1; i >= 0; i--) {
         if (i < N - 1) {
             if (g != 0.0) {
                 // Double division avoids a possible underflow.
-                for (int j = l; j < N; j++) v[j][i] = (a[i][j] / a[i][l]) / g;
+                for (int j = l; j < N; j++) v[j][i] = (a.at(i, j) / a.at(i, l)) / g;
                 for (int j = l; j < N; j++) {
                     double s = 0.0;
-                    for (int k = l; k < N; k++) s += a[i][k] * v[k][j];
+                    for (int k = l; k < N; k++) s += a.at(i, k) * v[k][j];
                     for (int k = l; k < N; k++) v[k][j] += s * v[k][i];
                 }
             }
@@ -116,29 +148,45 @@ void accumulate_right(const Matrix<double>& a, int N, const std::vector<double>&
 }
 
 // Left-hand transformations into a, which becomes U.
-void accumulate_left(Matrix<double>& a, int M, int N, std::span<const double> w) {
+ORVA_VECTOR_CLONES
+void accumulate_left(Columns& a, std::span<const double> w) {
+    const int M = a.M;
+    const int N = a.N;
     for (int i = std::min(M, N) - 1; i >= 0; i--) {
         const int l = i + 1;
+        double* ci = a.col(i);
         double g = w[i];
-        for (int j = l; j < N; j++) a[i][j] = 0.0;
+        for (int j = l; j < N; j++) a.at(i, j) = 0.0;
         if (g != 0.0) {
             g = 1.0 / g;
             for (int j = l; j < N; j++) {
+                double* cj = a.col(j);
                 double s = 0.0;
-                for (int k = l; k < M; k++) s += a[k][i] * a[k][j];
-                const double f = (s / a[i][i]) * g;
-                for (int k = i; k < M; k++) a[k][j] += f * a[k][i];
+                for (int k = l; k < M; k++) s += ci[k] * cj[k];
+                const double f = (s / ci[i]) * g;
+                for (int k = i; k < M; k++) cj[k] += f * ci[k];
             }
-            for (int j = i; j < M; j++) a[j][i] *= g;
+            for (int j = i; j < M; j++) ci[j] *= g;
         } else {
-            for (int j = i; j < M; j++) a[j][i] = 0.0;
+            for (int j = i; j < M; j++) ci[j] = 0.0;
         }
-        ++a[i][i];
+        ++ci[i];
     }
 }
 
-// Rotates columns i and j of m by (c, s): col_i' = col_i c + col_j s,
-// col_j' = col_j c - col_i s.
+// Rotates two columns of n values by (c, s): ci' = ci c + cj s,
+// cj' = cj c - ci s.
+[[gnu::always_inline]] inline void rotate(double* __restrict ci, double* __restrict cj, int n,
+                                          double c, double s) {
+    for (int r = 0; r < n; r++) {
+        const double y = ci[r];
+        const double z = cj[r];
+        ci[r] = y * c + z * s;
+        cj[r] = z * c - y * s;
+    }
+}
+
+// The same on columns i and j of a row-major matrix.
 void rotate_columns(Matrix<double>& m, int rows, int i, int j, double c, double s) {
     for (int r = 0; r < rows; r++) {
         const double y = m[r][i];
@@ -149,8 +197,11 @@ void rotate_columns(Matrix<double>& m, int rows, int i, int j, double c, double 
 }
 
 // Diagonalises the bidiagonal form (w, rv1) by implicit-shift QR sweeps.
-void diagonalise(Matrix<double>& a, int M, int N, std::span<double> w, std::vector<double>& rv1,
-                 Matrix<double>& v, double anorm) {
+ORVA_VECTOR_CLONES
+void diagonalise(Columns& a, std::span<double> w, std::vector<double>& rv1, Matrix<double>& v,
+                 double anorm) {
+    const int M = a.M;
+    const int N = a.N;
     for (int k = N - 1; k >= 0; k--) {
         for (int test = 1; test <= MAX_SWEEP_TESTS; test++) {
             // Look for a split: rv1[l] negligible, or w[l-1] negligible.
@@ -178,7 +229,7 @@ void diagonalise(Matrix<double>& a, int M, int N, std::span<double> w, std::vect
                     h = 1.0 / h;
                     c = g * h;
                     s = -f * h;
-                    rotate_columns(a, M, nm, i, c, s);
+                    rotate(a.col(nm), a.col(i), M, c, s);
                 }
             }
             double z = w[k];
@@ -229,7 +280,7 @@ void diagonalise(Matrix<double>& a, int M, int N, std::span<double> w, std::vect
                 }
                 f = c * g + s * y;
                 x = c * y - s * g;
-                rotate_columns(a, M, j, i, c, s);
+                rotate(a.col(j), a.col(i), M, c, s);
             }
             rv1[l] = 0.0;
             rv1[k] = f;
@@ -246,10 +297,27 @@ void singvaldec(Matrix<double>& a, int M, int N, std::span<double> w, Matrix<dou
         v.cols() < N)
         bad_count("singvaldec", M, N);
     std::vector<double> rv1 = vector(N);
-    const double anorm = bidiagonalise(a, M, N, w, rv1);
-    accumulate_right(a, N, rv1, v);
-    accumulate_left(a, M, N, w);
-    diagonalise(a, M, N, w, rv1, v, anorm);
+    // Column copy and row sums, kept by each thread between calls.
+    thread_local std::vector<double> data;
+    thread_local std::vector<double> row_sum;
+    const std::size_t values = static_cast<std::size_t>(M) * static_cast<std::size_t>(N);
+    try {
+        if (data.size() < values) data.resize(values);
+        if (row_sum.size() < static_cast<std::size_t>(M)) row_sum.resize(M);
+    } catch (const std::bad_alloc&) {
+        allocation_failed("vector");
+    } catch (const std::length_error&) {
+        allocation_failed("vector");
+    }
+    Columns columns{M, N, data};
+    for (int r = 0; r < M; r++)
+        for (int j = 0; j < N; j++) columns.at(r, j) = a[r][j];
+    const double anorm = bidiagonalise(columns, w, rv1, row_sum);
+    accumulate_right(columns, N, rv1, v);
+    accumulate_left(columns, w);
+    diagonalise(columns, w, rv1, v, anorm);
+    for (int r = 0; r < M; r++)
+        for (int j = 0; j < N; j++) a[r][j] = columns.at(r, j);
 }
 
 void backsubs(const Matrix<double>& u, std::span<const double> w, const Matrix<double>& v, int M,

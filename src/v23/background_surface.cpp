@@ -17,6 +17,7 @@
 #include "toolkit/arrays.h"
 #include "toolkit/heap_sort.h"
 #include "toolkit/svd.h"
+#include "toolkit/vector_clones.h"
 #include "v23/image_preparation.h"
 
 namespace orva {
@@ -74,6 +75,56 @@ int fit_surface(const Samples& s, double* a) {
     return discarded;
 }
 
+// Leaves the n smallest values (ascending) at the front of v and the n
+// largest (ascending) at its back, as a full ascending sort (heap_sort_dd)
+// leaves them: without NaN, values that sort alike are equal, and the
+// magnitudes sorted here have no -0. With a NaN, or overlapping ends, v is
+// sorted in full.
+void sort_ends(std::vector<double>& v, long n) {
+    const long count = static_cast<long>(v.size());
+    if (2 * n > count || std::any_of(v.begin(), v.end(), [](double x) { return std::isnan(x); })) {
+        heap_sort_dd(static_cast<unsigned long>(count), v);
+        return;
+    }
+    std::nth_element(v.begin(), v.begin() + n, v.end());
+    std::sort(v.begin(), v.begin() + n);
+    std::nth_element(v.begin() + n, v.end() - n, v.end());
+    std::sort(v.end() - n, v.end());
+}
+
+// img = floor(cptr - background + level), clamped to 0 .. 255, with the
+// background a0 x^2 + a1 x + a2 y^2 + a3 y + a4 x y summed in that order. The
+// terms of one column or one row are computed once, the same way.
+ORVA_VECTOR_CLONES
+void flatten(const unsigned char* cptr, unsigned char* img, int imx, int imy, const double* a,
+             double level) {
+    std::vector<double> column_terms(static_cast<std::size_t>(imx));  // a0 x^2 + a1 x
+    std::vector<double> cross_factor(static_cast<std::size_t>(imx));  // a4 x
+    for (int x = 0; x < imx; ++x) {
+        const double xd = x;
+        column_terms[x] = a[0] * xd * xd + a[1] * xd;
+        cross_factor[x] = a[4] * xd;
+    }
+    for (int y = 0; y < imy; ++y) {
+        const double yd = y;
+        const double square_term = a[2] * yd * yd;
+        const double linear_term = a[3] * yd;
+        const unsigned char* __restrict in = cptr + static_cast<std::size_t>(y) * imx;
+        unsigned char* __restrict out = img + static_cast<std::size_t>(y) * imx;
+        const double* __restrict column = column_terms.data();
+        const double* __restrict cross = cross_factor.data();
+        for (int x = 0; x < imx; ++x) {
+            const double background = column[x] + square_term + linear_term + cross[x] * yd;
+            // floor, then clamped to 0 .. 255: the same as clamping first and
+            // truncating, which vectorises.
+            double v = in[x] - background + level;
+            v = v < 0.0 ? 0.0 : v;
+            v = 255.0 < v ? 255.0 : v;
+            out[x] = static_cast<unsigned char>(static_cast<int>(v));
+        }
+    }
+}
+
 }  // namespace
 
 int detect_emptyness(std::span<const unsigned char> sptr, const IMAGE& ims, int /*sub_samp*/,
@@ -89,11 +140,10 @@ int detect_emptyness(std::span<const unsigned char> sptr, const IMAGE& ims, int 
     const long count = static_cast<long>(all.z.size());
     std::vector<double> dabs = vector(count);
     for (long i = 0; i < count; ++i) dabs[i] = std::fabs(all.z[i] - surface(a, all.x[i], all.y[i]));
-    heap_sort_dd(static_cast<unsigned long>(count), dabs);
-
     // Mean of the largest against the mean of the smallest residuals; at
     // least one of each on tiny images.
     const long n = std::max(1L, static_cast<long>(std::floor(EMPTY_FRACTION * count)));
+    sort_ends(dabs, n);
     double low = 0.0;
     double high = 0.0;
     for (long i = 0; i < n; ++i) {
@@ -152,8 +202,6 @@ int get_surface_params(std::span<const unsigned char> sptr, const IMAGE& ims, in
 int background_compensation(std::span<const unsigned char> cptr, std::span<unsigned char> img1,
                             int imx, int imy, const int* roi, int sub_samp, const double* a,
                             int /*q*/, int shadow_flag, std::FILE* /*logfile*/) {
-    std::copy(cptr.begin(), cptr.begin() + static_cast<std::ptrdiff_t>(imx) * imy, img1.begin());
-
     // Reference level: the 2 x 2 pixels just outside the ROI's top-left corner.
     int c = (roi[0] - 1) * sub_samp;
     int r = (roi[2] - 1) * sub_samp;
@@ -167,18 +215,7 @@ int background_compensation(std::span<const unsigned char> cptr, std::span<unsig
     };
     const double ref = 0.25 * (px(c, r) + px(c, r - 1) + px(c - 1, r) + px(c - 1, r - 1));
 
-    const double level = ref - a[5];
-    for (int y = 0; y < imy; ++y) {
-        const double yd = y;
-        for (int x = 0; x < imx; ++x) {
-            const double xd = x;
-            const std::size_t i = static_cast<std::size_t>(y) * imx + x;
-            const double background =
-                a[0] * xd * xd + a[1] * xd + a[2] * yd * yd + a[3] * yd + a[4] * xd * yd;
-            const double v = std::floor(cptr[i] - background + level);
-            img1[i] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
-        }
-    }
+    flatten(cptr.data(), img1.data(), imx, imy, a, ref - a[5]);
 
     if (shadow_flag == 1) {
         const auto value = static_cast<unsigned char>(std::floor(ref + 0.5));

@@ -7,10 +7,13 @@
 // across the radial direction), their length UW and v = observed y - mean y;
 // then their mean squares and cross products, the correlation coefficients
 // with their standard errors (1 - r^2) / sqrt(n - 1), and the one-row summary
-// of the run. A file that cannot be created is reported and skipped.
+// of the run. A file that cannot be created or written completely is reported
+// with the reason and fails the run (LOG_FILE_ERROR, like the run log).
 #include <cmath>
 #include <cstdio>
+#include <string>
 
+#include "toolkit/safe_files.h"
 #include "v23/conventional_run.h"
 
 namespace orva::conventional {
@@ -149,24 +152,6 @@ void log_image(std::FILE* log, const V23Detections& d, int q) {
     std::fprintf(log, "\n");
 }
 
-void warn_all_empty() {
-    std::fprintf(stderr, "\n### ! All images are empty.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! Either there is no loop at all or the loop");
-    std::fprintf(stderr, "\n### !  has to be moved along the spindle axis");
-    std::fprintf(stderr, "\n### !  into the field of the camera view.");
-    std::fprintf(stderr, "\n### ! -------------------------------------------\n");
-}
-
-void warn_pin_only() {
-    std::fprintf(stderr, "\n### ! The pin covers a wide area of the image.");
-    std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
-    std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' can be interpreted");
-    std::fprintf(stderr, "\n### !  as coordinates of the tip of the pin.");
-    std::fprintf(stderr, "\n### ! Thus, a accurate precentring is possible.");
-    std::fprintf(stderr, "\n### ! --------------------------------------------\n");
-}
-
 void warn_too_few_images(int numimg_processed) {
     std::fprintf(stderr, "\n================================");
     std::fprintf(stderr, "================================");
@@ -185,16 +170,20 @@ void warn_low_reliability(double reliability) {
     std::fprintf(stderr, "\n### ! --------------------------------------------\n");
 }
 
-void write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
+bool write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
                     int height) {
-    std::FILE* f = std::fopen(FIGURES_FILE, "w");
+    std::string reason;
+    std::FILE* f = open_output_stream(FIGURES_FILE, reason);
     if (f == nullptr) {
         std::perror("");
-        return;
+        report_output_failure(FIGURES_FILE, reason);
+        return false;
     }
     if (fig.numimg_processed > 0) write_correlations(f, write_residuals(f, d, fit, fig));
     write_summary(f, fit, fig, width, height);
-    std::fclose(f);
+    if (close_output_stream(f, reason)) return true;
+    report_output_failure(FIGURES_FILE, reason);
+    return false;
 }
 
 }  // namespace orva::conventional

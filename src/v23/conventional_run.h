@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/least_squares.h"
+#include "loop/view_warnings.h"
 #include "orva_defines.h"
 
 namespace orva::conventional {
@@ -93,18 +94,36 @@ int reliability_percent(double reliability);
 void cross_position(int loop_pos, int imx, const int* border, const PARAMS& mp, double phi_q,
                     int final_x, int final_y, int& x, int& y);
 
+// --- the run record for the report (conventional_record.cpp); each function
+// does nothing when record is null ---
+
+// Full-resolution analysis, one slot per image.
+void record_start(RunRecord* record, int num_images);
+// Whether image q shows an object; empty images are also warnings, added by
+// record_empty_images once all images are done.
+void record_image(RunRecord* record, int q, bool empty);
+void record_empty_images(RunRecord* record);
+// The pre-centring reason and its warning.
+void record_precentring(RunRecord* record, const char* reason, const char* text);
+// The positions across the axis that entered the fit of the moving coordinate,
+// with their final weights; imx, imy: cleaned image size.
+void record_observations(RunRecord* record, const V23Detections& d, const V23Fit& fit,
+                         const V23Figures& fig, int loop_pos, int imx, int imy, const int* border);
+// The fitted motion in input pixels (after the phase is normalised).
+void record_fit(RunRecord* record, const V23Fit& fit, const V23Figures& fig, int loop_pos, int imx,
+                int imy, const int* border);
+
 // --- logs and messages (conventional_log.cpp) ---
 
 void log_top_candidate(std::FILE* log, const V23Detections& d, int q);
 void log_image(std::FILE* log, const V23Detections& d, int q);
-void warn_all_empty();
-void warn_pin_only();
 void warn_too_few_images(int numimg_processed);
 void warn_low_reliability(double reliability);
 
 // Writes "log_res2.txt": residual correlations (when images were processed)
-// and the one-row summary. Width and height are the input image's.
-void write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
+// and the one-row summary. Width and height are the input image's. False
+// after a message when the file cannot be created or written completely.
+bool write_log_res2(const V23Detections& d, const V23Fit& fit, const V23Figures& fig, int width,
                     int height);
 
 }  // namespace orva::conventional

@@ -18,11 +18,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <new>
 #include <vector>
 
-#include "toolkit/heap_sort.h"
+#include "v23/byte_counts.h"
 #include "v23/virpa_image.h"
 
 namespace orva {
@@ -103,46 +101,57 @@ Point Image::Dexla(std::span<const unsigned char> img, int) {
             bright[v] =
                 static_cast<int>(255 * (1 + std::tanh((v - BRIGHT_LEVEL) * STEP_SLOPE)) / 2);
 
+    // The two responses combined, leaning to the smaller, per level.
+    std::array<int, LEVELS> combined{};
+    for (int v = 0; v < LEVELS; ++v) {
+        const int a = dark[v];
+        const int b = bright[v];
+        combined[v] = b < a ? (a + 2 * b) / 3 : (b + 2 * a) / 3;
+    }
     std::vector<int> response(static_cast<std::size_t>(n));
     for (int r = 0; r < my; ++r)
-        for (int c = 0; c < mx; ++c) {
-            const int v = level_of(pixel[r][c]);
-            const int a = dark[v];
-            const int b = bright[v];
-            response[static_cast<std::size_t>(r) * mx + c] =
-                b < a ? (a + 2 * b) / 3 : (b + 2 * a) / 3;
-        }
+        for (int c = 0; c < mx; ++c)
+            response[static_cast<std::size_t>(r) * mx + c] = combined[level_of(pixel[r][c])];
 
-    // 11 x 11 mean, pixels at least BOX_MARGIN from every edge.
+    // 11 x 11 mean, pixels at least BOX_MARGIN from every edge. The box sums
+    // run along columns and then along the row (integer sums, so the order
+    // of the additions does not matter).
     std::vector<int> mean(static_cast<std::size_t>(n), 0);
+    std::vector<int> column(static_cast<std::size_t>(mx), 0);
+    auto resp = [&](int r, int c) { return response[static_cast<std::size_t>(r) * mx + c]; };
     int largest = 0;
-    for (int r = BOX_MARGIN; r < my - BOX_MARGIN; ++r)
-        for (int c = BOX_MARGIN; c < mx - BOX_MARGIN; ++c) {
-            int box = 0;
-            for (int dr = -BOX_HALF; dr <= BOX_HALF; ++dr)
-                for (int dc = -BOX_HALF; dc <= BOX_HALF; ++dc)
-                    box += response[static_cast<std::size_t>(r + dr) * mx + c + dc];
-            box /= BOX_AREA;
-            mean[static_cast<std::size_t>(r) * mx + c] = box;
-            largest = std::max(largest, box);
+    const int last_row = mx > 2 * BOX_MARGIN ? my - BOX_MARGIN : BOX_MARGIN;
+    for (int r = BOX_MARGIN; r < last_row; ++r) {
+        for (int c = 0; c < mx; ++c) {
+            if (r == BOX_MARGIN) {
+                for (int dr = -BOX_HALF; dr <= BOX_HALF; ++dr) column[c] += resp(r + dr, c);
+            } else {
+                column[c] += resp(r + BOX_HALF, c) - resp(r - BOX_HALF - 1, c);
+            }
         }
+        int box = 0;
+        for (int c = BOX_MARGIN - BOX_HALF; c < BOX_MARGIN + BOX_HALF; ++c) box += column[c];
+        for (int c = BOX_MARGIN; c < mx - BOX_MARGIN; ++c) {
+            box += column[c + BOX_HALF];
+            const int value = box / BOX_AREA;
+            box -= column[c - BOX_HALF];
+            mean[static_cast<std::size_t>(r) * mx + c] = value;
+            largest = std::max(largest, value);
+        }
+    }
     if (largest == 0) return Point(0, 0);
 
-    std::vector<unsigned char> scaled;
-    try {
-        scaled.resize(static_cast<std::size_t>(n));
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\n cannot allocate tmpptr\n");
-        return Point(0, 0);
-    }
+    // Means run from 0 to largest (at most 255): scale each level once.
+    std::array<int, LEVELS> scaled{};
+    for (int level = 0; level <= largest; ++level)
+        scaled[level] = static_cast<int>(std::floor(level * 255.0 / largest + 0.5));
+    ByteCounts counts{};
     for (long k = 0; k < n; ++k) {
-        const double v = std::floor(mean[k] * 255.0 / largest + 0.5);
-        scaled[k] = static_cast<unsigned char>(v);
-        mean[k] = static_cast<int>(v);
+        mean[k] = scaled[mean[k]];
+        ++counts[mean[k]];
     }
-    heap_sort_uc(static_cast<unsigned long>(n), scaled);
     const long at = std::min((n * PERCENTILE_PER_MILLE + 500) / 1000, n - 1);
-    const int threshold = scaled[at];
+    const int threshold = kth_smallest_byte(counts, at);
 
     long sum_c = 0;
     long sum_r = 0;

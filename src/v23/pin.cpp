@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "toolkit/arrays.h"
-#include "toolkit/heap_sort.h"
+#include "v23/byte_counts.h"
 #include "v23/image_preparation.h"
 
 namespace orva {
@@ -119,25 +119,20 @@ RowLevels row_levels(std::span<const unsigned char> cptr, int imx, int imy) {
     lv.dark = ivector(imy);
     lv.light = ivector(imy);
     const int n = std::max(1, (2 * imx + 1) / ROW_SHARE_DIVISOR);
-    std::vector<unsigned char> rowval = ucvector(imx);
-    double total = 0.0;
+    ByteCounts counts;
+    // Every partial sum of bytes is a whole number far below 2^53, so this
+    // integer total is the total a double sum in pixel order gives.
+    long total = 0;
     for (int y = 0; y < imy; ++y) {
         const unsigned char* row = cptr.data() + static_cast<std::size_t>(y) * imx;
-        std::copy(row, row + imx, rowval.begin());
-        for (int x = 0; x < imx; ++x) total += row[x];
-        heap_sort_uc(static_cast<unsigned long>(imx), rowval);
-        int dark = 0;
-        int light = 0;
-        for (int k = 0; k < n; ++k) {
-            dark += rowval[k];
-            light += rowval[imx - 1 - k];
-        }
-        lv.dark[y] = dark / n;
-        lv.light[y] = light / n;
+        count_bytes({row, static_cast<std::size_t>(imx)}, counts);
+        for (int v = 1; v < 256; ++v) total += v * counts[v];
+        lv.dark[y] = static_cast<int>(sum_of_smallest_bytes(counts, n) / n);
+        lv.light[y] = static_cast<int>(sum_of_largest_bytes(counts, n) / n);
         lv.mean_dark += lv.dark[y];
         lv.mean_light += lv.light[y];
     }
-    lv.mean = total / (static_cast<double>(imx) * imy);
+    lv.mean = static_cast<double>(total) / (static_cast<double>(imx) * imy);
     lv.mean_dark /= imy;
     lv.mean_light /= imy;
     return lv;

@@ -15,6 +15,7 @@
 #include "v23/telku.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -150,6 +151,103 @@ int round_half_up(double v) {
     return static_cast<int>(std::floor(v + 0.5));
 }
 
+// Mean position of the first n candidates.
+void candidate_mean(const TelkuCandidates& c, int n, double& xmean, double& ymean) {
+    xmean = 0.0;
+    ymean = 0.0;
+    for (int i = 0; i < n; ++i) {
+        xmean += c.xco[i];
+        ymean += c.yco[i];
+    }
+    xmean /= n;
+    ymean /= n;
+}
+
+// Per candidate, how many candidates lie at each distance (whole pixels) in
+// ninths of the largest distance between any two.
+using DistanceHistogram = std::array<unsigned char, HIST_BINS>;
+
+std::vector<DistanceHistogram> distance_histograms(const TelkuCandidates& c, int n) {
+    std::vector<int> idist(static_cast<std::size_t>(n) * n, 0);
+    int max_dist = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const int d = static_cast<int>(std::sqrt(squared_distance(c, i, j)));
+            idist[static_cast<std::size_t>(i) * n + j] = d;
+            max_dist = std::max(max_dist, d);
+        }
+    std::vector<DistanceHistogram> hist(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        hist[i].fill(0);
+        for (int j = 0; j < n; ++j) {
+            const int k =
+                max_dist > 0 ? idist[static_cast<std::size_t>(i) * n + j] * 9 / max_dist : 0;
+            ++hist[i][k];
+        }
+    }
+    return hist;
+}
+
+// The first bins of the histograms: how many hold exactly num_tests, their
+// largest count and the next smaller one.
+struct FirstBins {
+    int num_9 = 0;
+    int max_val = 0;
+    int max_val2 = 0;
+};
+
+FirstBins first_bins(const std::vector<DistanceHistogram>& hist, int num_tests) {
+    FirstBins f;
+    for (const DistanceHistogram& h : hist) {
+        const int h0 = h[0];
+        if (h0 == num_tests) ++f.num_9;
+        if (h0 > f.max_val) {
+            f.max_val2 = f.max_val;
+            f.max_val = h0;
+        } else if (h0 != f.max_val && h0 > f.max_val2) {
+            f.max_val2 = h0;
+        }
+    }
+    return f;
+}
+
+// Exactly num_tests candidates agree closely: those with the densest first
+// bin are cluster 1; those with the next densest, and the same second bin as
+// the first of them, cluster 2.
+void dense_clusters(const std::vector<DistanceHistogram>& hist, const FirstBins& first, Cluster& c1,
+                    Cluster& c2) {
+    int num_2nd_bin = -1;
+    for (int i = 0; i < static_cast<int>(hist.size()); ++i) {
+        if (hist[i][0] == first.max_val) c1.members.push_back(i);
+        if (hist[i][0] == first.max_val2) {
+            if (num_2nd_bin < 0) num_2nd_bin = hist[i][1];
+            if (hist[i][1] == num_2nd_bin) c2.members.push_back(i);
+        }
+    }
+}
+
+// The first-bin count a candidate needs to take part in the two-seed growth.
+int least_first_bin(const FirstBins& first, int num_tests) {
+    if (first.num_9 == 2 * num_tests) return 0;
+    if (first.num_9 > num_tests) return (2 * num_tests) / 3;
+    return (2 * first.max_val) / 3;
+}
+
+TelkuChoice choice_of(const Cluster& c1, const Cluster& c2) {
+    TelkuChoice out;
+    out.xc[0] = round_half_up(c1.xmean);
+    out.yc[0] = round_half_up(c1.ymean);
+    out.fomx[0] = c1.fomx;
+    out.fomy[0] = c1.fomy;
+    if (!c2.members.empty()) {
+        out.xc[1] = round_half_up(c2.xmean);
+        out.yc[1] = round_half_up(c2.ymean);
+        out.fomx[1] = c2.fomx;
+        out.fomy[1] = c2.fomy;
+    }
+    return out;
+}
+
 }  // namespace
 
 void TelkuContext::set_image(int q) {
@@ -178,11 +276,13 @@ void telku_stretch(std::span<unsigned char> cptr) {
         }
     if (max_val <= min_val) return;  // one repeated level: nothing to stretch
     const double scale = 255.0 / (max_val - min_val);
-    for (unsigned char& p : cptr) {
-        double v = (p - min_val) * scale;
+    std::array<unsigned char, 256> stretched;  // the new value of each level
+    for (int level = 0; level < 256; ++level) {
+        double v = (level - min_val) * scale;
         v = std::clamp(v, 0.0, 255.0);
-        p = static_cast<unsigned char>(v);
+        stretched[level] = static_cast<unsigned char>(v);
     }
+    for (unsigned char& p : cptr) p = stretched[p];
 }
 
 void telku_add_grid(TelkuCandidates& cand, int s, int t, int x_coor, int y_coor, int x_coor2,
@@ -204,75 +304,24 @@ void telku_add_grid(TelkuCandidates& cand, int s, int t, int x_coor, int y_coor,
 
 TelkuChoice telku_cluster(const TelkuCandidates& c, int num_tests, int mean_width,
                           int mean_height) {
-    TelkuChoice out;
-    if (num_tests < 1 || num_tests > MAX_NUM) return out;
+    if (num_tests < 1 || num_tests > MAX_NUM) return TelkuChoice{};
     const int num_tests_2 = 2 * num_tests;
     const int n = std::min(c.cnt_all, num_tests_2);
-    if (n <= num_tests + 2) return out;
+    if (n <= num_tests + 2) return TelkuChoice{};
 
-    // Mean of all candidates and pairwise distances (whole pixels).
-    double xmean_all = 0.0;
-    double ymean_all = 0.0;
-    for (int i = 0; i < n; ++i) {
-        xmean_all += c.xco[i];
-        ymean_all += c.yco[i];
-    }
-    xmean_all /= n;
-    ymean_all /= n;
-    std::vector<int> idist(static_cast<std::size_t>(n) * n, 0);
-    int max_dist = 0;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-            const int d = static_cast<int>(std::sqrt(squared_distance(c, i, j)));
-            idist[static_cast<std::size_t>(i) * n + j] = d;
-            max_dist = std::max(max_dist, d);
-        }
-
-    // Distance histogram per candidate, in ninths of the largest spread.
-    std::vector<std::array<unsigned char, HIST_BINS>> hist(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        hist[i].fill(0);
-        for (int j = 0; j < n; ++j) {
-            const int k =
-                max_dist > 0 ? idist[static_cast<std::size_t>(i) * n + j] * 9 / max_dist : 0;
-            ++hist[i][k];
-        }
-    }
-    int num_9 = 0;
-    int max_val = 0;
-    int max_val2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const int h0 = hist[i][0];
-        if (h0 == num_tests) ++num_9;
-        if (h0 > max_val) {
-            max_val2 = max_val;
-            max_val = h0;
-        } else if (h0 != max_val && h0 > max_val2) {
-            max_val2 = h0;
-        }
-    }
-
+    const std::vector<DistanceHistogram> hist = distance_histograms(c, n);
+    const FirstBins first = first_bins(hist, num_tests);
     Cluster c1;
     Cluster c2;
-    if (num_9 == num_tests) {
-        int num_2nd_bin = -1;
-        for (int i = 0; i < n; ++i) {
-            if (hist[i][0] == max_val) c1.members.push_back(i);
-            if (hist[i][0] == max_val2) {
-                if (num_2nd_bin < 0) num_2nd_bin = hist[i][1];
-                if (hist[i][1] == num_2nd_bin) c2.members.push_back(i);
-            }
-        }
+    if (first.num_9 == num_tests) {
+        dense_clusters(hist, first, c1, c2);
     } else {
-        int min_h0 = 0;
-        if (num_9 == num_tests_2)
-            min_h0 = 0;
-        else if (num_9 > num_tests)
-            min_h0 = (2 * num_tests) / 3;
-        else
-            min_h0 = (2 * max_val) / 3;
+        const int min_h0 = least_first_bin(first, num_tests);
         std::vector<bool> remaining(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) remaining[i] = hist[i][0] >= min_h0;
+        double xmean_all = 0.0;
+        double ymean_all = 0.0;
+        candidate_mean(c, n, xmean_all, ymean_all);
         two_seed_clustering(c, num_tests_2, remaining, xmean_all, ymean_all, c1, c2);
     }
 
@@ -283,18 +332,7 @@ TelkuChoice telku_cluster(const TelkuCandidates& c, int num_tests, int mean_widt
     if (!c2.members.empty()) cluster_merits(c2, num_tests, j);
     // The cluster made of more second maxima is the weaker one.
     if (!c2.members.empty() && c1.count_flag1 < c1.count_flag2) std::swap(c1, c2);
-
-    out.xc[0] = round_half_up(c1.xmean);
-    out.yc[0] = round_half_up(c1.ymean);
-    out.fomx[0] = c1.fomx;
-    out.fomy[0] = c1.fomy;
-    if (!c2.members.empty()) {
-        out.xc[1] = round_half_up(c2.xmean);
-        out.yc[1] = round_half_up(c2.ymean);
-        out.fomx[1] = c2.fomx;
-        out.fomy[1] = c2.fomy;
-    }
-    return out;
+    return choice_of(c1, c2);
 }
 
 int telku(std::span<unsigned char> cptr, IMAGE& im, std::FILE* logfile, int* xc, int* yc,

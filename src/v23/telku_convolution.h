@@ -21,6 +21,17 @@ int fft_2D(const Matrix<double>& ImageIn, Matrix<double>& Real, Matrix<double>& 
 // Inverse of fft_2D in place (carries 1/(dimx * dimy)). Returns 0 or 7.
 int ffti_2D(Matrix<double>& Real, Matrix<double>& Img, int dimx, int dimy);
 
+// Rows begin .. end - 1 (clipped to 0 .. dimy).
+struct RowRange {
+    int begin = 0;
+    int end = 0;
+};
+// The inverse for a caller that reads only some rows: the rows in `rows`
+// (disjoint ranges) come out as ffti_2D gives them, the others hold the column
+// pass alone.
+int ffti_2D(Matrix<double>& Real, Matrix<double>& Img, int dimx, int dimy,
+            std::span<const RowRange> rows);
+
 // Side of the square-free container for one signal extent: the smallest power
 // of two that is at least 32 and at least the extent.
 int fast_convolve_side(int extent);

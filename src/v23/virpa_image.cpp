@@ -13,6 +13,7 @@
 #include <cmath>
 #include <utility>
 
+#include "toolkit/vector_clones.h"
 #include "v23/telku_convolution.h"
 
 namespace orva {
@@ -31,6 +32,17 @@ Matrix<double> pixels(int mx, int my) {
 // the mean of both ends at the outer edge; `pos` counts from that edge.
 double ramp(double near, double far, int pos, int denominator) {
     return (far + near) / 2 + (near - far) * pos / denominator;
+}
+
+// (cr, ci) = (ar, ai) * (br, bi), element by element, into storage of its own.
+ORVA_VECTOR_CLONES
+void multiply_row(const double* __restrict ar, const double* __restrict ai,
+                  const double* __restrict br, const double* __restrict bi, double* __restrict cr,
+                  double* __restrict ci, int m) {
+    for (int c = 0; c < m; ++c) {
+        cr[c] = ar[c] * br[c] - ai[c] * bi[c];
+        ci[c] = ar[c] * bi[c] + ai[c] * br[c];
+    }
 }
 
 }  // namespace
@@ -52,7 +64,12 @@ void Complex::FFT_2dInv(int nx, int ny) {
 
 void Complex::multiplication(const Complex& a, const Complex& b, int size) {
     const int m = std::min({size, n, a.n, b.n});
-    for (int r = 0; r < m; ++r)
+    const bool apart = this != &a && this != &b;
+    for (int r = 0; r < m; ++r) {
+        if (apart) {
+            multiply_row(a.Real[r], a.Img[r], b.Real[r], b.Img[r], Real[r], Img[r], m);
+            continue;
+        }
         for (int c = 0; c < m; ++c) {
             const double ar = a.Real[r][c];
             const double ai = a.Img[r][c];
@@ -61,6 +78,7 @@ void Complex::multiplication(const Complex& a, const Complex& b, int size) {
             Real[r][c] = ar * br - ai * bi;
             Img[r][c] = ar * bi + ai * br;
         }
+    }
 }
 
 Image::Image(int mx, int my) : mx(std::max(mx, 0)), my(std::max(my, 0)), pixel(pixels(mx, my)) {}
@@ -73,12 +91,23 @@ void Image::data(std::span<const int> src) {
 }
 
 void Image::zoom(const Image& src, int f) {
+    zoom_from(src.mx, src.my, f, [&](int r, int c) { return src.pixel[r][c]; });
+}
+
+void Image::zoom(std::span<const unsigned char> src, int src_mx, int src_my, int f) {
+    if (src.size() < static_cast<std::size_t>(std::max(src_mx, 0)) * std::max(src_my, 0)) return;
+    zoom_from(src_mx, src_my, f,
+              [&](int r, int c) { return src[static_cast<std::size_t>(r) * src_mx + c]; });
+}
+
+template <class Pixel>
+void Image::zoom_from(int src_mx, int src_my, int f, Pixel at) {
     if (f < 1) f = 1;
-    const int zx = src.mx / f;
-    const int zy = src.my / f;
+    const int zx = src_mx / f;
+    const int zy = src_my / f;
     Matrix<double> z = pixels(zx, zy);
     for (int r = 0; r < zy; ++r)
-        for (int c = 0; c < zx; ++c) z[r][c] = src.pixel[r * f][c * f];
+        for (int c = 0; c < zx; ++c) z[r][c] = at(r * f, c * f);
     mx = zx;
     my = zy;
     pixel = std::move(z);
@@ -159,9 +188,9 @@ Point Image::paddingZeros(const Image& src) {
     return Point(row_off, col_off);
 }
 
-void Image::StdDev(const Complex& sq, const Complex& lin, int n) {
+void Image::StdDev(const Complex& sq, const Complex& lin, int n, int row_begin, int row_end) {
     const int m = std::min({n, mx, my, sq.n, lin.n});
-    for (int r = 0; r < m; ++r)
+    for (int r = std::max(row_begin, 0); r < std::min(row_end, m); ++r)
         for (int c = 0; c < m; ++c) {
             const double v = sq.Real[r][c] - lin.Real[r][c] * lin.Real[r][c];
             pixel[r][c] = v < 0 ? 0.0 : std::sqrt(v);
@@ -187,6 +216,11 @@ void Image::contrastEnhancement(double c) {
         lo = std::min(lo, v);
         hi = std::max(hi, v);
     }
+    contrastEnhancement(c, lo, hi);
+}
+
+void Image::contrastEnhancement(double c, double lo, double hi) {
+    if (mx < 1 || my < 1) return;
     if (c == 0) c = 1;
     if (hi == lo) {
         std::fill(pixel.flat().begin(), pixel.flat().end(), 0.0);

@@ -51,13 +51,18 @@ struct Image {
 
     void data(std::span<const int> src);  // mx * my values, row-major
     void zoom(const Image& src, int f);
+    // The same zoom of a byte image of src_mx x src_my, without a full copy.
+    void zoom(std::span<const unsigned char> src, int src_mx, int src_my, int f);
     void copy(const Image& src);
     void square(const Image& src);
     void ball(int r);
     // Places src in the middle and continues it smoothly across the borders of
     // this (periodic) image. Returns the row offset in x, the column offset in y.
     Point paddingZeros(const Image& src);
-    void StdDev(const Complex& sq, const Complex& lin, int n);
+    // sqrt(sq - lin^2) (0 where negative) of the real parts, rows row_begin ..
+    // row_end - 1 of the first n x n (all rows by default).
+    void StdDev(const Complex& sq, const Complex& lin, int n, int row_begin = 0,
+                int row_end = 1 << 30);
     void shift(int nx, int ny);
     // Thresholds the window of this map at offset off (row off.x, column off.y)
     // into dst as 0 / 255; returns the number of 255s.
@@ -65,6 +70,9 @@ struct Image {
     double selectLargeObject(int loop_cnt);
     static void centroid(const Image& img, int f, Point& p);
     void contrastEnhancement(double c);
+    // contrastEnhancement with the range lo .. hi of a larger image this was
+    // sampled from.
+    void contrastEnhancement(double c, double lo, double hi);
     void histEqualization();
     // DEXLA position (full-size pixels) of this half-size equalised image;
     // img is the full-size input. (0, 0) when nothing stands out.
@@ -77,6 +85,11 @@ struct Image {
     Matrix<double> pixel;  // empty when mx or my is 0
     double mean = 0.0;
     double dev = 0.0;
+
+  private:
+    // Every f-th pixel of every f-th row of a src_mx x src_my image read by at(r, c).
+    template <class Pixel>
+    void zoom_from(int src_mx, int src_my, int f, Pixel at);
 };
 
 // Sub-sampling that brings the longer side to at most about 224 pixels.

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <vector>
 
+#include "toolkit/vector_clones.h"
 #include "v23/virpa_image.h"
 
 namespace orva {
@@ -29,24 +30,42 @@ constexpr int MAX_LABEL = 255;
 constexpr double CIRCLE_FACTOR = 6.28;
 constexpr double MARKED = -1.0;
 
+// out[c] = 255 where src[c] >= t, else 0, for c < n; returns how many are 255.
+ORVA_VECTOR_CLONES
+int threshold_row(const double* __restrict src, double* __restrict out, int n, double t) {
+    int count = 0;
+    for (int c = 0; c < n; ++c) {
+        const bool set = src[c] >= t;
+        out[c] = set ? MASK_VALUE : 0.0;
+        count += set;
+    }
+    return count;
+}
+
 }  // namespace
 
 int Image::getactualimage(Image& dst, const Point& off, double, double) const {
-    auto value = [&](int r, int c) {
-        const int rr = off.x + r;
-        const int cc = off.y + c;
-        return rr >= 0 && rr < my && cc >= 0 && cc < mx ? pixel[rr][cc] : 0.0;
-    };
+    // Window columns whose source column lies inside this map; the rest read 0.
+    const int inside_from = std::clamp(-off.y, 0, dst.mx);
+    const int inside_to = std::clamp(mx - off.y, inside_from, dst.mx);
     double t = START_THRESHOLD;
     int count = 0;
     for (int tries = 0; tries < THRESHOLD_TRIES; ++tries) {
         count = 0;
-        for (int r = 0; r < dst.my; ++r)
-            for (int c = 0; c < dst.mx; ++c) {
-                const bool set = value(r, c) >= t;
-                dst.pixel[r][c] = set ? MASK_VALUE : 0.0;
-                count += set;
-            }
+        const bool zero_set = 0.0 >= t;
+        for (int r = 0; r < dst.my; ++r) {
+            const int rr = off.x + r;
+            double* out = dst.pixel[r];
+            const bool row_inside = rr >= 0 && rr < my;
+            const int from = row_inside ? inside_from : dst.mx;
+            const int to = row_inside ? inside_to : dst.mx;
+            for (int c = 0; c < from; ++c) out[c] = zero_set ? MASK_VALUE : 0.0;
+            count += zero_set ? from : 0;
+            if (to > from)
+                count += threshold_row(pixel[rr] + off.y + from, out + from, to - from, t);
+            for (int c = to; c < dst.mx; ++c) out[c] = zero_set ? MASK_VALUE : 0.0;
+            count += zero_set ? dst.mx - to : 0;
+        }
         if (count != 0) break;
         t *= THRESHOLD_DECAY;
     }

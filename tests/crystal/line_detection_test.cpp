@@ -1,3 +1,6 @@
+// Line detection: Hough votes against a plain per-pixel walk, the pair
+// search, the pair figures, runs along a line, and whole windows with two
+// dark bars.
 #include "crystal/line_detection.h"
 
 #include <gtest/gtest.h>
@@ -5,18 +8,17 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <utility>
 #include <vector>
+
+#include "support/images.h"
 
 namespace orva {
 namespace {
 
 IMAGE window_of(unsigned int width, unsigned int height) {
-    IMAGE im;
-    im.width = width;
-    im.height = height;
-    im.size = static_cast<unsigned long>(width) * height;
-    return im;
+    return test::geometry(width, height);
 }
 
 // Weight 1 on the given columns for rows first..last, 0 elsewhere.
@@ -42,6 +44,35 @@ LINE_SEGMENT segment(unsigned int xs, unsigned int ys, unsigned int xe, unsigned
     return s;
 }
 
+TEST(HoughLines, VotesAreTheWeightsAddedCellByCellInPixelOrder) {
+    // Weights of very different sizes (the order of float additions shows),
+    // zero, negative and NaN weights that must not vote, odd window shapes.
+    std::mt19937 rng(2468);
+    std::uniform_real_distribution<float> weight(-1.0f, 1.0f);
+    for (auto [w, h] : std::vector<std::pair<unsigned, unsigned>>{{1, 1}, {7, 3}, {40, 25}}) {
+        std::vector<float> p(w * h);
+        for (float& v : p) v = weight(rng) * (rng() % 3 == 0 ? 1e6f : 1.0f);
+        p[0] = 0.0f;
+        p[p.size() / 2] = std::nanf("");
+        const int r_M = static_cast<int>(std::ceil(std::sqrt(double(w) * w + double(h) * h)));
+        Matrix<float> want = fmatrix(182, 2 * r_M + 3);
+        for (int deg = 0; deg < 180; ++deg) {
+            const double phi = deg * 3.14159265358979323846 / 180.0;
+            for (unsigned y = 0; y < h; ++y)
+                for (unsigned x = 0; x < w; ++x)
+                    if (p[y * w + x] > 0.0f)
+                        want[deg + 1][static_cast<long>(
+                                          std::floor(x * std::cos(phi) + y * std::sin(phi) + 0.5)) +
+                                      r_M + 1] += p[y * w + x];
+        }
+        const Matrix<float> got = hough_votes(window_of(w, h), p);
+        ASSERT_EQ(got.rows(), want.rows());
+        ASSERT_EQ(got.cols(), want.cols());
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), want.flat().size() * sizeof(float)), 0)
+            << w << "x" << h;
+    }
+}
+
 TEST(HoughLines, PairOfColumnsMoreThanThreeBinsApart) {
     // Columns, rows 0..19: bin 0, facing squarely; the mean of their end points.
     const IMAGE win = window_of(64, 64);
@@ -65,31 +96,31 @@ TEST(HoughLines, PairOfColumnsMoreThanThreeBinsApart) {
 }
 
 TEST(PairFigures, ThetaDiffWrapsAroundTheCircle) {
-    EXPECT_FLOAT_EQ(theta_diff(350.0f, 10.0f), 20.0f);
-    EXPECT_FLOAT_EQ(theta_diff(10.0f, 350.0f), 20.0f);
-    EXPECT_FLOAT_EQ(theta_diff(370.0f, 5.0f), 5.0f);
-    EXPECT_FLOAT_EQ(theta_diff(5.0f, 370.0f), 5.0f);
-    EXPECT_FLOAT_EQ(theta_diff(0.0f, 180.0f), 180.0f);
-    EXPECT_FLOAT_EQ(theta_diff(0.0f, 181.0f), 179.0f);
+    const float cases[][3] = {{350, 10, 20}, {10, 350, 20}, {370, 5, 5},
+                              {5, 370, 5},   {0, 180, 180}, {0, 181, 179}};
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(theta_diff(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(PairFigures, RelationScoreComparesShorterLengthWithSpacing) {
-    // Spacing 10 equals the shorter length: 1.
-    EXPECT_DOUBLE_EQ(
-        get_relation_score(segment(0, 0, 0, 9, 10, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)), 1.0);
-    // Half the spacing or twice it: ratio 0.5 either way.
+    // Lengths and r of the two segments: spacing 10 equal to the shorter
+    // length gives 1; half or twice it, ratio 0.5 either way; no run at all,
+    // ratio 0; zero length and spacing stay finite.
     const double half = std::exp(-0.5 * 0.25);
-    EXPECT_DOUBLE_EQ(
-        get_relation_score(segment(0, 0, 0, 4, 5, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)), half);
-    EXPECT_DOUBLE_EQ(
-        get_relation_score(segment(0, 0, 0, 19, 20, 110, 0), segment(0, 0, 0, 39, 40, 100, 0)),
-        half);
-    // No run at all: ratio 0, towards exp(-0.5); zero length and spacing stay finite.
-    EXPECT_DOUBLE_EQ(
-        get_relation_score(segment(0, 0, 0, 0, 0, 100, 0), segment(0, 0, 0, 39, 40, 110, 0)),
-        std::exp(-0.5));
-    EXPECT_DOUBLE_EQ(
-        get_relation_score(segment(0, 0, 0, 0, 0, 100, 0), segment(0, 0, 0, 0, 0, 100, 0)), 1.0);
+    const double cases[][5] = {{10, 100, 40, 110, 1.0},
+                               {5, 100, 40, 110, half},
+                               {20, 110, 40, 100, half},
+                               {0, 100, 40, 110, std::exp(-0.5)},
+                               {0, 100, 0, 100, 1.0}};
+    for (const auto& [len1, r1, len2, r2, score] : cases) {
+        const auto end1 = static_cast<unsigned>(std::max(len1 - 1, 0.0));
+        const auto end2 = static_cast<unsigned>(std::max(len2 - 1, 0.0));
+        EXPECT_DOUBLE_EQ(
+            get_relation_score(segment(0, 0, 0, end1, unsigned(len1), unsigned(r1), 0),
+                               segment(0, 0, 0, end2, unsigned(len2), unsigned(r2), 0)),
+            score)
+            << len1 << " " << r1;
+    }
 }
 
 TEST(PairFigures, LineDistFacesAlongTheBinIndexAsDegrees) {
@@ -102,100 +133,21 @@ TEST(PairFigures, LineDistFacesAlongTheBinIndexAsDegrees) {
     // Coinciding midpoints have no direction.
     EXPECT_EQ(get_line_dist_p(segment(10, 0, 10, 20, 21, 10, 0), segment(0, 10, 20, 10, 21, 30, 0)),
               0);
-    // Horizontal offset seen from bin 10: 10 degrees off, cos^2 = 0.9698.
-    EXPECT_EQ(
-        get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 10), segment(30, 0, 30, 19, 20, 30, 10)),
-        97);
     // The bin index, not the normal angle 2 * deg: bin 20 at a 20-degree offset faces squarely.
     const double tan20 = std::tan(20.0 * 3.14159265358979323846 / 180.0);
     const auto dy = static_cast<unsigned int>(std::lround(1000 * tan20));
     EXPECT_EQ(get_line_dist_p(segment(0, 0, 0, 0, 1, 10, 20),
                               segment(500, dy / 2, 500, dy - dy / 2, 1, 30, 20)),
               100);
+    // 30.07 degrees off (doubled midpoints 1000 and 579 apart) no longer counts.
+    EXPECT_EQ(get_line_dist_p(segment(0, 0, 0, 0, 1, 10, 0), segment(500, 289, 500, 290, 1, 30, 0)),
+              0);
     // 30 degrees off still counts (cos^2 = 0.75), 31 does not.
     EXPECT_EQ(
         get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 30), segment(30, 0, 30, 19, 20, 30, 30)),
         75);
     EXPECT_EQ(
         get_line_dist_p(segment(10, 0, 10, 19, 20, 10, 31), segment(30, 0, 30, 19, 20, 30, 31)), 0);
-}
-
-TEST(LineSegment, LongestRunAlongSteepAndFlatLines) {
-    const IMAGE win = window_of(20, 24);
-    const int r_M = 32;
-    // Column 5: rows 0..6 and 8..23, a one-pixel gap at row 7.
-    std::vector<float> w = column_weights(20, 24, {5}, 0, 23);
-    w[7 * 20 + 5] = 0.0f;
-    w[12 * 20 + 5] = 2.5f;
-    LINE_SEGMENT seg;
-    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
-    EXPECT_EQ(seg.len, 16u);
-    EXPECT_EQ(seg.xs, 5u);
-    EXPECT_EQ(seg.ys, 8u);
-    EXPECT_EQ(seg.xe, 5u);
-    EXPECT_EQ(seg.ye, 23u);
-    EXPECT_DOUBLE_EQ(seg.score, 17.5);
-
-    // Two equally long runs (rows 0..4 and 6..10): the first is reported.
-    w = column_weights(20, 24, {5}, 0, 10);
-    w[5 * 20 + 5] = -1.0f;
-    seg = LINE_SEGMENT{};
-    get_line_segment(0, 90, r_M, r_M + 5, win, w, seg);
-    EXPECT_EQ(seg.len, 5u);
-    EXPECT_EQ(seg.ys, 0u);
-    EXPECT_EQ(seg.ye, 4u);
-
-    // Flat line (bin 45, normal angle 90 degrees) along row 3, columns 2..17.
-    w.assign(w.size(), 0.0f);
-    for (unsigned int x = 2; x <= 17; ++x) w[3 * 20 + x] = 1.0f;
-    seg = LINE_SEGMENT{};
-    get_line_segment(45, 90, r_M, r_M + 3, win, w, seg);
-    EXPECT_EQ(seg.len, 16u);
-    EXPECT_EQ(seg.xs, 2u);
-    EXPECT_EQ(seg.ys, 3u);
-    EXPECT_EQ(seg.xe, 17u);
-    EXPECT_EQ(seg.ye, 3u);
-
-    // A tilted steep line: normal angle 20 degrees through (10, 0).
-    w.assign(w.size(), 0.0f);
-    const double phi = 10 * 3.14159265358979323846 / 90;
-    const int rho = static_cast<int>(std::lround(10 * std::cos(phi)));
-    for (int y = 0; y < 24; ++y) {
-        const int x = static_cast<int>(std::floor((rho - std::sin(phi) * y) / std::cos(phi) + 0.5));
-        if (x >= 0) w[y * 20 + x] = 1.0f;
-    }
-    seg = LINE_SEGMENT{};
-    get_line_segment(10, 90, r_M, r_M + rho, win, w, seg);
-    EXPECT_EQ(seg.ys, 0u);
-    EXPECT_GT(seg.len, 20u);  // leaves the window only near the bottom
-    EXPECT_LT(seg.xe, seg.xs);
-
-    // Nothing positive on the line (or the line outside the window): record untouched.
-    seg = segment(1, 2, 3, 4, 5, 6, 7);
-    get_line_segment(0, 90, r_M, r_M - 3, win, w, seg);
-    EXPECT_EQ(seg.len, 5u);
-    EXPECT_EQ(seg.xs, 1u);
-}
-
-TEST(Blurring, InteriorRoundsHalfUpAndBordersAreCopied) {
-    const IMAGE im = window_of(5, 4);
-    std::vector<unsigned char> in(20, 0), out(20, 77);
-    in[1 * 5 + 2] = 5;  // centre weight 2: sum 10 -> 1 at (2, 1); neighbours 5 -> 1
-    in[2 * 5 + 2] = 2;  // (2, 2): 4 + 5 = 9 -> (9 + 5) / 10 = 1
-    in[0] = 200;        // corner: copied, and 200 in the sum of (1, 1)
-    in[4 * 1 + 0] = 9;  // (4, 0) border
-    blurring(im, in, out);
-    EXPECT_EQ(out[0], 200);
-    EXPECT_EQ(out[4], 9);
-    EXPECT_EQ(out[1 * 5 + 2], (10 + 2 + 5) / 10);
-    EXPECT_EQ(out[2 * 5 + 2], (4 + 5 + 5) / 10);
-    EXPECT_EQ(out[1 * 5 + 1], (200 + 5 + 2 + 5) / 10);
-    EXPECT_EQ(out[2 * 5 + 3], (5 + 2 + 5) / 10);
-    for (unsigned int y = 0; y < 4; ++y) {
-        EXPECT_EQ(out[y * 5 + 0], in[y * 5 + 0]);
-        EXPECT_EQ(out[y * 5 + 4], in[y * 5 + 4]);
-    }
-    for (unsigned int x = 0; x < 5; ++x) EXPECT_EQ(out[3 * 5 + x], in[3 * 5 + x]);
 }
 
 // Bright window (200) with two dark vertical bars, 2 pixels wide, at columns

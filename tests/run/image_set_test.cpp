@@ -2,10 +2,12 @@
 #include "run/image_set.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
-#include "run/scratch_dir.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -18,19 +20,22 @@ class ImageSet : public ::testing::Test {
     // Adds a list entry; `content` empty means the file does not exist.
     std::string add(float angle, const std::string& name, const std::string& content) {
         const std::string path = dir.file(name);
+        std::filesystem::remove(path);
         if (!content.empty()) testing::write_file(path, content);
         job.images.push_back({angle, path});
         return path;
     }
+    // A background with `content`; empty means a missing file.
     void set_background(const std::string& content) {
         job.back_name = dir.file("back.pgm");
         job.background_flag = 1;
-        testing::write_file(job.back_name, content);
+        std::filesystem::remove(job.back_name);
+        if (!content.empty()) testing::write_file(job.back_name, content);
     }
     int load() {
-        ::testing::internal::CaptureStderr();
+        testing::StderrCapture capture;
         const int status = load_image_set(job, params, images);
-        messages = ::testing::internal::GetCapturedStderr();
+        messages = capture.text();
         return status;
     }
     bool said(const std::string& text) const { return messages.find(text) != std::string::npos; }
@@ -45,7 +50,7 @@ class ImageSet : public ::testing::Test {
 TEST_F(ImageSet, SkipsWhatCannotBeReadAndKeepsEachAngleWithItsImage) {
     // Borders, set_cross, image_special, uv, loop_pos, centre_coord, loop_type,
     // prealignment, background, vers23, logout.
-    job = {{1, 2, 3, 4}, 5, 6, 0, 7, 8, 9, 10, 0, 11, 12, 0, {}, ""};
+    job = {{1, 2, 3, 4}, 5, 6, 0, 7, 8, 9, 10, 0, 11, 12, 0, {}, "", "", "", {}};
     add(0, "a.pgm", pgm_image(4, 3, 10));
     const std::string missing = add(90, "b.pgm", "");
     add(180, "short.pgm", "P5\n4 3\n255\nab");  // fewer pixels than declared
@@ -74,70 +79,73 @@ TEST_F(ImageSet, SkipsWhatCannotBeReadAndKeepsEachAngleWithItsImage) {
     // A background that is missing or unreadable is dropped, the run goes on.
     for (const std::string& back : {std::string("P5\n4 3\n255\n"), std::string()}) {
         set_background(back);
-        if (back.empty()) std::filesystem::remove(job.back_name);
         ASSERT_EQ(load(), 0) << messages;
         EXPECT_EQ(params.background_flag, 0);
         EXPECT_TRUE(said("Try to continue without background image\n"));
     }
 }
 
-TEST_F(ImageSet, UnsupportedOrUnknownTypesEndTheRun) {
-    const struct {
-        std::string content;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"P2\n2 2\n255\n1 2 3 4\n", 11, "\n Only P5 and P5 type  PGM/PPM supported!\n"},
-        {std::string("MM\0\x2b\0\0\0\x08", 8), 11,
-         "\n***************************************************\nPresently this software is "
-         "compatible to uncompressed TIFF images\n"
-         "***************************************************\n"},
-        {"just some words\n", 13, "\n Unknown image type! Cannot deal with!\n"},
-    };
-    for (const auto& c : cases) {
-        job.images.clear();
-        add(0, "a.pgm", pgm_image(2, 2));
-        add(10, "odd", c.content);
-        add(20, "c.pgm", pgm_image(2, 2));
-        EXPECT_EQ(load(), c.status) << c.message;
-        EXPECT_TRUE(messages.ends_with("odd" + c.message)) << messages;  // nothing after it
-    }
-    // The background is checked the same way.
-    job.images.resize(1);
-    set_background("not an image at all");
-    EXPECT_EQ(load(), 13);
+TEST_F(ImageSet, FifosDevicesAndDirectoriesAreSkippedWithoutWaiting) {
+    add(0, "a.pgm", pgm_image(4, 3));
+    const std::string fifo = add(90, "fifo.pgm", "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it would wait
+    const std::string folder = add(180, "folder.pgm", "");
+    std::filesystem::create_directory(folder);
+    job.images.push_back({270, "/dev/zero"});
+    ASSERT_EQ(load(), 0) << messages;
+    EXPECT_EQ(params.angle, (std::vector<float>{0}));
+    for (const std::string& what : {fifo + " is a FIFO (named pipe)", folder + " is a directory",
+                                    std::string("/dev/zero is a character device")})
+        EXPECT_TRUE(
+            said("\nInput file " + what + ", not an image file\nTry to proceed with next image\n"))
+            << what;
 }
 
-TEST_F(ImageSet, NoLoadableImage) {
-    const std::string message =
+// Types that cannot be read, sizes that differ, or nothing loaded end the run,
+// with nothing printed after the message.
+TEST_F(ImageSet, WhatEndsTheRun) {
+    const std::string none =
         "\nORVA: None of the files could be found.\n\tPlease check path and filenames in the "
         "data file.\n";
-    EXPECT_EQ(load(), 99);
-    EXPECT_EQ(messages, message);
-    add(0, "gone1.pgm", "");
-    add(1, "broken.pgm", "P5\n0 0\n255\n");
-    set_background(pgm_image(2, 2));
-    EXPECT_EQ(load(), 99);
-    EXPECT_TRUE(messages.ends_with(message));
-}
-
-TEST_F(ImageSet, ImagesOfDifferentSizesAreRejected) {
-    add(0, "a.pgm", pgm_image(4, 3));
-    add(1, "b.pgm", pgm_image(3, 4));
-    EXPECT_EQ(load(), 14);
-    EXPECT_TRUE(messages.ends_with(
-        "b.pgm has 3 x 4 pixels, the images before it 4 x 3."
-        "\n All images of a job, the background included, must have one size.\n"));
-    job.images.pop_back();
-    set_background(pgm_image(4, 4));
-    EXPECT_EQ(load(), 14);
-
-    // A missing first image does not fix the size: the first one loaded does.
-    job = JobSettings{};
-    add(0, "gone.pgm", "");
-    add(1, "b.pgm", pgm_image(3, 4));
-    add(2, "c.pgm", pgm_image(3, 4));
-    EXPECT_EQ(load(), 0);
+    const std::string tiff_message =
+        "odd\n***************************************************\nPresently this software is "
+        "compatible to uncompressed TIFF images\n"
+        "***************************************************\n";
+    const std::string a = pgm_image(4, 3), tall = pgm_image(3, 4);
+    const struct {
+        std::vector<std::string> contents;  // images at angles 0, 10, ..; "" is missing
+        std::string background;             // "-": none
+        int status;
+        std::string ending;
+    } cases[] = {
+        {{a, "P2\n2 2\n255\n1 2 3 4\n", a},
+         "-",
+         11,
+         "odd\n Only P5 and P5 type  PGM/PPM supported!\n"},
+        {{a, std::string("MM\0\x2b\0\0\0\x08", 8), a}, "-", 11, tiff_message},
+        {{a, "just some words\n", a}, "-", 13, "odd\n Unknown image type! Cannot deal with!\n"},
+        {{a}, "not an image at all", 13, "\n Unknown image type! Cannot deal with!\n"},
+        {{}, "-", 99, none},
+        {{"", "P5\n0 0\n255\n"}, a, 99, none},
+        {{a, tall},
+         "-",
+         14,
+         "odd has 3 x 4 pixels, the images before it 4 x 3."
+         "\n All images of a job, the background included, must have one size.\n"},
+        {{a}, pgm_image(4, 4), 14, "must have one size.\n"},
+        // A missing first image does not fix the size: the first one loaded does.
+        {{"", tall, tall}, "-", 0, ""},
+    };
+    for (const auto& c : cases) {
+        job = JobSettings{};
+        params = ORVAPARAMS{};
+        images.clear();
+        for (std::size_t i = 0; i < c.contents.size(); ++i)
+            add(10.0f * i, i == 1 ? "odd" : "img" + std::to_string(i), c.contents[i]);
+        if (c.background != "-") set_background(c.background);
+        EXPECT_EQ(load(), c.status) << c.ending;
+        EXPECT_TRUE(messages.ends_with(c.ending)) << messages;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Job-file reader: fields, keywords and their order, line handling, the image list and every
-// failure.
+// Job-file reader: fields, keywords and their order, line handling, the image list, every
+// failure, and the hints for misspelt keywords.
 #include "run/job_file.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "orva_defines.h"
-#include "run/scratch_dir.h"
+#include "run/keyword_hint.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -129,8 +130,8 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
          "-40 m400.pgm, 0 z.pgm, 270 m90.pgm, 400 p400.pgm"},
         {list + "6\nDATA_START\n90 a\n0 b\n270 c\n180 d\n0 e\n-270 f\n", 0, "",
          "0 b, 0 e, 90 a, 90 f, 180 d, 270 c"},
-        // The angle is the number starting the line, else 0; a lone field is the name.
-        {list + "4\nDATA_START\n  45.5e0 x\nabc y\n# z\n30\n", 0, "", "0 y, 0 z, 30 30, 45.5 x"},
+        // The angle is the number starting the line, else 0.
+        {list + "3\nDATA_START\n  45.5e0 x\nabc y\n# z\n", 0, "", "0 y, 0 z, 45.5 x"},
         {list + "4\nDATA_START\n0 a\n90 b\n", 0, short_list, "0 a, 90 b"},
         // A list line beyond the announced count is read as a keyword line.
         {list + "1\nDATA_START\n0 a\n90 b\n", 0, "\n\n ===> Unknown keyword: 90 !", "0 a"},
@@ -146,7 +147,19 @@ TEST(JobFile, ImageListsLineEndsAndFailures) {
         {list + "1\nDATA_START\n0 a.pgm\rx\n", 1, cr + " " + cr_tail, ""},
         {list + "0\n", 1, range, ""},
         {list + "37\n", 1, range, ""},
-        {list + "\n", 1, range, ""},
+        {list + "\n", 1, "\n NUMBER_OF_IMAGES needs a number\n" + range, ""},
+        // A missing value is named; a file name is never taken from another field.
+        {"BACK\nBACK \f\nDATA 0 a\n", 0, "\n BACK needs a file name\n\n BACK needs a file name\n",
+         "0 a"},
+        {list + "2\nDATA_START\n0 a\n0\r\n", 1,
+         "\n Entry 2 of the image list of job.txt has no file name: 0\n", ""},
+        // A misspelt keyword keeps its old message and gets a hint.
+        {"NUMBER_OF_IMAGE 2\nREPORT\nDATA 0 a\n", 0,
+         "\n\n ===> Unknown keyword: NUMBER_OF_IMAGE !\n      Did you mean NUMBER_OF_IMAGES?"
+         "\n REPORT needs a file name\n",
+         "0 a"},
+        {"DATA 30\n", 1, "\n DATA line without a file name in job.txt: DATA 30\n", ""},
+        {"BORDER_L -5\n", 1, "\n BORDER_L -5: a border cannot be negative\n", ""},
         {"NUM_IMG -1\n", 1, range, ""},
         {list + "2\nDATA_START\n0 a\n \t\n", 1,
          "\n Blank line in the image list of job.txt (entry 2)\n", ""},
@@ -196,13 +209,29 @@ TEST(JobFile, FileThatCannotBeOpened) {
     testing::ScratchDir dir;
     const std::string name = dir.file("missing.txt");
     JobSettings job;
-    ::testing::internal::CaptureStderr();
+    testing::StderrCapture capture;
     EXPECT_EQ(read_job_file(name.c_str(), job), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(capture.text(),
               "\n*************************************************************\nCannot open " +
                   name +
                   " \nNo such file or directory\n"
                   "*************************************************************\n");
+}
+
+TEST(JobFile, CloseWordsGetTheirKeyword) {
+    const std::pair<const char*, const char*> cases[] = {// word, hint (null: none)
+                                                         {"NUMBER_OF_IMAGE", "NUMBER_OF_IMAGES"},
+                                                         {"NUMBR_OF_IMAGE", "NUMBER_OF_IMAGES"},
+                                                         {"number_of_images", "NUMBER_OF_IMAGES"},
+                                                         {"BAK", "BACK"},
+                                                         {"DA", nullptr},
+                                                         {"CENTER_COORD", "CENTRE_COORD"},
+                                                         {"BACKGROUND", "BACK"},
+                                                         {"REPORT_FILE", "REPORT"},
+                                                         {"0.00", nullptr},
+                                                         {"", nullptr},
+                                                         {"IMAGE_LIST", nullptr}};
+    for (const auto& [word, hint] : cases) EXPECT_STREQ(closest_keyword(word), hint) << word;
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // Result file text in both variants and its safe replacement.
 #include "run/result_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
-#include "run/scratch_dir.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -80,14 +82,46 @@ TEST(ResultFile, FailureIsReportedAndLeavesTheOldFile) {
     std::filesystem::create_directory(blocked);
     testing::write_file(blocked + "/inside.txt", "old");
     for (const std::string& name : {blocked, dir.file("none/result.txt")}) {
-        ::testing::internal::CaptureStderr();
+        testing::StderrCapture capture;
         EXPECT_EQ(write_result_file(name.c_str(), EXAMPLE), RESULT_WRITE_ERROR);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind(
-                      "\nORVA: Cannot write result file " + name + ": ", 0),
-                  0u);
+        EXPECT_TRUE(capture.text().starts_with("\nORVA: Cannot write result file " + name + ": "));
     }
     EXPECT_EQ(testing::read_file(blocked + "/inside.txt"), "old");
     EXPECT_EQ(entries(dir.path()), 1);
+}
+
+TEST(ResultFile, WhatIsNotARegularFileIsWrittenIntoOrRefusedNeverReplaced) {
+    testing::ScratchDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    testing::StderrCapture capture;
+    EXPECT_EQ(write_result_file(fifo.c_str(), EXAMPLE), RESULT_WRITE_ERROR);  // nobody reads
+    EXPECT_NE(capture.text().find(": no process reads from it\n"), std::string::npos);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(write_result_file(fifo.c_str(), EXAMPLE), 0);
+    char got[256] = {};
+    EXPECT_EQ(read(reader, got, sizeof got), static_cast<ssize_t>(EXAMPLE_TEXT.size()));
+    EXPECT_EQ(std::string(got), EXAMPLE_TEXT);
+    close(reader);
+    // Devices such as /dev/null are written into and stay what they are.
+    EXPECT_EQ(write_result_file("/dev/null", EXAMPLE), 0);
+    for (const char* special : {fifo.c_str(), "/dev/null"}) {
+        struct stat st {};
+        ASSERT_EQ(lstat(special, &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) << special;
+    }
+
+    // A link is followed: the file it names is replaced, or created, and the link stays.
+    for (const bool existing : {true, false}) {
+        const std::string target = dir.file(existing ? "target.txt" : "new.txt");
+        const std::string link = dir.file(existing ? "link.txt" : "link2.txt");
+        if (existing) testing::write_file(target, "old");
+        std::filesystem::create_symlink(target, link);
+        EXPECT_EQ(write_result_file(link.c_str(), EXAMPLE), 0);
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(testing::read_file(target), EXAMPLE_TEXT);
+    }
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
-// The whole run through run_orva with a test driver: job file to result file, marker and status.
+// The whole run through run_orva with a test driver: the command line, job file to result
+// file, marker and status.
 #include "run/run_orva.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "run/result_file.h"
-#include "run/scratch_dir.h"
+#include "support/files.h"
 
 namespace orva {
 namespace {
@@ -37,15 +39,18 @@ class RunOrva : public ::testing::Test {
             result = {320, 240, 30, 45, 100, 500, 73, 0};
             return driver_status;
         };
-        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStdout();
+        testing::StderrCapture capture;
         const int status = run_orva(static_cast<int>(args.size()), argv.data(), driver);
-        messages = ::testing::internal::GetCapturedStderr();
+        messages = capture.text();
+        output = ::testing::internal::GetCapturedStdout();
         return status;
     }
     int run_job(const std::string& job_text, const char* result = "result.txt") {
         write_file("job.txt", job_text);
         return run({"orva", "job.txt", result});
     }
+    bool said(const std::string& text) const { return messages.find(text) != std::string::npos; }
 
     testing::ScratchDir dir;
     testing::WorkingDir here;
@@ -53,8 +58,51 @@ class RunOrva : public ::testing::Test {
     int calls = 0;
     ORVAPARAMS seen;
     std::vector<ByteBuffer> images;
-    std::string messages;
+    std::string messages, output;
 };
+
+TEST_F(RunOrva, CommandLine) {
+    const std::string stars = "\n**********************************************************";
+    const std::string usage = stars + "\nUsage : orva data_file_name result_file_name" + stars;
+    const std::string help_tail =
+        "SHADOW (in combintion with VERS23 only)\n"
+        "\t\t This keyword is for the cases when a shadow \n"
+        "\t\t (e.g. from a cryo head) comes into the field of view \n";
+    write_file("job.txt", "DATA 0 a.pgm\nDATA_END\n");
+    enum Text { NONE, USAGE, HELP };
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        Text text;
+    } cases[] = {
+        {{"orva"}, 1, USAGE},
+        {{"orva", "job.txt"}, 1, USAGE},
+        {{"orva", "-Help"}, 1, USAGE},
+        {{"orva", "-help"}, 1, HELP},
+        {{"orva", "-help", "result.txt", "more"}, 1, HELP},
+        {{"orva", "job.txt", "result.txt", "ignored"}, 0, NONE},
+        {{"orva", "job.txt", "-help"}, 0, NONE},
+    };
+    for (const auto& c : cases) {
+        calls = 0;
+        EXPECT_EQ(run(c.args), c.status) << c.args.size() << " " << c.args.back();
+        EXPECT_EQ(calls, c.status == 0);
+        EXPECT_EQ(read_file(MARKER_FILE), c.status == 0 ? "1" : "0");
+        if (c.text == USAGE) {
+            EXPECT_TRUE(messages.ends_with(usage + "\norva -help\n")) << messages;
+        } else if (c.text == HELP) {
+            EXPECT_TRUE(said(usage + "\n\nNUMBER_OF_IMAGES  <number> (compulsory)\n"));
+            EXPECT_TRUE(said("\t\t  Closes the input list.\n\nLOOP_POSITION"));
+            EXPECT_TRUE(messages.ends_with(help_tail));
+        }
+    }
+    // The version alone: on standard output, and no run at all.
+    std::filesystem::remove(MARKER_FILE);
+    EXPECT_EQ(run({"orva", "--version"}), 0);
+    EXPECT_TRUE(output.starts_with("orva 3.0 (built ")) << output;
+    EXPECT_EQ(messages, "");
+    EXPECT_FALSE(testing::file_exists(MARKER_FILE));
+}
 
 TEST_F(RunOrva, FromJobFileToResultFile) {
     write_file("a.pgm", pgm_image(6, 4, 1));
@@ -90,6 +138,8 @@ TEST_F(RunOrva, FailuresLeaveTheOldResult) {
         // clang-format off
         {"DATA 0 a.pgm\rDATA_END\r\n", 0, "result.txt", 1, 0, "0"},        // job file
         {"NUMBER_OF_IMAGES 37\nDATA_END\n", 0, "result.txt", 1, 0, "0"},     // job file
+        {"DATA 0 a.pgm\nDATA 9 b.pgm\n", 0, "result.txt", 1, 0, "0"},        // no DATA_END
+        {"DATA 0 gone.pgm\nDATA_END\n", 0, "result.txt", 99, 0, "1"},        // the images
         {"DATA 0 a.pgm\nDATA_END\n", 21, "result.txt", 21, 1, "1"},          // the driver
         {"DATA 0 a.pgm\nDATA_END\n", 0, "no_such_dir/result.txt", 15, 1, "1"},  // writing
         // clang-format on
@@ -105,8 +155,16 @@ TEST_F(RunOrva, FailuresLeaveTheOldResult) {
         EXPECT_EQ(read_file("result.txt"), "old result");
     }
     EXPECT_FALSE(testing::file_exists("no_such_dir"));
-    EXPECT_EQ(run({"orva", "-help", "result.txt"}), 1);
-    EXPECT_EQ(read_file(MARKER_FILE), "0");
+
+    // Image names are read from the working directory; a same-named file
+    // beside the job file is pointed out.
+    std::filesystem::create_directory("sub");
+    write_file("sub/job.txt", "DATA 0 b.pgm\nDATA_END\n");
+    write_file("sub/b.pgm", pgm_image(4, 4));
+    EXPECT_EQ(run({"orva", "sub/job.txt", "result.txt"}), 99);
+    EXPECT_TRUE(
+        said("Reason: No such file or directory\nA file of that name lies next to the job "
+             "file: sub/b.pgm"));
 }
 
 }  // namespace

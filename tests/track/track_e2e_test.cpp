@@ -4,48 +4,27 @@
 // PRECENTRING 1, and a run of two images goes to the method the job would get
 // without TRACK.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <map>
+#include <algorithm>
+#include <cmath>
 #include <string>
 
-#include "e2e/key_values.h"
-#include "run/scratch_dir.h"
+#include "e2e/scene_run.h"
 
 namespace orva {
 namespace {
 
-using testing::angle_difference;
 using testing::file_exists;
-using testing::key_values;
 using testing::read_file;
 
-class TrackRun : public ::testing::Test {
-  protected:
-    // Renders a series with TRACK in its job and runs the program on it; returns
-    // the exit status.
-    int run(const std::string& scene_args) {
-        const std::string out = dir.path().string();
-        const std::string render = "'" ORVA_SCENEGEN "' --quiet --out '" + out + "' --line TRACK " +
-                                   scene_args + " >/dev/null 2>&1";
-        if (std::system(render.c_str()) != 0) {
-            ADD_FAILURE() << "scenegen failed: " << scene_args;
-            return -1;
-        }
-        const std::string command =
-            "cd '" + out + "' && '" ORVA_BINARY "' job.txt result.txt 2>stderr.txt >stdout.txt";
-        const int raw = std::system(command.c_str());
-        messages = read_file(dir.file("stderr.txt"));
-        result = key_values(read_file(dir.file("result.txt")));
-        truth = key_values(read_file(dir.file("truth.txt")));
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
-    bool said(const std::string& text) const { return messages.find(text) != std::string::npos; }
+double angle_difference(double a, double b) {
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return std::min(d, 360.0 - d);
+}
 
-    testing::ScratchDir dir;
-    std::string messages;
-    std::map<std::string, double> result, truth;
+class TrackRun : public testing::SceneRun {
+  protected:
+    int run(const std::string& scene_args) { return render_and_run("--line TRACK " + scene_args); }
 };
 
 TEST_F(TrackRun, CrystalNearTheRimIsCentredWithLogAndCrosses) {
@@ -59,11 +38,11 @@ TEST_F(TrackRun, CrystalNearTheRimIsCentredWithLogAndCrosses) {
     EXPECT_NEAR(angle_difference(result["TARGET_ANGLE"], truth["TARGET_ANGLE"]), 0.0, 20.0);
     EXPECT_GE(result["RELIABILITY"], 30);
     EXPECT_TRUE(said("TRACK: the crystal moves through"));
-    const std::string log = read_file(dir.file("logORVA.txt"));
+    const std::string log = read_file(path("logORVA.txt"));
     EXPECT_NE(log.find("# TRACK candidates per image"), std::string::npos);
     EXPECT_NE(log.find("*"), std::string::npos);
-    EXPECT_TRUE(file_exists(dir.file("cross_07.jpg")));
-    EXPECT_TRUE(file_exists(dir.file("centre.jpg")));
+    EXPECT_TRUE(file_exists(path("cross_07.jpg")));
+    EXPECT_TRUE(file_exists(path("centre.jpg")));
 }
 
 TEST_F(TrackRun, NoCrystalGivesTheLoopAnswer) {

@@ -1,25 +1,19 @@
-// Small grey images and synthetic scenes built in memory for the version-2.3
-// tests, and a capture of standard error.
+// Grey images and synthetic scenes built in memory for the version-2.3 tests,
+// and a capture of standard error.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "types.h"
 
 namespace orva::testing {
-
-inline unsigned char clamp_byte(double v) {
-    return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
 
 struct GreyImage {
     IMAGE im;
@@ -34,11 +28,11 @@ struct GreyImage {
     int w() const { return static_cast<int>(im.width); }
     int h() const { return static_cast<int>(im.height); }
     unsigned char& at(int x, int y) { return pix[static_cast<std::size_t>(y) * im.width + x]; }
-    unsigned char at(int x, int y) const { return pix[static_cast<std::size_t>(y) * im.width + x]; }
-    // Sets every pixel from f(x, y), row by row, clamped to 0..255.
+    // Every pixel from f(x, y), clamped to 0..255.
     void fill(const std::function<double(int, int)>& f) {
         for (int y = 0; y < h(); ++y)
-            for (int x = 0; x < w(); ++x) at(x, y) = clamp_byte(f(x, y));
+            for (int x = 0; x < w(); ++x)
+                at(x, y) = static_cast<unsigned char>(std::clamp(f(x, y), 0.0, 255.0));
     }
     void rect(int x0, int y0, int x1, int y1, unsigned char value) {  // inclusive corners
         for (int y = std::max(y0, 0); y <= std::min(y1, h() - 1); ++y)
@@ -48,21 +42,9 @@ struct GreyImage {
     void add_noise(int amplitude, std::uint32_t seed) {
         std::mt19937 gen(seed);
         std::uniform_int_distribution<int> d(-amplitude, amplitude);
-        for (auto& p : pix) p = clamp_byte(p + d(gen));
+        for (auto& p : pix) p = static_cast<unsigned char>(std::clamp(p + d(gen), 0, 255));
     }
 };
-
-// Width, height and size of an image.
-using Geometry = std::array<unsigned long, 3>;
-inline Geometry geometry(const IMAGE& im) {
-    return {im.width, im.height, im.size};
-}
-
-// Darkest and brightest level of the rows from_row.. of a w-wide image.
-inline std::pair<int, int> level_range(const ByteBuffer& p, int w, int from_row = 0) {
-    const auto [lo, hi] = std::minmax_element(p.begin() + from_row * w, p.end());
-    return {*lo, *hi};
-}
 
 template <class F>
 std::string stderr_of(F&& f) {
@@ -95,15 +77,5 @@ inline constexpr BlobCase kBlobCases[] = {{240, 200, 140, 90, 30},
                                           {240, 200, 80, 120, 25},
                                           {400, 300, 250, 140, 40},
                                           {1024, 768, 600, 400, 80}};
-
-// A textured loop (disc of radius 30 at (cx, cy)) on a thin dark stem that runs
-// down into a thick checkered pin entering from the bottom edge.
-inline GreyImage loop_on_pin_scene(int w, int h, int cx, int cy) {
-    GreyImage g = blob_scene(w, h, cx, cy, 30, 0);
-    g.rect(cx - 3, cy + 31, cx + 3, h - 41, 40);
-    for (int y = h - 40; y < h; ++y)
-        for (int x = cx - 15; x <= cx + 15; ++x) g.at(x, y) = 60 + ((x / 2 + y / 2) % 2) * 120;
-    return g;
-}
 
 }  // namespace orva::testing

@@ -153,53 +153,76 @@ int write_tiff(const std::string& path, const orva::ByteBuffer& data, int width,
     return finish(f, path, error);
 }
 
-int write_png(const std::string& path, const orva::ByteBuffer& data, int width, int height,
-              int channels, std::string& error) {
-    File f;
-    if (open_for_writing(path, f, error)) return 1;
+// libpng jumps back into this frame on an error, so it holds no C++ objects
+// that a jump could leave half-made (strings stay in write_png).
+[[gnu::noinline]] static bool encode_png(std::FILE* file, png_bytep* rows, int width, int height,
+                                         int channels) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        error = "cannot set up the PNG writer";
-        return 1;
+        return false;
     }
-    std::vector<png_bytep> rows(height);
-    for (int y = 0; y < height; ++y)
-        rows[y] = const_cast<png_bytep>(data.data() + static_cast<size_t>(y) * width * channels);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        error = "cannot write " + path;
-        return 1;
+        return false;
     }
-    png_init_io(png, f.get());
+    png_init_io(png, file);
     png_set_compression_level(png, 1);
     png_set_filter(png, 0, PNG_FILTER_SUB);
     png_set_IHDR(png, info, width, height, 8,
                  channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    png_write_image(png, rows.data());
+    png_write_image(png, rows);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+int write_png(const std::string& path, const orva::ByteBuffer& data, int width, int height,
+              int channels, std::string& error) {
+    File f;
+    if (open_for_writing(path, f, error)) return 1;
+    std::vector<png_bytep> rows(height);
+    for (int y = 0; y < height; ++y)
+        rows[y] = const_cast<png_bytep>(data.data() + static_cast<size_t>(y) * width * channels);
+    if (!encode_png(f.get(), rows.data(), width, height, channels)) {
+        error = "cannot write " + path;
+        return 1;
+    }
     return finish(f, path, error);
 }
 
+namespace {
+
+// Every format with its name on the command line and its file name extension.
+struct FormatNames {
+    ImageFormat format;
+    const char* name;
+    const char* extension;
+};
+constexpr FormatNames FORMAT_NAMES[] = {
+    {ImageFormat::Jpeg, "jpeg", "jpg"},      {ImageFormat::Png, "png", "png"},
+    {ImageFormat::Pgm, "pgm", "pgm"},        {ImageFormat::Ppm, "ppm", "ppm"},
+    {ImageFormat::TiffII, "tiff-ii", "tif"}, {ImageFormat::TiffMM, "tiff-mm", "tif"}};
+
+const FormatNames* names_of(ImageFormat format) {
+    for (const FormatNames& f : FORMAT_NAMES)
+        if (f.format == format) return &f;
+    return nullptr;
+}
+
+}  // namespace
+
 const char* format_extension(ImageFormat format) {
-    switch (format) {
-        case ImageFormat::Jpeg:
-            return "jpg";
-        case ImageFormat::Png:
-            return "png";
-        case ImageFormat::Pgm:
-            return "pgm";
-        case ImageFormat::Ppm:
-            return "ppm";
-        case ImageFormat::TiffII:
-        case ImageFormat::TiffMM:
-            return "tif";
-    }
-    return "img";
+    const FormatNames* f = names_of(format);
+    return f ? f->extension : "img";
+}
+
+const char* format_name(ImageFormat format) {
+    const FormatNames* f = names_of(format);
+    return f ? f->name : "?";
 }
 
 int write_image(const std::string& path, ImageFormat format, const orva::ByteBuffer& grey,

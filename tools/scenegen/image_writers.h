@@ -33,5 +33,7 @@ int write_image(const std::string& path, ImageFormat format, const orva::ByteBuf
 
 // File name extension of a format, without the dot.
 const char* format_extension(ImageFormat format);
+// Name of a format as --format takes it.
+const char* format_name(ImageFormat format);
 
 }  // namespace orva::scenegen

@@ -46,7 +46,9 @@ std::vector<std::string> split(const std::string& s, char sep) {
     return parts;
 }
 
-Setter real(std::optional<double> SceneOptions::*field, double lo, double hi) {
+// A number from lo to hi, for a plain or an optional field.
+template <typename Field>
+Setter real(Field SceneOptions::*field, double lo, double hi) {
     return [=](const std::string& v, SceneOptions& o, std::string& err) {
         double d;
         if (!to_double(v, d) || d < lo || d > hi) {
@@ -58,26 +60,23 @@ Setter real(std::optional<double> SceneOptions::*field, double lo, double hi) {
     };
 }
 
-Setter plain_real(double SceneOptions::*field, double lo, double hi) {
+// A whole number from lo to hi handed to store.
+Setter whole_number(std::function<void(SceneOptions&, int)> store, int lo, int hi) {
     return [=](const std::string& v, SceneOptions& o, std::string& err) {
-        double d;
-        if (!to_double(v, d) || d < lo || d > hi) {
-            err = "needs a number from " + std::to_string(lo) + " to " + std::to_string(hi);
-            return false;
-        }
-        o.*field = d;
-        return true;
-    };
-}
-
-Setter integer(int SceneOptions::*field, int lo, int hi) {
-    return [=](const std::string& v, SceneOptions& o, std::string& err) {
-        if (!to_int(v, lo, hi, o.*field)) {
+        int n;
+        if (!to_int(v, lo, hi, n)) {
             err = "needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
             return false;
         }
+        store(o, n);
         return true;
     };
+}
+
+// A whole number from lo to hi, for a plain or an optional field.
+template <typename Field>
+Setter integer(Field SceneOptions::*field, int lo, int hi) {
+    return whole_number([field](SceneOptions& o, int n) { o.*field = n; }, lo, hi);
 }
 
 Setter flag(bool SceneOptions::*field) {
@@ -113,15 +112,7 @@ Setter choice(std::function<void(SceneOptions&, E)> store,
 }
 
 Setter border_side(int side) {
-    return [=](const std::string& v, SceneOptions& o, std::string& err) {
-        int n;
-        if (!to_int(v, -10000, 10000, n)) {
-            err = "needs a whole number";
-            return false;
-        }
-        o.border_side[side] = n;
-        return true;
-    };
+    return whole_number([side](SceneOptions& o, int n) { o.border_side[side] = n; }, -10000, 10000);
 }
 
 const std::vector<Option>& option_table() {
@@ -186,7 +177,7 @@ const std::vector<Option>& option_table() {
         {"--images", "N", "number of images, 1..40, angles evenly spread (default 8)",
          integer(&SceneOptions::num_images, 1, 40)},
         {"--start", "DEG", "angle of the first image (default 0)",
-         plain_real(&SceneOptions::start_angle, -1e6, 1e6)},
+         real(&SceneOptions::start_angle, -1e6, 1e6)},
         {"--step", "DEG", "angle step (default 360 / images)",
          real(&SceneOptions::step, -1e6, 1e6)},
         {"--angles", "LIST",
@@ -257,7 +248,7 @@ const std::vector<Option>& option_table() {
         {"--loop-sweep", "PX",
          "bend of the ring to one side within its plane: its top is moved PX from where it would "
          "be, its lowest point stays (default 0)",
-         plain_real(&SceneOptions::loop_sweep, -1e5, 1e5)},
+         real(&SceneOptions::loop_sweep, -1e5, 1e5)},
         {"--fibre", "PX", "nylon fibre thickness (default 1.8% of the loop size, at least 2)",
          real(&SceneOptions::fibre, 0.5, 100)},
         {"--fibre-variation", "F",
@@ -315,15 +306,15 @@ const std::vector<Option>& option_table() {
                       {{"metal", false}, {"plastic", true}})},
         // Camera
         {"--blur", "SIGMA", "defocus, Gaussian sigma in pixels; below 0.3 none (default 1)",
-         plain_real(&SceneOptions::blur, 0, 20)},
+         real(&SceneOptions::blur, 0, 20)},
         {"--noise", "SIGMA", "sensor noise in grey levels at full light (default 2)",
-         plain_real(&SceneOptions::noise, 0, 100)},
+         real(&SceneOptions::noise, 0, 100)},
         {"--brightness", "LEVEL", "grey level of the clear view at the centre (default 200)",
-         plain_real(&SceneOptions::brightness, 1, 255)},
+         real(&SceneOptions::brightness, 1, 255)},
         {"--gradient", "F", "illumination slope across the frame, fraction (default 0.15)",
-         plain_real(&SceneOptions::gradient, 0, 1)},
+         real(&SceneOptions::gradient, 0, 1)},
         {"--vignette", "F", "light fall-off towards the corners, fraction (default 0.25)",
-         plain_real(&SceneOptions::vignette, 0, 1)},
+         real(&SceneOptions::vignette, 0, 1)},
         {"--ice", "N", "ice specks in the film (default 0)", integer(&SceneOptions::ice, 0, 100)},
         {"--bubbles", "N", "bubbles in the film (default 0)",
          integer(&SceneOptions::bubbles, 0, 100)},
@@ -361,16 +352,7 @@ const std::vector<Option>& option_table() {
              return true;
          }},
         // Job file
-        {"--border", "N", "write BORDER N",
-         [](const std::string& v, SceneOptions& o, std::string& err) {
-             int n;
-             if (!to_int(v, -10000, 10000, n)) {
-                 err = "needs a whole number";
-                 return false;
-             }
-             o.border = n;
-             return true;
-         }},
+        {"--border", "N", "write BORDER N", integer(&SceneOptions::border, -10000, 10000)},
         {"--border-b", "N", "write BORDER_B N (after BORDER)", border_side(SIDE_BOTTOM)},
         {"--border-t", "N", "write BORDER_T N", border_side(SIDE_TOP)},
         {"--border-l", "N", "write BORDER_L N", border_side(SIDE_LEFT)},
@@ -382,15 +364,7 @@ const std::vector<Option>& option_table() {
          "write CENTRE_COORD with the true axis position (X_CENTRE, rounded)",
          flag(&SceneOptions::centre_coord)},
         {"--centre-coord-value", "N", "write CENTRE_COORD N",
-         [](const std::string& v, SceneOptions& o, std::string& err) {
-             int n;
-             if (!to_int(v, -100000, 100000, n)) {
-                 err = "needs a whole number";
-                 return false;
-             }
-             o.centre_coord_value = n;
-             return true;
-         }},
+         integer(&SceneOptions::centre_coord_value, -100000, 100000)},
         {"--prealign", nullptr, "write PREALIGN (the truth then gives the loop centre)",
          flag(&SceneOptions::prealign)},
         {"--vers23", nullptr, "write VERS23", flag(&SceneOptions::vers23)},
