@@ -310,7 +310,8 @@ int locate_crystal(Run& r) {
 // moves like a crystal, the loop answer the default method gives without one.
 int locate_crystal_track(Run& r) {
     if (r.numimg_processed < 3) {
-        std::fprintf(stderr, "\n TRACK needs three images with a loop; the default crystal search is used.");
+        std::fprintf(
+            stderr, "\n TRACK needs three images with a loop; the default crystal search is used.");
         return locate_crystal(r);
     }
     narrowest_loop_and_bulge(r);

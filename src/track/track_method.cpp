@@ -15,6 +15,7 @@
 
 #include "crystal/corner_features.h"
 #include "fit/sinusoid_fit.h"
+#include "parallel/image_map.h"
 #include "toolkit/arrays.h"
 
 namespace orva {
@@ -179,15 +180,20 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
     std::fprintf(stderr, "\n Tracking Images:   ");
     int usable = 0;
     out.images.resize(n);
-    CandidateWork work;
     for (int q = 0; q < n; ++q) {
         out.images[q].angle = in.angles[q];
-        if (in.shapes[q].type == NO_OBJECT) continue;
-        ++usable;
+        if (in.shapes[q].type != NO_OBJECT) ++usable;
+    }
+    // Each image's candidates depend on that image and the shared context only;
+    // the buffers of a thread are reused from image to image.
+    std::vector<CandidateWork> work(static_cast<std::size_t>(map_slots(n)));
+    map_images(n, [&](int q, int slot) {
+        if (in.shapes[q].type == NO_OBJECT) return 0;
         std::fprintf(stderr, " %d", q);
         out.images[q].candidates =
-            collect_candidates(ctx, images[q], in.shapes[q], defaults[q], work);
-    }
+            collect_candidates(ctx, images[q], in.shapes[q], defaults[q], work[slot]);
+        return 0;
+    });
 
     SearchSettings settings;
     settings.axis_known = in.axis_known;
