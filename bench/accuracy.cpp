@@ -146,6 +146,7 @@ struct Settings {
     bool only_extra = false;
     std::string track_set;  // "tuning" or "reported": run the crystal-search section only
     std::string methods = "default,vers23,track";
+    std::string scenes;  // comma-separated scene ids of that section, empty for all
     bool logoutx = false;
 };
 
@@ -292,6 +293,7 @@ void usage(const char* program) {
         "                  REPORTED set (tuning | reported), each run with the default method,\n"
         "                  VERS23 and TRACK side by side; --limit N takes the first N scenes\n"
         "  --methods LIST  methods of that section, of default,vers23,track (default: all)\n"
+        "  --scenes LIST   only these scene ids of that section (comma-separated)\n"
         "  --logoutx       write LOGOUTX into that section's jobs (keep them with --keep)\n",
         program);
 }
@@ -329,6 +331,8 @@ int main(int argc, char** argv) {
             settings.track_set = value();
         else if (a == "--methods")
             settings.methods = value();
+        else if (a == "--scenes")
+            settings.scenes = value();
         else if (a == "--logoutx")
             settings.logoutx = true;
         else if (a == "--help" || a == "-h") {
@@ -357,6 +361,11 @@ int main(int argc, char** argv) {
         cs.logoutx = settings.logoutx;
         cs.timeout = settings.timeout;
         cs.limit = settings.limit;
+        for (std::size_t at = 0; at < settings.scenes.size();) {
+            cs.only.push_back(std::atoi(settings.scenes.c_str() + at));
+            const std::size_t comma = settings.scenes.find(',', at);
+            at = comma == std::string::npos ? settings.scenes.size() : comma + 1;
+        }
         static const char* const names[3] = {"default", "vers23", "track"};
         for (int m = 0; m < 3; ++m)
             cs.methods[m] =

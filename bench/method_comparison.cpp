@@ -415,6 +415,9 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
     std::map<int, Tally> bands;
     int misses = 0;
     for (size_t i = 0; i < scenes.size(); ++i) {
+        if (!settings.only.empty() && std::find(settings.only.begin(), settings.only.end(),
+                                                static_cast<int>(i)) == settings.only.end())
+            continue;
         ComparisonScene& c = scenes[i];
         char folder[32];
         std::snprintf(folder, sizeof folder, "scene%03zu", i);

@@ -40,6 +40,7 @@ struct ComparisonSettings {
     double timeout = 300.0;
     bool methods[3] = {true, true, true};  // default, VERS23, TRACK
     int limit = -1;                        // first N scenes only
+    std::vector<int> only;                 // these scene ids only, when not empty
 };
 
 // Renders and runs every scene, prints one line per scene and the summaries.
