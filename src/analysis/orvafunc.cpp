@@ -330,12 +330,16 @@ int locate_crystal_track(Run& r) {
     std::fprintf(stderr, "\n Modelling Xtal motion");
     if (!track.crystal) {
         report_track_no_crystal(r.log);
+        record_precentring(r.xp.record, "no_crystal",
+                           "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "
+                           "X_CENTRE are taken from the loop centres");
         r.precentring_flag = 1;
         r.reliability = r.shapes_reliability;
         ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
         return fit_table(r, table, false);
     }
     const TrackAnswer answer = track_answer(track, r.mp, r.log);
+    record_observations(r.xp.record, answer.table, cut_frame(r));
     r.crystal_size = answer.crystal_size;
     r.reliability = answer.reliability;
     r.reliability_fixed = true;

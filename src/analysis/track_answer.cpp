@@ -31,11 +31,12 @@ TrackAnswer track_answer(const TrackResult& track, PARAMS& mp, DriverLog& log) {
     mp.var_q0 = fit.var_b;
     mp.gofn = fit.gof;
 
-    ObservationTable table;
+    TrackAnswer answer;
+    ObservationTable& table = answer.table;
     for (const Match& m : fit.matches) {
         const TrackImage& image = track.images[m.image];
         const Candidate& c = image.candidates[m.candidate];
-        table.add(image.angle, c.x, c.y);
+        table.add(image.angle, c.x, c.y, m.image, "track");
         table.weight.back() = m.contribution;
         table.est_x.back() = fit.t.x_at(image.angle);
         table.est_y.back() = fit.t.y;
@@ -51,7 +52,6 @@ TrackAnswer track_answer(const TrackResult& track, PARAMS& mp, DriverLog& log) {
         log.write("\n# %d objects move like crystals; the best supported one is centred.",
                   track.crystals);
     }
-    TrackAnswer answer;
     answer.crystal_size = static_cast<int>(std::lround(fit.size));
     answer.reliability = track.reliability;
     return answer;

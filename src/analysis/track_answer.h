@@ -8,6 +8,7 @@
 #pragma once
 
 #include "analysis/driver_log.h"
+#include "analysis/observations.h"
 #include "fit/least_squares.h"
 #include "orva_defines.h"
 #include "track/track_method.h"
@@ -22,6 +23,7 @@ void announce_track(const ORVAPARAMS& params);
 struct TrackAnswer {
     int crystal_size = 0;      // cut-image pixels
     double reliability = 0.0;  // 0..1
+    ObservationTable table;    // the supporting candidates, as written to the run log
 };
 
 // Fills mp (x0, y0, radius, phi0, variances, gofn) from the best trajectory,
