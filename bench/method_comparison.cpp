@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "bench_support.h"
@@ -227,6 +228,7 @@ struct Outcome {
     bool angle_counts = false;
     double cpu = 0.0;
     const char* verdict = "";
+    bool said_nothing_moves = false;  // TRACK's own "no crystal" answer
 };
 
 Outcome evaluate(const Truth& t, bool has_crystal, bool vers23, const RunOutcome& run,
@@ -307,7 +309,8 @@ struct MethodSummary {
 void print_summary(SceneSet set, const ComparisonSettings& settings,
                    const MethodSummary (&summary)[METHODS],
                    const std::map<std::string, Tally>& track_groups,
-                   const std::map<int, Tally>& bands, int track_misses) {
+                   const std::map<int, Tally>& bands, const std::map<int, Tally>& none_bands,
+                   int track_misses) {
     std::printf("\n-- summary: crystal-search section, %s set\n",
                 set == SceneSet::Tuning ? "TUNING" : "REPORTED");
     std::printf("%-8s %-20s %-20s %6s %6s %6s %6s %9s\n", "method", "crystal scenes",
@@ -345,6 +348,14 @@ void print_summary(SceneSet set, const ComparisonSettings& settings,
     }
     std::printf("  crystal scenes answered with PRECENTRING 1 (crystal missed): %d\n",
                 track_misses);
+    std::printf(
+        "TRACK reliability of its PRECENTRING 1 answers (right = a scene without a crystal;\n"
+        "empty and pin-only views, which give -1 or the loop figure, left out):\n");
+    for (int b = 0; b < 5; ++b) {
+        const auto it = none_bands.find(b);
+        const Tally t = it == none_bands.end() ? Tally{} : it->second;
+        std::printf("  RELIABILITY %s: %s right\n", band_name[b], percent(t).c_str());
+    }
 }
 
 int band_of(double reliability) {
@@ -412,7 +423,7 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
 
     MethodSummary summary[METHODS];
     std::map<std::string, Tally> groups;
-    std::map<int, Tally> bands;
+    std::map<int, Tally> bands, none_bands;
     int misses = 0;
     for (size_t i = 0; i < scenes.size(); ++i) {
         if (!settings.only.empty() && std::find(settings.only.begin(), settings.only.end(),
@@ -456,8 +467,14 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
             const RunOutcome run = run_program(
                 settings.orva, {job, res}, dir, std::string("out_") + METHOD_NAME[m] + ".txt",
                 std::string("err_") + METHOD_NAME[m] + ".txt", settings.timeout);
-            const Outcome out =
-                evaluate(t, has_crystal, m == 1, run, read_key_values(dir + "/" + res));
+            Outcome out = evaluate(t, has_crystal, m == 1, run, read_key_values(dir + "/" + res));
+            if (m == 2) {
+                std::ifstream err(dir + "/err_" + METHOD_NAME[m] + ".txt");
+                const std::string text((std::istreambuf_iterator<char>(err)),
+                                       std::istreambuf_iterator<char>());
+                out.said_nothing_moves =
+                    text.find("nothing moves like a crystal") != std::string::npos;
+            }
             std::printf(" %-7s", out.verdict);
             MethodSummary& s = summary[m];
             s.cpu += out.cpu;
@@ -482,6 +499,8 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
                 std::printf(" %6.1f %6.1f %6.1f %6.1f", track.dx, track.dy, track.dr, track.da);
             if (track.ran && track.precentring == 0)
                 bands[band_of(track.reliability)].add(track.ok);
+            if (track.ran && track.precentring == 1 && track.said_nothing_moves)
+                none_bands[band_of(track.reliability)].add(!has_crystal);
             if (has_crystal && track.ran && track.precentring != 0) ++misses;
             if (has_crystal) {
                 groups[std::string("images ") + std::to_string(scene.angles.size())].add(track.ok);
@@ -502,7 +521,7 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
         std::fflush(stdout);
         if (!settings.keep) std::filesystem::remove_all(dir);
     }
-    print_summary(set, settings, summary, groups, bands, misses);
+    print_summary(set, settings, summary, groups, bands, none_bands, misses);
 }
 
 }  // namespace orva::bench

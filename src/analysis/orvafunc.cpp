@@ -334,7 +334,8 @@ int locate_crystal_track(Run& r) {
                            "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "
                            "X_CENTRE are taken from the loop centres");
         r.precentring_flag = 1;
-        r.reliability = r.shapes_reliability;
+        r.reliability = track.reliability;
+        r.reliability_fixed = true;
         ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
         return fit_table(r, table, false);
     }

@@ -41,6 +41,7 @@ struct Candidate {
     double ring_mean = 0.0;
     double ring_max = 0.0;
     double edge_share = 1.0;  // darkest point inside the object over its centre, seen sharper
+    double sharp_edge = 1.0;  // the same in the image itself, at its own resolution
     double fill = 1.0;        // mean contrast inside the object over its darkest point
     double absorbance = 0.0;  // contrast over the brightness of the series maximum
     double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)

@@ -9,13 +9,18 @@ namespace orva {
 namespace {
 
 // The decision threshold and the reliability scale, chosen on the tuning scenes:
-// below MIN_PROBABILITY not even half of the would-be answers were right, while
-// nearly every scene without a crystal stayed below it; at RELIABLE_PROBABILITY and
-// above, 96 % of the answers were right.
-constexpr double MIN_PROBABILITY = 0.5;
+// MIN_PROBABILITY is the lowest at which no more scenes without a crystal pass
+// than with the candidates' weights before they saw the sharp edge, so that the
+// crystals those weights win cost no false alarms; at RELIABLE_PROBABILITY and
+// above, 95 % of the answers were right.
+constexpr double MIN_PROBABILITY = 0.62;
 constexpr double RELIABLE_PROBABILITY = 0.8;
 constexpr double FIGURE_AT_MIN = 0.3;       // reliability at the threshold
 constexpr double FIGURE_AT_RELIABLE = 0.7;  // reliability where answers became trustworthy
+// A "no crystal" answer: on the tuning scenes nearly every one whose best
+// trajectory stayed below NO_CRYSTAL_CLEAR was right, while above it most runs
+// had missed a crystal.
+constexpr double NO_CRYSTAL_CLEAR = 0.15;
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0.0;
@@ -112,6 +117,14 @@ double track_reliability(double probability) {
                                    (RELIABLE_PROBABILITY - MIN_PROBABILITY);
     return FIGURE_AT_RELIABLE +
            (1.0 - FIGURE_AT_RELIABLE) * (p - RELIABLE_PROBABILITY) / (1.0 - RELIABLE_PROBABILITY);
+}
+
+// Piecewise linear through (0, 1), the clear point at the trustworthy figure,
+// and (threshold, 0).
+double no_crystal_reliability(double probability) {
+    const double p = std::clamp(probability, 0.0, MIN_PROBABILITY);
+    if (p < NO_CRYSTAL_CLEAR) return 1.0 - (1.0 - FIGURE_AT_RELIABLE) * p / NO_CRYSTAL_CLEAR;
+    return FIGURE_AT_RELIABLE * (MIN_PROBABILITY - p) / (MIN_PROBABILITY - NO_CRYSTAL_CLEAR);
 }
 
 }  // namespace orva

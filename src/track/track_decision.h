@@ -52,4 +52,8 @@ bool is_crystal(double probability);
 // The reliability figure (0..1) of a crystal answer of that probability.
 double track_reliability(double probability);
 
+// The reliability figure (0..1) of a "no crystal" answer whose most probable
+// trajectory had that probability (0 when there was none).
+double no_crystal_reliability(double probability);
+
 }  // namespace orva

@@ -228,12 +228,14 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         out.evidence = evidence_of(out.images, found, best, usable);
         out.probability = probability[best];
         out.crystal = is_crystal(out.probability);
-        out.reliability = out.crystal ? track_reliability(out.probability) : 0.0;
+        out.reliability = out.crystal ? track_reliability(out.probability)
+                                      : no_crystal_reliability(out.probability);
         for (std::size_t k = 0; k < found.size(); ++k)
             if (is_crystal(probability[k]) &&
                 (k == best || another_object(out.images, found[best], found[k])))
                 ++out.crystals;
     }
+    if (found.empty()) out.reliability = no_crystal_reliability(0.0);
     append(
         out.log,
         "\n# decision: %s (trajectory %zu), reliability %.3f, trajectories passing as crystals %d",

@@ -1,6 +1,7 @@
 // Candidates of drawn images: a crystal touching the inside of the loop's rim is
 // found, at its centre and among the best ranked, while the static pin is not
-// taken for it; an image without a loop has none.
+// taken for it; its dark edge is seen at the image's resolution; an image
+// without a loop has none.
 #include "track/candidates.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,9 @@ IMAGE geometry() {
 }
 
 // A loop ring with a pin below it and a dark crystal of diameter 20 touching
-// the ring from inside at `at_angle` (degrees round the ring).
-ByteBuffer draw(double at_angle) {
+// the ring from inside at `at_angle` (degrees round the ring); an edged crystal
+// is darker at its edge than in its middle, as a crystal's outline is.
+ByteBuffer draw(double at_angle, bool edged = false) {
     ByteBuffer image(static_cast<std::size_t>(W) * H, 200);
     const double cx = RING_X + 55.0 * std::cos(at_angle * 0.0174532924);
     const double cy = RING_Y + 55.0 * std::sin(at_angle * 0.0174532924);
@@ -33,7 +35,8 @@ ByteBuffer draw(double at_angle) {
             const double ring = std::fabs(std::hypot(x - RING_X, y - RING_Y) - RING_R);
             if (ring < 2.0) p = 90;
             if (y > 185 && std::fabs(x - RING_X) < 25) p = 30;  // the pin
-            if (std::hypot(x - cx, y - cy) < 10.0) p = 70;
+            const double r = std::hypot(x - cx, y - cy);
+            if (r < 10.0) p = edged && r < 7.0 ? 110 : edged ? 40 : 70;
         }
     return image;
 }
@@ -85,6 +88,27 @@ TEST(Candidates, CrystalOnTheRimIsFoundAtItsCentre) {
         EXPECT_GT(found[rank < 0 ? 0 : rank].motion, 0.8) << q;
         for (std::size_t k = 1; k < found.size(); ++k)
             EXPECT_GE(found[k - 1].weight, found[k].weight);
+    }
+}
+
+TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
+    for (const bool edged : {false, true}) {
+        const double angles[3] = {-30.0, 90.0, 200.0};
+        std::vector<ByteBuffer> images;
+        for (double a : angles) images.push_back(draw(a, edged));
+        const std::vector<SHAPE_PARAMS> shapes(3, outline());
+        const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+        CandidateWork work;
+        const double cx = RING_X + 55.0 * std::cos(angles[0] * 0.0174532924);
+        const double cy = RING_Y + 55.0 * std::sin(angles[0] * 0.0174532924);
+        double sharp = 0.0;
+        for (const Candidate& c :
+             collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work))
+            if (std::hypot(c.x - cx, c.y - cy) < 3.0 && sharp == 0.0) sharp = c.sharp_edge;
+        if (edged)
+            EXPECT_GT(sharp, 1.5);
+        else
+            EXPECT_NEAR(sharp, 1.0, 0.1);
     }
 }
 

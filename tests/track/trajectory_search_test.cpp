@@ -150,6 +150,10 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
         EXPECT_GE(track_reliability(q), last);
         last = track_reliability(q);
     }
+    // A "no crystal" answer is the more trustworthy the less anything looked like one.
+    EXPECT_DOUBLE_EQ(no_crystal_reliability(0.0), 1.0);
+    for (double q = 0.05; q <= 1.0; q += 0.05)
+        EXPECT_LE(no_crystal_reliability(q), no_crystal_reliability(q - 0.05));
 }
 
 }  // namespace
