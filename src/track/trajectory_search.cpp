@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "fit/least_squares.h"
+#include "parallel/image_map.h"
 
 namespace orva {
 
@@ -176,47 +177,67 @@ TrajectoryFit score_trajectory(std::span<const TrackImage> images, const Traject
     return fit;
 }
 
-TrajectoryFit best_trajectory(std::span<const TrackImage> images, const SearchSettings& settings,
-                              const std::vector<std::vector<char>>& taken) {
-    std::vector<Hypothesis> top;
+namespace {
+
+// The REFINED best pair hypotheses whose first image is p.
+void pair_hypotheses(std::span<const TrackImage> images, const SearchSettings& settings,
+                     const std::vector<std::vector<char>>& taken, int p,
+                     std::vector<Hypothesis>& top) {
+    top.clear();
     const int n = static_cast<int>(images.size());
-    for (int p = 0; p < n; ++p) {
-        const double cp = std::cos(images[p].angle * RADIAN),
-                     sp = std::sin(images[p].angle * RADIAN);
-        for (int q = p + 1; q < n; ++q) {
-            const double cq = std::cos(images[q].angle * RADIAN);
-            const double sq = std::sin(images[q].angle * RADIAN);
-            const double det = cp * sq - sp * cq;  // sin(phi_q - phi_p)
-            if (std::fabs(det) < MIN_PAIR_SINE) continue;
-            const auto& ci = images[p].candidates;
-            const auto& cj = images[q].candidates;
-            for (std::size_t i = 0; i < ci.size(); ++i) {
-                if (ci[i].rank >= PAIR_RANKS || taken[p][i]) continue;
-                for (std::size_t j = 0; j < cj.size(); ++j) {
-                    if (cj[j].rank >= PAIR_RANKS || taken[q][j]) continue;
-                    const double tol = std::max(match_tolerance(ci[i]), match_tolerance(cj[j]));
-                    if (std::fabs(ci[i].y - cj[j].y) > tol) continue;
-                    Hypothesis h;
-                    h.t.x0 = settings.axis;
-                    const double u = ci[i].x - settings.axis, v = cj[j].x - settings.axis;
-                    h.t.a = (u * sq - v * sp) / det;
-                    h.t.b = (v * cp - u * cq) / det;
-                    h.t.y = 0.5 * (ci[i].y + cj[j].y);
-                    h.score = quick_score(images, h.t, taken);
-                    if (static_cast<int>(top.size()) < REFINED) {
-                        top.push_back(h);
-                    } else if (h.score > top.back().score) {
-                        top.back() = h;
-                    } else {
-                        continue;
-                    }
-                    std::sort(top.begin(), top.end(), [](const Hypothesis& x, const Hypothesis& y) {
-                        return x.score > y.score;
-                    });
+    const double cp = std::cos(images[p].angle * RADIAN), sp = std::sin(images[p].angle * RADIAN);
+    for (int q = p + 1; q < n; ++q) {
+        const double cq = std::cos(images[q].angle * RADIAN);
+        const double sq = std::sin(images[q].angle * RADIAN);
+        const double det = cp * sq - sp * cq;  // sin(phi_q - phi_p)
+        if (std::fabs(det) < MIN_PAIR_SINE) continue;
+        const auto& ci = images[p].candidates;
+        const auto& cj = images[q].candidates;
+        for (std::size_t i = 0; i < ci.size(); ++i) {
+            if (ci[i].rank >= PAIR_RANKS || taken[p][i]) continue;
+            for (std::size_t j = 0; j < cj.size(); ++j) {
+                if (cj[j].rank >= PAIR_RANKS || taken[q][j]) continue;
+                const double tol = std::max(match_tolerance(ci[i]), match_tolerance(cj[j]));
+                if (std::fabs(ci[i].y - cj[j].y) > tol) continue;
+                Hypothesis h;
+                h.t.x0 = settings.axis;
+                const double u = ci[i].x - settings.axis, v = cj[j].x - settings.axis;
+                h.t.a = (u * sq - v * sp) / det;
+                h.t.b = (v * cp - u * cq) / det;
+                h.t.y = 0.5 * (ci[i].y + cj[j].y);
+                h.score = quick_score(images, h.t, taken);
+                if (static_cast<int>(top.size()) < REFINED) {
+                    top.push_back(h);
+                } else if (h.score > top.back().score) {
+                    top.back() = h;
+                } else {
+                    continue;
                 }
+                std::stable_sort(
+                    top.begin(), top.end(),
+                    [](const Hypothesis& x, const Hypothesis& y) { return x.score > y.score; });
             }
         }
     }
+}
+
+}  // namespace
+
+TrajectoryFit best_trajectory(std::span<const TrackImage> images, const SearchSettings& settings,
+                              const std::vector<std::vector<char>>& taken) {
+    // The pairs of each first image are scored side by side; the best of all,
+    // taken in image order, are refined.
+    const int n = static_cast<int>(images.size());
+    std::vector<std::vector<Hypothesis>> per_image(static_cast<std::size_t>(n));
+    map_images(n, [&](int p, int /*slot*/) {
+        pair_hypotheses(images, settings, taken, p, per_image[p]);
+        return 0;
+    });
+    std::vector<Hypothesis> top;
+    for (const auto& list : per_image) top.insert(top.end(), list.begin(), list.end());
+    std::stable_sort(top.begin(), top.end(),
+                     [](const Hypothesis& x, const Hypothesis& y) { return x.score > y.score; });
+    if (static_cast<int>(top.size()) > REFINED) top.resize(REFINED);
 
     TrajectoryFit best;
     for (const Hypothesis& h : top) {
