@@ -28,6 +28,7 @@
 #include "bench_support.h"
 #include "geometry.h"
 #include "image_writers.h"
+#include "method_comparison.h"
 #include "scene.h"
 #include "series.h"
 #include "truth.h"
@@ -143,6 +144,10 @@ struct Settings {
     bool vers23 = false;
     bool prealign = false;
     bool only_extra = false;
+    std::string track_set;  // "tuning" or "reported": run the crystal-search section only
+    std::string methods = "default,vers23,track";
+    std::string scenes;  // comma-separated scene ids of that section, empty for all
+    bool logoutx = false;
 };
 
 // Largest distance between the predicted and the true crystal positions over the
@@ -283,7 +288,13 @@ void usage(const char* program) {
         "  --limit N       use only the first N crystal scenes (and all pin/empty ones)\n"
         "  --keep DIR      keep the rendered scenes and orva's files under DIR\n"
         "  --orva PATH     the program to test (default: the built orva)\n"
-        "  --timeout S     seconds allowed per run (default 300)\n",
+        "  --timeout S     seconds allowed per run (default 300)\n"
+        "  --track SET     instead, the crystal-search section: 200 scenes of the TUNING or the\n"
+        "                  REPORTED set (tuning | reported), each run with the default method,\n"
+        "                  VERS23 and TRACK side by side; --limit N takes the first N scenes\n"
+        "  --methods LIST  methods of that section, of default,vers23,track (default: all)\n"
+        "  --scenes LIST   only these scene ids of that section (comma-separated)\n"
+        "  --logoutx       write LOGOUTX into that section's jobs (keep them with --keep)\n",
         program);
 }
 
@@ -316,6 +327,14 @@ int main(int argc, char** argv) {
             settings.orva = value();
         else if (a == "--timeout")
             settings.timeout = std::atof(value().c_str());
+        else if (a == "--track")
+            settings.track_set = value();
+        else if (a == "--methods")
+            settings.methods = value();
+        else if (a == "--scenes")
+            settings.scenes = value();
+        else if (a == "--logoutx")
+            settings.logoutx = true;
         else if (a == "--help" || a == "-h") {
             usage(argv[0]);
             return 0;
@@ -324,6 +343,37 @@ int main(int argc, char** argv) {
             usage(argv[0]);
             return 2;
         }
+    }
+    if (!settings.track_set.empty()) {
+        if (settings.track_set != "tuning" && settings.track_set != "reported") {
+            std::fprintf(stderr, "--track needs tuning or reported\n");
+            return 2;
+        }
+        ComparisonSettings cs;
+        cs.orva = settings.orva;
+        cs.keep = !settings.keep.empty();
+        cs.work = cs.keep ? settings.keep : make_scratch_folder("comparison");
+        if (cs.work.empty()) {
+            std::fprintf(stderr, "cannot create a scratch folder\n");
+            return 1;
+        }
+        std::filesystem::create_directories(cs.work);
+        cs.logoutx = settings.logoutx;
+        cs.timeout = settings.timeout;
+        cs.limit = settings.limit;
+        for (std::size_t at = 0; at < settings.scenes.size();) {
+            cs.only.push_back(std::atoi(settings.scenes.c_str() + at));
+            const std::size_t comma = settings.scenes.find(',', at);
+            at = comma == std::string::npos ? settings.scenes.size() : comma + 1;
+        }
+        static const char* const names[3] = {"default", "vers23", "track"};
+        for (int m = 0; m < 3; ++m)
+            cs.methods[m] =
+                ("," + settings.methods + ",").find(std::string(",") + names[m] + ",") !=
+                std::string::npos;
+        run_comparison(settings.track_set == "tuning" ? SceneSet::Tuning : SceneSet::Reported, cs);
+        if (!cs.keep) std::filesystem::remove_all(cs.work);
+        return 0;
     }
     std::vector<BenchScene> scenes = scene_set();
     if (settings.limit >= 0) {

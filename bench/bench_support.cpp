@@ -62,6 +62,8 @@ RunOutcome run_program(const std::string& program, const std::vector<std::string
     }
     outcome.seconds = now_seconds() - start;
     outcome.max_rss_kb = usage.ru_maxrss;
+    outcome.cpu_seconds = usage.ru_utime.tv_sec + 1e-6 * usage.ru_utime.tv_usec +
+                          usage.ru_stime.tv_sec + 1e-6 * usage.ru_stime.tv_usec;
     if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
     return outcome;
 }

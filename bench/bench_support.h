@@ -10,10 +10,11 @@
 namespace orva::bench {
 
 struct RunOutcome {
-    int status = -1;         // exit status; -1 when it did not exit normally
-    bool timed_out = false;  // killed after the time limit
-    double seconds = 0.0;    // wall time
-    long max_rss_kb = 0;     // peak resident memory of the child
+    int status = -1;           // exit status; -1 when it did not exit normally
+    bool timed_out = false;    // killed after the time limit
+    double seconds = 0.0;      // wall time
+    double cpu_seconds = 0.0;  // user plus system time of the child (wait4)
+    long max_rss_kb = 0;       // peak resident memory of the child
 };
 
 // Runs `program` with `args` in folder `cwd`, standard output and error to the

@@ -1,8 +1,9 @@
 // Speed benchmark: times whole orva runs on generated jobs (the default method
 // on 36 JPEG images of 768x576, of 1024x768 with the loop entering from the
 // left, and of 1360x1024, which it analyses at half resolution; 8 PNG images
-// of 640x480; the version-2.3 method on 36 JPEG images of 768x576), each on one
-// thread (ORVA_THREADS=1) and on all the process may use, over several runs.
+// of 640x480; the version-2.3 method on 36 JPEG images of 768x576; TRACK on the
+// first of these scenes), each on one thread (ORVA_THREADS=1) and on all the
+// process may use, over several runs.
 // It reports the median wall time per job and per image, the peak resident
 // memory of the run (wait4), and the ratio to the time the project's own
 // readers need only to decode the same images in this process on as many
@@ -42,6 +43,7 @@ struct Job {
     std::uint64_t seed;
     int loop_position = 0;
     bool vers23 = false;
+    bool track = false;
 };
 
 // Decodes one file with the reader the program would choose; returns its bytes.
@@ -123,7 +125,8 @@ int main(int argc, char** argv) {
         {"36 x 1360x1024 JPEG (half res)", 36, 1360, 1024, ImageFormat::Jpeg, 502},
         {"8 x 640x480 PNG", 8, 640, 480, ImageFormat::Png, 503},
         {"36 x 768x576 JPEG VERS23", 36, 768, 576, ImageFormat::Jpeg, 505, 0, true},
-        // The TRACK method's job goes here once that method exists.
+        // The default method's first scene again, with TRACK: the two compare directly.
+        {"36 x 768x576 JPEG TRACK", 36, 768, 576, ImageFormat::Jpeg, 501, 0, false, true},
     };
     const int threads_all = all_threads();
     const std::string work = make_scratch_folder("speed");
@@ -146,6 +149,7 @@ int main(int argc, char** argv) {
         o.format = job.format;
         o.loop_position = job.loop_position;
         o.vers23 = job.vers23;
+        if (job.track) o.extra_lines.push_back("TRACK");
         o.quiet = true;
         orva::scenegen::Scene scene;
         std::string error;

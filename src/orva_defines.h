@@ -33,6 +33,7 @@ struct ORVAPARAMS {
     int vers23_flag = 0;
     int reserved = 0;          // switches: LOGOUT_SWITCH
     RunRecord* record = nullptr;  // filled for the report when set
+    int track_flag = 0;           // TRACK: find the crystal as the object moving through the series
 };
 
 // Bit of ORVAPARAMS::reserved set by LOGOUTX: write the run log and the

@@ -70,7 +70,7 @@ struct RunRecord {
     std::string failure;  // what a failing stage said, in one line
 
     // The analysis
-    std::string method;  // "default", "version-2.3"
+    std::string method;  // "default", "version-2.3", "track"
     std::string method_reason;
     int scale = 0;  // 1 full resolution, 2 half resolution, 0 not reached
     bool background_used = false;

@@ -26,6 +26,7 @@
 #include "analysis/observations.h"
 #include "analysis/result_stage.h"
 #include "analysis/run_recording.h"
+#include "analysis/track_answer.h"
 #include "analysis/version23_method.h"
 #include "crystal/centring_image.h"
 #include "crystal/corner_features.h"
@@ -37,6 +38,7 @@
 #include "parallel/background_queue.h"
 #include "parallel/image_map.h"
 #include "toolkit/arrays.h"
+#include "track/track_method.h"
 
 namespace orva {
 
@@ -74,6 +76,7 @@ struct Run {
     int precentring_flag = 0;
     bool position_found = true;
     double reliability = -1.0;
+    bool reliability_fixed = false;  // TRACK: its own figure, not the fit's deviations
 
     // Inspection files, written beside the rest of the run.
     BackgroundQueue diagnostics;
@@ -303,6 +306,47 @@ int locate_crystal(Run& r) {
     return fit_table(r, table, true);
 }
 
+// TRACK's answer: the trajectory of the best-supported object, or, when nothing
+// moves like a crystal, the loop answer the default method gives without one.
+int locate_crystal_track(Run& r) {
+    if (r.numimg_processed < 3) {
+        std::fprintf(
+            stderr, "\n TRACK needs three images with a loop; the default crystal search is used.");
+        return locate_crystal(r);
+    }
+    narrowest_loop_and_bulge(r);
+    TrackInput in;
+    in.imc = r.imagec;
+    in.images = &r.xp.image_ptr;
+    in.shapes = r.run_shapes();
+    in.angles = r.angles;
+    in.half_resolution = r.sub_flag == 1;
+    in.axis_known = r.known_centre;
+    in.axis = r.x0_preset;
+    TrackResult track;
+    const int status = track_crystal(in, track);
+    if (status != 0) return status;
+    r.log.write("%s", track.log.c_str());
+    std::fprintf(stderr, "\n Modelling Xtal motion");
+    if (!track.crystal) {
+        report_track_no_crystal(r.log);
+        record_precentring(r.xp.record, "no_crystal",
+                           "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "
+                           "X_CENTRE are taken from the loop centres");
+        r.precentring_flag = 1;
+        r.reliability = track.reliability;
+        r.reliability_fixed = true;
+        ObservationTable table = loop_centre_observations(r.run_shapes(), r.angles);
+        return fit_table(r, table, false);
+    }
+    const TrackAnswer answer = track_answer(track, r.mp, r.log);
+    record_observations(r.xp.record, answer.table, cut_frame(r));
+    r.crystal_size = answer.crystal_size;
+    r.reliability = answer.reliability;
+    r.reliability_fixed = true;
+    return 0;
+}
+
 int finish(Run& r, ORVARESULT& result) {
     ResultContext ctx;
     ctx.num_images = r.n();
@@ -317,6 +361,7 @@ int finish(Run& r, ORVARESULT& result) {
     ctx.precentring_flag = r.precentring_flag;
     ctx.position_found = r.position_found;
     ctx.reliability = r.reliability;
+    ctx.reliability_fixed = r.reliability_fixed;
     ctx.set_cross_flag = r.xp.set_cross_flag;
     ctx.write_figures = logout_requested(r.xp);
     const int status = result_stage(r.mp, ctx, r.images, r.xp.angle, r.log, result);
@@ -346,6 +391,8 @@ int default_pipeline(Run& r, ORVARESULT& result) {
     } else if (r.prealignment_flag) {
         prepare_prealignment(r);
         status = pin_or_prealignment_fit(r);
+    } else if (r.xp.track_flag) {
+        status = locate_crystal_track(r);
     } else {
         status = locate_crystal(r);
     }
@@ -385,10 +432,12 @@ int orvafunc(ORVAPARAMS& params, std::vector<ByteBuffer>& images, ORVARESULT& re
     run.prealignment_flag = params.prealignment_flag;
 
     CutImagesRelease release{params};
-    const bool version23 = use_version23_method(params.num_images, params.centre_coord,
-                                                run.prealignment_flag, params.vers23_flag);
+    if (params.track_flag) announce_track(params);
+    const bool version23 =
+        use_version23_method(params.num_images, params.centre_coord, run.prealignment_flag,
+                             params.track_flag ? 0 : params.vers23_flag);
     record_method(params.record, params.num_images, params.centre_coord, params.vers23_flag,
-                  version23);
+                  version23, params.track_flag != 0 && run.prealignment_flag == 0);
     if (version23)
         status = run_version23_method(params, images, result, log.stream());
     else

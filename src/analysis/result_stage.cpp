@@ -240,7 +240,7 @@ int result_stage(PARAMS& mp, const ResultContext& ctx, const std::vector<ByteBuf
         log.write("\t TOTALdev : %.3f", dev.total);
         log.write("\n#\n# Crystal diameter: %d",
                   ctx.frame.sub_flag == 1 ? 2 * ctx.crystal_size : ctx.crystal_size);
-        reliability = crystal_reliability(ctx.crystal_size, dev.total);
+        if (!ctx.reliability_fixed) reliability = crystal_reliability(ctx.crystal_size, dev.total);
     }
 
     log.write("\n#\n# cosine parameter in original image");

@@ -90,6 +90,8 @@ struct ResultContext {
     int precentring_flag = 0;
     bool position_found = true;  // false: no usable position, centre -1, -1
     double reliability = -1.0;   // kept when too few images are usable
+    // Kept always (TRACK's own figure).
+    bool reliability_fixed = false;
     int set_cross_flag = 0;
     bool write_figures = false;  // LOGOUTX
 };

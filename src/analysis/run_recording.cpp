@@ -21,11 +21,21 @@ const char* method_reason(int num_images, int centre_coord, int vers23_flag, boo
     return "VERS23 in the job file";
 }
 
+const char* track_reason(int num_images, int centre_coord, int vers23_flag, bool version23) {
+    if (version23) return method_reason(num_images, centre_coord, 0, true);
+    return vers23_flag ? "TRACK in the job file; VERS23 is ignored" : "TRACK in the job file";
+}
+
 }  // namespace
 
 void record_method(RunRecord* record, int num_images, int centre_coord, int vers23_flag,
-                   bool version23) {
+                   bool version23, bool track) {
     if (record == nullptr) return;
+    if (track) {
+        record->method = version23 ? "version-2.3" : "track";
+        record->method_reason = track_reason(num_images, centre_coord, vers23_flag, version23);
+        return;
+    }
     record->method = version23 ? "version-2.3" : "default";
     record->method_reason = method_reason(num_images, centre_coord, vers23_flag, version23);
 }

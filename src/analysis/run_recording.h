@@ -17,9 +17,9 @@
 namespace orva {
 
 // The method the run goes to and the reason, from the same figures as
-// use_version23_method.
+// use_version23_method; track: TRACK was asked for (outside pre-alignment).
 void record_method(RunRecord* record, int num_images, int centre_coord, int vers23_flag,
-                   bool version23);
+                   bool version23, bool track = false);
 
 // One warning per quadrant of the circle without an image.
 void record_missing_quadrants(RunRecord* record, unsigned quadrants);

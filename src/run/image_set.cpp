@@ -221,6 +221,7 @@ void fill_params(const JobSettings& job, const Geometry& g, ORVAPARAMS& params) 
     params.loop_type = job.loop_type;
     params.prealignment_flag = job.prealignment_flag;
     params.vers23_flag = job.vers23_flag;
+    params.track_flag = job.track_flag;
     params.reserved = job.logout_flag;
 }
 

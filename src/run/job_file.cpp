@@ -324,6 +324,8 @@ Outcome act_on_line(Reader& r, const char* line) {
         job.prealignment_flag = 1;
     else if (keyword == "VERS23")
         job.vers23_flag = 1;
+    else if (keyword == "TRACK")
+        job.track_flag = 1;
     else if (keyword == "LOOP_POS" || keyword == "LOOP_POSITION")
         read_int_value(line, keyword, job.loop_pos);
     else if (keyword == "CENTRE_COORD")

@@ -51,6 +51,7 @@ struct JobSettings {
     std::string report_name;
     std::string job_file;
     std::vector<RecordedWarning> warnings;
+    int track_flag = 0;  // TRACK
 };
 
 // First character of the n-th field of `line` (n from 1), fields being separated by

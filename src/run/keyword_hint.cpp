@@ -16,7 +16,7 @@ constexpr const char* KNOWN_KEYWORDS[] = {
     "NUMBER_OF_IMAGES", "NUM_IMG",       "DATA_START", "DATA_END",     "DATA",      "BACK",
     "LOOP_POSITION",    "LOOP_POS",      "BORDER",     "BORDER_L",     "BORDER_R",  "BORDER_B",
     "BORDER_T",         "IMAGE_SPECIAL", "SHADOW",     "CENTRE_COORD", "LOOP_TYPE", "PREALIGN",
-    "VERS23",           "SET_CROSS",     "LOGOUTX",    "REPORT",
+    "VERS23",           "SET_CROSS",     "LOGOUTX",    "REPORT",       "TRACK",
 };
 constexpr std::size_t SHORT_KEYWORD = 4;
 constexpr std::size_t LONGEST_WORD = 64;  // longer words are no misspelt keyword

@@ -1,7 +1,7 @@
 // The same job at 1, 2 and 5 threads gives the same files, byte for byte: the
 // result, marker, logs, cross images, diagnostic files, and standard output
 // and error together (so that their interleaving counts too). In one job of
-// each method an image fails to load and is skipped; in another an image of
+// each method (TRACK too) an image fails to load and is skipped; in another an image of
 // another size ends the run, and nothing of the images after it may be printed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -69,6 +69,8 @@ TEST(ThreadCount, OutputsDoNotDependOnIt) {
         {"--format png --size 400x300 --images 8 --set-cross --logoutx --seed 41", truncate_image_3,
          0, "diag/diffmask_06.jpg"},
         {"--format png --size 400x300 --images 7 --vers23 --set-cross --logoutx --seed 43",
+         truncate_image_3, 0, "log_res2.txt"},
+        {"--format png --size 400x300 --images 8 --line TRACK --set-cross --logoutx --seed 41",
          truncate_image_3, 0, "log_res2.txt"},
         {"--format png --size 400x300 --images 8 --background --logoutx --seed 42",
          [&] {

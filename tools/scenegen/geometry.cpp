@@ -133,9 +133,18 @@ double loop_normal_at(const Scene& s, double u, double v) {
     return s.loop_lift + s.loop_tilt * (v - bottom) + s.loop_bend * across * across;
 }
 
+double loop_sweep_at(const Scene& s, double v) {
+    if (s.loop_sweep == 0.0) return 0.0;
+    const auto range = loop_v_range(s);
+    const double height = range[1] - range[0];
+    return height > 0.0 ? s.loop_sweep * (range[1] - v) / height : 0.0;
+}
+
 Point2 loop_point(const Scene& s, double u, double v, double angle_deg) {
     const double t = (angle_deg - s.loop_plane) * DEG;
-    return {s.axis + (u + s.loop_offset) * std::cos(t) + loop_normal_at(s, u, v) * std::sin(t),
+    double in_plane = u + s.loop_offset;
+    if (s.loop_sweep != 0.0) in_plane += loop_sweep_at(s, v);
+    return {s.axis + in_plane * std::cos(t) + loop_normal_at(s, u, v) * std::sin(t),
             s.loop_origin + v};
 }
 
@@ -165,7 +174,14 @@ double fibre_thickness(const Scene& s, double t) {
     // Two slow waves round the ring: a drawn fibre is never quite even.
     const double wave = 0.65 * std::sin(2.0 * PI * 2.0 * t + s.fibre_wave_phase[0]) +
                         0.35 * std::sin(2.0 * PI * 5.0 * t + s.fibre_wave_phase[1]);
-    return s.fibre * std::max(0.4, 1.0 + s.fibre_variation * wave);
+    const double even = s.fibre * std::max(0.4, 1.0 + s.fibre_variation * wave);
+    if (s.knots.empty()) return even;
+    double gain = 0.0;
+    for (const FibreKnot& k : s.knots) {
+        const double d = std::remainder(t - k.t, 1.0) / k.length;
+        gain += k.gain * std::exp(-d * d);
+    }
+    return even * (1.0 + gain);
 }
 
 std::vector<Point2> stem_line(const Scene& s, double angle_deg) {
@@ -194,16 +210,24 @@ PolarPosition loop_centre_motion(const Scene& s) {
         lift += loop_normal_at(s, loop_half_width_at(s, v), v);
     }
     lift /= steps;
+    double offset = s.loop_offset;
+    if (s.loop_sweep != 0.0) {
+        double sweep = 0.0;
+        for (int i = 0; i < steps; ++i)
+            sweep += loop_sweep_at(s, range[0] + (range[1] - range[0]) * (i + 0.5) / steps);
+        offset += sweep / steps;
+    }
     PolarPosition p;
-    p.radius = std::hypot(s.loop_offset, lift);
-    p.phase = s.loop_plane + std::atan2(lift, s.loop_offset) / DEG;
+    p.radius = std::hypot(offset, lift);
+    p.phase = s.loop_plane + std::atan2(lift, offset) / DEG;
     return p;
 }
 
 double loop_reach(const Scene& s) {
     double reach = 0.0;
     for (const Point2& p : loop_centre_line(s, 2.0))
-        reach = std::max(reach, std::hypot(p.x + s.loop_offset, loop_normal_at(s, p.x, p.y)));
+        reach = std::max(reach, std::hypot(p.x + s.loop_offset + loop_sweep_at(s, p.y),
+                                           loop_normal_at(s, p.x, p.y)));
     return reach;
 }
 
@@ -221,6 +245,8 @@ CrystalBody make_crystal_body(CrystalShape shape, double size) {
             return extruded(hexagon(0.5 * size), {0.0, 0.0, 0.22 * size});
         case CrystalShape::Prism:
             return extruded(hexagon(0.2 * size), {0.0, 0.0, 0.85 * size});
+        case CrystalShape::Needle:
+            return extruded(hexagon(0.07 * size), {0.0, 0.0, 0.96 * size});
         case CrystalShape::Rhomb: {
             // Three equal edges at 75 degrees to each other; the long diagonal is `size`.
             const double cos_alpha = std::cos(75.0 * DEG);

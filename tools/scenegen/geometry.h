@@ -9,12 +9,12 @@
 //   teardrop: upper half circle of radius a (v in [-a, 0]) continued by a tail
 //             u = a cos(pi v / 2L) down to a point at v = L = loop_half_height
 // A ring or film point (u, v) appears at row loop_origin + v and column
-//   axis + (u + loop_offset) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
-// with n the film's displacement out of the loop plane (scene.h). Rows therefore
-// never depend on the angle: the lean is a shear along the plane's normal.
+//   axis + (u + loop_offset + w(v)) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
+// with n the film's displacement out of the loop plane and w the in-plane bend (scene.h). Rows
+// therefore never depend on the angle: the lean and the bend are shears.
 //
 // The crystal is a centrally symmetric convex polyhedron (hexagonal plate,
-// hexagonal prism, rhombohedron), so its projection is symmetric about the
+// hexagonal prism, rhombohedron, hexagonal needle), so its projection is symmetric about the
 // projected centre and the rendered centroid follows the sinusoid exactly.
 #pragma once
 
@@ -50,6 +50,9 @@ double loop_scale(const Scene& scene, double angle_deg);
 
 // Displacement of the film out of the loop plane at (u, v), pixels.
 double loop_normal_at(const Scene& scene, double u, double v);
+
+// In-plane displacement w(v) of the ring bent to one side (scene.h); 0 when unbent.
+double loop_sweep_at(const Scene& scene, double v);
 
 // Canonical position of the film point (u, v) at an angle.
 Point2 loop_point(const Scene& scene, double u, double v, double angle_deg);

@@ -245,6 +245,10 @@ const std::vector<Option>& option_table() {
          "sag of the ring's sides out of the loop plane (default 0.03..0.1 of the loop size "
          "either way)",
          real(&SceneOptions::loop_bend, -1e5, 1e5)},
+        {"--loop-sweep", "PX",
+         "bend of the ring to one side within its plane: its top is moved PX from where it would "
+         "be, its lowest point stays (default 0)",
+         real(&SceneOptions::loop_sweep, -1e5, 1e5)},
         {"--fibre", "PX", "nylon fibre thickness (default 1.8% of the loop size, at least 2)",
          real(&SceneOptions::fibre, 0.5, 100)},
         {"--fibre-variation", "F",
@@ -255,11 +259,14 @@ const std::vector<Option>& option_table() {
          "length of the stem between the ring and the pin's end (default 0.05..0.1 of the view "
          "height)",
          real(&SceneOptions::stem_length, 0, 1e5)},
-        {"--crystal-shape", "S", "plate, prism or rhomb (default: from the seed)",
+        {"--crystal-shape", "S",
+         "plate, prism, rhomb or needle (about seven times longer than thick) (default: plate, "
+         "prism or rhomb from the seed)",
          choice<CrystalShape>([](SceneOptions& o, CrystalShape s) { o.crystal_shape = s; },
                               {{"plate", CrystalShape::Plate},
                                {"prism", CrystalShape::Prism},
-                               {"rhomb", CrystalShape::Rhomb}})},
+                               {"rhomb", CrystalShape::Rhomb},
+                               {"needle", CrystalShape::Needle}})},
         {"--crystal-size", "PX",
          "largest extent of the crystal (default 0.2..0.45 of the loop size)",
          real(&SceneOptions::crystal_size, 1, 1e5)},
@@ -274,6 +281,14 @@ const std::vector<Option>& option_table() {
         {"--crystal-offset", "PX",
          "crystal position along the axis from the loop centre, + towards the pin",
          real(&SceneOptions::crystal_offset, -1e5, 1e5)},
+        {"--crystal-across", "F",
+         "crystal position across the loop at its row, as a share of the room between the ring's "
+         "middle and the fibre: 0 in the middle, +-1 touching the fibre (default: from the seed)",
+         real(&SceneOptions::crystal_across, -1, 1)},
+        {"--crystal-along", "F",
+         "crystal position along the axis, as a share of the room between the loop's middle row "
+         "and the fibre, + towards the pin (default: from the seed; --crystal-offset wins)",
+         real(&SceneOptions::crystal_along, -1, 1)},
         {"--axis", "COL",
          "upright-view column of the spindle axis (default: near the middle, where the loop stays "
          "in view at every angle)",
@@ -303,6 +318,13 @@ const std::vector<Option>& option_table() {
         {"--ice", "N", "ice specks in the film (default 0)", integer(&SceneOptions::ice, 0, 100)},
         {"--bubbles", "N", "bubbles in the film (default 0)",
          integer(&SceneOptions::bubbles, 0, 100)},
+        {"--knots", "N",
+         "knots in the nylon fibre: places where it is 1.6 to 2.4 times as thick (default 0)",
+         integer(&SceneOptions::knots, 0, 20)},
+        {"--dirt", "N",
+         "dark specks of dirt on the optics, some in clumps; they stay put in every image and "
+         "show in the background image too (default 0)",
+         integer(&SceneOptions::dirt, 0, 100)},
         {"--reflection", nullptr, "a bright reflection stripe along the pin",
          flag(&SceneOptions::reflection)},
         {"--background", nullptr,

@@ -84,6 +84,22 @@ Renderer::Renderer(const Scene& scene) : scene_(scene) {
         gauss_[i + 1] = static_cast<float>(r * std::sin(6.283185307179586 * u2));
     }
 
+    if (!scene.dirt.empty()) {
+        // Specks on the optics are out of focus: soft edges over about two pixels.
+        dirt_.assign(static_cast<size_t>(w_) * h_, 1.0f);
+        for (const DirtSpeck& d : scene.dirt) {
+            Box b{INT_MAX / 2, INT_MAX / 2, INT_MIN / 2, INT_MIN / 2};
+            b.add(d.x - d.r - 2, d.y - d.r - 2, d.x + d.r + 2, d.y + d.r + 2);
+            clip(b);
+            for (int y = b.y0; y < b.y1; ++y)
+                for (int x = b.x0; x < b.x1; ++x) {
+                    const double cover = clamp01(0.5 * (d.r + 1.0 - std::hypot(x - d.x, y - d.y)));
+                    dirt_[static_cast<size_t>(y) * w_ + x] *=
+                        static_cast<float>(1.0 - cover * d.absorbance);
+                }
+        }
+    }
+
     if (o.blur >= 0.3) {
         const int reach = static_cast<int>(std::ceil(3.0 * o.blur));
         double sum = 0.0;
@@ -396,7 +412,7 @@ void Renderer::expose(const std::vector<float>& t, Rng& noise, orva::ByteBuffer&
             const float g = gauss_[bits & (NOISE_TABLE - 1)];
             bits >>= 16;
             --left;
-            const float tx = t[idx];
+            const float tx = dirt_.empty() ? t[idx] : t[idx] * dirt_[idx];
             // Shot noise grows with the light that arrives.
             const float v = illum[x] * tx + sigma * (0.4f + 0.6f * std::min(tx, 1.0f)) * g;
             out[x] = static_cast<unsigned char>(std::clamp(std::floor(v + 0.5f), 0.0f, 255.0f));

@@ -5,8 +5,9 @@
 // ring, film, crystal and film spots absorb; elements multiply. Edges are
 // anti-aliased by coverage from signed distances; defocus is a Gaussian blur over
 // the box the sample occupies (the clear view is unchanged by a blur).
-// Exposure: grey = illumination (gradient and vignetting) x transmission + sensor
-// noise, rounded and limited to 0..255, then the dark border stripes.
+// Exposure: grey = illumination (gradient and vignetting) x transmission (times the
+// dirt on the optics, which the background image shows too) + sensor noise, rounded
+// and limited to 0..255, then the dark border stripes.
 #pragma once
 
 #include <array>
@@ -69,6 +70,7 @@ class Renderer {
     std::vector<float> dist_;          // distance outside the nearest fibre surface
     std::vector<float> scratch_;       // blur rows
     std::vector<float> kernel_;
+    std::vector<float> dirt_;    // canonical transmission of the optics' dirt; empty when clean
     Box dirty_{0, 0, 0, 0};      // where t differs from 1
     Box fibre_box_{0, 0, 0, 0};  // where dist_ holds values
     double band_ = 0.0;          // reach of the film's edge darkening

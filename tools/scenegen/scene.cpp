@@ -63,6 +63,54 @@ std::vector<FilmSpot> place_spots(const Scene& s, Rng& rng, int count, double rm
     return spots;
 }
 
+// Knots and dirt come from streams of their own, so that asking for them leaves
+// every other draw of the seed as it was.
+constexpr std::uint64_t KNOT_STREAM = 0x6B6E6F7473ULL;
+constexpr std::uint64_t DIRT_STREAM = 0x6469727421ULL;
+
+std::vector<FibreKnot> place_knots(const Scene& s, int count) {
+    const std::vector<Point2> line = loop_centre_line(s, 1.0);
+    double perimeter = 0.0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const Point2& q = line[(i + 1) % line.size()];
+        perimeter += std::hypot(q.x - line[i].x, q.y - line[i].y);
+    }
+    Rng rng(s.opt.seed ^ KNOT_STREAM);
+    std::vector<FibreKnot> knots;
+    for (int i = 0; i < count; ++i) {
+        FibreKnot k;
+        k.t = rng.uniform();
+        k.length = rng.uniform(1.2, 2.0) * s.fibre / std::max(perimeter, 1.0);
+        k.gain = rng.uniform(0.6, 1.4);
+        knots.push_back(k);
+    }
+    return knots;
+}
+
+// Specks on the optics: anywhere in the middle of the view, some of them in clumps.
+std::vector<DirtSpeck> place_dirt(const Scene& s, int count) {
+    const double m = std::min(s.can_width, s.can_height);
+    Rng rng(s.opt.seed ^ DIRT_STREAM);
+    std::vector<DirtSpeck> dirt;
+    for (int i = 0; i < count; ++i) {
+        DirtSpeck d;
+        d.x = rng.uniform(0.15, 0.85) * s.can_width;
+        d.y = rng.uniform(0.1, 0.9) * s.can_height;
+        d.r = rng.uniform(1.5, std::max(2.5, 0.012 * m));
+        d.absorbance = rng.uniform(0.25, 0.6);
+        const int clump = rng.index(3);
+        dirt.push_back(d);
+        for (int j = 0; j < clump; ++j) {
+            DirtSpeck part = d;
+            part.x += rng.uniform(-1.2, 1.2) * d.r;
+            part.y += rng.uniform(-1.2, 1.2) * d.r;
+            part.r *= rng.uniform(0.5, 0.9);
+            dirt.push_back(part);
+        }
+    }
+    return dirt;
+}
+
 }  // namespace
 
 std::vector<double> series_angles(const SceneOptions& opt) {
@@ -167,6 +215,7 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
     const double loop_bottom = s.loop_origin + range[1];
     s.loop_tilt = std::tan((opt.loop_tilt ? *opt.loop_tilt : d_tilt) * DEG);
     s.loop_bend = opt.loop_bend ? *opt.loop_bend : d_bend * loop_size;
+    s.loop_sweep = opt.loop_sweep;
 
     // Pin: below the loop's stem; in a pin-only view a wide pin through the whole
     // view, its end beyond the top edge, as before the loop is brought in. It leaves
@@ -196,13 +245,18 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
         s.crystal_shape = opt.crystal_shape ? *opt.crystal_shape : d_cshape;
         s.crystal_size = opt.crystal_size ? *opt.crystal_size : d_csize * loop_size;
         const double inner_half_height = 0.5 * (range[1] - range[0]) - s.fibre;
+        const double along_share =
+            opt.crystal_along ? std::clamp(*opt.crystal_along, -1.0, 1.0) : d_offset;
         const double offset =
-            opt.crystal_offset ? *opt.crystal_offset
-                               : d_offset * std::max(0.0, inner_half_height - 0.5 * s.crystal_size);
+            opt.crystal_offset
+                ? *opt.crystal_offset
+                : along_share * std::max(0.0, inner_half_height - 0.5 * s.crystal_size);
         s.crystal_v = 0.5 * (range[0] + range[1]) + offset;
         s.crystal_row = s.loop_origin + s.crystal_v;
         const double room = loop_half_width_at(s, s.crystal_v) -
                             s.fibre * (1.0 + s.fibre_variation) - 0.5 * s.crystal_size;
+        const double across =
+            opt.crystal_across ? std::clamp(*opt.crystal_across, -1.0, 1.0) : d_across;
         // The crystal's distance from the axis within the loop plane, and the ring
         // placed around it: off the axis, yet holding the crystal.
         double along = 0.0;
@@ -218,12 +272,13 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
             const double towards =
                 along < 0.0 ? -std::fabs(default_offset) : std::fabs(default_offset);
             const double slack = 0.8 * room;
-            s.loop_offset = opt.loop_offset ? *opt.loop_offset
-                            : room > 0.0    ? std::clamp(towards, along - slack, along + slack)
-                                            : along;
+            s.loop_offset = opt.loop_offset      ? *opt.loop_offset
+                            : opt.crystal_across ? along - across * std::max(0.0, room)
+                            : room > 0.0         ? std::clamp(towards, along - slack, along + slack)
+                                                 : along;
         } else {
             s.loop_offset = opt.loop_offset ? *opt.loop_offset : default_offset;
-            along = s.loop_offset + d_across * std::max(0.0, room);
+            along = s.loop_offset + across * std::max(0.0, room);
             if (along < 0.0 && !opt.loop_offset) {
                 s.loop_offset = -s.loop_offset;  // the mirror image holds the crystal too
                 along = -along;
@@ -232,7 +287,10 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
             s.radius = along / std::max(0.25, std::cos(turn * DEG));
             along = s.radius * std::cos(turn * DEG);
         }
+        // So far loop_offset is the ring's centre at the crystal's row; a bent
+        // ring has it elsewhere at its lowest point.
         s.crystal_u = along - s.loop_offset;
+        s.loop_offset -= loop_sweep_at(s, s.crystal_v);
         // The film passes through the crystal's centre.
         const double out_of_plane = s.radius * std::sin(turn * DEG);
         s.loop_lift = 0.0;
@@ -261,6 +319,8 @@ int resolve_scene(const SceneOptions& opt, Scene& s, std::string& error) {
     const CrystalBody body = make_crystal_body(s.crystal_shape, s.crystal_size);
     for (size_t f = 0; f < body.faces.size(); ++f) s.face_shade.push_back(rng.uniform(0.75, 1.25));
 
+    if (s.has_loop && opt.knots > 0) s.knots = place_knots(s, opt.knots);
+    if (opt.dirt > 0) s.dirt = place_dirt(s, opt.dirt);
     if (s.has_loop) {
         s.ice = place_spots(s, rng, opt.ice, 1.0, std::max(1.5, 0.012 * m));
         s.bubbles =

@@ -15,10 +15,12 @@
 // the plane by n(u, v) = loop_lift + loop_tilt * (v - v_bottom) + loop_bend * (u/a)^2
 // along the plane's normal (a the ring's half width, v_bottom the ring's lowest
 // point, where the stem holds it). A film point then sits at column
-//   axis + (u + loop_offset) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
-// and row loop_origin + v: the ring is off the axis, leans and sags as real loops
-// do, so no two views of a turn look alike. The crystal lies in the film; the ring
-// is placed around it, so that the crystal keeps exactly the stated radius and phase.
+//   axis + (u + loop_offset + w(v)) * cos(angle - loop_plane) + n(u, v) * sin(angle - loop_plane)
+// and row loop_origin + v, where w(v) = loop_sweep * (v_bottom - v) / (v_bottom - v_top)
+// bends the ring to one side within its plane (0 unless asked for): the ring is off
+// the axis, leans and sags as real loops do, so no two views of a turn look alike. The crystal lies
+// in the film; the ring is placed around it, so that the crystal keeps exactly the stated radius
+// and phase.
 #pragma once
 
 #include <array>
@@ -31,7 +33,7 @@ namespace orva::scenegen {
 
 enum class SceneKind { Crystal, Loop, Pin, Empty };
 enum class LoopShape { Round, Oval, Teardrop };
-enum class CrystalShape { Plate, Prism, Rhomb };
+enum class CrystalShape { Plate, Prism, Rhomb, Needle };
 enum class ImageFormat { Jpeg, Png, Pgm, Ppm, TiffII, TiffMM };
 
 // Index order of the four image sides, as in the program's border table.
@@ -70,6 +72,9 @@ struct SceneOptions {
     std::optional<double> radius;          // crystal distance from the axis, pixels
     std::optional<double> phase;           // degrees
     std::optional<double> crystal_offset;  // along the axis from the loop centre, + = down
+    std::optional<double> crystal_across;  // -1..1: across the loop, share of the room to the fibre
+    std::optional<double> crystal_along;   // -1..1: along the axis, share of the room to the fibre
+    double loop_sweep = 0.0;               // ring's top displaced within its plane, pixels
     std::optional<double> axis;            // canonical column
     std::optional<double> pin_offset;      // pin distance from the axis, pixels
     std::optional<double> pin_width;       // pixels
@@ -82,6 +87,8 @@ struct SceneOptions {
     double vignette = 0.25;      // fall-off towards the corners (fraction)
     int ice = 0;                 // ice specks in the film
     int bubbles = 0;             // bubbles in the film
+    int dirt = 0;                // dark specks on the optics, static in the view
+    int knots = 0;               // thickenings of the nylon fibre
     bool reflection = false;     // bright stripe on the pin
     bool background = false;     // write a background image and BACK
     bool no_background = false;  // not even for a pin-only view, which has one by default
@@ -114,6 +121,22 @@ struct FilmSpot {
     double r = 0.0;
 };
 
+// A thickening of the fibre: at fraction t of the way round the ring, over about
+// `length` of that way (also a fraction), `gain` times the fibre's thickness more.
+struct FibreKnot {
+    double t = 0.0;
+    double length = 0.0;
+    double gain = 0.0;
+};
+
+// A dark speck on the camera's optics: canonical pixels, absorbance 0..1.
+struct DirtSpeck {
+    double x = 0.0;
+    double y = 0.0;
+    double r = 0.0;
+    double absorbance = 0.0;
+};
+
 // The resolved scene, canonical-view pixels throughout.
 struct Scene {
     SceneOptions opt;
@@ -141,6 +164,7 @@ struct Scene {
     double loop_lift = 0.0;    // n at the ring's lowest point
     double loop_tilt = 0.0;    // dn/dv, the tangent of the lean
     double loop_bend = 0.0;    // n added at |u| = loop_half_width
+    double loop_sweep = 0.0;   // in-plane displacement of the ring's top from its lowest point
     double fibre = 0.0;
     double fibre_variation = 0.0;
     std::array<double, 2> fibre_wave_phase{0.0, 0.0};  // radians
@@ -159,6 +183,8 @@ struct Scene {
 
     std::vector<FilmSpot> ice;
     std::vector<FilmSpot> bubbles;
+    std::vector<FibreKnot> knots;
+    std::vector<DirtSpeck> dirt;
     double gradient_direction = 0.0;  // radians, in the input frame
     bool background = false;          // a background image is written
 };

@@ -73,6 +73,8 @@ const char* crystal_shape_name(CrystalShape s) {
             return "prism";
         case CrystalShape::Rhomb:
             return "rhomb";
+        case CrystalShape::Needle:
+            return "needle";
     }
     return "?";
 }

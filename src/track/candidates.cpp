@@ -1,0 +1,506 @@
+// Candidate collection of one image (see candidates.h).
+//
+// Method: the image's Hessian pyramid over the shared box; at every scale the
+// dark-blob response (determinant where both second derivatives are positive)
+// of the image and of the image minus the series maximum; local maxima of
+// either inside the image's search box, refined to sub-pixel by parabolas,
+// merged across scales where they are the same object, ranked by strength.
+// The corner-cluster position is measured at its best scale and added.
+#include "track/candidates.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "toolkit/arrays.h"
+
+namespace orva {
+
+namespace {
+
+constexpr int OCTAVES = 6;
+constexpr int CANDIDATE_POOL = 32;  // strongest detections examined per image                  //
+                                    // scales up to about 2.26 * 32 pixels
+constexpr double SIZE_PER_SIGMA = 2.8284;  // disc diameter at the best scale: 2 sqrt 2 sigma
+constexpr double MIN_STRENGTH = 1.0;       // grey levels; below this nothing is kept
+constexpr double MARGIN_SHARE = 0.12;      // search margin around the loop, share of its width
+constexpr int MIN_MARGIN = 6;
+
+// Dark-blob response of a Hessian: its determinant where both second
+// derivatives are positive (a minimum of brightness), else 0.
+inline float blob_response(float xx, float yy, float xy) {
+    if (xx <= 0.0f || yy <= 0.0f) return 0.0f;
+    const float det = xx * yy - xy * xy;
+    return det > 0.0f ? det : 0.0f;
+}
+
+// Ratio of the larger to the smaller eigenvalue of a positive definite Hessian.
+double elongation_of(double xx, double yy, double xy) {
+    const double half_trace = 0.5 * (xx + yy);
+    const double root = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+    const double small = half_trace - root;
+    return small > 1e-9 ? std::min(50.0, (half_trace + root) / small) : 50.0;
+}
+
+// The box of the image on the search grid: every pixel, or the mean of every
+// 2 x 2 block when the grid is coarser.
+void crop(const ByteBuffer& image, const IMAGE& imc, const Box& box, int reduce, Plane& p) {
+    p.shape((box.x1 - box.x0) / reduce, (box.y1 - box.y0) / reduce);
+    for (int y = 0; y < p.height; ++y) {
+        float* dst = p.px.data() + static_cast<std::size_t>(y) * p.width;
+        const unsigned char* src =
+            image.data() + static_cast<std::size_t>(reduce * y + box.y0) * imc.width + box.x0;
+        if (reduce == 1) {
+            std::copy(src, src + p.width, dst);
+            continue;
+        }
+        const unsigned char* below = src + imc.width;
+        for (int x = 0; x < p.width; ++x)
+            dst[x] = 0.25f * (src[2 * x] + src[2 * x + 1] + below[2 * x] + below[2 * x + 1]);
+    }
+}
+
+// Where a level's pixels lie in the cut image.
+struct Grid {
+    double x0 = 0.0, y0 = 0.0;  // cut-image position of level pixel (0, 0)
+    double step = 1.0;          // cut-image pixels per level pixel
+    double to_x(double lx) const { return x0 + step * lx; }
+    double to_y(double ly) const { return y0 + step * ly; }
+    double from_x(double x) const { return (x - x0) / step; }
+    double from_y(double y) const { return (y - y0) / step; }
+};
+
+Grid grid_of(const CandidateContext& ctx, const HessianLevel& h) {
+    Grid g;
+    g.step = ctx.reduce * static_cast<double>(1 << h.octave);
+    g.x0 = ctx.box.x0 + 0.5 * (ctx.reduce - 1);
+    g.y0 = ctx.box.y0 + 0.5 * (ctx.reduce - 1);
+    return g;
+}
+
+// One local maximum before merging.
+struct Detection {
+    double x = 0.0, y = 0.0;  // cut-image pixels
+    int level = 0;
+    double sigma = 0.0;
+    double raw = 0.0;     // response of the image
+    double moving = 0.0;  // response of the image minus the series maximum
+    double elongation = 1.0;
+};
+
+void level_maps(const HessianLevel& img, const HessianLevel& still, int x0, int y0, int x1, int y1,
+                LevelMaps& m) {
+    m.x0 = x0;
+    m.y0 = y0;
+    m.width = x1 - x0;
+    m.height = y1 - y0;
+    m.raw.resize(static_cast<std::size_t>(m.width) * m.height);
+    m.moving.resize(m.raw.size());
+    m.elongation.resize(m.raw.size());
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const std::size_t i = img.index(x, y);
+            const std::size_t j = static_cast<std::size_t>(y - y0) * m.width + x - x0;
+            m.raw[j] = blob_response(img.xx[i], img.yy[i], img.xy[i]);
+            const float xx = img.xx[i] - still.xx[i], yy = img.yy[i] - still.yy[i];
+            const float xy = img.xy[i] - still.xy[i];
+            m.moving[j] = blob_response(xx, yy, xy);
+            m.elongation[j] =
+                m.moving[j] > 0.0f ? static_cast<float>(elongation_of(xx, yy, xy)) : 0.0f;
+        }
+}
+
+// Offset of a parabola's vertex through three samples, within half a pixel.
+double vertex_offset(double left, double mid, double right) {
+    const double curve = left - 2.0 * mid + right;
+    if (curve >= 0.0) return 0.0;
+    return std::clamp(0.5 * (left - right) / curve, -0.5, 0.5);
+}
+
+// Local maxima of one map (strict over the 8 neighbours) inside the window's interior.
+template <class Get>
+void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const Grid& grid,
+                  double reduce, Get get, std::vector<Detection>& out) {
+    const double threshold = MIN_STRENGTH * MIN_STRENGTH;
+    for (int y = m.y0 + 1; y < m.y0 + m.height - 1; ++y)
+        for (int x = m.x0 + 1; x < m.x0 + m.width - 1; ++x) {
+            const float v = get(x, y);
+            if (v <= threshold) continue;
+            bool peak = true;
+            for (int dy = -1; dy <= 1 && peak; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if ((dx || dy) && get(x + dx, y + dy) >= v) {
+                        peak = false;
+                        break;
+                    }
+            if (!peak) continue;
+            Detection d;
+            const double fx = x + vertex_offset(get(x - 1, y), v, get(x + 1, y));
+            const double fy = y + vertex_offset(get(x, y - 1), v, get(x, y + 1));
+            d.x = grid.to_x(fx);
+            d.y = grid.to_y(fy);
+            d.sigma = reduce * img.sigma;
+            d.level = level;
+            d.raw = m.raw_at(x, y);
+            d.moving = m.moving_at(x, y);
+            d.elongation = m.elongation[static_cast<std::size_t>(y - m.y0) * m.width + x - m.x0];
+            out.push_back(d);
+        }
+}
+
+Candidate candidate_of(const Detection& d) {
+    Candidate c;
+    c.level = d.level;
+    c.x = d.x;
+    c.y = d.y;
+    c.size = SIZE_PER_SIGMA * d.sigma;
+    c.strength = std::sqrt(std::max(d.moving, d.raw));
+    c.motion =
+        d.raw > 0.0 ? std::min(1.0, std::sqrt(d.moving / d.raw)) : (d.moving > 0.0 ? 1.0 : 0.0);
+    c.elongation = d.elongation;
+    return c;
+}
+
+// Two detections of one object: close together at neighbouring scales.
+bool same_object(const Candidate& a, const Candidate& b) {
+    const double ratio = a.size > b.size ? a.size / b.size : b.size / a.size;
+    return ratio <= 2.01 && std::hypot(a.x - b.x, a.y - b.y) < 0.5 * std::min(a.size, b.size);
+}
+
+// The scale space sampled at one point: the scale of the largest response.
+bool measure_at(const ScaleSpace& space, const CandidateContext& ctx, double x, double y,
+                Candidate& c) {
+    double best = -1.0;
+    const auto& still = ctx.still.levels;
+    for (int l = 0; l < std::min(space.count, ctx.still.count); ++l) {
+        const HessianLevel& h = space.levels[l];
+        const Grid grid = grid_of(ctx, h);
+        const int lx = static_cast<int>(std::lround(grid.from_x(x)));
+        const int ly = static_cast<int>(std::lround(grid.from_y(y)));
+        if (lx < 0 || ly < 0 || lx >= h.width || ly >= h.height) continue;
+        const std::size_t i = h.index(lx, ly);
+        const double raw = blob_response(h.xx[i], h.yy[i], h.xy[i]);
+        const double moving = blob_response(h.xx[i] - still[l].xx[i], h.yy[i] - still[l].yy[i],
+                                            h.xy[i] - still[l].xy[i]);
+        if (std::max(raw, moving) <= best) continue;
+        best = std::max(raw, moving);
+        Detection d;
+        d.x = x;
+        d.y = y;
+        d.sigma = ctx.reduce * h.sigma;
+        d.level = static_cast<int>(l);
+        d.raw = raw;
+        d.moving = moving;
+        d.elongation = moving > 0.0
+                           ? elongation_of(h.xx[i] - still[l].xx[i], h.yy[i] - still[l].yy[i],
+                                           h.xy[i] - still[l].xy[i])
+                           : 1.0;
+        c = candidate_of(d);
+    }
+    return best > 0.0;
+}
+
+// Bilinear sample of a level plane at level coordinates, clamped to the grid.
+float sample(const std::vector<float>& plane, const HessianLevel& h, double x, double y) {
+    x = std::clamp(x, 0.0, h.width - 1.0);
+    y = std::clamp(y, 0.0, h.height - 1.0);
+    const int x0 = std::min(static_cast<int>(x), h.width - 2 < 0 ? 0 : h.width - 2);
+    const int y0 = std::min(static_cast<int>(y), h.height - 2 < 0 ? 0 : h.height - 2);
+    const int x1 = std::min(x0 + 1, h.width - 1), y1 = std::min(y0 + 1, h.height - 1);
+    const float fx = static_cast<float>(x - x0), fy = static_cast<float>(y - y0);
+    const float top = plane[h.index(x0, y0)] * (1 - fx) + plane[h.index(x1, y0)] * fx;
+    const float bottom = plane[h.index(x0, y1)] * (1 - fx) + plane[h.index(x1, y1)] * fx;
+    return top * (1 - fy) + bottom * fy;
+}
+
+constexpr int RING_SAMPLES = 16;
+constexpr double RING_RADIUS = 0.75;  // of the size: half a size beyond the object's edge
+constexpr int INSIDE_RINGS = 3;
+constexpr double INSIDE_REACH = 0.45;  // of the size: the object's edge
+
+// The contrast features of a candidate, measured at its own level: against the
+// series maximum for an object that moves, against the brightest point of the
+// ring for one that stays put (the series maximum holds it too).
+void appearance(const HessianLevel& img, const HessianLevel& still, const Grid& grid,
+                Candidate& c) {
+    const double lx = grid.from_x(c.x), ly = grid.from_y(c.y);
+    const double radius = RING_RADIUS * c.size / grid.step;
+    double ring_img[RING_SAMPLES], ring_still[RING_SAMPLES];
+    double ring_bright = 0.0;
+    for (int k = 0; k < RING_SAMPLES; ++k) {
+        const double a = 6.283185307179586 * k / RING_SAMPLES;
+        const double x = lx + radius * std::cos(a), y = ly + radius * std::sin(a);
+        ring_img[k] = sample(img.smooth, img, x, y);
+        ring_still[k] = sample(still.smooth, still, x, y);
+        ring_bright = std::max(ring_bright, ring_img[k]);
+    }
+    const bool moves = c.motion >= 0.5;
+    const double centre = sample(img.smooth, img, lx, ly);
+    const double bright = moves ? sample(still.smooth, still, lx, ly) : ring_bright;
+    c.contrast = bright - centre;
+    c.absorbance = bright > 1.0 ? c.contrast / bright : 0.0;
+    double sum = 0.0, most = 0.0;
+    for (int k = 0; k < RING_SAMPLES; ++k) {
+        const double v = std::max(0.0, (moves ? ring_still[k] : ring_bright) - ring_img[k]);
+        sum += v;
+        most = std::max(most, v);
+    }
+    const double core = std::max(c.contrast, 1.0);
+    c.ring_mean = sum / RING_SAMPLES / core;
+    c.ring_max = most / core;
+}
+
+// The inside of a candidate seen sharper, on the level whose scale is about a
+// tenth of its size: a crystal's edges are darker than its middle, a drop of ice
+// is even. edge_share is the darkest point within the object over its centre,
+// fill the mean over the darkest.
+void inside(const ScaleSpace& space, const CandidateContext& ctx, Candidate& c) {
+    const int levels = std::min(space.count, ctx.still.count);
+    const double finest = std::max(ctx.reduce * FIRST_SCALE, 0.1 * c.size);
+    int l = 0;
+    while (l + 1 < levels && ctx.reduce * space.levels[l + 1].sigma <= finest) ++l;
+    const HessianLevel& img = space.levels[l];
+    const HessianLevel& ref = ctx.still.levels[l];
+    const Grid grid = grid_of(ctx, img);
+    const double step = grid.step;
+    const double lx = grid.from_x(c.x), ly = grid.from_y(c.y);
+    const bool moves = c.motion >= 0.5;
+    const double local_bright = c.contrast + sample(img.smooth, img, lx, ly);
+    const auto contrast_at = [&](double x, double y) {
+        const double bright = moves ? sample(ref.smooth, ref, x, y) : local_bright;
+        return bright - sample(img.smooth, img, x, y);
+    };
+    const double centre = std::max(contrast_at(lx, ly), 1.0);
+    double darkest = centre, sum = centre;
+    int count = 1;
+    for (int r = 1; r <= INSIDE_RINGS; ++r) {
+        const double radius = INSIDE_REACH * c.size * r / INSIDE_RINGS / step;
+        for (int k = 0; k < RING_SAMPLES; ++k) {
+            const double a = 6.283185307179586 * (k + 0.5 * r) / RING_SAMPLES;
+            const double v = contrast_at(lx + radius * std::cos(a), ly + radius * std::sin(a));
+            darkest = std::max(darkest, v);
+            sum += v;
+            ++count;
+        }
+    }
+    c.edge_share = darkest / centre;
+    c.fill = sum / count / std::max(darkest, 1.0);
+}
+
+constexpr int SHARP_SAMPLES = 24;  // samples across the object at most (larger: strided)
+
+// Candidate::sharp_edge: the darkest of the pixels within half a size of the
+// centre over the mean of the 3 x 3 pixels at the centre, each against the
+// series maximum for an object that moves, against the candidate's own
+// reference brightness for one that stays put.
+void sharp_edge(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c) {
+    const Plane& still = ctx.still.base;
+    const int reach = std::max(2, static_cast<int>(std::lround(0.5 * c.size)));
+    const int stride = std::max(1, 2 * reach / SHARP_SAMPLES);
+    const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
+    if (cx - reach < ctx.box.x0 || cy - reach < ctx.box.y0 || cx + reach >= ctx.box.x1 ||
+        cy + reach >= ctx.box.y1 || still.width <= 0)
+        return;
+    const bool moves = c.motion >= 0.5;
+    const auto pixel = [&](int x, int y) {
+        return static_cast<double>(image[static_cast<std::size_t>(y) * ctx.imc.width + x]);
+    };
+    const double local = c.contrast + pixel(cx, cy);
+    const auto contrast = [&](int x, int y) {
+        const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
+        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
+        return (moves ? still.at(sx, sy) : local) - pixel(x, y);
+    };
+    double centre = 0.0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) centre += contrast(cx + dx, cy + dy) / 9.0;
+    double darkest = centre;
+    const int r2 = reach * reach;
+    for (int dy = -reach; dy <= reach; dy += stride)
+        for (int dx = -reach; dx <= reach; dx += stride)
+            if (dx * dx + dy * dy <= r2) darkest = std::max(darkest, contrast(cx + dx, cy + dy));
+    c.sharp_edge = darkest / std::max(centre, 1.0);
+}
+
+// Where the candidate lies relative to the loop's outline.
+void placement(const SHAPE_PARAMS& shape, Candidate& c) {
+    const std::size_t rows =
+        std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
+                               shape.x_coord_left.size(), shape.x_coord_right.size()});
+    c.depth = -1.0;
+    c.span = 0.0;
+    if (rows == 0) return;
+    const int row = static_cast<int>(std::lround(c.y));
+    const int top = static_cast<int>(shape.y_coord_left[0]);
+    c.loop_share = c.size / std::max(1.0, static_cast<double>(shape.width));
+    const std::size_t k = static_cast<std::size_t>(row - top);
+    if (row < top || k >= rows || static_cast<int>(shape.y_coord_left[k]) != row) return;
+    const double inside = std::min(c.x - shape.x_coord_left[k], shape.x_coord_right[k] - c.x);
+    c.depth = std::clamp(inside / std::max(c.size, 1.0), -1.0, 2.0);
+    const double across = static_cast<double>(shape.x_coord_right[k]) - shape.x_coord_left[k];
+    c.span = std::clamp(across / std::max(c.size, 1.0), 0.0, 20.0);
+}
+
+}  // namespace
+
+// A logistic model of "this candidate is the crystal", fitted on the tuning
+// scenes of the accuracy benchmark. It prefers strong, large, compact objects
+// well inside the loop and with a dark edge all round, and distrusts a single dark
+// line running through the ring just outside (the fibre, the stem).
+double crystal_likeness(const Candidate& c, double strongest) {
+    const double ring_max = std::min(c.ring_max, 3.0);
+    const double depth = std::clamp(c.depth, -1.0, 2.0);
+    const double strength = std::max(c.strength, 0.5);
+    const double edge = std::log(std::clamp(c.edge_share, 0.5, 5.0));
+    const double fill = std::clamp(c.fill, -0.5, 1.0);
+    const double elong = std::log(std::clamp(c.elongation, 1.0, 50.0));
+    const double z = -9.3181 + 1.1730 * std::log(strength) -
+                     0.0248 * std::log(strength / std::max(strongest, 0.5)) +
+                     9.4229 * std::min(c.ring_mean, 3.0) + 0.1666 * ring_max + 1.5752 * depth +
+                     1.4598 * std::log(std::max(c.loop_share, 1e-3)) + 0.0774 * depth * depth +
+                     0.8047 * std::log(std::max(c.size, 1.0)) +
+                     0.9053 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 5.5152 * ring_max * ring_max -
+                     1.9865 * c.motion - 4.5220 * std::clamp(c.absorbance, -0.2, 1.0) +
+                     6.0148 * edge - 14.4483 * edge * edge + 1.7798 * fill + 2.7223 * fill * fill +
+                     2.2297 * elong - 0.7087 * elong * elong;
+    // The dark edge seen at the image's own resolution, fitted on top of the rest:
+    // it tells small crystals from even specks of ice, which the blob scales blur.
+    const double sharp = std::log(std::clamp(c.sharp_edge, 0.5, 5.0));
+    const double z2 = 0.0381 + 0.6806 * z + 2.4165 * sharp - 1.9561 * sharp * sharp;
+    return 1.0 / (1.0 + std::exp(-z2));
+}
+
+Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc) {
+    Box b;
+    const std::size_t rows =
+        std::min<std::size_t>({shape.num_coord_left, shape.y_coord_left.size(),
+                               shape.x_coord_left.size(), shape.x_coord_right.size()});
+    if (shape.type == NO_OBJECT || rows == 0) return b;
+    const int margin = std::max(MIN_MARGIN, static_cast<int>(MARGIN_SHARE * shape.width));
+    int left = static_cast<int>(imc.width), right = -1;
+    const int top = static_cast<int>(shape.y_coord_left[0]);
+    int last = top;
+    for (std::size_t k = 0; k < rows; ++k) {
+        const int y = static_cast<int>(shape.y_coord_left[k]);
+        left = std::min(left, static_cast<int>(shape.x_coord_left[k]));
+        right = std::max(right, static_cast<int>(shape.x_coord_right[k]));
+        last = y;
+    }
+    if (right < left) return b;
+    b.x0 = std::max(0, left - margin);
+    b.x1 = std::min(static_cast<int>(imc.width), right + margin + 1);
+    b.y0 = std::max(0, top - margin);
+    b.y1 = std::min(static_cast<int>(imc.height), last + margin + 1);
+    return b;
+}
+
+CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer> images,
+                                   std::span<const SHAPE_PARAMS> shapes, bool full_resolution) {
+    CandidateContext ctx;
+    ctx.imc = imc;
+    ctx.octaves = OCTAVES;
+    ctx.reduce = full_resolution ? 2 : 1;
+    Box& u = ctx.box;
+    bool any = false;
+    for (std::size_t q = 0; q < shapes.size() && q < images.size(); ++q) {
+        const Box b = search_box(shapes[q], imc);
+        if (b.empty()) continue;
+        if (!any) {
+            u = b;
+            any = true;
+        } else {
+            u.x0 = std::min(u.x0, b.x0);
+            u.y0 = std::min(u.y0, b.y0);
+            u.x1 = std::max(u.x1, b.x1);
+            u.y1 = std::max(u.y1, b.y1);
+        }
+    }
+    if (!any) return ctx;
+    // The box on whole blocks of the search grid.
+    u.x1 = u.x0 + (u.x1 - u.x0) / ctx.reduce * ctx.reduce;
+    u.y1 = u.y0 + (u.y1 - u.y0) / ctx.reduce * ctx.reduce;
+    Plane& still = ctx.still.base;
+    crop(images[0], imc, u, ctx.reduce, still);
+    Plane p;
+    for (std::size_t q = 1; q < images.size(); ++q) {
+        crop(images[q], imc, u, ctx.reduce, p);
+        for (std::size_t i = 0; i < p.px.size(); ++i) still.px[i] = std::max(still.px[i], p.px[i]);
+    }
+    hessian_pyramid(ctx.octaves, ctx.still);
+    return ctx;
+}
+
+std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const ByteBuffer& image,
+                                          const SHAPE_PARAMS& shape, const DefaultPosition& corners,
+                                          CandidateWork& work) {
+    std::vector<Candidate> out;
+    Box roi = search_box(shape, ctx.imc);
+    roi.x0 = std::max(roi.x0, ctx.box.x0);
+    roi.y0 = std::max(roi.y0, ctx.box.y0);
+    roi.x1 = std::min(roi.x1, ctx.box.x1);
+    roi.y1 = std::min(roi.y1, ctx.box.y1);
+    if (roi.empty() || ctx.box.empty() || image.size() < ctx.imc.size) return out;
+
+    ScaleSpace& space = work.space;
+    crop(image, ctx.imc, ctx.box, ctx.reduce, space.base);
+    hessian_pyramid(ctx.octaves, space);
+    std::vector<Detection> found;
+    for (int l = 0; l < space.count && l < ctx.still.count; ++l) {
+        const HessianLevel& h = space.levels[l];
+        const Grid grid = grid_of(ctx, h);
+        // The search box on this level's grid, one pixel wider for the neighbours.
+        const int x0 = std::max(0, static_cast<int>(grid.from_x(roi.x0)) - 1);
+        const int y0 = std::max(0, static_cast<int>(grid.from_y(roi.y0)) - 1);
+        const int x1 = std::min(h.width, static_cast<int>(grid.from_x(roi.x1 - 1)) + 2);
+        const int y1 = std::min(h.height, static_cast<int>(grid.from_y(roi.y1 - 1)) + 2);
+        if (x1 - x0 < 3 || y1 - y0 < 3) continue;
+        LevelMaps& maps = work.maps;
+        level_maps(h, ctx.still.levels[l], x0, y0, x1, y1, maps);
+        local_maxima(
+            maps, h, static_cast<int>(l), grid, ctx.reduce,
+            [&maps](int x, int y) { return maps.moving_at(x, y); }, found);
+        local_maxima(
+            maps, h, static_cast<int>(l), grid, ctx.reduce,
+            [&maps](int x, int y) { return maps.raw_at(x, y); }, found);
+    }
+
+    std::vector<Candidate> all;
+    for (const Detection& d : found)
+        if (roi.contains(d.x, d.y)) all.push_back(candidate_of(d));
+    std::sort(all.begin(), all.end(),
+              [](const Candidate& a, const Candidate& b) { return a.strength > b.strength; });
+    for (const Candidate& c : all) {
+        if (static_cast<int>(out.size()) >= CANDIDATE_POOL) break;
+        bool duplicate = false;
+        for (const Candidate& kept : out)
+            if (same_object(c, kept)) {
+                duplicate = true;
+                break;
+            }
+        if (!duplicate) out.push_back(c);
+    }
+
+    if (corners.x > 0 && corners.y > 0) {
+        Candidate c;
+        if (measure_at(space, ctx, corners.x, corners.y, c)) {
+            c.source = DEFAULT_CORNERS;
+            out.push_back(c);
+        }
+    }
+    double top = 1.0;
+    for (Candidate& c : out) {
+        appearance(space.levels[c.level], ctx.still.levels[c.level],
+                   grid_of(ctx, space.levels[c.level]), c);
+        inside(space, ctx, c);
+        sharp_edge(image, ctx, c);
+        placement(shape, c);
+        top = std::max(top, c.strength);
+    }
+    for (Candidate& c : out) c.weight = crystal_likeness(c, top);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
+    if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
+    for (std::size_t r = 0; r < out.size(); ++r) out[r].rank = static_cast<int>(r);
+    return out;
+}
+
+}  // namespace orva

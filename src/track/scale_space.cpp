@@ -1,0 +1,129 @@
+// Gaussian pyramid and scale-normalised Hessian (see scale_space.h).
+//
+// Method: within an octave the image is blurred to FIRST_SCALE, then further to
+// SECOND_SCALE (cascaded Gaussians add in quadrature); the next octave takes
+// every second pixel of the second scale, whose blur is then SECOND_SCALE / 2 on
+// the new grid. Second derivatives are central differences of the blurred image.
+#include "track/scale_space.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orva {
+
+namespace {
+
+constexpr double PIXEL_BLUR = 0.5;  // blur of a raw pixel grid
+constexpr int MIN_OCTAVE_SIDE = 8;
+
+std::vector<float> gaussian_kernel(double sigma) {
+    const int reach = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
+    std::vector<float> k(2 * reach + 1);
+    double sum = 0.0;
+    for (int i = -reach; i <= reach; ++i)
+        sum += k[i + reach] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+    for (float& v : k) v = static_cast<float>(v / sum);
+    return k;
+}
+
+void every_second_pixel(const Plane& in, Plane& out) {
+    out.shape((in.width + 1) / 2, (in.height + 1) / 2);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x)
+            out.px[static_cast<std::size_t>(y) * out.width + x] = in.at(2 * x, 2 * y);
+}
+
+void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h) {
+    h.octave = octave;
+    h.sigma = octave_sigma * (1 << octave);
+    h.width = p.width;
+    h.height = p.height;
+    const std::size_t n = static_cast<std::size_t>(p.width) * p.height;
+    h.xx.resize(n);
+    h.yy.resize(n);
+    h.xy.resize(n);
+    h.smooth.assign(p.px.begin(), p.px.begin() + static_cast<long>(n));
+    const float s2 = static_cast<float>(octave_sigma * octave_sigma);
+    for (int y = 0; y < p.height; ++y) {
+        const int ym = std::max(y - 1, 0), yp = std::min(y + 1, p.height - 1);
+        const float* row = p.px.data() + static_cast<std::size_t>(y) * p.width;
+        const float* up = p.px.data() + static_cast<std::size_t>(ym) * p.width;
+        const float* down = p.px.data() + static_cast<std::size_t>(yp) * p.width;
+        for (int x = 0; x < p.width; ++x) {
+            const int xm = std::max(x - 1, 0), xp = std::min(x + 1, p.width - 1);
+            const std::size_t i = static_cast<std::size_t>(y) * p.width + x;
+            h.xx[i] = s2 * (row[xm] - 2.0f * row[x] + row[xp]);
+            h.yy[i] = s2 * (up[x] - 2.0f * row[x] + down[x]);
+            h.xy[i] = s2 * 0.25f * (down[xp] - down[xm] - up[xp] + up[xm]);
+        }
+    }
+}
+
+}  // namespace
+
+void Plane::shape(int w, int h) {
+    width = w;
+    height = h;
+    px.resize(static_cast<std::size_t>(w) * h);
+}
+
+void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
+    const std::vector<float> k = gaussian_kernel(sigma);
+    const int reach = static_cast<int>(k.size() / 2);
+    const int w = in.width, h = in.height;
+    scratch.shape(w, h);
+    // Rows: taps outer, pixels inner, so the inner loop vectorises; the borders
+    // are done apart with replicated pixels.
+    for (int y = 0; y < h; ++y) {
+        const float* src = in.px.data() + static_cast<std::size_t>(y) * w;
+        float* dst = scratch.px.data() + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            if (x >= reach && x < w - reach) continue;
+            float sum = 0.0f;
+            for (int t = -reach; t <= reach; ++t)
+                sum += k[t + reach] * src[std::clamp(x + t, 0, w - 1)];
+            dst[x] = sum;
+        }
+        if (w > 2 * reach) {
+            for (int x = reach; x < w - reach; ++x) dst[x] = k[0] * src[x - reach];
+            for (int t = -reach + 1; t <= reach; ++t) {
+                const float kt = k[t + reach];
+                for (int x = reach; x < w - reach; ++x) dst[x] += kt * src[x + t];
+            }
+        }
+    }
+    // Columns: whole rows at a time.
+    out.shape(w, h);
+    for (int y = 0; y < h; ++y) {
+        float* dst = out.px.data() + static_cast<std::size_t>(y) * w;
+        const float* first =
+            scratch.px.data() + static_cast<std::size_t>(std::max(y - reach, 0)) * w;
+        for (int x = 0; x < w; ++x) dst[x] = k[0] * first[x];
+        for (int t = -reach + 1; t <= reach; ++t) {
+            const float kt = k[t + reach];
+            const float* src =
+                scratch.px.data() + static_cast<std::size_t>(std::clamp(y + t, 0, h - 1)) * w;
+            for (int x = 0; x < w; ++x) dst[x] += kt * src[x];
+        }
+    }
+}
+
+void hessian_pyramid(int max_octaves, ScaleSpace& space) {
+    space.count = 0;
+    double blur = PIXEL_BLUR;
+    const double step = std::sqrt(SECOND_SCALE * SECOND_SCALE - FIRST_SCALE * FIRST_SCALE);
+    for (int o = 0; o < max_octaves; ++o) {
+        if (space.base.width < MIN_OCTAVE_SIDE || space.base.height < MIN_OCTAVE_SIDE) break;
+        gaussian_blur(space.base, std::sqrt(FIRST_SCALE * FIRST_SCALE - blur * blur), space.first,
+                      space.scratch);
+        gaussian_blur(space.first, step, space.second, space.scratch);
+        if (space.levels.size() < static_cast<std::size_t>(space.count + 2))
+            space.levels.resize(space.count + 2);
+        hessian_of(space.first, o, FIRST_SCALE, space.levels[space.count++]);
+        hessian_of(space.second, o, SECOND_SCALE, space.levels[space.count++]);
+        every_second_pixel(space.second, space.base);
+        blur = 0.5 * SECOND_SCALE;
+    }
+}
+
+}  // namespace orva

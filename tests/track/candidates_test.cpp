@@ -1,0 +1,125 @@
+// Candidates of drawn images: a crystal touching the inside of the loop's rim is
+// found, at its centre and among the best ranked, while the static pin is not
+// taken for it; its dark edge is seen at the image's resolution; an image
+// without a loop has none.
+#include "track/candidates.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orva {
+namespace {
+
+constexpr int W = 240, H = 240;
+constexpr double RING_X = 120.0, RING_Y = 100.0, RING_R = 70.0;
+
+IMAGE geometry() {
+    IMAGE imc;
+    imc.width = W;
+    imc.height = H;
+    imc.size = static_cast<unsigned long>(W) * H;
+    return imc;
+}
+
+// A loop ring with a pin below it and a dark crystal of diameter 20 touching
+// the ring from inside at `at_angle` (degrees round the ring); an edged crystal
+// is darker at its edge than in its middle, as a crystal's outline is.
+ByteBuffer draw(double at_angle, bool edged = false) {
+    ByteBuffer image(static_cast<std::size_t>(W) * H, 200);
+    const double cx = RING_X + 55.0 * std::cos(at_angle * 0.0174532924);
+    const double cy = RING_Y + 55.0 * std::sin(at_angle * 0.0174532924);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            unsigned char& p = image[static_cast<std::size_t>(y) * W + x];
+            const double ring = std::fabs(std::hypot(x - RING_X, y - RING_Y) - RING_R);
+            if (ring < 2.0) p = 90;
+            if (y > 185 && std::fabs(x - RING_X) < 25) p = 30;  // the pin
+            const double r = std::hypot(x - cx, y - cy);
+            if (r < 10.0) p = edged && r < 7.0 ? 110 : edged ? 40 : 70;
+        }
+    return image;
+}
+
+SHAPE_PARAMS outline() {
+    SHAPE_PARAMS s;
+    s.type = P100;
+    for (int y = 28; y < H - 2; ++y) {
+        const double dy = y - RING_Y;
+        const double half =
+            std::fabs(dy) < RING_R + 2 ? std::sqrt((RING_R + 2) * (RING_R + 2) - dy * dy) : 0.0;
+        const double w = y > 185 ? 25.0 : half;
+        if (w <= 0.0) continue;
+        s.y_coord_left.push_back(y);
+        s.y_coord_right.push_back(y);
+        s.x_coord_left.push_back(static_cast<unsigned>(RING_X - w));
+        s.x_coord_right.push_back(static_cast<unsigned>(RING_X + w));
+    }
+    s.num_coord_left = s.num_coord_right = static_cast<unsigned>(s.y_coord_left.size());
+    s.width = 140;
+    s.box_t = 28;
+    s.box_b = 172;
+    s.box_l = 48;
+    s.box_r = 192;
+    return s;
+}
+
+TEST(Candidates, CrystalOnTheRimIsFoundAtItsCentre) {
+    const double angles[4] = {-30.0, 40.0, 150.0, 220.0};
+    std::vector<ByteBuffer> images;
+    for (double a : angles) images.push_back(draw(a));
+    const std::vector<SHAPE_PARAMS> shapes(4, outline());
+    const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+    CandidateWork work;
+    for (int q = 0; q < 4; ++q) {
+        const std::vector<Candidate> found =
+            collect_candidates(ctx, images[q], shapes[q], DefaultPosition{}, work);
+        ASSERT_FALSE(found.empty());
+        const double cx = RING_X + 55.0 * std::cos(angles[q] * 0.0174532924);
+        const double cy = RING_Y + 55.0 * std::sin(angles[q] * 0.0174532924);
+        int rank = -1;
+        for (const Candidate& c : found)
+            if (std::hypot(c.x - cx, c.y - cy) < 3.0) {
+                rank = c.rank;
+                break;
+            }
+        EXPECT_GE(rank, 0) << q;
+        EXPECT_LT(rank, 3) << q;
+        EXPECT_GT(found[rank < 0 ? 0 : rank].motion, 0.8) << q;
+        for (std::size_t k = 1; k < found.size(); ++k)
+            EXPECT_GE(found[k - 1].weight, found[k].weight);
+    }
+}
+
+TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
+    for (const bool edged : {false, true}) {
+        const double angles[3] = {-30.0, 90.0, 200.0};
+        std::vector<ByteBuffer> images;
+        for (double a : angles) images.push_back(draw(a, edged));
+        const std::vector<SHAPE_PARAMS> shapes(3, outline());
+        const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+        CandidateWork work;
+        const double cx = RING_X + 55.0 * std::cos(angles[0] * 0.0174532924);
+        const double cy = RING_Y + 55.0 * std::sin(angles[0] * 0.0174532924);
+        double sharp = 0.0;
+        for (const Candidate& c :
+             collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work))
+            if (std::hypot(c.x - cx, c.y - cy) < 3.0 && sharp == 0.0) sharp = c.sharp_edge;
+        if (edged)
+            EXPECT_GT(sharp, 1.5);
+        else
+            EXPECT_NEAR(sharp, 1.0, 0.1);
+    }
+}
+
+TEST(Candidates, NoLoopNoCandidates) {
+    const std::vector<ByteBuffer> images(3, draw(0.0));
+    const std::vector<SHAPE_PARAMS> shapes(3);  // NO_OBJECT
+    EXPECT_TRUE(search_box(shapes[0], geometry()).empty());
+    const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+    CandidateWork work;
+    EXPECT_TRUE(collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work).empty());
+}
+
+}  // namespace
+}  // namespace orva
