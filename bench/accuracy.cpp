@@ -114,13 +114,6 @@ std::vector<BenchScene> scene_set() {
     return set;
 }
 
-double wrap_degrees(double d) {
-    d = std::fmod(d, 360.0);
-    if (d > 180.0) d -= 360.0;
-    if (d <= -180.0) d += 360.0;
-    return d;
-}
-
 struct Section {
     const char* title;
     bool vers23 = false;

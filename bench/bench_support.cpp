@@ -119,4 +119,11 @@ std::string last_lines(const std::string& path, int count) {
     return joined;
 }
 
+double wrap_degrees(double d) {
+    d = std::fmod(d, 360.0);
+    if (d > 180.0) d -= 360.0;
+    if (d <= -180.0) d += 360.0;
+    return d;
+}
+
 }  // namespace orva::bench

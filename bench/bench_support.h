@@ -42,4 +42,7 @@ std::string last_lines(const std::string& path, int count);
 // Seconds of a monotonic clock.
 double now_seconds();
 
+// An angle difference in degrees brought into (-180, 180].
+double wrap_degrees(double d);
+
 }  // namespace orva::bench

@@ -197,27 +197,6 @@ ComparisonScene empty_scene(int i, std::uint64_t seed) {
     return c;
 }
 
-const char* shape_name(CrystalShape s) {
-    switch (s) {
-        case CrystalShape::Plate:
-            return "plate";
-        case CrystalShape::Prism:
-            return "prism";
-        case CrystalShape::Rhomb:
-            return "rhomb";
-        case CrystalShape::Needle:
-            return "needle";
-    }
-    return "?";
-}
-
-double wrap_degrees(double d) {
-    d = std::fmod(d, 360.0);
-    if (d > 180.0) d -= 360.0;
-    if (d <= -180.0) d += 360.0;
-    return d;
-}
-
 // What one method made of one scene.
 struct Outcome {
     bool ran = false;  // status 0 and a complete result file
@@ -451,7 +430,7 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
         std::printf("%-3zu %-7s %-9s %1d %2zu %1d %5.0f %-6s %5.0f %1s%1s %-5s |", i,
                     c.kind.c_str(), size, c.opt.loop_position, scene.angles.size(),
                     scene.background ? 1 : 0, has_crystal ? scene.crystal_size : 0.0,
-                    has_crystal ? shape_name(scene.crystal_shape) : "-",
+                    has_crystal ? crystal_shape_name(scene.crystal_shape) : "-",
                     has_crystal ? scene.radius : 0.0, c.near_rim ? "r" : "-", c.bent ? "B" : "-",
                     dist);
 
@@ -506,7 +485,7 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
                 groups[std::string("images ") + std::to_string(scene.angles.size())].add(track.ok);
                 groups[size_band(scene.crystal_size)].add(track.ok);
                 groups[radius_band(scene.radius)].add(track.ok);
-                groups[std::string("shape ") + shape_name(scene.crystal_shape)].add(track.ok);
+                groups[std::string("shape ") + crystal_shape_name(scene.crystal_shape)].add(track.ok);
                 groups[c.near_rim ? "near the rim" : "inside the loop"].add(track.ok);
                 if (c.bent) groups["bent loop"].add(track.ok);
                 groups[scene.background ? "with background" : "without background"].add(track.ok);

@@ -65,6 +65,8 @@ const char* loop_shape_name(LoopShape s) {
     return "?";
 }
 
+}  // namespace
+
 const char* crystal_shape_name(CrystalShape s) {
     switch (s) {
         case CrystalShape::Plate:
@@ -78,8 +80,6 @@ const char* crystal_shape_name(CrystalShape s) {
     }
     return "?";
 }
-
-}  // namespace
 
 Point2 canonical_to_result(double c, double r, int loop_position, int width, int height) {
     switch (loop_position) {

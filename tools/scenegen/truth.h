@@ -28,6 +28,9 @@ Point2 canonical_to_result(double c, double r, int loop_position, int width, int
 // +1 or -1: how a canonical column offset shows along X_CENTRE's direction.
 int result_motion_sign(int loop_position);
 
+// The name of a crystal shape as the truth file and the option --crystal-shape spell it.
+const char* crystal_shape_name(CrystalShape s);
+
 struct Truth {
     SceneKind kind = SceneKind::Crystal;
     int loop_position = 0;
