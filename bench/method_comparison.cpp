@@ -485,7 +485,8 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
                 groups[std::string("images ") + std::to_string(scene.angles.size())].add(track.ok);
                 groups[size_band(scene.crystal_size)].add(track.ok);
                 groups[radius_band(scene.radius)].add(track.ok);
-                groups[std::string("shape ") + crystal_shape_name(scene.crystal_shape)].add(track.ok);
+                groups[std::string("shape ") + crystal_shape_name(scene.crystal_shape)].add(
+                    track.ok);
                 groups[c.near_rim ? "near the rim" : "inside the loop"].add(track.ok);
                 if (c.bent) groups["bent loop"].add(track.ok);
                 groups[scene.background ? "with background" : "without background"].add(track.ok);
