@@ -29,6 +29,7 @@
 #include <jpeglib.h>
 
 #include "imageio/byte_reader.h"
+#include "imageio/jpeg_cells.h"
 #include "toolkit/safe_files.h"
 #include "toolkit/vector_clones.h"
 
@@ -232,8 +233,10 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
     return true;
 }
 
-// Encodes `img` into the open file; false after a library error.
-bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned char* img) {
+// Encodes `img` into the open file, from `cells` when given; false after a
+// library error.
+bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned char* img,
+            const FlatCells* cells) {
     jpeg_compress_struct cinfo;
     ErrorTrap trap;
     install_trap(trap);
@@ -250,12 +253,16 @@ bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned c
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const std::size_t stride = std::size_t{3} * static_cast<std::size_t>(ncols);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        // The library's row type is not const, but it only reads the rows.
-        JSAMPROW row = const_cast<JSAMPLE*>(img + cinfo.next_scanline * stride);
-        jpeg_write_scanlines(&cinfo, &row, 1);
+    if (cells != nullptr) {
+        jpeg_write_coefficients(&cinfo, cell_coefficients(cinfo, *cells));
+    } else {
+        jpeg_start_compress(&cinfo, TRUE);
+        const std::size_t stride = std::size_t{3} * static_cast<std::size_t>(ncols);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            // The library's row type is not const, but it only reads the rows.
+            JSAMPROW row = const_cast<JSAMPLE*>(img + cinfo.next_scanline * stride);
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
@@ -302,8 +309,12 @@ bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
     }
     std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
     std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    // Pictures of mostly single-colour areas (masks, points) are coded far
+    // quicker from their cells' coefficients, into the same bytes.
+    FlatCells cells;
+    const bool by_cells = flat_cells(quality, ncols, nrows, img, cells);
     errno = 0;
-    const bool encoded = encode(file, quality, ncols, nrows, img);
+    const bool encoded = encode(file, quality, ncols, nrows, img, by_cells ? &cells : nullptr);
     const int encode_errno = errno;
     const bool closed = close_output_stream(file, reason);
     if (!encoded || !closed) {
