@@ -1,11 +1,11 @@
-// JPEG coefficients of mostly single-colour RGB pictures (see the header).
+// JPEG files of mostly single-colour RGB pictures (see the header).
 //
-// Coefficient layout as the library's: per component a row-major grid of
-// 8 x 8 blocks of 64 coefficients in zigzag order. Luminance has two blocks
-// per cell in each direction, each chroma component one. Only the blocks the
-// library keeps for the picture are filled (luminance ceil(W / 8) x
-// ceil(H / 8), chroma ceil(W / 16) x ceil(H / 16)); the library makes the
-// padding blocks of the last cell row and column itself.
+// Coefficient layout as the library's: per block 64 coefficients in
+// row-major (natural) order, coded in zigzag order. Luminance has two blocks
+// per cell in each direction, each chroma component one. The blocks the
+// library keeps for the picture are luminance ceil(W / 8) x ceil(H / 8) and
+// chroma ceil(W / 16) x ceil(H / 16); the luminance blocks of a cell that
+// fall past them are padding, coded like the library's padding blocks.
 #include "imageio/jpeg_cells.h"
 
 #include <algorithm>
@@ -218,24 +218,242 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
     return true;
 }
 
-// Luminance block (bx, by) or chroma block (cx, cy) of component ci.
-void fill_block(const FlatCells& cells, int ci, int bx, int by, JCOEF* block) {
-    const int per_cell = ci == 0 ? 2 : 1;
-    const int cell = cells.cell[std::size_t(by / per_cell) * cells.cells_wide + bx / per_cell];
-    if (cell < 0) {
-        std::memset(block, 0, sizeof(JBLOCK));
-        block[0] = cells.colour_dc[std::size_t(-1 - cell) * 3 + ci];
-        return;
+// Bytes out through the library's destination manager, so that a failed
+// write leaves through the library's error exit with its own message, as
+// when the library writes.
+struct ByteOut {
+    jpeg_compress_struct& cinfo;
+    void byte(unsigned v) {
+        if (cinfo.dest->free_in_buffer == 0) (*cinfo.dest->empty_output_buffer)(&cinfo);
+        *cinfo.dest->next_output_byte++ = static_cast<JOCTET>(v & 0xFF);
+        --cinfo.dest->free_in_buffer;
     }
-    const int within = ci == 0 ? (by % 2) * 2 + bx % 2 : 3 + ci;
-    std::memcpy(block, cells.mixed.data() + (std::size_t(cell) * kCellBlocks + within) * kCoefs,
-                sizeof(JBLOCK));
+    void two(unsigned v) {
+        byte(v >> 8);
+        byte(v);
+    }
+    void marker(unsigned code) {
+        byte(0xFF);
+        byte(code);
+    }
+};
+
+// Zigzag position -> natural (row-major) position in a block.
+struct Zigzag {
+    int natural[kCoefs];
+    Zigzag() {
+        int k = 0;
+        for (int s = 0; s < 15; ++s)
+            for (int i = 0; i <= s; ++i) {
+                const int row = s % 2 ? i : s - i;  // odd diagonals run down, even ones up
+                const int col = s - row;
+                if (row < 8 && col < 8) natural[k++] = row * 8 + col;
+            }
+    }
+};
+const Zigzag kZigzag;
+
+// Marker segments in the order and form the library writes them for a
+// baseline picture: start of image, JFIF header, quantisation tables,
+// frame header, Huffman tables, scan header.
+void write_headers(const jpeg_compress_struct& c, ByteOut& out) {
+    out.marker(0xD8);
+    if (c.write_JFIF_header) {
+        out.marker(0xE0);
+        out.two(16);
+        for (unsigned v : {'J', 'F', 'I', 'F', '\0'}) out.byte(v);
+        out.byte(c.JFIF_major_version);
+        out.byte(c.JFIF_minor_version);
+        out.byte(c.density_unit);
+        out.two(c.X_density);
+        out.two(c.Y_density);
+        out.two(0);  // no thumbnail
+    }
+    bool sent_quant[NUM_QUANT_TBLS] = {};
+    for (int ci = 0; ci < c.num_components; ++ci) {
+        const int t = c.comp_info[ci].quant_tbl_no;
+        if (sent_quant[t]) continue;
+        sent_quant[t] = true;
+        out.marker(0xDB);
+        out.two(kCoefs + 3);
+        out.byte(static_cast<unsigned>(t));
+        for (int k = 0; k < kCoefs; ++k)
+            out.byte(c.quant_tbl_ptrs[t]->quantval[kZigzag.natural[k]]);
+    }
+    out.marker(0xC0);
+    out.two(8 + 3 * c.num_components);
+    out.byte(8);
+    out.two(c.image_height);
+    out.two(c.image_width);
+    out.byte(static_cast<unsigned>(c.num_components));
+    for (int ci = 0; ci < c.num_components; ++ci) {
+        const jpeg_component_info& comp = c.comp_info[ci];
+        out.byte(static_cast<unsigned>(comp.component_id));
+        out.byte(static_cast<unsigned>(comp.h_samp_factor << 4 | comp.v_samp_factor));
+        out.byte(static_cast<unsigned>(comp.quant_tbl_no));
+    }
+    bool sent_huff[2][NUM_HUFF_TBLS] = {};
+    for (int ci = 0; ci < c.num_components; ++ci)
+        for (int ac = 0; ac < 2; ++ac) {
+            const int t = ac ? c.comp_info[ci].ac_tbl_no : c.comp_info[ci].dc_tbl_no;
+            if (sent_huff[ac][t]) continue;
+            sent_huff[ac][t] = true;
+            const JHUFF_TBL* table = ac ? c.ac_huff_tbl_ptrs[t] : c.dc_huff_tbl_ptrs[t];
+            unsigned count = 0;
+            for (int l = 1; l <= 16; ++l) count += table->bits[l];
+            out.marker(0xC4);
+            out.two(2 + 1 + 16 + count);
+            out.byte(static_cast<unsigned>(t + (ac ? 0x10 : 0)));
+            for (int l = 1; l <= 16; ++l) out.byte(table->bits[l]);
+            for (unsigned k = 0; k < count; ++k) out.byte(table->huffval[k]);
+        }
+    out.marker(0xDA);
+    out.two(6 + 2 * c.num_components);
+    out.byte(static_cast<unsigned>(c.num_components));
+    for (int ci = 0; ci < c.num_components; ++ci) {
+        const jpeg_component_info& comp = c.comp_info[ci];
+        out.byte(static_cast<unsigned>(comp.component_id));
+        out.byte(static_cast<unsigned>(comp.dc_tbl_no << 4 | comp.ac_tbl_no));
+    }
+    out.byte(0);   // spectral selection start
+    out.byte(63);  // and end
+    out.byte(0);   // no successive approximation
+}
+
+// Code and length of every symbol of a Huffman table, assigned in the
+// canonical order of the code lengths.
+struct HuffmanCodes {
+    unsigned code[256] = {};
+    int size[256] = {};
+    explicit HuffmanCodes(const JHUFF_TBL& table) {
+        unsigned next = 0;
+        int k = 0;
+        for (int length = 1; length <= 16; ++length, next <<= 1)
+            for (int n = 0; n < table.bits[length]; ++n, ++k, ++next) {
+                code[table.huffval[k]] = next;
+                size[table.huffval[k]] = length;
+            }
+    }
+};
+
+// The entropy-coded bits, most significant first, with a 0 byte stuffed
+// after every 0xFF byte; the last byte is filled up with 1 bits.
+class BitOut {
+  public:
+    explicit BitOut(ByteOut& out) : out_(out) {}
+    void put(unsigned bits, int n) {
+        acc_ = acc_ << n | (bits & ((1u << n) - 1));
+        count_ += n;
+        while (count_ >= 8) {
+            count_ -= 8;
+            const unsigned b = static_cast<unsigned>(acc_ >> count_) & 0xFF;
+            out_.byte(b);
+            if (b == 0xFF) out_.byte(0);
+        }
+    }
+    void flush() {
+        if (count_ > 0) put(0x7F, 8 - count_);
+    }
+
+  private:
+    ByteOut& out_;
+    std::uint64_t acc_ = 0;
+    int count_ = 0;
+};
+
+// Magnitude category of v (bits of |v|) and the bits that code v in it.
+inline int category(int v, unsigned& bits) {
+    const unsigned magnitude = static_cast<unsigned>(v < 0 ? -v : v);
+    bits = static_cast<unsigned>(v < 0 ? v - 1 : v);
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+}
+
+void encode_block(BitOut& bits, const JCOEF* block, int& last_dc, const HuffmanCodes& dc,
+                  const HuffmanCodes& ac) {
+    unsigned extra = 0;
+    int n = category(block[0] - last_dc, extra);
+    last_dc = block[0];
+    bits.put(dc.code[n], dc.size[n]);
+    if (n > 0) bits.put(extra, n);
+    int run = 0;
+    for (int k = 1; k < kCoefs; ++k) {
+        const int v = block[kZigzag.natural[k]];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        for (; run > 15; run -= 16) bits.put(ac.code[0xF0], ac.size[0xF0]);
+        n = category(v, extra);
+        const int symbol = run << 4 | n;
+        bits.put(ac.code[symbol], ac.size[symbol]);
+        bits.put(extra, n);
+        run = 0;
+    }
+    if (run > 0) bits.put(ac.code[0], ac.size[0]);
+}
+
+// A block of the cell for a single-colour cell, or a padding block past the
+// picture: the DC coefficient alone.
+void encode_dc_only(BitOut& bits, int dc_value, int& last_dc, const HuffmanCodes& dc,
+                    const HuffmanCodes& ac) {
+    unsigned extra = 0;
+    const int n = category(dc_value - last_dc, extra);
+    last_dc = dc_value;
+    bits.put(dc.code[n], dc.size[n]);
+    if (n > 0) bits.put(extra, n);
+    bits.put(ac.code[0], ac.size[0]);
+}
+
+// One interleaved scan over the cells in rows: four luminance blocks, then
+// the two chroma blocks. Luminance blocks past the picture (of a last cell
+// column or row half outside) repeat the DC coefficient of the block before
+// them, as the library pads.
+void write_scan(const jpeg_compress_struct& c, const FlatCells& cells, ByteOut& out) {
+    const HuffmanCodes dc_luma(*c.dc_huff_tbl_ptrs[c.comp_info[0].dc_tbl_no]);
+    const HuffmanCodes ac_luma(*c.ac_huff_tbl_ptrs[c.comp_info[0].ac_tbl_no]);
+    const HuffmanCodes dc_chroma[2] = {HuffmanCodes(*c.dc_huff_tbl_ptrs[c.comp_info[1].dc_tbl_no]),
+                                       HuffmanCodes(*c.dc_huff_tbl_ptrs[c.comp_info[2].dc_tbl_no])};
+    const HuffmanCodes ac_chroma[2] = {HuffmanCodes(*c.ac_huff_tbl_ptrs[c.comp_info[1].ac_tbl_no]),
+                                       HuffmanCodes(*c.ac_huff_tbl_ptrs[c.comp_info[2].ac_tbl_no])};
+    const int luma_wide = (cells.width + 7) / 8;
+    const int luma_high = (cells.height + 7) / 8;
+    BitOut bits(out);
+    int last_dc[3] = {0, 0, 0};
+    for (int cy = 0; cy < cells.cells_high; ++cy)
+        for (int cx = 0; cx < cells.cells_wide; ++cx) {
+            const int cell = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
+            const JCOEF* blocks =
+                cell >= 0 ? cells.mixed.data() + std::size_t(cell) * kCellBlocks * kCoefs : nullptr;
+            const JCOEF* colour =
+                cell < 0 ? cells.colour_dc.data() + std::size_t(-1 - cell) * 3 : nullptr;
+            for (int b = 0; b < 4; ++b) {
+                const bool inside = 2 * cx + b % 2 < luma_wide && 2 * cy + b / 2 < luma_high;
+                if (!inside)
+                    encode_dc_only(bits, last_dc[0], last_dc[0], dc_luma, ac_luma);
+                else if (blocks != nullptr)
+                    encode_block(bits, blocks + b * kCoefs, last_dc[0], dc_luma, ac_luma);
+                else
+                    encode_dc_only(bits, colour[0], last_dc[0], dc_luma, ac_luma);
+            }
+            for (int ci = 1; ci < 3; ++ci) {
+                if (blocks != nullptr)
+                    encode_block(bits, blocks + (3 + ci) * kCoefs, last_dc[ci], dc_chroma[ci - 1],
+                                 ac_chroma[ci - 1]);
+                else
+                    encode_dc_only(bits, colour[ci], last_dc[ci], dc_chroma[ci - 1],
+                                   ac_chroma[ci - 1]);
+            }
+        }
+    bits.flush();
 }
 
 }  // namespace
 
 bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells) {
-    if (img == nullptr || ncols < 1 || nrows < 1) return false;
+    // Sizes the library refuses are left to it, to be reported as it does.
+    if (img == nullptr || ncols < 1 || nrows < 1 || ncols > JPEG_MAX_DIMENSION ||
+        nrows > JPEG_MAX_DIMENSION)
+        return false;
     try {
         cells.width = ncols;
         cells.height = nrows;
@@ -278,34 +496,13 @@ bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, Fla
     }
 }
 
-jvirt_barray_ptr* cell_coefficients(jpeg_compress_struct& cinfo, const FlatCells& cells) {
-    j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
-    auto* arrays = static_cast<jvirt_barray_ptr*>(
-        (*cinfo.mem->alloc_small)(common, JPOOL_IMAGE, 3 * sizeof(jvirt_barray_ptr)));
-    JDIMENSION wide[3], high[3], rows[3];
-    for (int ci = 0; ci < 3; ++ci) {
-        const jpeg_component_info& comp = cinfo.comp_info[ci];
-        const int per_cell = ci == 0 ? 2 : 1;
-        const int block = kCell / per_cell;
-        wide[ci] = static_cast<JDIMENSION>((cells.width + block - 1) / block);
-        high[ci] = static_cast<JDIMENSION>((cells.height + block - 1) / block);
-        const JDIMENSION v = static_cast<JDIMENSION>(comp.v_samp_factor);
-        const JDIMENSION h = static_cast<JDIMENSION>(comp.h_samp_factor);
-        rows[ci] = (high[ci] + v - 1) / v * v;
-        arrays[ci] = (*cinfo.mem->request_virt_barray)(common, JPOOL_IMAGE, FALSE,
-                                                       (wide[ci] + h - 1) / h * h, rows[ci], v);
-    }
-    (*cinfo.mem->realize_virt_arrays)(common);
-    for (int ci = 0; ci < 3; ++ci)
-        // Every row is written, so that the library may read the rows it
-        // pads with; the blocks past the picture are never read.
-        for (JDIMENSION r = 0; r < rows[ci]; ++r) {
-            JBLOCKARRAY line = (*cinfo.mem->access_virt_barray)(common, arrays[ci], r, 1, TRUE);
-            if (r >= high[ci]) continue;
-            for (JDIMENSION b = 0; b < wide[ci]; ++b)
-                fill_block(cells, ci, static_cast<int>(b), static_cast<int>(r), line[0][b]);
-        }
-    return arrays;
+void write_cells(jpeg_compress_struct& cinfo, const FlatCells& cells) {
+    (*cinfo.dest->init_destination)(&cinfo);
+    ByteOut out{cinfo};
+    write_headers(cinfo, out);
+    write_scan(cinfo, cells, out);
+    out.marker(0xD9);  // end of image
+    (*cinfo.dest->term_destination)(&cinfo);
 }
 
 }  // namespace orva

@@ -1,6 +1,6 @@
-// JPEG coefficients of RGB pictures made mostly of single-colour areas (masks,
-// points on black), so that only the few mixed areas go through the
-// library's colour conversion and transform.
+// JPEG files of RGB pictures made mostly of single-colour areas (masks,
+// points on black), written without running the library's colour conversion
+// and transform over the whole picture.
 //
 // The picture is cut into cells of 16 x 16 pixels, the unit the library codes
 // a colour picture in (one cell: four luminance blocks and one block of each
@@ -11,8 +11,9 @@
 // each colour are read the same way from one cell of it in the strip. Cells
 // at the right edge are completed by repeating the last column, as the
 // library does; cells of a shorter last row go into a strip of that height,
-// so the library completes them itself. The file written from these
-// coefficients is byte for byte the file the library writes from the rows.
+// so the library completes them itself. The markers and the Huffman coding
+// of the baseline file follow the library's, so the file is byte for byte
+// the one the library writes from the rows.
 #pragma once
 
 #include <cstdio>
@@ -44,9 +45,10 @@ struct FlatCells {
 // be coded.
 bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells);
 
-// Coefficient arrays of `cells` for `cinfo`, which has the defaults and the
-// quality set for the same picture and is not started. Library errors leave
-// through the error manager of `cinfo`.
-jvirt_barray_ptr* cell_coefficients(jpeg_compress_struct& cinfo, const FlatCells& cells);
+// Writes the picture of `cells` through the destination of `cinfo`, which
+// has the defaults and the quality set for the same picture and is not
+// started: the file the library would write from the rows. Write errors
+// leave through the error manager of `cinfo`.
+void write_cells(jpeg_compress_struct& cinfo, const FlatCells& cells);
 
 }  // namespace orva

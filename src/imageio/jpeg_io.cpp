@@ -254,7 +254,7 @@ bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned c
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (cells != nullptr) {
-        jpeg_write_coefficients(&cinfo, cell_coefficients(cinfo, *cells));
+        write_cells(cinfo, *cells);
     } else {
         jpeg_start_compress(&cinfo, TRUE);
         const std::size_t stride = std::size_t{3} * static_cast<std::size_t>(ncols);
@@ -263,8 +263,8 @@ bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned c
             JSAMPROW row = const_cast<JSAMPLE*>(img + cinfo.next_scanline * stride);
             jpeg_write_scanlines(&cinfo, &row, 1);
         }
+        jpeg_finish_compress(&cinfo);
     }
-    jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return true;
 }
