@@ -148,14 +148,34 @@ PaddingMap padding_map(int sx, int sy, int x_off, int y_off, int cw, int ch) {
     return map;
 }
 
+// The spectrum of the padded signal during a filtering, cw x ch cells kept
+// in blocks of kLineBlock columns: cell (y, x) at
+// (x / kLineBlock) * ch * kLineBlock + y * kLineBlock + x % kLineBlock.
+// A block is then the plane layout of its columns' transforms, and the
+// kLineBlock x kLineBlock tiles a row pass turns are contiguous. cw is a
+// power of two of at least 32, so the blocks are full.
+struct BlockedSpectrum {
+    double* re;
+    double* im;
+    long width;
+    long height;
+    // Offset of cell (0, x); rows follow every kLineBlock values.
+    std::size_t column(long x) const {
+        return static_cast<std::size_t>((x / kLineBlock) * height * kLineBlock + x % kLineBlock);
+    }
+    // Offset of the tile of rows y0 .. y0 + kLineBlock - 1 in block j.
+    std::size_t tile(long j, long y0) const {
+        return static_cast<std::size_t>((j * height + y0) * kLineBlock);
+    }
+};
+
 // Forward column pass of the padded signal, as column_pass would run it on
 // the container (real input, no scaling). Columns of the same content give
 // the same transform: only the signal's own columns (x_off + c) and one
 // column of zeros are transformed, and the mirrored columns and the other
 // columns of zeros are copied from them.
 void padded_column_pass(std::span<const float> signal, int sx, int x_off, const PaddingMap& map,
-                        Matrix<double>& re_out, Matrix<double>& im_out, int dimx, int dimy,
-                        TransformLines& work) {
+                        BlockedSpectrum& out, int dimx, int dimy, TransformLines& work) {
     // Columns to transform, left to right: sx signal columns, then a zero one.
     std::vector<int> computed;
     for (int c = 0; c < sx; ++c) computed.push_back(x_off + c);
@@ -176,54 +196,48 @@ void padded_column_pass(std::span<const float> signal, int sx, int x_off, const 
         const std::size_t values = static_cast<std::size_t>(dimy) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
+        // Source columns of the block; signal columns come side by side.
+        int source[kLineBlock];
+        bool side_by_side_source = true;
+        for (long b = 0; b < nb; ++b) {
+            source[b] = map.col[static_cast<std::size_t>(computed[k0 + b])];
+            side_by_side_source = side_by_side_source && source[b] == source[0] + b;
+        }
+        side_by_side_source = side_by_side_source && source[0] >= 0;
+        std::fill_n(pi, values, 0.0);
         for (long y = 0; y < dimy; ++y) {
             const int r = map.row[static_cast<std::size_t>(y)];
-            const float* src = r >= 0 ? signal.data() + static_cast<long>(r) * sx : nullptr;
-            for (long b = 0; b < nb; ++b) {
-                const int c = map.col[static_cast<std::size_t>(computed[k0 + b])];
-                pr[y * nb + b] = src != nullptr && c >= 0 ? static_cast<double>(src[c]) : 0.0;
-                pi[y * nb + b] = 0.0;
+            double* dst = pr + y * nb;
+            if (r < 0) {
+                std::fill_n(dst, nb, 0.0);
+                continue;
+            }
+            const float* src = signal.data() + static_cast<long>(r) * sx;
+            if (side_by_side_source) {
+                for (long b = 0; b < nb; ++b) dst[b] = static_cast<double>(src[source[0] + b]);
+            } else {
+                for (long b = 0; b < nb; ++b)
+                    dst[b] = source[b] >= 0 ? static_cast<double>(src[source[b]]) : 0.0;
             }
         }
         cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        // The transformed signal columns are side by side in the container.
-        const bool side_by_side = computed[k0 + nb - 1] - computed[k0] == nb - 1;
+        std::size_t at[kLineBlock];
+        for (long b = 0; b < nb; ++b) at[b] = out.column(computed[k0 + b]);
         for (long y = 0; y < dimy; ++y) {
-            double* re = re_out[y];
-            double* im = im_out[y];
-            if (side_by_side) {
-                copy_block(pr + y * nb, nb, re + computed[k0]);
-                copy_block(pi + y * nb, nb, im + computed[k0]);
-            } else {
-                for (long b = 0; b < nb; ++b) {
-                    re[computed[k0 + b]] = pr[y * nb + b];
-                    im[computed[k0 + b]] = pi[y * nb + b];
-                }
+            const std::size_t row = static_cast<std::size_t>(y * kLineBlock);
+            for (long b = 0; b < nb; ++b) {
+                out.re[at[b] + row] = pr[y * nb + b];
+                out.im[at[b] + row] = pi[y * nb + b];
             }
         }
     }
+    std::vector<std::pair<std::size_t, std::size_t>> copy_at;
+    for (const auto& [x, from] : copies) copy_at.emplace_back(out.column(x), out.column(from));
     for (long y = 0; y < dimy; ++y) {
-        double* re = re_out[y];
-        double* im = im_out[y];
-        for (const auto& [x, from] : copies) {
-            re[x] = re[from];
-            im[x] = im[from];
-        }
-    }
-}
-
-// Rows y0 .. y0 + nb - 1 of (re, im) back from the planes.
-void planes_to_rows(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
-                    long dimx, Matrix<double>& re, Matrix<double>& im) {
-    for (long x0 = 0; x0 < dimx; x0 += kTile) {
-        const long x1 = std::min(x0 + kTile, dimx);
-        for (long b = 0; b < nb; ++b) {
-            double* r = re[y0 + b];
-            double* i = im[y0 + b];
-            for (long x = x0; x < x1; ++x) {
-                r[x] = pr[x * nb + b];
-                i[x] = pi[x * nb + b];
-            }
+        const std::size_t row = static_cast<std::size_t>(y * kLineBlock);
+        for (const auto& [to, from] : copy_at) {
+            out.re[to + row] = out.re[from + row];
+            out.im[to + row] = out.im[from + row];
         }
     }
 }
@@ -241,45 +255,94 @@ void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx,
     }
 }
 
+// Rows y0 .. y0 + nb - 1 of the blocked spectrum into the planes (value x of
+// row b at x * nb + b), one contiguous tile at a time; and back.
+void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, double* __restrict pr,
+                     double* __restrict pi) {
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        const double* tr = s.re + s.tile(j, y0);
+        const double* ti = s.im + s.tile(j, y0);
+        for (long b = 0; b < nb; ++b)
+            for (long c = 0; c < kLineBlock; ++c) {
+                pr[(j * kLineBlock + c) * nb + b] = tr[b * kLineBlock + c];
+                pi[(j * kLineBlock + c) * nb + b] = ti[b * kLineBlock + c];
+            }
+    }
+}
+
+void planes_to_tiles(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
+                     BlockedSpectrum& s) {
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        double* tr = s.re + s.tile(j, y0);
+        double* ti = s.im + s.tile(j, y0);
+        for (long b = 0; b < nb; ++b)
+            for (long c = 0; c < kLineBlock; ++c) {
+                tr[b * kLineBlock + c] = pr[(j * kLineBlock + c) * nb + b];
+                ti[b * kLineBlock + c] = pi[(j * kLineBlock + c) * nb + b];
+            }
+    }
+}
+
 // Forward row pass in place over all rows, each transformed spectrum value
 // multiplied at once by the kernel's: the complex product of the two
 // spectra, a cyclic convolution over the container. The kernel comes in the
 // planes' own layout, so the product runs straight along them.
 ORVA_VECTOR_CLONES
-void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy,
-                           const KernelSpectra::Spectrum& kernel, TransformLines& work) {
-    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
-        const long nb = std::min<long>(kLineBlock, dimy - y0);
+void row_pass_times_kernel(BlockedSpectrum& s, const KernelSpectra::Spectrum& kernel,
+                           TransformLines& work) {
+    const long dimx = s.width;
+    for (long y0 = 0; y0 < s.height; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, s.height - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* __restrict pr = work.re.data();
         double* __restrict pi = work.im.data();
-        rows_to_planes(re, im, y0, nb, dimx, pr, pi);
-        cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        tiles_to_planes(s, y0, nb, pr, pi);
+        cdft_lines(static_cast<int>(2 * dimx), 1, {pr, values}, {pi, values}, static_cast<int>(nb));
         const double* __restrict fr = kernel.re.data() + y0 * dimx;
         const double* __restrict fi = kernel.im.data() + y0 * dimx;
         for (std::size_t k = 0; k < values; ++k) {
-            const double s = pr[k];
+            const double a = pr[k];
             const double t = pi[k];
-            pr[k] = s * fr[k] - t * fi[k];
-            pi[k] = t * fr[k] + fi[k] * s;
+            pr[k] = a * fr[k] - t * fi[k];
+            pi[k] = t * fr[k] + fi[k] * a;
         }
-        planes_to_rows(pr, pi, y0, nb, dimx, re, im);
+        planes_to_tiles(pr, pi, y0, nb, s);
+    }
+}
+
+// Inverse column pass in place, each block being its columns' planes; rows
+// y_begin .. y_end - 1 are then scaled (the others are not read again).
+ORVA_VECTOR_CLONES
+void inverse_column_pass(BlockedSpectrum& s, double scale, long y_begin, long y_end) {
+    const std::size_t values = static_cast<std::size_t>(s.height) * kLineBlock;
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        double* __restrict br = s.re + s.tile(j, 0);
+        double* __restrict bi = s.im + s.tile(j, 0);
+        cdft_lines(static_cast<int>(2 * s.height), -1, {br, values}, {bi, values},
+                   static_cast<int>(kLineBlock));
+        if (scale == 1.0) continue;
+        for (long k = y_begin * kLineBlock; k < y_end * kLineBlock; ++k) {
+            br[k] = br[k] * scale;
+            bi[k] = bi[k] * scale;
+        }
     }
 }
 
 // Inverse row pass over the sy signal rows (container rows y_off ..), scaled
 // by 1 / dimx, with the real parts of the signal's columns stored straight
 // into the signal.
-void row_pass_to_signal(const Matrix<double>& re, const Matrix<double>& im, int dimx, int y_off,
-                        int x_off, std::span<float> signal, int sx, int sy, TransformLines& work) {
-    const double scale = 1.0 / dimx;
+void row_pass_to_signal(const BlockedSpectrum& s, int y_off, int x_off, std::span<float> signal,
+                        int sx, int sy, TransformLines& work) {
+    const long dimx = s.width;
+    const double scale = 1.0 / static_cast<double>(dimx);
     for (long y0 = 0; y0 < sy; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, sy - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
-        rows_to_planes(re, im, y_off + y0, nb, dimx, pr, pi);
-        cdft_lines(2 * dimx, -1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        tiles_to_planes(s, y_off + y0, nb, pr, pi);
+        cdft_lines(static_cast<int>(2 * dimx), -1, {pr, values}, {pi, values},
+                   static_cast<int>(nb));
         for (long x0 = 0; x0 < sx; x0 += kTile) {
             const long x1 = std::min(x0 + kTile, static_cast<long>(sx));
             for (long b = 0; b < nb; ++b) {
@@ -348,9 +411,10 @@ int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, i
 }
 
 // m as a rows x cols matrix: kept as it is when it has that shape, else
-// reshaped in the storage it has.
+// reshaped in the storage it has. Its values are left as they are: every
+// use here writes all cells before reading them.
 Matrix<double>& sized(Matrix<double>& m, int rows, int cols) {
-    if (m.rows() != rows || m.cols() != cols) m.reset(rows, cols);
+    if (m.rows() != rows || m.cols() != cols) m.reshape(rows, cols);
     return m;
 }
 
@@ -542,13 +606,14 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int y_off = geometry.y_off;
     if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
         return report_fft_no_work("fft_2Do");
-    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag,
-                       cw, ch, work.columns);
-    row_pass_times_kernel(Sreal, Simag, cw, ch, *kernel, work.rows);
+    BlockedSpectrum spectrum{Sreal.data(), Simag.data(), cw, ch};
+    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum, cw,
+                       ch, work.columns);
+    row_pass_times_kernel(spectrum, *kernel, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
-    column_pass(Sreal, &Simag, Sreal, Simag, cw, ch, -1, 1.0 / ch, work.columns, y_off, y_off + sy);
-    row_pass_to_signal(Sreal, Simag, cw, y_off, x_off, signal, sx, sy, work.rows);
+    inverse_column_pass(spectrum, 1.0 / ch, y_off, y_off + sy);
+    row_pass_to_signal(spectrum, y_off, x_off, signal, sx, sy, work.rows);
     return 0;
 }
 
