@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
 namespace orva {
 
@@ -51,18 +52,25 @@ std::uint32_t colour_at(const unsigned char* px) {
 }
 
 // Whether the cell's pixels inside the picture all have the colour of its
-// first pixel.
+// first pixel: its first row is its own copy shifted by one pixel, and every
+// other row equals the first.
 bool single_colour(const unsigned char* img, int width, int height, int cx, int cy) {
     const int x0 = cx * kCell;
     const int y0 = cy * kCell;
     const int w = std::min(kCell, width - x0);
     const int h = std::min(kCell, height - y0);
+    const std::size_t stride = 3 * std::size_t(width);
     const unsigned char* first = img + 3 * (std::size_t(y0) * width + x0);
-    unsigned char row[3 * kCell];
-    for (int x = 0; x < w; ++x) std::memcpy(row + 3 * x, first, 3);
-    for (int y = 0; y < h; ++y)
-        if (std::memcmp(first + 3 * std::size_t(y) * width, row, 3 * std::size_t(w)) != 0)
-            return false;
+    if (w == kCell) {
+        // The usual cell, with sizes the compiler compares inline.
+        if (std::memcmp(first + 3, first, 3 * (kCell - 1)) != 0) return false;
+        for (int y = 1; y < h; ++y)
+            if (std::memcmp(first + y * stride, first, 3 * kCell) != 0) return false;
+        return true;
+    }
+    if (std::memcmp(first + 3, first, 3 * std::size_t(w - 1)) != 0) return false;
+    for (int y = 1; y < h; ++y)
+        if (std::memcmp(first + y * stride, first, 3 * std::size_t(w)) != 0) return false;
     return true;
 }
 
@@ -189,11 +197,51 @@ bool code_strip(int quality, const unsigned char* img, int width, const Strip& s
 
 // Sorts the cells into single-colour ones and strips; false when fewer than
 // half have one colour.
+// The pixels of a cell inside the picture, row by row.
+struct CellPixels {
+    const unsigned char* first;
+    std::size_t stride;
+    int row_bytes;
+    int rows;
+    CellPixels(const unsigned char* img, int width, int height, int cx, int cy)
+        : first(img + 3 * (std::size_t(cy) * kCell * width + std::size_t(cx) * kCell)),
+          stride(3 * std::size_t(width)),
+          row_bytes(3 * std::min(kCell, width - cx * kCell)),
+          rows(std::min(kCell, height - cy * kCell)) {}
+    std::uint64_t hash() const {
+        std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t(row_bytes) << 8 | rows);
+        for (int y = 0; y < rows; ++y) {
+            const unsigned char* p = first + y * stride;
+            int k = 0;
+            for (; k + 8 <= row_bytes; k += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p + k, 8);
+                h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+                h ^= h >> 29;
+            }
+            for (; k < row_bytes; ++k) h = (h ^ p[k]) * 0x100000001b3ull;
+        }
+        return h;
+    }
+    bool operator==(const CellPixels& o) const {
+        if (row_bytes != o.row_bytes || rows != o.rows) return false;
+        for (int y = 0; y < rows; ++y)
+            if (std::memcmp(first + y * stride, o.first + y * o.stride, row_bytes) != 0)
+                return false;
+        return true;
+    }
+};
+
+// Sorts the cells into single-colour ones and strips, coding each distinct
+// mixed cell (pixels and extent) once; false when fewer than half have one
+// colour.
 bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uint32_t>& colours,
                 Strip& full, Strip& last_row) {
     const int last_rows = cells.height - (cells.cells_high - 1) * kCell;
     last_row.rows = last_rows;
-    int flat = 0, mixed = 0;
+    int flat = 0, mixed = 0, distinct = 0;
+    std::unordered_map<std::uint64_t, std::vector<int>> seen;  // pixel hash -> distinct cells
+    std::vector<CellPixels> kept;
     for (int cy = 0; cy < cells.cells_high; ++cy)
         for (int cx = 0; cx < cells.cells_wide; ++cx) {
             int& entry = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
@@ -208,13 +256,24 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
                     continue;
                 }
             }
-            entry = mixed++;
+            ++mixed;
+            const CellPixels pixels(img, cells.width, cells.height, cx, cy);
+            std::vector<int>& same_hash = seen[pixels.hash()];
+            auto twin = std::find_if(same_hash.begin(), same_hash.end(),
+                                     [&](int k) { return kept[std::size_t(k)] == pixels; });
+            if (twin != same_hash.end()) {
+                entry = *twin;
+                continue;
+            }
+            entry = distinct++;
+            same_hash.push_back(entry);
+            kept.push_back(pixels);
             Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
             strip.cells.emplace_back(cx, cy);
             strip.slot.push_back(entry);
         }
     if (2 * flat < flat + mixed) return false;
-    cells.mixed.assign(std::size_t(mixed) * kCellBlocks * kCoefs, 0);
+    cells.mixed.assign(std::size_t(distinct) * kCellBlocks * kCoefs, 0);
     return true;
 }
 
@@ -235,6 +294,17 @@ struct ByteOut {
     void marker(unsigned code) {
         byte(0xFF);
         byte(code);
+    }
+    void bytes(const unsigned char* p, std::size_t n) {
+        while (n > 0) {
+            if (cinfo.dest->free_in_buffer == 0) (*cinfo.dest->empty_output_buffer)(&cinfo);
+            const std::size_t k = std::min(n, cinfo.dest->free_in_buffer);
+            std::memcpy(cinfo.dest->next_output_byte, p, k);
+            cinfo.dest->next_output_byte += k;
+            cinfo.dest->free_in_buffer -= k;
+            p += k;
+            n -= k;
+        }
     }
 };
 
@@ -337,28 +407,45 @@ struct HuffmanCodes {
 };
 
 // The entropy-coded bits, most significant first, with a 0 byte stuffed
-// after every 0xFF byte; the last byte is filled up with 1 bits.
+// after every 0xFF byte; the last byte is filled up with 1 bits. Whole bytes
+// are gathered here and handed on in runs.
 class BitOut {
   public:
     explicit BitOut(ByteOut& out) : out_(out) {}
-    void put(unsigned bits, int n) {
-        acc_ = acc_ << n | (bits & ((1u << n) - 1));
+    // n <= 32 bits.
+    void put(std::uint64_t bits, int n) {
+        acc_ = acc_ << n | (bits & ((std::uint64_t{1} << n) - 1));
         count_ += n;
-        while (count_ >= 8) {
-            count_ -= 8;
-            const unsigned b = static_cast<unsigned>(acc_ >> count_) & 0xFF;
-            out_.byte(b);
-            if (b == 0xFF) out_.byte(0);
-        }
+        if (count_ >= 32) emit_whole_bytes();
     }
     void flush() {
+        emit_whole_bytes();
         if (count_ > 0) put(0x7F, 8 - count_);
+        emit_whole_bytes();
+        out_.bytes(buffer_, length_);
+        length_ = 0;
     }
 
   private:
+    void emit_whole_bytes() {
+        while (count_ >= 8) {
+            count_ -= 8;
+            const unsigned char b = static_cast<unsigned char>(acc_ >> count_);
+            buffer_[length_++] = b;
+            if (b == 0xFF) buffer_[length_++] = 0;
+        }
+        if (length_ > kBuffer - 16) {
+            out_.bytes(buffer_, length_);
+            length_ = 0;
+        }
+    }
+
+    static constexpr std::size_t kBuffer = 4096;
     ByteOut& out_;
     std::uint64_t acc_ = 0;
     int count_ = 0;
+    std::size_t length_ = 0;
+    unsigned char buffer_[kBuffer];
 };
 
 // Magnitude category of v (bits of |v|) and the bits that code v in it.
@@ -417,6 +504,16 @@ void write_scan(const jpeg_compress_struct& c, const FlatCells& cells, ByteOut& 
                                        HuffmanCodes(*c.ac_huff_tbl_ptrs[c.comp_info[2].ac_tbl_no])};
     const int luma_wide = (cells.width + 7) / 8;
     const int luma_high = (cells.height + 7) / 8;
+    // A single-colour cell of the colour of the blocks before it (padding
+    // blocks included) is six times a DC difference of 0 and an end of block.
+    std::uint64_t same_bits = 0;
+    int same_length = 0;
+    auto append = [&](const HuffmanCodes& codes, int symbol) {
+        same_bits = same_bits << codes.size[symbol] | codes.code[symbol];
+        same_length += codes.size[symbol];
+    };
+    for (int b = 0; b < 4; ++b) append(dc_luma, 0), append(ac_luma, 0);
+    for (int c = 0; c < 2; ++c) append(dc_chroma[c], 0), append(ac_chroma[c], 0);
     BitOut bits(out);
     int last_dc[3] = {0, 0, 0};
     for (int cy = 0; cy < cells.cells_high; ++cy)
@@ -426,6 +523,11 @@ void write_scan(const jpeg_compress_struct& c, const FlatCells& cells, ByteOut& 
                 cell >= 0 ? cells.mixed.data() + std::size_t(cell) * kCellBlocks * kCoefs : nullptr;
             const JCOEF* colour =
                 cell < 0 ? cells.colour_dc.data() + std::size_t(-1 - cell) * 3 : nullptr;
+            if (colour != nullptr && same_length <= 32 && colour[0] == last_dc[0] &&
+                colour[1] == last_dc[1] && colour[2] == last_dc[2]) {
+                bits.put(same_bits, same_length);
+                continue;
+            }
             for (int b = 0; b < 4; ++b) {
                 const bool inside = 2 * cx + b % 2 < luma_wide && 2 * cy + b / 2 < luma_high;
                 if (!inside)
