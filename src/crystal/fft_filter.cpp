@@ -170,75 +170,42 @@ struct BlockedSpectrum {
 };
 
 // Forward column pass of the padded signal, as column_pass would run it on
-// the container (real input, no scaling). Columns of the same content give
-// the same transform: only the signal's own columns (x_off + c) and one
-// column of zeros are transformed, and the mirrored columns and the other
-// columns of zeros are copied from them.
-void padded_column_pass(std::span<const float> signal, int sx, int x_off, const PaddingMap& map,
-                        BlockedSpectrum& out, int dimx, int dimy, TransformLines& work) {
-    // Columns to transform, left to right: sx signal columns, then a zero one.
-    std::vector<int> computed;
-    for (int c = 0; c < sx; ++c) computed.push_back(x_off + c);
-    std::vector<std::pair<int, int>> copies;  // (column, column it equals)
-    for (int x = 0; x < dimx; ++x) {
-        const int c = map.col[static_cast<std::size_t>(x)];
-        if (c >= 0 && x == x_off + c) continue;
-        if (c < 0 && (computed.size() == static_cast<std::size_t>(sx))) {
-            computed.push_back(x);
-            continue;
-        }
-        copies.emplace_back(x, c >= 0 ? x_off + c : computed.back());
-    }
-
-    const long count = static_cast<long>(computed.size());
-    for (long k0 = 0; k0 < count; k0 += kLineBlock) {
-        const long nb = std::min<long>(kLineBlock, count - k0);
-        const std::size_t values = static_cast<std::size_t>(dimy) * nb;
-        double* pr = work.re.data();
-        double* pi = work.im.data();
+// the container (real input, no scaling): every block of columns is read
+// from the signal straight into its place and transformed there.
+void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap& map,
+                        BlockedSpectrum& out) {
+    const long dimy = out.height;
+    const std::size_t values = static_cast<std::size_t>(dimy) * kLineBlock;
+    for (long j = 0; j < out.width / kLineBlock; ++j) {
+        double* __restrict br = out.re + out.tile(j, 0);
+        double* __restrict bi = out.im + out.tile(j, 0);
         // Source columns of the block; signal columns come side by side.
         int source[kLineBlock];
-        bool side_by_side_source = true;
-        for (long b = 0; b < nb; ++b) {
-            source[b] = map.col[static_cast<std::size_t>(computed[k0 + b])];
-            side_by_side_source = side_by_side_source && source[b] == source[0] + b;
+        bool side_by_side = true;
+        for (long c = 0; c < kLineBlock; ++c) {
+            source[c] = map.col[static_cast<std::size_t>(j * kLineBlock + c)];
+            side_by_side = side_by_side && source[c] == source[0] + c;
         }
-        side_by_side_source = side_by_side_source && source[0] >= 0;
-        std::fill_n(pi, values, 0.0);
+        side_by_side = side_by_side && source[0] >= 0;
+        std::fill_n(bi, values, 0.0);
         for (long y = 0; y < dimy; ++y) {
             const int r = map.row[static_cast<std::size_t>(y)];
-            double* dst = pr + y * nb;
+            double* dst = br + y * kLineBlock;
             if (r < 0) {
-                std::fill_n(dst, nb, 0.0);
+                std::fill_n(dst, kLineBlock, 0.0);
                 continue;
             }
             const float* src = signal.data() + static_cast<long>(r) * sx;
-            if (side_by_side_source) {
-                for (long b = 0; b < nb; ++b) dst[b] = static_cast<double>(src[source[0] + b]);
+            if (side_by_side) {
+                for (long c = 0; c < kLineBlock; ++c)
+                    dst[c] = static_cast<double>(src[source[0] + c]);
             } else {
-                for (long b = 0; b < nb; ++b)
-                    dst[b] = source[b] >= 0 ? static_cast<double>(src[source[b]]) : 0.0;
+                for (long c = 0; c < kLineBlock; ++c)
+                    dst[c] = source[c] >= 0 ? static_cast<double>(src[source[c]]) : 0.0;
             }
         }
-        cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        std::size_t at[kLineBlock];
-        for (long b = 0; b < nb; ++b) at[b] = out.column(computed[k0 + b]);
-        for (long y = 0; y < dimy; ++y) {
-            const std::size_t row = static_cast<std::size_t>(y * kLineBlock);
-            for (long b = 0; b < nb; ++b) {
-                out.re[at[b] + row] = pr[y * nb + b];
-                out.im[at[b] + row] = pi[y * nb + b];
-            }
-        }
-    }
-    std::vector<std::pair<std::size_t, std::size_t>> copy_at;
-    for (const auto& [x, from] : copies) copy_at.emplace_back(out.column(x), out.column(from));
-    for (long y = 0; y < dimy; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y * kLineBlock);
-        for (const auto& [to, from] : copy_at) {
-            out.re[to + row] = out.re[from + row];
-            out.im[to + row] = out.im[from + row];
-        }
+        cdft_lines(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
+                   static_cast<int>(kLineBlock));
     }
 }
 
@@ -607,8 +574,7 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
         return report_fft_no_work("fft_2Do");
     BlockedSpectrum spectrum{Sreal.data(), Simag.data(), cw, ch};
-    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum, cw,
-                       ch, work.columns);
+    padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum);
     row_pass_times_kernel(spectrum, *kernel, work.rows);
     if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
 
