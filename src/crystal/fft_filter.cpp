@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -490,17 +492,37 @@ int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy) {
     return inverse_2d(Real, Imag, dimx, dimy, 0, dimy, work);
 }
 
-const KernelSpectra::Spectrum* KernelSpectra::find(int width, int height, int radius,
-                                                   int mode) const {
-    for (const Spectrum& s : spectra_)
-        if (s.width == width && s.height == height && s.radius == radius && s.mode == mode)
-            return &s;
+// The kept spectra, most recent last; any thread may look them up or add one.
+struct KernelSpectra::Kept {
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const Spectrum>> spectra;
+};
+
+KernelSpectra::KernelSpectra() : kept_(std::make_shared<Kept>()) {}
+
+void KernelSpectra::share_kept_with(const KernelSpectra& other) {
+    kept_ = other.kept_;
+}
+
+std::shared_ptr<const KernelSpectra::Spectrum> KernelSpectra::find(int width, int height,
+                                                                   int radius, int mode) const {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    for (const std::shared_ptr<const Spectrum>& s : kept_->spectra)
+        if (s->width == width && s->height == height && s->radius == radius && s->mode == mode)
+            return s;
     return nullptr;
 }
 
-void KernelSpectra::keep(Spectrum spectrum) {
-    if (spectra_.size() == kKept) spectra_.erase(spectra_.begin());
-    spectra_.push_back(std::move(spectrum));
+void KernelSpectra::keep(std::shared_ptr<const Spectrum> spectrum) {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    // Another thread may have kept the same kernel meanwhile.
+    for (const std::shared_ptr<const Spectrum>& s : kept_->spectra)
+        if (s->width == spectrum->width && s->height == spectrum->height &&
+            s->radius == spectrum->radius && s->mode == spectrum->mode)
+            return;
+    if (kept_->spectra.size() == Kept::kKept) kept_->spectra.erase(kept_->spectra.begin());
+    kept_->spectra.push_back(std::move(spectrum));
 }
 
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
@@ -548,10 +570,10 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     KernelSpectra::Buffers& buffers = spectra.buffers;
     TransformWork& work = buffers.transform;
     const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
-    const KernelSpectra::Spectrum* kernel =
+    std::shared_ptr<const KernelSpectra::Spectrum> kernel =
         known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
-    KernelSpectra::Spectrum fresh;
-    if (kernel == nullptr) {
+    const bool computed = kernel == nullptr;
+    if (computed) {
         Matrix<double>& container = sized(buffers.container, ch, cw);
         // The kernel's transform goes through the signal's matrices, which
         // are filled afresh below.
@@ -560,9 +582,10 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
         write_kernel(container, cw, ch, radius, filter_mode);
         const int err = forward_2d(container, kernel_re, kernel_im, cw, ch, work);
         if (err != 0) return err;
-        fresh = {cw, ch, radius, filter_mode, {}, {}};
-        to_row_planes(kernel_re, kernel_im, cw, ch, fresh.re, fresh.im);
-        kernel = &fresh;
+        auto fresh = std::make_shared<KernelSpectra::Spectrum>();
+        *fresh = {cw, ch, radius, filter_mode, {}, {}};
+        to_row_planes(kernel_re, kernel_im, cw, ch, fresh->re, fresh->im);
+        kernel = std::move(fresh);
     }
 
     // Signal spectrum times kernel spectrum, then back; only the signal's
@@ -576,7 +599,7 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     BlockedSpectrum spectrum{Sreal.data(), Simag.data(), cw, ch};
     padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum);
     row_pass_times_kernel(spectrum, *kernel, work.rows);
-    if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
+    if (computed && known_mode) spectra.keep(kernel);
 
     inverse_column_pass(spectrum, 1.0 / ch, y_off, y_off + sy);
     row_pass_to_signal(spectrum, y_off, x_off, signal, sx, sy, work.rows);
