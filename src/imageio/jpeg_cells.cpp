@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
 #include <unordered_map>
+#include <utility>
 
 namespace orva {
 
@@ -74,18 +76,63 @@ bool single_colour(const unsigned char* img, int width, int height, int cx, int 
     return true;
 }
 
-// The cells that go into one strip picture: pictures cells (cx, cy), or a
-// cell filled with one colour (cx = -1, cy = the colour).
+// The pixels of a cell inside the picture, row by row.
+struct CellPixels {
+    const unsigned char* first;
+    std::size_t stride;
+    int row_bytes;
+    int rows;
+    CellPixels(const unsigned char* img, int width, int height, int cx, int cy)
+        : first(img + 3 * (std::size_t(cy) * kCell * width + std::size_t(cx) * kCell)),
+          stride(3 * std::size_t(width)),
+          row_bytes(3 * std::min(kCell, width - cx * kCell)),
+          rows(std::min(kCell, height - cy * kCell)) {}
+    // A tile of its own (rows of 16 pixels).
+    CellPixels(const unsigned char* tile, int w, int h)
+        : first(tile), stride(3 * kCell), row_bytes(3 * w), rows(h) {}
+    // Whether all pixels have the colour of the first.
+    bool uniform() const {
+        if (std::memcmp(first + 3, first, std::size_t(row_bytes) - 3) != 0) return false;
+        for (int y = 1; y < rows; ++y)
+            if (std::memcmp(first + y * stride, first, std::size_t(row_bytes)) != 0) return false;
+        return true;
+    }
+    std::uint64_t hash() const {
+        std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t(row_bytes) << 8 | rows);
+        for (int y = 0; y < rows; ++y) {
+            const unsigned char* p = first + y * stride;
+            int k = 0;
+            for (; k + 8 <= row_bytes; k += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p + k, 8);
+                h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+                h ^= h >> 29;
+            }
+            for (; k < row_bytes; ++k) h = (h ^ p[k]) * 0x100000001b3ull;
+        }
+        return h;
+    }
+    bool operator==(const CellPixels& o) const {
+        if (row_bytes != o.row_bytes || rows != o.rows) return false;
+        for (int y = 0; y < rows; ++y)
+            if (std::memcmp(first + y * stride, o.first + y * o.stride, row_bytes) != 0)
+                return false;
+        return true;
+    }
+};
+
+// The cells that go into one strip picture, each with the place its blocks
+// go in FlatCells::mixed, or the colour (-1 - colour) it stands for.
 struct Strip {
-    std::vector<std::pair<int, int>> cells;
-    std::vector<int> slot;  // where each cell's blocks go in FlatCells::mixed, or the colour
-    int rows = kCell;       // pixel rows of every cell
+    std::vector<CellPixels> cells;
+    std::vector<int> slot;
+    int rows = kCell;  // pixel rows of every cell
 };
 
 // The strip's pixels: cells side by side, kStripCells to a row of cells;
-// columns past the picture's right edge repeat its last column.
-std::vector<unsigned char> strip_pixels(const unsigned char* img, int width, const Strip& strip,
-                                        int& strip_width, int& strip_height) {
+// columns past a cell's right edge repeat its last column, as the library
+// completes a picture.
+std::vector<unsigned char> strip_pixels(const Strip& strip, int& strip_width, int& strip_height) {
     const int n = static_cast<int>(strip.cells.size());
     const int across = std::min(n, kStripCells);
     const int down = (n + kStripCells - 1) / kStripCells;
@@ -93,23 +140,15 @@ std::vector<unsigned char> strip_pixels(const unsigned char* img, int width, con
     strip_height = down * strip.rows;
     std::vector<unsigned char> rgb(3 * std::size_t(strip_width) * strip_height, 0);
     for (int k = 0; k < n; ++k) {
-        const auto [cx, cy] = strip.cells[k];
+        const CellPixels& cell = strip.cells[k];
         unsigned char* dst =
             rgb.data() + 3 * (std::size_t(k / kStripCells) * strip.rows * strip_width +
                               std::size_t(k % kStripCells) * kCell);
         for (int y = 0; y < strip.rows; ++y, dst += 3 * std::size_t(strip_width)) {
-            if (cx < 0) {
-                const unsigned char c[3] = {static_cast<unsigned char>(cy >> 16),
-                                            static_cast<unsigned char>(cy >> 8),
-                                            static_cast<unsigned char>(cy)};
-                for (int x = 0; x < kCell; ++x) std::memcpy(dst + 3 * x, c, 3);
-                continue;
-            }
-            const int x0 = cx * kCell;
-            const int w = std::min(kCell, width - x0);
-            const unsigned char* src = img + 3 * ((std::size_t(cy) * kCell + y) * width + x0);
-            std::memcpy(dst, src, 3 * std::size_t(w));
-            for (int x = w; x < kCell; ++x) std::memcpy(dst + 3 * x, src + 3 * (w - 1), 3);
+            const unsigned char* src = cell.first + y * cell.stride;
+            std::memcpy(dst, src, std::size_t(cell.row_bytes));
+            for (int x = cell.row_bytes; x < 3 * kCell; x += 3)
+                std::memcpy(dst + x, src + cell.row_bytes - 3, 3);
         }
     }
     return rgb;
@@ -181,11 +220,10 @@ bool code_strip(int quality, int width, int height, const unsigned char* rgb, in
     return true;
 }
 
-bool code_strip(int quality, const unsigned char* img, int width, const Strip& strip,
-                std::vector<JCOEF>& out) {
+bool code_strip(int quality, const Strip& strip, std::vector<JCOEF>& out) {
     if (strip.cells.empty()) return true;
     int sw = 0, sh = 0;
-    const std::vector<unsigned char> rgb = strip_pixels(img, width, strip, sw, sh);
+    const std::vector<unsigned char> rgb = strip_pixels(strip, sw, sh);
     out.assign(strip.cells.size() * kCellBlocks * kCoefs, 0);
     unsigned char* coded = nullptr;
     unsigned long coded_size = 0;
@@ -197,41 +235,6 @@ bool code_strip(int quality, const unsigned char* img, int width, const Strip& s
 
 // Sorts the cells into single-colour ones and strips; false when fewer than
 // half have one colour.
-// The pixels of a cell inside the picture, row by row.
-struct CellPixels {
-    const unsigned char* first;
-    std::size_t stride;
-    int row_bytes;
-    int rows;
-    CellPixels(const unsigned char* img, int width, int height, int cx, int cy)
-        : first(img + 3 * (std::size_t(cy) * kCell * width + std::size_t(cx) * kCell)),
-          stride(3 * std::size_t(width)),
-          row_bytes(3 * std::min(kCell, width - cx * kCell)),
-          rows(std::min(kCell, height - cy * kCell)) {}
-    std::uint64_t hash() const {
-        std::uint64_t h = 0xcbf29ce484222325ull ^ (std::uint64_t(row_bytes) << 8 | rows);
-        for (int y = 0; y < rows; ++y) {
-            const unsigned char* p = first + y * stride;
-            int k = 0;
-            for (; k + 8 <= row_bytes; k += 8) {
-                std::uint64_t word;
-                std::memcpy(&word, p + k, 8);
-                h = (h ^ word) * 0x9E3779B97F4A7C15ull;
-                h ^= h >> 29;
-            }
-            for (; k < row_bytes; ++k) h = (h ^ p[k]) * 0x100000001b3ull;
-        }
-        return h;
-    }
-    bool operator==(const CellPixels& o) const {
-        if (row_bytes != o.row_bytes || rows != o.rows) return false;
-        for (int y = 0; y < rows; ++y)
-            if (std::memcmp(first + y * stride, o.first + y * o.stride, row_bytes) != 0)
-                return false;
-        return true;
-    }
-};
-
 // Sorts the cells into single-colour ones and strips, coding each distinct
 // mixed cell (pixels and extent) once; false when fewer than half have one
 // colour.
@@ -269,7 +272,7 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
             same_hash.push_back(entry);
             kept.push_back(pixels);
             Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
-            strip.cells.emplace_back(cx, cy);
+            strip.cells.push_back(pixels);
             strip.slot.push_back(entry);
         }
     if (2 * flat < flat + mixed) return false;
@@ -551,48 +554,147 @@ void write_scan(const jpeg_compress_struct& c, const FlatCells& cells, ByteOut& 
 
 }  // namespace
 
-bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells) {
+namespace {
+
+bool sizes_fit(int ncols, int nrows) {
     // Sizes the library refuses are left to it, to be reported as it does.
-    if (img == nullptr || ncols < 1 || nrows < 1 || ncols > JPEG_MAX_DIMENSION ||
-        nrows > JPEG_MAX_DIMENSION)
-        return false;
+    return ncols >= 1 && nrows >= 1 && ncols <= JPEG_MAX_DIMENSION && nrows <= JPEG_MAX_DIMENSION;
+}
+
+void start_cells(int ncols, int nrows, FlatCells& cells) {
+    cells.width = ncols;
+    cells.height = nrows;
+    cells.cells_wide = (ncols + kCell - 1) / kCell;
+    cells.cells_high = (nrows + kCell - 1) / kCell;
+    cells.cell.assign(std::size_t(cells.cells_wide) * cells.cells_high, 0);
+}
+
+// Codes the strips (a cell of each colour leading the full-height one) and
+// takes their coefficients into `cells`.
+bool code_cells(int quality, const std::vector<std::uint32_t>& colours, const Strip& full,
+                const Strip& last_row, FlatCells& cells) {
+    std::vector<unsigned char> colour_tiles(colours.size() * 3 * kCell * kCell);
+    Strip with_colours;
+    for (std::size_t c = 0; c < colours.size(); ++c) {
+        unsigned char* tile = colour_tiles.data() + c * 3 * kCell * kCell;
+        for (int k = 0; k < kCell * kCell; ++k) {
+            tile[3 * k] = static_cast<unsigned char>(colours[c] >> 16);
+            tile[3 * k + 1] = static_cast<unsigned char>(colours[c] >> 8);
+            tile[3 * k + 2] = static_cast<unsigned char>(colours[c]);
+        }
+        with_colours.cells.emplace_back(tile, kCell, kCell);
+        with_colours.slot.push_back(-1 - static_cast<int>(c));
+    }
+    with_colours.cells.insert(with_colours.cells.end(), full.cells.begin(), full.cells.end());
+    with_colours.slot.insert(with_colours.slot.end(), full.slot.begin(), full.slot.end());
+
+    cells.colour_dc.assign(colours.size() * 3, 0);
+    for (const Strip* strip : {static_cast<const Strip*>(&with_colours), &last_row}) {
+        std::vector<JCOEF> coefs;
+        if (!code_strip(quality, *strip, coefs)) return false;
+        for (std::size_t k = 0; k < strip->slot.size(); ++k) {
+            const JCOEF* blocks = coefs.data() + k * kCellBlocks * kCoefs;
+            const int slot = strip->slot[k];
+            if (slot < 0) {
+                JCOEF* dc = cells.colour_dc.data() + std::size_t(-1 - slot) * 3;
+                dc[0] = blocks[0];
+                dc[1] = blocks[4 * kCoefs];
+                dc[2] = blocks[5 * kCoefs];
+            } else {
+                std::copy_n(blocks, kCellBlocks * kCoefs,
+                            cells.mixed.data() + std::size_t(slot) * kCellBlocks * kCoefs);
+            }
+        }
+    }
+    return true;
+}
+
+std::uint32_t packed(const unsigned char* rgb) {
+    return colour_at(rgb);
+}
+
+}  // namespace
+
+bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells) {
+    if (img == nullptr || !sizes_fit(ncols, nrows)) return false;
     try {
-        cells.width = ncols;
-        cells.height = nrows;
-        cells.cells_wide = (ncols + kCell - 1) / kCell;
-        cells.cells_high = (nrows + kCell - 1) / kCell;
-        cells.cell.assign(std::size_t(cells.cells_wide) * cells.cells_high, 0);
+        start_cells(ncols, nrows, cells);
         std::vector<std::uint32_t> colours;
         Strip full, last_row;
         if (!sort_cells(img, cells, colours, full, last_row)) return false;
-        // One cell of each colour leads the full-height strip.
-        Strip with_colours;
-        for (std::size_t c = 0; c < colours.size(); ++c) {
-            with_colours.cells.emplace_back(-1, static_cast<int>(colours[c]));
-            with_colours.slot.push_back(-1 - static_cast<int>(c));
-        }
-        with_colours.cells.insert(with_colours.cells.end(), full.cells.begin(), full.cells.end());
-        with_colours.slot.insert(with_colours.slot.end(), full.slot.begin(), full.slot.end());
+        return code_cells(quality, colours, full, last_row, cells);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
-        cells.colour_dc.assign(colours.size() * 3, 0);
-        for (const Strip* strip : {&with_colours, &last_row}) {
-            std::vector<JCOEF> coefs;
-            if (!code_strip(quality, img, ncols, *strip, coefs)) return false;
-            for (std::size_t k = 0; k < strip->slot.size(); ++k) {
-                const JCOEF* blocks = coefs.data() + k * kCellBlocks * kCoefs;
-                const int slot = strip->slot[k];
-                if (slot < 0) {
-                    JCOEF* dc = cells.colour_dc.data() + std::size_t(-1 - slot) * 3;
-                    dc[0] = blocks[0];
-                    dc[1] = blocks[4 * kCoefs];
-                    dc[2] = blocks[5 * kCoefs];
-                } else {
-                    std::copy_n(blocks, kCellBlocks * kCoefs,
-                                cells.mixed.data() + std::size_t(slot) * kCellBlocks * kCoefs);
-                }
-            }
+bool point_cells(int quality, int ncols, int nrows, const unsigned char* background,
+                 const unsigned char* ink, std::span<const std::pair<int, int>> points,
+                 FlatCells& cells) {
+    if (!sizes_fit(ncols, nrows)) return false;
+    try {
+        start_cells(ncols, nrows, cells);
+        // The points of every cell, cell by cell.
+        std::vector<std::pair<int, int>> by_cell;  // (cell, point index)
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const auto [x, y] = points[k];
+            if (x < 0 || x >= ncols || y < 0 || y >= nrows) continue;
+            by_cell.emplace_back((y / kCell) * cells.cells_wide + x / kCell, static_cast<int>(k));
         }
-        return true;
+        std::sort(by_cell.begin(), by_cell.end());
+        std::size_t marked = 0;
+        for (std::size_t k = 0; k < by_cell.size(); ++k)
+            marked += k == 0 || by_cell[k].first != by_cell[k - 1].first;
+        std::vector<unsigned char> tiles(marked * 3 * kCell * kCell);
+
+        std::vector<std::uint32_t> colours = {packed(background)};
+        const int last_rows = nrows - (cells.cells_high - 1) * kCell;
+        Strip full, last_row;
+        last_row.rows = last_rows;
+        std::unordered_map<std::uint64_t, std::vector<int>> seen;
+        std::vector<CellPixels> kept;
+        std::size_t next = 0, tile_count = 0;
+        long mixed = 0;
+        const long total = long(cells.cells_wide) * cells.cells_high;
+        for (int index = 0; index < total; ++index) {
+            int& entry = cells.cell[std::size_t(index)];
+            entry = -1;  // the background
+            if (next == by_cell.size() || by_cell[next].first != index) continue;
+            const int cx = index % cells.cells_wide, cy = index / cells.cells_wide;
+            const int w = std::min(kCell, ncols - cx * kCell);
+            const int h = std::min(kCell, nrows - cy * kCell);
+            unsigned char* tile = tiles.data() + tile_count++ * 3 * kCell * kCell;
+            for (int k = 0; k < kCell * kCell; ++k) std::memcpy(tile + 3 * k, background, 3);
+            for (; next < by_cell.size() && by_cell[next].first == index; ++next) {
+                const auto [x, y] = points[std::size_t(by_cell[next].second)];
+                std::memcpy(tile + 3 * ((y - cy * kCell) * kCell + x - cx * kCell), ink, 3);
+            }
+            const CellPixels pixels(tile, w, h);
+            if (pixels.uniform()) {
+                const std::uint32_t c = packed(tile);
+                auto it = std::find(colours.begin(), colours.end(), c);
+                if (it == colours.end()) it = colours.insert(colours.end(), c);
+                entry = -1 - static_cast<int>(it - colours.begin());
+                continue;
+            }
+            ++mixed;
+            std::vector<int>& same_hash = seen[pixels.hash()];
+            auto twin = std::find_if(same_hash.begin(), same_hash.end(),
+                                     [&](int k) { return kept[std::size_t(k)] == pixels; });
+            if (twin != same_hash.end()) {
+                entry = *twin;
+                continue;
+            }
+            entry = static_cast<int>(kept.size());
+            same_hash.push_back(entry);
+            kept.push_back(pixels);
+            Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
+            strip.cells.push_back(pixels);
+            strip.slot.push_back(entry);
+        }
+        if (2 * mixed > total) return false;
+        cells.mixed.assign(kept.size() * kCellBlocks * kCoefs, 0);
+        return code_cells(quality, colours, full, last_row, cells);
     } catch (const std::bad_alloc&) {
         return false;
     }

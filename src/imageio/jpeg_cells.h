@@ -17,6 +17,8 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
+#include <utility>
 #include <vector>
 
 // jpeglib.h expects FILE and size_t to be declared first.
@@ -45,6 +47,13 @@ struct FlatCells {
 // one colour (the rows are then the quicker way) or the strip pictures cannot
 // be coded.
 bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells);
+
+// Fills `cells` for a picture of `background` colour (R, G, B) with the
+// pixels at `points` (x, y; those outside the picture are left out) in colour
+// `ink`, without making the picture; false as flat_cells.
+bool point_cells(int quality, int ncols, int nrows, const unsigned char* background,
+                 const unsigned char* ink, std::span<const std::pair<int, int>> points,
+                 FlatCells& cells);
 
 // Writes the picture of `cells` through the destination of `cinfo`, which
 // has the defaults and the quality set for the same picture and is not

@@ -294,12 +294,11 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
     return grey;
 }
 
-bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
-                     const unsigned char* img) {
-    if (img == nullptr || ncols < 1 || nrows < 1) {
-        std::fprintf(stderr, "\n%s: No image to write to %s", "write_JPEG_file", filename);
-        return false;
-    }
+namespace {
+
+// Writes the picture of `img` or of `cells` (one of them given) to filename.
+bool write_jpeg(const char* filename, int quality, int ncols, int nrows, const unsigned char* img,
+                const FlatCells* cells) {
     std::string reason;
     std::FILE* file = open_output_stream(filename, reason);
     if (file == nullptr) {
@@ -311,10 +310,10 @@ bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
     std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
     // Pictures of mostly single-colour areas (masks, points) are coded far
     // quicker from their cells' coefficients, into the same bytes.
-    FlatCells cells;
-    const bool by_cells = flat_cells(quality, ncols, nrows, img, cells);
+    FlatCells own_cells;
+    if (cells == nullptr && flat_cells(quality, ncols, nrows, img, own_cells)) cells = &own_cells;
     errno = 0;
-    const bool encoded = encode(file, quality, ncols, nrows, img, by_cells ? &cells : nullptr);
+    const bool encoded = encode(file, quality, ncols, nrows, img, cells);
     const int encode_errno = errno;
     const bool closed = close_output_stream(file, reason);
     if (!encoded || !closed) {
@@ -329,6 +328,21 @@ bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
+                     const unsigned char* img) {
+    if (img == nullptr || ncols < 1 || nrows < 1) {
+        std::fprintf(stderr, "\n%s: No image to write to %s", "write_JPEG_file", filename);
+        return false;
+    }
+    return write_jpeg(filename, quality, ncols, nrows, img, nullptr);
+}
+
+bool write_JPEG_file(const char* filename, int quality, const FlatCells& cells) {
+    return write_jpeg(filename, quality, cells.width, cells.height, nullptr, &cells);
 }
 
 }  // namespace orva

@@ -1,5 +1,6 @@
-// The JPEG writer's coefficient path for mostly single-colour pictures
-// against the library coding the rows itself: the files must be the same.
+// The JPEG writer's coefficient path for mostly single-colour pictures, and
+// for points given without their picture, against the library coding the
+// rows itself: the files must be the same.
 #include "imageio/jpeg_cells.h"
 
 #include <gtest/gtest.h>
@@ -92,6 +93,28 @@ TEST(JpegCells, WritesTheLibrarysOwnFile) {
                 << w << "x" << h << " q" << quality;
         }
     EXPECT_EQ(coded_by_cells, 10);  // all but the 100 x 97 picture
+
+    // Points on a background, given as points: the file of the same picture.
+    // Some points repeat, fall outside, or fill a whole corner cell.
+    const unsigned char bg[3] = {0, 0, 0}, ink[3] = {255, 255, 255};
+    for (const auto& [w, h] : sizes) {
+        std::vector<std::pair<int, int>> points = {{-1, 0}, {w, 0}, {0, h}, {w - 1, h - 1}};
+        for (int k = 0; k < (w + h) / 8; ++k) points.emplace_back(rng() % w, rng() % h);
+        points.push_back(points.back());
+        Bytes rgb(3 * std::size_t(w) * h, 0);
+        for (const auto& [x, y] : points)
+            if (x >= 0 && x < w && y >= 0 && y < h)
+                std::fill_n(rgb.begin() + 3 * (std::size_t(y) * w + x), 3, 255);
+        FlatCells cells;
+        if (!point_cells(100, w, h, bg, ink, points, cells)) continue;
+        const std::string path = dir.file("points.jpg");
+        ASSERT_TRUE(write_JPEG_file(path.c_str(), 100, cells));
+        std::ifstream in(path, std::ios::binary);
+        const Bytes written{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(written, library_jpeg(100, w, h, rgb)) << "points " << w << "x" << h;
+        ++coded_by_cells;
+    }
+    EXPECT_EQ(coded_by_cells, 15);
 
     // A camera-like picture has too few single-colour cells.
     Bytes noise(3 * 64 * 64);
