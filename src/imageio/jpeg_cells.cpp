@@ -609,10 +609,6 @@ bool code_cells(int quality, const std::vector<std::uint32_t>& colours, const St
     return true;
 }
 
-std::uint32_t packed(const unsigned char* rgb) {
-    return colour_at(rgb);
-}
-
 }  // namespace
 
 bool flat_cells(int quality, int ncols, int nrows, const unsigned char* img, FlatCells& cells) {
@@ -647,7 +643,7 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
             marked += k == 0 || by_cell[k].first != by_cell[k - 1].first;
         std::vector<unsigned char> tiles(marked * 3 * kCell * kCell);
 
-        std::vector<std::uint32_t> colours = {packed(background)};
+        std::vector<std::uint32_t> colours = {colour_at(background)};
         const int last_rows = nrows - (cells.cells_high - 1) * kCell;
         Strip full, last_row;
         last_row.rows = last_rows;
@@ -671,7 +667,7 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
             }
             const CellPixels pixels(tile, w, h);
             if (pixels.uniform()) {
-                const std::uint32_t c = packed(tile);
+                const std::uint32_t c = colour_at(tile);
                 auto it = std::find(colours.begin(), colours.end(), c);
                 if (it == colours.end()) it = colours.insert(colours.end(), c);
                 entry = -1 - static_cast<int>(it - colours.begin());

@@ -32,8 +32,7 @@ struct FlatCells {
     int cells_wide = 0;
     int cells_high = 0;
     // Per cell, row-major: >= 0 the place of its pixels among the distinct
-    // mixed cells;
-    // < 0 the single-colour cell of colour -1 - value.
+    // mixed cells; < 0 the single-colour cell of colour -1 - value.
     std::vector<int> cell;
     // Per colour: luminance, blue and red chroma DC coefficients.
     std::vector<JCOEF> colour_dc;
