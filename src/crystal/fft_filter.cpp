@@ -496,6 +496,7 @@ int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy) {
 struct KernelSpectra::Kept {
     static constexpr std::size_t kKept = 4;
     std::mutex mutex;
+    std::mutex compute;
     std::vector<std::shared_ptr<const Spectrum>> spectra;
 };
 
@@ -512,6 +513,10 @@ std::shared_ptr<const KernelSpectra::Spectrum> KernelSpectra::find(int width, in
         if (s->width == width && s->height == height && s->radius == radius && s->mode == mode)
             return s;
     return nullptr;
+}
+
+std::unique_lock<std::mutex> KernelSpectra::computing() const {
+    return std::unique_lock<std::mutex>(kept_->compute);
 }
 
 void KernelSpectra::keep(std::shared_ptr<const Spectrum> spectrum) {
@@ -572,8 +577,13 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
     std::shared_ptr<const KernelSpectra::Spectrum> kernel =
         known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
-    const bool computed = kernel == nullptr;
-    if (computed) {
+    std::unique_lock<std::mutex> computing;
+    if (kernel == nullptr && known_mode) {
+        // Another thread may be computing it: wait, then look again.
+        computing = spectra.computing();
+        kernel = spectra.find(cw, ch, radius, filter_mode);
+    }
+    if (kernel == nullptr) {
         Matrix<double>& container = sized(buffers.container, ch, cw);
         // The kernel's transform goes through the signal's matrices, which
         // are filled afresh below.
@@ -586,7 +596,9 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
         *fresh = {cw, ch, radius, filter_mode, {}, {}};
         to_row_planes(kernel_re, kernel_im, cw, ch, fresh->re, fresh->im);
         kernel = std::move(fresh);
+        if (known_mode) spectra.keep(kernel);
     }
+    if (computing.owns_lock()) computing.unlock();
 
     // Signal spectrum times kernel spectrum, then back; only the signal's
     // rows and columns of the result are worked out to the end.
@@ -599,7 +611,6 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     BlockedSpectrum spectrum{Sreal.data(), Simag.data(), cw, ch};
     padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum);
     row_pass_times_kernel(spectrum, *kernel, work.rows);
-    if (computed && known_mode) spectra.keep(kernel);
 
     inverse_column_pass(spectrum, 1.0 / ch, y_off, y_off + sy);
     row_pass_to_signal(spectrum, y_off, x_off, signal, sx, sy, work.rows);

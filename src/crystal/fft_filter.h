@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -73,6 +74,9 @@ class KernelSpectra {
     void share_kept_with(const KernelSpectra& other);
     std::shared_ptr<const Spectrum> find(int width, int height, int radius, int mode) const;
     void keep(std::shared_ptr<const Spectrum> spectrum);
+    // Held while a missing spectrum is computed, so that the threads sharing
+    // the kept spectra compute each one once.
+    std::unique_lock<std::mutex> computing() const;
 
     struct Buffers {
         Matrix<double> container, real, imag;
