@@ -178,6 +178,7 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
                         BlockedSpectrum& out) {
     const long dimy = out.height;
     const std::size_t values = static_cast<std::size_t>(dimy) * kLineBlock;
+    const std::vector<int>& order = bit_reversed_order(static_cast<int>(dimy));
     for (long j = 0; j < out.width / kLineBlock; ++j) {
         double* __restrict br = out.re + out.tile(j, 0);
         double* __restrict bi = out.im + out.tile(j, 0);
@@ -190,9 +191,11 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
         }
         side_by_side = side_by_side && source[0] >= 0;
         std::fill_n(bi, values, 0.0);
+        // Rows go straight to their bit-reversed places, where the transform
+        // would first move them.
         for (long y = 0; y < dimy; ++y) {
             const int r = map.row[static_cast<std::size_t>(y)];
-            double* dst = br + y * kLineBlock;
+            double* dst = br + static_cast<long>(order[static_cast<std::size_t>(y)]) * kLineBlock;
             if (r < 0) {
                 std::fill_n(dst, kLineBlock, 0.0);
                 continue;
@@ -206,8 +209,8 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
                     dst[c] = source[c] >= 0 ? static_cast<double>(src[source[c]]) : 0.0;
             }
         }
-        cdft_lines(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
-                   static_cast<int>(kLineBlock));
+        cdft_lines_reversed(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
+                            static_cast<int>(kLineBlock));
     }
 }
 
@@ -224,18 +227,22 @@ void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx,
     }
 }
 
-// Rows y0 .. y0 + nb - 1 of the blocked spectrum into the planes (value x of
-// row b at x * nb + b), one contiguous tile at a time; and back.
-void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, double* __restrict pr,
-                     double* __restrict pi) {
+// Rows y0 .. y0 + nb - 1 of the blocked spectrum into the planes, value x of
+// row b at order[x] * nb + b (order: the bit-reversed places the row
+// transforms start from), one contiguous tile at a time; and back, in
+// natural order.
+void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, const int* order,
+                     double* __restrict pr, double* __restrict pi) {
     for (long j = 0; j < s.width / kLineBlock; ++j) {
         const double* tr = s.re + s.tile(j, y0);
         const double* ti = s.im + s.tile(j, y0);
-        for (long b = 0; b < nb; ++b)
-            for (long c = 0; c < kLineBlock; ++c) {
-                pr[(j * kLineBlock + c) * nb + b] = tr[b * kLineBlock + c];
-                pi[(j * kLineBlock + c) * nb + b] = ti[b * kLineBlock + c];
+        for (long c = 0; c < kLineBlock; ++c) {
+            const long at = static_cast<long>(order[j * kLineBlock + c]) * nb;
+            for (long b = 0; b < nb; ++b) {
+                pr[at + b] = tr[b * kLineBlock + c];
+                pi[at + b] = ti[b * kLineBlock + c];
             }
+        }
     }
 }
 
@@ -260,13 +267,15 @@ ORVA_VECTOR_CLONES
 void row_pass_times_kernel(BlockedSpectrum& s, const KernelSpectra::Spectrum& kernel,
                            TransformLines& work) {
     const long dimx = s.width;
+    const int* order = bit_reversed_order(static_cast<int>(dimx)).data();
     for (long y0 = 0; y0 < s.height; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, s.height - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* __restrict pr = work.re.data();
         double* __restrict pi = work.im.data();
-        tiles_to_planes(s, y0, nb, pr, pi);
-        cdft_lines(static_cast<int>(2 * dimx), 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        tiles_to_planes(s, y0, nb, order, pr, pi);
+        cdft_lines_reversed(static_cast<int>(2 * dimx), 1, {pr, values}, {pi, values},
+                            static_cast<int>(nb));
         const double* __restrict fr = kernel.re.data() + y0 * dimx;
         const double* __restrict fi = kernel.im.data() + y0 * dimx;
         for (std::size_t k = 0; k < values; ++k) {
@@ -303,15 +312,16 @@ void inverse_column_pass(BlockedSpectrum& s, double scale, long y_begin, long y_
 void row_pass_to_signal(const BlockedSpectrum& s, int y_off, int x_off, std::span<float> signal,
                         int sx, int sy, TransformLines& work) {
     const long dimx = s.width;
+    const int* order = bit_reversed_order(static_cast<int>(dimx)).data();
     const double scale = 1.0 / static_cast<double>(dimx);
     for (long y0 = 0; y0 < sy; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, sy - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
-        tiles_to_planes(s, y_off + y0, nb, pr, pi);
-        cdft_lines(static_cast<int>(2 * dimx), -1, {pr, values}, {pi, values},
-                   static_cast<int>(nb));
+        tiles_to_planes(s, y_off + y0, nb, order, pr, pi);
+        cdft_lines_reversed(static_cast<int>(2 * dimx), -1, {pr, values}, {pi, values},
+                            static_cast<int>(nb));
         for (long x0 = 0; x0 < sx; x0 += kTile) {
             const long x1 = std::min(x0 + kTile, static_cast<long>(sx));
             for (long b = 0; b < nb; ++b) {
