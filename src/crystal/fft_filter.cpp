@@ -9,6 +9,8 @@
 // container is read straight from the signal, the product with the kernel is
 // taken as the row transforms come out, and the way back runs its row
 // transforms, and stores results, only for the signal's rows and columns.
+// Between the passes the spectrum is kept in blocks of 16 columns, so that
+// column transforms run in place and row passes turn contiguous tiles.
 // Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
 // (i, j) lives at column i, row j of the container, wrapped when negative.
 // Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
@@ -161,10 +163,6 @@ struct BlockedSpectrum {
     double* im;
     long width;
     long height;
-    // Offset of cell (0, x); rows follow every kLineBlock values.
-    std::size_t column(long x) const {
-        return static_cast<std::size_t>((x / kLineBlock) * height * kLineBlock + x % kLineBlock);
-    }
     // Offset of the tile of rows y0 .. y0 + kLineBlock - 1 in block j.
     std::size_t tile(long j, long y0) const {
         return static_cast<std::size_t>((j * height + y0) * kLineBlock);
