@@ -136,10 +136,17 @@ int cut_images(Run& r) {
         r.xp.back_ptr = std::move(cut);
     }
     r.xp.image_ptr.assign(r.n(), ByteBuffer());
-    return map_images(r.n(), [&r](int q, int /*slot*/) {
+    // Only the cross images read the input images again; without them an
+    // input image is handed back as soon as it is cut, and its memory serves
+    // the buffers that follow.
+    const bool keep_inputs = r.xp.set_cross_flag == 1;
+    return map_images(r.n(), [&r, keep_inputs](int q, int /*slot*/) {
         r.xp.image_ptr[q] = ucvector(static_cast<long>(r.imagec.size));
-        return cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
-                          r.xp.image_special, r.border, r.sub_flag, stdout);
+        const int status =
+            cut_border(r.image, r.images[q], r.imagec, r.xp.image_ptr[q], r.xp.loop_pos,
+                       r.xp.image_special, r.border, r.sub_flag, stdout);
+        if (!keep_inputs) ByteBuffer().swap(r.images[q]);
+        return status;
     });
 }
 

@@ -174,6 +174,8 @@ int algo_1(int numimg, std::span<const int> width_flag, const IMAGE& imc,
     std::vector<CentringWork> work(static_cast<std::size_t>(map_slots(n)));
     if (S > 0)
         for (CentringWork& w : work) w.mask = ucvector(static_cast<long>(S));
+    // The threads compute each kernel spectrum once between them.
+    for (CentringWork& w : work) w.spectra.share_kept_with(work.front().spectra);
     std::fprintf(stderr, "\n Centring Images:  ");
 
     // Each image's positions are handed on in image order, so a failing filter

@@ -95,12 +95,21 @@ ORVA_VECTOR_CLONES
 void convolve_horiz(const std::vector<float>& in, int ncols, int nrows,
                     const ConvolutionKernel& kernel, std::vector<float>& out) {
     const int radius = kernel.width / 2;
-    std::fill(out.begin(), out.end(), 0.0f);
+    const int last = kernel.width - 1;
     for (long j = 0; j < nrows; ++j) {
         const float* row = in.data() + j * ncols;
         float* dst = out.data() + j * ncols;
-        for (int k = kernel.width - 1; k >= 0; --k) {
-            const int shift = kernel.width - 1 - k - radius;  // pixel i takes i + shift
+        if (ncols <= 2 * radius) {
+            std::fill_n(dst, ncols, 0.0f);
+            continue;
+        }
+        std::fill_n(dst, radius, 0.0f);
+        std::fill_n(dst + ncols - radius, radius, 0.0f);
+        // The first tap is added to 0 as written, the others to the sum so far.
+        for (int i = radius; i < ncols - radius; ++i)
+            dst[i] = 0.0f + row[i + (0 - radius)] * kernel.data[last];
+        for (int k = last - 1; k >= 0; --k) {
+            const int shift = last - k - radius;  // pixel i takes i + shift
             const float tap = kernel.data[k];
             for (int i = radius; i < ncols - radius; ++i) dst[i] += row[i + shift] * tap;
         }
@@ -113,11 +122,22 @@ ORVA_VECTOR_CLONES
 void convolve_vert(const std::vector<float>& in, int ncols, int nrows,
                    const ConvolutionKernel& kernel, std::vector<float>& out) {
     const int radius = kernel.width / 2;
-    std::fill(out.begin(), out.end(), 0.0f);
+    const int last = kernel.width - 1;
+    // Rows within the radius of the top and bottom stay 0.
+    if (nrows <= 2 * radius) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        return;
+    }
+    std::fill_n(out.begin(), static_cast<long>(radius) * ncols, 0.0f);
+    std::fill_n(out.begin() + (static_cast<long>(nrows) - radius) * ncols,
+                static_cast<long>(radius) * ncols, 0.0f);
     for (long j = radius; j < nrows - radius; ++j) {
         float* dst = out.data() + j * ncols;
-        for (int k = kernel.width - 1; k >= 0; --k) {
-            const float* src = in.data() + (j - radius + (kernel.width - 1 - k)) * ncols;
+        // The first tap is added to 0 as written, the others to the sum so far.
+        const float* first = in.data() + (j - radius) * ncols;
+        for (int i = 0; i < ncols; ++i) dst[i] = 0.0f + first[i] * kernel.data[last];
+        for (int k = last - 1; k >= 0; --k) {
+            const float* src = in.data() + (j - radius + (last - k)) * ncols;
             const float tap = kernel.data[k];
             for (int i = 0; i < ncols; ++i) dst[i] += src[i] * tap;
         }

@@ -9,6 +9,8 @@
 // container is read straight from the signal, the product with the kernel is
 // taken as the row transforms come out, and the way back runs its row
 // transforms, and stores results, only for the signal's rows and columns.
+// Between the passes the spectrum is kept in blocks of 16 columns, so that
+// column transforms run in place and row passes turn contiguous tiles.
 // Conventions: size[0] columns (x), size[1] rows (y), row-major; kernel offset
 // (i, j) lives at column i, row j of the container, wrapped when negative.
 // Status: 0; 1 wrong number of dimensions; 2 no signal, or fewer values than
@@ -20,6 +22,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -148,83 +152,63 @@ PaddingMap padding_map(int sx, int sy, int x_off, int y_off, int cw, int ch) {
     return map;
 }
 
-// Forward column pass of the padded signal, as column_pass would run it on
-// the container (real input, no scaling). Columns of the same content give
-// the same transform: only the signal's own columns (x_off + c) and one
-// column of zeros are transformed, and the mirrored columns and the other
-// columns of zeros are copied from them.
-void padded_column_pass(std::span<const float> signal, int sx, int x_off, const PaddingMap& map,
-                        Matrix<double>& re_out, Matrix<double>& im_out, int dimx, int dimy,
-                        TransformLines& work) {
-    // Columns to transform, left to right: sx signal columns, then a zero one.
-    std::vector<int> computed;
-    for (int c = 0; c < sx; ++c) computed.push_back(x_off + c);
-    std::vector<std::pair<int, int>> copies;  // (column, column it equals)
-    for (int x = 0; x < dimx; ++x) {
-        const int c = map.col[static_cast<std::size_t>(x)];
-        if (c >= 0 && x == x_off + c) continue;
-        if (c < 0 && (computed.size() == static_cast<std::size_t>(sx))) {
-            computed.push_back(x);
-            continue;
-        }
-        copies.emplace_back(x, c >= 0 ? x_off + c : computed.back());
+// The spectrum of the padded signal during a filtering, cw x ch cells kept
+// in blocks of kLineBlock columns: cell (y, x) at
+// (x / kLineBlock) * ch * kLineBlock + y * kLineBlock + x % kLineBlock.
+// A block is then the plane layout of its columns' transforms, and the
+// kLineBlock x kLineBlock tiles a row pass turns are contiguous. cw is a
+// power of two of at least 32, so the blocks are full.
+struct BlockedSpectrum {
+    double* re;
+    double* im;
+    long width;
+    long height;
+    // Offset of the tile of rows y0 .. y0 + kLineBlock - 1 in block j.
+    std::size_t tile(long j, long y0) const {
+        return static_cast<std::size_t>((j * height + y0) * kLineBlock);
     }
+};
 
-    const long count = static_cast<long>(computed.size());
-    for (long k0 = 0; k0 < count; k0 += kLineBlock) {
-        const long nb = std::min<long>(kLineBlock, count - k0);
-        const std::size_t values = static_cast<std::size_t>(dimy) * nb;
-        double* pr = work.re.data();
-        double* pi = work.im.data();
+// Forward column pass of the padded signal, as column_pass would run it on
+// the container (real input, no scaling): every block of columns is read
+// from the signal straight into its place and transformed there.
+void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap& map,
+                        BlockedSpectrum& out) {
+    const long dimy = out.height;
+    const std::size_t values = static_cast<std::size_t>(dimy) * kLineBlock;
+    const std::vector<int>& order = bit_reversed_order(static_cast<int>(dimy));
+    for (long j = 0; j < out.width / kLineBlock; ++j) {
+        double* __restrict br = out.re + out.tile(j, 0);
+        double* __restrict bi = out.im + out.tile(j, 0);
+        // Source columns of the block; signal columns come side by side.
+        int source[kLineBlock];
+        bool side_by_side = true;
+        for (long c = 0; c < kLineBlock; ++c) {
+            source[c] = map.col[static_cast<std::size_t>(j * kLineBlock + c)];
+            side_by_side = side_by_side && source[c] == source[0] + c;
+        }
+        side_by_side = side_by_side && source[0] >= 0;
+        std::fill_n(bi, values, 0.0);
+        // Rows go straight to their bit-reversed places, where the transform
+        // would first move them.
         for (long y = 0; y < dimy; ++y) {
             const int r = map.row[static_cast<std::size_t>(y)];
-            const float* src = r >= 0 ? signal.data() + static_cast<long>(r) * sx : nullptr;
-            for (long b = 0; b < nb; ++b) {
-                const int c = map.col[static_cast<std::size_t>(computed[k0 + b])];
-                pr[y * nb + b] = src != nullptr && c >= 0 ? static_cast<double>(src[c]) : 0.0;
-                pi[y * nb + b] = 0.0;
+            double* dst = br + static_cast<long>(order[static_cast<std::size_t>(y)]) * kLineBlock;
+            if (r < 0) {
+                std::fill_n(dst, kLineBlock, 0.0);
+                continue;
             }
-        }
-        cdft_lines(2 * dimy, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
-        // The transformed signal columns are side by side in the container.
-        const bool side_by_side = computed[k0 + nb - 1] - computed[k0] == nb - 1;
-        for (long y = 0; y < dimy; ++y) {
-            double* re = re_out[y];
-            double* im = im_out[y];
+            const float* src = signal.data() + static_cast<long>(r) * sx;
             if (side_by_side) {
-                copy_block(pr + y * nb, nb, re + computed[k0]);
-                copy_block(pi + y * nb, nb, im + computed[k0]);
+                for (long c = 0; c < kLineBlock; ++c)
+                    dst[c] = static_cast<double>(src[source[0] + c]);
             } else {
-                for (long b = 0; b < nb; ++b) {
-                    re[computed[k0 + b]] = pr[y * nb + b];
-                    im[computed[k0 + b]] = pi[y * nb + b];
-                }
+                for (long c = 0; c < kLineBlock; ++c)
+                    dst[c] = source[c] >= 0 ? static_cast<double>(src[source[c]]) : 0.0;
             }
         }
-    }
-    for (long y = 0; y < dimy; ++y) {
-        double* re = re_out[y];
-        double* im = im_out[y];
-        for (const auto& [x, from] : copies) {
-            re[x] = re[from];
-            im[x] = im[from];
-        }
-    }
-}
-
-// Rows y0 .. y0 + nb - 1 of (re, im) back from the planes.
-void planes_to_rows(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
-                    long dimx, Matrix<double>& re, Matrix<double>& im) {
-    for (long x0 = 0; x0 < dimx; x0 += kTile) {
-        const long x1 = std::min(x0 + kTile, dimx);
-        for (long b = 0; b < nb; ++b) {
-            double* r = re[y0 + b];
-            double* i = im[y0 + b];
-            for (long x = x0; x < x1; ++x) {
-                r[x] = pr[x * nb + b];
-                i[x] = pi[x * nb + b];
-            }
-        }
+        cdft_lines_reversed(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
+                            static_cast<int>(kLineBlock));
     }
 }
 
@@ -241,45 +225,101 @@ void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx,
     }
 }
 
+// Rows y0 .. y0 + nb - 1 of the blocked spectrum into the planes, value x of
+// row b at order[x] * nb + b (order: the bit-reversed places the row
+// transforms start from), one contiguous tile at a time; and back, in
+// natural order.
+void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, const int* order,
+                     double* __restrict pr, double* __restrict pi) {
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        const double* tr = s.re + s.tile(j, y0);
+        const double* ti = s.im + s.tile(j, y0);
+        for (long c = 0; c < kLineBlock; ++c) {
+            const long at = static_cast<long>(order[j * kLineBlock + c]) * nb;
+            for (long b = 0; b < nb; ++b) {
+                pr[at + b] = tr[b * kLineBlock + c];
+                pi[at + b] = ti[b * kLineBlock + c];
+            }
+        }
+    }
+}
+
+void planes_to_tiles(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
+                     BlockedSpectrum& s) {
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        double* tr = s.re + s.tile(j, y0);
+        double* ti = s.im + s.tile(j, y0);
+        for (long b = 0; b < nb; ++b)
+            for (long c = 0; c < kLineBlock; ++c) {
+                tr[b * kLineBlock + c] = pr[(j * kLineBlock + c) * nb + b];
+                ti[b * kLineBlock + c] = pi[(j * kLineBlock + c) * nb + b];
+            }
+    }
+}
+
 // Forward row pass in place over all rows, each transformed spectrum value
 // multiplied at once by the kernel's: the complex product of the two
 // spectra, a cyclic convolution over the container. The kernel comes in the
 // planes' own layout, so the product runs straight along them.
 ORVA_VECTOR_CLONES
-void row_pass_times_kernel(Matrix<double>& re, Matrix<double>& im, int dimx, int dimy,
-                           const KernelSpectra::Spectrum& kernel, TransformLines& work) {
-    for (long y0 = 0; y0 < dimy; y0 += kLineBlock) {
-        const long nb = std::min<long>(kLineBlock, dimy - y0);
+void row_pass_times_kernel(BlockedSpectrum& s, const KernelSpectra::Spectrum& kernel,
+                           TransformLines& work) {
+    const long dimx = s.width;
+    const int* order = bit_reversed_order(static_cast<int>(dimx)).data();
+    for (long y0 = 0; y0 < s.height; y0 += kLineBlock) {
+        const long nb = std::min<long>(kLineBlock, s.height - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* __restrict pr = work.re.data();
         double* __restrict pi = work.im.data();
-        rows_to_planes(re, im, y0, nb, dimx, pr, pi);
-        cdft_lines(2 * dimx, 1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        tiles_to_planes(s, y0, nb, order, pr, pi);
+        cdft_lines_reversed(static_cast<int>(2 * dimx), 1, {pr, values}, {pi, values},
+                            static_cast<int>(nb));
         const double* __restrict fr = kernel.re.data() + y0 * dimx;
         const double* __restrict fi = kernel.im.data() + y0 * dimx;
         for (std::size_t k = 0; k < values; ++k) {
-            const double s = pr[k];
+            const double a = pr[k];
             const double t = pi[k];
-            pr[k] = s * fr[k] - t * fi[k];
-            pi[k] = t * fr[k] + fi[k] * s;
+            pr[k] = a * fr[k] - t * fi[k];
+            pi[k] = t * fr[k] + fi[k] * a;
         }
-        planes_to_rows(pr, pi, y0, nb, dimx, re, im);
+        planes_to_tiles(pr, pi, y0, nb, s);
+    }
+}
+
+// Inverse column pass in place, each block being its columns' planes; rows
+// y_begin .. y_end - 1 are then scaled (the others are not read again).
+ORVA_VECTOR_CLONES
+void inverse_column_pass(BlockedSpectrum& s, double scale, long y_begin, long y_end) {
+    const std::size_t values = static_cast<std::size_t>(s.height) * kLineBlock;
+    for (long j = 0; j < s.width / kLineBlock; ++j) {
+        double* __restrict br = s.re + s.tile(j, 0);
+        double* __restrict bi = s.im + s.tile(j, 0);
+        cdft_lines(static_cast<int>(2 * s.height), -1, {br, values}, {bi, values},
+                   static_cast<int>(kLineBlock));
+        if (scale == 1.0) continue;
+        for (long k = y_begin * kLineBlock; k < y_end * kLineBlock; ++k) {
+            br[k] = br[k] * scale;
+            bi[k] = bi[k] * scale;
+        }
     }
 }
 
 // Inverse row pass over the sy signal rows (container rows y_off ..), scaled
 // by 1 / dimx, with the real parts of the signal's columns stored straight
 // into the signal.
-void row_pass_to_signal(const Matrix<double>& re, const Matrix<double>& im, int dimx, int y_off,
-                        int x_off, std::span<float> signal, int sx, int sy, TransformLines& work) {
-    const double scale = 1.0 / dimx;
+void row_pass_to_signal(const BlockedSpectrum& s, int y_off, int x_off, std::span<float> signal,
+                        int sx, int sy, TransformLines& work) {
+    const long dimx = s.width;
+    const int* order = bit_reversed_order(static_cast<int>(dimx)).data();
+    const double scale = 1.0 / static_cast<double>(dimx);
     for (long y0 = 0; y0 < sy; y0 += kLineBlock) {
         const long nb = std::min<long>(kLineBlock, sy - y0);
         const std::size_t values = static_cast<std::size_t>(dimx) * nb;
         double* pr = work.re.data();
         double* pi = work.im.data();
-        rows_to_planes(re, im, y_off + y0, nb, dimx, pr, pi);
-        cdft_lines(2 * dimx, -1, {pr, values}, {pi, values}, static_cast<int>(nb));
+        tiles_to_planes(s, y_off + y0, nb, order, pr, pi);
+        cdft_lines_reversed(static_cast<int>(2 * dimx), -1, {pr, values}, {pi, values},
+                            static_cast<int>(nb));
         for (long x0 = 0; x0 < sx; x0 += kTile) {
             const long x1 = std::min(x0 + kTile, static_cast<long>(sx));
             for (long b = 0; b < nb; ++b) {
@@ -348,9 +388,10 @@ int inverse_2d(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy, i
 }
 
 // m as a rows x cols matrix: kept as it is when it has that shape, else
-// reshaped in the storage it has.
+// reshaped in the storage it has. Its values are left as they are: every
+// use here writes all cells before reading them.
 Matrix<double>& sized(Matrix<double>& m, int rows, int cols) {
-    if (m.rows() != rows || m.cols() != cols) m.reset(rows, cols);
+    if (m.rows() != rows || m.cols() != cols) m.reshape(rows, cols);
     return m;
 }
 
@@ -459,17 +500,42 @@ int ffti_2Do(Matrix<double>& Real, Matrix<double>& Imag, int dimx, int dimy) {
     return inverse_2d(Real, Imag, dimx, dimy, 0, dimy, work);
 }
 
-const KernelSpectra::Spectrum* KernelSpectra::find(int width, int height, int radius,
-                                                   int mode) const {
-    for (const Spectrum& s : spectra_)
-        if (s.width == width && s.height == height && s.radius == radius && s.mode == mode)
-            return &s;
+// The kept spectra, most recent last; any thread may look them up or add one.
+struct KernelSpectra::Kept {
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex;
+    std::mutex compute;
+    std::vector<std::shared_ptr<const Spectrum>> spectra;
+};
+
+KernelSpectra::KernelSpectra() : kept_(std::make_shared<Kept>()) {}
+
+void KernelSpectra::share_kept_with(const KernelSpectra& other) {
+    kept_ = other.kept_;
+}
+
+std::shared_ptr<const KernelSpectra::Spectrum> KernelSpectra::find(int width, int height,
+                                                                   int radius, int mode) const {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    for (const std::shared_ptr<const Spectrum>& s : kept_->spectra)
+        if (s->width == width && s->height == height && s->radius == radius && s->mode == mode)
+            return s;
     return nullptr;
 }
 
-void KernelSpectra::keep(Spectrum spectrum) {
-    if (spectra_.size() == kKept) spectra_.erase(spectra_.begin());
-    spectra_.push_back(std::move(spectrum));
+std::unique_lock<std::mutex> KernelSpectra::computing() const {
+    return std::unique_lock<std::mutex>(kept_->compute);
+}
+
+void KernelSpectra::keep(std::shared_ptr<const Spectrum> spectrum) {
+    std::lock_guard<std::mutex> lock(kept_->mutex);
+    // Another thread may have kept the same kernel meanwhile.
+    for (const std::shared_ptr<const Spectrum>& s : kept_->spectra)
+        if (s->width == spectrum->width && s->height == spectrum->height &&
+            s->radius == spectrum->radius && s->mode == spectrum->mode)
+            return;
+    if (kept_->spectra.size() == Kept::kKept) kept_->spectra.erase(kept_->spectra.begin());
+    kept_->spectra.push_back(std::move(spectrum));
 }
 
 int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> size, int radius,
@@ -517,9 +583,14 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     KernelSpectra::Buffers& buffers = spectra.buffers;
     TransformWork& work = buffers.transform;
     const bool known_mode = filter_mode == LP || filter_mode == HP_X || filter_mode == HP_Y;
-    const KernelSpectra::Spectrum* kernel =
+    std::shared_ptr<const KernelSpectra::Spectrum> kernel =
         known_mode ? spectra.find(cw, ch, radius, filter_mode) : nullptr;
-    KernelSpectra::Spectrum fresh;
+    std::unique_lock<std::mutex> computing;
+    if (kernel == nullptr && known_mode) {
+        // Another thread may be computing it: wait, then look again.
+        computing = spectra.computing();
+        kernel = spectra.find(cw, ch, radius, filter_mode);
+    }
     if (kernel == nullptr) {
         Matrix<double>& container = sized(buffers.container, ch, cw);
         // The kernel's transform goes through the signal's matrices, which
@@ -529,10 +600,13 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
         write_kernel(container, cw, ch, radius, filter_mode);
         const int err = forward_2d(container, kernel_re, kernel_im, cw, ch, work);
         if (err != 0) return err;
-        fresh = {cw, ch, radius, filter_mode, {}, {}};
-        to_row_planes(kernel_re, kernel_im, cw, ch, fresh.re, fresh.im);
-        kernel = &fresh;
+        auto fresh = std::make_shared<KernelSpectra::Spectrum>();
+        *fresh = {cw, ch, radius, filter_mode, {}, {}};
+        to_row_planes(kernel_re, kernel_im, cw, ch, fresh->re, fresh->im);
+        kernel = std::move(fresh);
+        if (known_mode) spectra.keep(kernel);
     }
+    if (computing.owns_lock()) computing.unlock();
 
     // Signal spectrum times kernel spectrum, then back; only the signal's
     // rows and columns of the result are worked out to the end.
@@ -542,13 +616,12 @@ int fft_filter(std::span<float> signal, int num_of_dim, std::span<const int> siz
     const int y_off = geometry.y_off;
     if (!prepare_line_work(work.columns, ch) || !prepare_line_work(work.rows, cw))
         return report_fft_no_work("fft_2Do");
-    padded_column_pass(signal, sx, x_off, padding_map(sx, sy, x_off, y_off, cw, ch), Sreal, Simag,
-                       cw, ch, work.columns);
-    row_pass_times_kernel(Sreal, Simag, cw, ch, *kernel, work.rows);
-    if (kernel == &fresh && known_mode) spectra.keep(std::move(fresh));
+    BlockedSpectrum spectrum{Sreal.data(), Simag.data(), cw, ch};
+    padded_column_pass(signal, sx, padding_map(sx, sy, x_off, y_off, cw, ch), spectrum);
+    row_pass_times_kernel(spectrum, *kernel, work.rows);
 
-    column_pass(Sreal, &Simag, Sreal, Simag, cw, ch, -1, 1.0 / ch, work.columns, y_off, y_off + sy);
-    row_pass_to_signal(Sreal, Simag, cw, y_off, x_off, signal, sx, sy, work.rows);
+    inverse_column_pass(spectrum, 1.0 / ch, y_off, y_off + sy);
+    row_pass_to_signal(spectrum, y_off, x_off, signal, sx, sy, work.rows);
     return 0;
 }
 

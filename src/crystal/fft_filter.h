@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -55,7 +57,9 @@ struct TransformWork {
 // the transform of a kernel depends only on the container sides, the radius
 // and the mode, so it is computed once for each (the last few are kept). The
 // working matrices of the last filtering are kept too, so that a filtering of
-// the same container size needs no fresh memory.
+// the same container size needs no fresh memory. The kept spectra can be
+// shared by the KernelSpectra of several threads (share_kept_with); the
+// working matrices are each object's own.
 class KernelSpectra {
   public:
     // The kernel's transform, rows in blocks of kLineBlock laid out as the
@@ -65,8 +69,14 @@ class KernelSpectra {
         int width = 0, height = 0, radius = 0, mode = 0;
         std::vector<double> re, im;
     };
-    const Spectrum* find(int width, int height, int radius, int mode) const;
-    void keep(Spectrum spectrum);
+    KernelSpectra();
+    // From now on this object finds and keeps its spectra among other's.
+    void share_kept_with(const KernelSpectra& other);
+    std::shared_ptr<const Spectrum> find(int width, int height, int radius, int mode) const;
+    void keep(std::shared_ptr<const Spectrum> spectrum);
+    // Held while a missing spectrum is computed, so that the threads sharing
+    // the kept spectra compute each one once.
+    std::unique_lock<std::mutex> computing() const;
 
     struct Buffers {
         Matrix<double> container, real, imag;
@@ -75,8 +85,8 @@ class KernelSpectra {
     Buffers buffers;
 
   private:
-    static constexpr std::size_t kKept = 4;
-    std::vector<Spectrum> spectra_;  // most recent last
+    struct Kept;
+    std::shared_ptr<Kept> kept_;
 };
 
 // The same filtering, taking the kernel's transform from `spectra` when it is

@@ -15,4 +15,9 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows);
 bool write_JPEG_file(const char* filename, int quality, int ncols, int nrows,
                      const unsigned char* img);
 
+// The same for a picture given by its cells (point_cells, jpeg_cells.h), with
+// the same bytes and failure reports.
+struct FlatCells;
+bool write_JPEG_file(const char* filename, int quality, const FlatCells& cells);
+
 }  // namespace orva

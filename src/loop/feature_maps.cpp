@@ -200,7 +200,9 @@ void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
 
 namespace {
 
-// merge_scales with the upsampled map in t (zero-filled here).
+// merge_scales with the upsampled map in t. The cells no step below writes
+// stay 0: row 0 (its odd columns are then copied from row 1), the rows from
+// 2 * h2 - 1 on, and the last column of an odd width.
 ORVA_VECTOR_CLONES
 void merge_into(int width, int height, std::span<float> s1, std::span<const float> s2,
                 std::vector<float>& t) {
@@ -208,8 +210,13 @@ void merge_into(int width, int height, std::span<float> s1, std::span<const floa
     const long w = width;
     const long w2 = width >> 1;
     const long h2 = height >> 1;
-    zeroed(t, w * height, "fvector");
+    sized(t, w * height, "fvector");
     auto T = [&](long x, long y) -> float& { return t[y * w + x]; };
+    const long first_unwritten = std::max(2 * h2 - 1, 1L);
+    std::fill_n(t.begin(), w, 0.0f);
+    std::fill(t.begin() + std::min<long>(first_unwritten, height) * w, t.end(), 0.0f);
+    if (w % 2 == 1)
+        for (long y = 0; y < height; ++y) T(w - 1, y) = 0.0f;
 
     // Coarse samples onto odd columns: odd rows directly, even rows between two.
     for (long y2 = 0; y2 + 1 < h2; ++y2)

@@ -24,6 +24,7 @@
 #include <new>
 #include <vector>
 
+#include "imageio/jpeg_cells.h"
 #include "imageio/jpeg_io.h"
 #include "toolkit/byte_scan.h"
 #include "toolkit/convex_hull.h"
@@ -101,6 +102,20 @@ std::string format(const char* fmt, Args... args) {
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, fmt, args...);
     return n < 0 ? std::string() : std::string(buf, std::min<std::size_t>(n, sizeof buf - 1));
+}
+
+// Has `write` write a JPEG file to a private temporary file in dir, then
+// renames it to dir/name; false when no complete file came out.
+template <class Write>
+bool write_jpeg_through_temp(const std::string& dir, const std::string& name, Write write) {
+    PrivateTempFile tmp(dir);
+    if (!tmp.valid() || !tmp.close_fd()) return false;
+    // The temporary file is ours (mode from mkstemp) and, in a sticky
+    // directory, cannot be swapped by anyone else before the writer opens it.
+    write(tmp.path().c_str());
+    struct stat st {};
+    if (stat(tmp.path().c_str(), &st) != 0 || st.st_size == 0) return false;
+    return tmp.rename_to(dir + "/" + name);
 }
 
 void set_white(std::vector<unsigned char>& rgb, long pixel) {
@@ -229,6 +244,34 @@ bool point_picture(const IMAGE& imc, std::span<const point> pts, std::vector<uns
     return true;
 }
 
+// The picture of point_picture written as dir/name, from its cells when
+// they allow (the picture itself is then never made).
+void write_point_picture(const std::string& dir, const std::string& name, const IMAGE& imc,
+                         std::span<const point> pts, std::vector<unsigned char>& rgb) {
+    const long w = imc.height;  // picture width: rows
+    const long h = imc.width;   // picture height: columns
+    std::vector<std::pair<int, int>> xy;
+    xy.reserve(pts.size());
+    for (const point& p : pts) {
+        const long x = static_cast<long>(p[X]);
+        const long y = static_cast<long>(p[Y]);
+        if (x >= 0 && x < w && y >= 0 && y < h)
+            xy.emplace_back(static_cast<int>(x), static_cast<int>(y));
+    }
+    const unsigned char black[3] = {0, 0, 0};
+    const unsigned char white[3] = {WHITE, WHITE, WHITE};
+    FlatCells cells;
+    if (point_cells(DIAGNOSTIC_JPEG_QUALITY, static_cast<int>(w), static_cast<int>(h), black, white,
+                    xy, cells)) {
+        write_jpeg_through_temp(dir, name, [&](const char* path) {
+            write_JPEG_file(path, DIAGNOSTIC_JPEG_QUALITY, cells);
+        });
+        return;
+    }
+    if (point_picture(imc, pts, rgb))
+        write_jpeg_privately(dir, name, static_cast<int>(w), static_cast<int>(h), rgb);
+}
+
 void write_band_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
                       DiagnosticCounters& counters, std::vector<unsigned char>& rgb) {
     std::string list;
@@ -238,9 +281,7 @@ void write_band_files(const std::string& dir, const IMAGE& imc, const BandEdges&
     write_file_privately(dir, "masks2_max.txt", format("%d ", edges.max_spread));
 
     const int n = counters.yvalues_jpg++;
-    if (point_picture(imc, edges.points, rgb))
-        write_jpeg_privately(dir, format("masks2_yvalues_%d.jpg", n), static_cast<int>(imc.height),
-                             static_cast<int>(imc.width), rgb);
+    write_point_picture(dir, format("masks2_yvalues_%d.jpg", n), imc, edges.points, rgb);
 }
 
 void write_hull_files(const std::string& dir, const IMAGE& imc, const BandEdges& edges,
@@ -260,9 +301,7 @@ void write_hull_files(const std::string& dir, const IMAGE& imc, const BandEdges&
     write_file_privately(dir, format("masks2_hull_%d.txt", counters.hull_txt++), list);
 
     const int k = counters.hull_jpg++;
-    if (point_picture(imc, verts, rgb))
-        write_jpeg_privately(dir, format("masks2_hull_%d.jpg", k), static_cast<int>(imc.height),
-                             static_cast<int>(imc.width), rgb);
+    write_point_picture(dir, format("masks2_hull_%d.jpg", k), imc, verts, rgb);
 }
 
 }  // namespace
@@ -278,14 +317,9 @@ bool write_file_privately(const std::string& dir, const std::string& name,
 bool write_jpeg_privately(const std::string& dir, const std::string& name, int width, int height,
                           std::span<const unsigned char> rgb) {
     if (width < 1 || height < 1 || rgb.size() < 3ul * width * height) return false;
-    PrivateTempFile tmp(dir);
-    if (!tmp.valid() || !tmp.close_fd()) return false;
-    // The temporary file is ours (mode from mkstemp) and, in a sticky
-    // directory, cannot be swapped by anyone else before the writer opens it.
-    write_JPEG_file(tmp.path().c_str(), DIAGNOSTIC_JPEG_QUALITY, width, height, rgb.data());
-    struct stat st {};
-    if (stat(tmp.path().c_str(), &st) != 0 || st.st_size == 0) return false;
-    return tmp.rename_to(dir + "/" + name);
+    return write_jpeg_through_temp(dir, name, [&](const char* path) {
+        write_JPEG_file(path, DIAGNOSTIC_JPEG_QUALITY, width, height, rgb.data());
+    });
 }
 
 std::string diagnostic_dir() {

@@ -104,16 +104,18 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
     const bool series_possible = !with_background && num_images >= MIN_SERIES_IMAGES;
     // Difference scratch per thread: one row against the background, a row
     // per comparison within a series.
+    // The scratch and the edge maps are allocated, and so first touched, on
+    // the threads that use them.
     const int diff_rows = with_background ? 1 : std::max(num_comp, 0) + 1;
     std::vector<Matrix<std::int16_t>> diff_work(static_cast<std::size_t>(map_slots(num_images)));
-    for (Matrix<std::int16_t>& diff : diff_work) diff = smatrix(diff_rows, size);
-    Matrix<unsigned char> grad_ptr;
+    std::vector<ByteBuffer> grad_ptr;
     if (!with_background) {
-        grad_ptr = ucmatrix(num_images, size);
+        grad_ptr.resize(static_cast<std::size_t>(num_images));
         std::vector<FeatureWork> feature_work(static_cast<std::size_t>(map_slots(num_images)));
         map_images(num_images, [&](int q, int slot) {
+            grad_ptr[q] = ucvector(static_cast<long>(size));
             return get_feature(imc, std::span<const unsigned char>(images[q]).first(size),
-                               grad_ptr.row(q), EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION,
+                               grad_ptr[q], EDGE_MODE, EDGE_LEVELS, EDGE_DECIMATION,
                                feature_work[slot]);
         });
     }
@@ -129,6 +131,7 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
             return TOO_FEW_IMAGES;
         }
         Matrix<std::int16_t>& diff_ptr = diff_work[slot];
+        if (diff_ptr.empty()) diff_ptr = smatrix(diff_rows, static_cast<long>(size));
         ByteBuffer& diffmask = masks[q];
         diffmask = ucvector(size);
         const std::span<const unsigned char> image =
@@ -145,7 +148,7 @@ int get_loop(ORVAPARAMS& xp, const IMAGE& imc, std::span<SHAPE_PARAMS> shapes, i
         median_filter(imc, diffmask);
         closing17x17(imc, diffmask);
         if (!with_background && xp.image_special != TIP_SPECIAL)
-            trim_flanks(imc, diffmask, grad_ptr.row(q));
+            trim_flanks(imc, diffmask, grad_ptr[q]);
 
         size_outline(shapes[q], imc);
         shape_classifier(imc, diffmask, xp.loop_type, shapes[q]);

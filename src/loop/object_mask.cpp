@@ -295,7 +295,7 @@ int background_object_mask(const IMAGE& im, std::span<const unsigned char> image
 }
 
 void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
-                        const Matrix<unsigned char>& grad, int q, int num_comp,
+                        std::span<const ByteBuffer> grad, int q, int num_comp,
                         Matrix<std::int16_t>& diff, std::span<unsigned char> mask) {
     const unsigned long size = im.size;
     const int num_images = static_cast<int>(images.size());
@@ -322,8 +322,8 @@ void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
         unsigned long sum = 0;
         for (std::size_t first = 0; first < size; first += kPiece) {
             const std::size_t n = std::min<std::size_t>(kPiece, size - first);
-            sum +=
-                centre_and_add_edges(d.subspan(first, n), offset, grad[q] + first, grad[p] + first);
+            sum += centre_and_add_edges(d.subspan(first, n), offset, grad[q].data() + first,
+                                        grad[p].data() + first);
             total_counts.add(d.data() + first, n);
         }
         sum_diff[j] = sum;

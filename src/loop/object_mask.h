@@ -70,7 +70,7 @@ int background_object_mask(const IMAGE& im, std::span<const unsigned char> image
 // num_comp + 1 rows of im.size values (rows 1..num_comp are used); grad holds
 // the edge map of every image.
 void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
-                        const Matrix<unsigned char>& grad, int q, int num_comp,
+                        std::span<const ByteBuffer> grad, int q, int num_comp,
                         Matrix<std::int16_t>& diff, std::span<unsigned char> mask);
 
 }  // namespace orva

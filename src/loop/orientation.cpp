@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
 
 #include "toolkit/vector_clones.h"
 
@@ -60,13 +61,77 @@ void copy_row(const unsigned char* src, long step, unsigned char* __restrict out
 // Canonical rows copied together when the image is turned.
 constexpr long kTurnBand = 16;
 
+// Sixteen bytes, and the byte shuffles of a 16 x 16 transpose.
+typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+
+// Interleaves the low (high) halves of a and b in elements of e bytes.
+template <int e>
+[[gnu::always_inline]] inline Bytes16 interleave(Bytes16 a, Bytes16 b, bool high) {
+    Bytes16 mask;
+    for (int k = 0; k < 16; ++k) {
+        const int element = k / (2 * e);  // pair of elements
+        const int from_b = (k / e) % 2;
+        mask[k] = static_cast<unsigned char>((high ? 8 : 0) + element * e + k % e + 16 * from_b);
+    }
+    return __builtin_shuffle(a, b, mask);
+}
+
+// Transposes v in place as a 16 x 16 byte matrix (row i = v[i]) up to the
+// order of the result rows: afterwards column j is v[reverse4(j)], reverse4
+// reversing the four bits of j. Each round pairs the rows that differ in one
+// bit of their index and interleaves them in elements of 1, 2, 4, 8 bytes.
+[[gnu::always_inline]] inline void transpose16(Bytes16* v) {
+    auto round = [v](int bit, auto width) {
+        constexpr int e = decltype(width)::value;
+        for (int p = 0; p < 16; ++p) {
+            if (p & bit) continue;
+            const Bytes16 a = v[p], b = v[p | bit];
+            v[p] = interleave<e>(a, b, false);
+            v[p | bit] = interleave<e>(a, b, true);
+        }
+    };
+    round(1, std::integral_constant<int, 1>{});
+    round(2, std::integral_constant<int, 2>{});
+    round(4, std::integral_constant<int, 4>{});
+    round(8, std::integral_constant<int, 8>{});
+}
+
+constexpr int reverse4(int j) {
+    return (j & 1) << 3 | (j & 2) << 1 | (j & 4) >> 1 | (j & 8) >> 3;
+}
+
+// A band of 16 canonical rows whose source runs are 16 neighbouring bytes
+// (next = +1 or -1): 16 columns at a time, as a transposed 16 x 16 tile.
+// Returns the columns done.
+long copy_turned_tiles(const unsigned char* src, long step, long next,
+                       unsigned char* __restrict out, long n) {
+    long c0 = 0;
+    for (; c0 + 16 <= n; c0 += 16) {
+        Bytes16 v[16];
+        for (int i = 0; i < 16; ++i) {
+            const unsigned char* s = src + (c0 + i) * step;
+            __builtin_memcpy(&v[i], next > 0 ? s : s - 15, 16);
+        }
+        transpose16(v);
+        // Byte j of source run i is canonical row b = j (next = +1) or
+        // 15 - j (next = -1).
+        for (int b = 0; b < 16; ++b) {
+            const int j = next > 0 ? b : 15 - b;
+            __builtin_memcpy(out + b * n + c0, &v[reverse4(j)], 16);
+        }
+    }
+    return c0;
+}
+
 // Rows 0 .. rows - 1 of a band of a turned image: out[b * n + c] =
 // src[b * next + c * step], next being the source step from one canonical
 // row to the next.
 ORVA_VECTOR_CLONES
 void copy_turned_band(const unsigned char* src, long step, long next, unsigned char* __restrict out,
                       long n, long rows) {
-    for (long c = 0; c < n; ++c) {
+    const long tiled =
+        rows == 16 && (next == 1 || next == -1) ? copy_turned_tiles(src, step, next, out, n) : 0;
+    for (long c = tiled; c < n; ++c) {
         const unsigned char* s = src + c * step;
         for (long b = 0; b < rows; ++b) out[b * n + c] = s[b * next];
     }

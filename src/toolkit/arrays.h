@@ -59,6 +59,24 @@ class Matrix {
         cols_ = cols;
     }
 
+    // Reshapes to rows x cols keeping the storage and the values in it; only
+    // elements beyond the old size start as T{}. For callers that write every
+    // element before reading it.
+    void reshape(long rows, long cols) {
+        if (rows < 1 || cols < 1) bad_count("matrix", rows, cols);
+        if (static_cast<std::size_t>(rows) > data_.max_size() / static_cast<std::size_t>(cols))
+            allocation_failed("matrix");
+        try {
+            data_.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+        } catch (const std::bad_alloc&) {
+            allocation_failed("matrix");
+        } catch (const std::length_error&) {
+            allocation_failed("matrix");
+        }
+        rows_ = rows;
+        cols_ = cols;
+    }
+
     T* operator[](long i) { return data_.data() + i * cols_; }
     const T* operator[](long i) const { return data_.data() + i * cols_; }
     T& operator()(long i, long j) { return data_[i * cols_ + j]; }

@@ -9,14 +9,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 namespace orva {
 namespace {
 
-using Compare = std::function<int(const point&, const point&)>;
-
 // Stable top-down merge sort of v[lo, hi) by a three-way comparator.
+template <class Compare>
 void merge_sort(std::vector<point>& v, std::vector<point>& tmp, std::size_t lo, std::size_t hi,
                 const Compare& cmp) {
     if (hi - lo < 2) return;
@@ -30,6 +28,7 @@ void merge_sort(std::vector<point>& v, std::vector<point>& tmp, std::size_t lo, 
     std::copy(tmp.begin() + lo, tmp.begin() + hi, v.begin() + lo);
 }
 
+template <class Compare>
 void sort_points(std::span<point> pts, const Compare& cmp) {
     std::vector<point> v(pts.begin(), pts.end());
     std::vector<point> tmp(v.size());
@@ -71,8 +70,10 @@ int leftlower(const point& p, const point& q) {
 }
 
 int smaller_angle(const point& pivot, const point& p, const point& q) {
-    if (collinear(pivot, p, q)) return distance(pivot, p) <= distance(pivot, q) ? -1 : 1;
-    return ccw(pivot, p, q) ? -1 : 1;
+    // collinear, then ccw, on one evaluation of the area.
+    const double area = signed_triangle_area(pivot, p, q);
+    if (std::fabs(area) <= EPSILON) return distance(pivot, p) <= distance(pivot, q) ? -1 : 1;
+    return area > EPSILON ? -1 : 1;
 }
 
 int sort_and_remove_duplicates(std::span<point> in, int n) {

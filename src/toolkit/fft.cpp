@@ -222,13 +222,14 @@ inline void butterfly(double& ur, double& ui, double& vr, double& vi, double wr,
 // the loops are compiled twice. Stages run in pairs while two are left (the
 // butterflies of one stage touch disjoint points, so their order is free).
 ORVA_VECTOR_CLONES
-void planes_fft(int nc, const double* stages, double* re, double* im, int count,
-                std::size_t stride) {
+void planes_fft(int nc, const double* stages, double* re, double* im, int count, std::size_t stride,
+                bool reversed = false) {
     const std::size_t c = static_cast<std::size_t>(count);
-    for (const auto& [i, j] : bit_reverse_swaps(nc)) {
-        std::swap_ranges(re + i * stride, re + i * stride + c, re + j * stride);
-        std::swap_ranges(im + i * stride, im + i * stride + c, im + j * stride);
-    }
+    if (!reversed)
+        for (const auto& [i, j] : bit_reverse_swaps(nc)) {
+            std::swap_ranges(re + i * stride, re + i * stride + c, re + j * stride);
+            std::swap_ranges(im + i * stride, im + i * stride + c, im + j * stride);
+        }
     int len = 2;
     for (; 2 * len <= nc; len <<= 2) {
         const int half = len / 2;
@@ -329,6 +330,29 @@ void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int
     if (nc < 2) return;
     planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
                static_cast<std::size_t>(count));
+}
+
+void cdft_lines_reversed(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
+    if (n < 2 || !is_power_of_two(n) || count < 1) return;
+    const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
+    if (re.size() < values || im.size() < values) return;
+    const int nc = n / 2;
+    if (nc < 2) return;
+    planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
+               static_cast<std::size_t>(count), true);
+}
+
+const std::vector<int>& bit_reversed_order(int nc) {
+    thread_local std::unordered_map<int, std::vector<int>> cache;
+    auto [it, fresh] = cache.try_emplace(nc);
+    if (fresh) {
+        std::vector<int>& order = it->second;
+        order.resize(static_cast<std::size_t>(std::max(nc, 0)));
+        for (int i = 0; i < nc; ++i) order[static_cast<std::size_t>(i)] = i;
+        for (const auto& [i, j] : bit_reverse_swaps(nc))
+            std::swap(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(j)]);
+    }
+    return it->second;
 }
 
 void fft_planes(int nc, std::span<const double> stage_twiddles, double* re, double* im, int count,

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace orva {
 
@@ -33,6 +34,13 @@ void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
 // arithmetic. Lengths cdft leaves alone, and spans shorter than n/2 * count,
 // leave the lines unchanged.
 void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count);
+
+// cdft_lines for lines whose n/2 points the caller has already put into
+// bit-reversed order (point j at bit_reversed_order(n / 2)[j]), as the
+// transform does first: the same values, without the swaps.
+void cdft_lines_reversed(int n, int isgn, std::span<double> re, std::span<double> im, int count);
+// Where bit reversal puts each of nc points (nc a power of two).
+const std::vector<int>& bit_reversed_order(int nc);
 
 // The radix-2 butterflies of a transform of nc complex points (nc a power of
 // two) on `count` lines side by side, point j of line b at re/im[j * stride + b],

@@ -176,8 +176,9 @@ TEST(SeriesMask, MatchesThePlainStepByStepMask) {
                 for (int x = 4 + 5 * i; x < 12 + 5 * i && x < 45; ++x) images[i][y * 45 + x] = 200;
         }
         images[6] = images[0];
-        Matrix<unsigned char> grad(n, im.size);
-        for (auto& g : grad.flat()) g = static_cast<unsigned char>(rng() % 256);
+        std::vector<ByteBuffer> grad(n, ByteBuffer(im.size));
+        for (ByteBuffer& row : grad)
+            for (auto& g : row) g = static_cast<unsigned char>(rng() % 256);
 
         Matrix<std::int16_t> want(num_comp + 1, im.size);
         std::vector<unsigned long> sums;
@@ -216,7 +217,7 @@ TEST(SeriesMask, EdgeChangeSaturatesAt511) {
     for (int y = 3; y < 6; ++y)
         for (int x = 3; x < 6; ++x) bright[y * 8 + x] = 0, dark[y * 8 + x] = 255;
     const std::vector<ByteBuffer> images = {bright, dark, dark};
-    Matrix<unsigned char> grad(3, im.size);
+    std::vector<ByteBuffer> grad(3, ByteBuffer(im.size));
     grad[0][4 * 8 + 4] = 255;
     Matrix<std::int16_t> diff(3, im.size);
     std::vector<unsigned char> mask(im.size, 0);

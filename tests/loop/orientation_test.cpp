@@ -19,9 +19,9 @@ using test::geometry;
 TEST(Orientation, EveryPixelComesFromItsSourcePixel) {
     // All positions, with and without halving, seeded borders and a canonical
     // geometry at or below the largest one; turned images run over several
-    // bands of rows.
+    // bands of rows, and over whole and partial tiles of 16 columns.
     std::mt19937 rng(4711);
-    const long W = 41, H = 19;
+    const long W = 75, H = 53;
     Bytes src(W * H);
     for (auto& v : src) v = static_cast<unsigned char>(rng());
     const IMAGE im = geometry(W, H);
