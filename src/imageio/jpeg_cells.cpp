@@ -233,8 +233,26 @@ bool code_strip(int quality, const Strip& strip, std::vector<JCOEF>& out) {
     return ok;
 }
 
-// Sorts the cells into single-colour ones and strips; false when fewer than
-// half have one colour.
+// The distinct mixed cells of a picture: each is coded once, and equal cells
+// share its slot.
+struct MixedCells {
+    std::unordered_map<std::uint64_t, std::vector<int>> seen;  // pixel hash -> slots
+    std::vector<CellPixels> kept;
+
+    // The slot of an equal cell seen before, or a new one queued in strip.
+    int slot(const CellPixels& pixels, Strip& strip) {
+        std::vector<int>& same_hash = seen[pixels.hash()];
+        for (int k : same_hash)
+            if (kept[std::size_t(k)] == pixels) return k;
+        const int entry = static_cast<int>(kept.size());
+        same_hash.push_back(entry);
+        kept.push_back(pixels);
+        strip.cells.push_back(pixels);
+        strip.slot.push_back(entry);
+        return entry;
+    }
+};
+
 // Sorts the cells into single-colour ones and strips, coding each distinct
 // mixed cell (pixels and extent) once; false when fewer than half have one
 // colour.
@@ -242,9 +260,8 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
                 Strip& full, Strip& last_row) {
     const int last_rows = cells.height - (cells.cells_high - 1) * kCell;
     last_row.rows = last_rows;
-    int flat = 0, mixed = 0, distinct = 0;
-    std::unordered_map<std::uint64_t, std::vector<int>> seen;  // pixel hash -> distinct cells
-    std::vector<CellPixels> kept;
+    int flat = 0, mixed = 0;
+    MixedCells distinct;
     for (int cy = 0; cy < cells.cells_high; ++cy)
         for (int cx = 0; cx < cells.cells_wide; ++cx) {
             int& entry = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
@@ -261,22 +278,11 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
             }
             ++mixed;
             const CellPixels pixels(img, cells.width, cells.height, cx, cy);
-            std::vector<int>& same_hash = seen[pixels.hash()];
-            auto twin = std::find_if(same_hash.begin(), same_hash.end(),
-                                     [&](int k) { return kept[std::size_t(k)] == pixels; });
-            if (twin != same_hash.end()) {
-                entry = *twin;
-                continue;
-            }
-            entry = distinct++;
-            same_hash.push_back(entry);
-            kept.push_back(pixels);
-            Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
-            strip.cells.push_back(pixels);
-            strip.slot.push_back(entry);
+            entry = distinct.slot(
+                pixels, cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full);
         }
     if (2 * flat < flat + mixed) return false;
-    cells.mixed.assign(std::size_t(distinct) * kCellBlocks * kCoefs, 0);
+    cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
     return true;
 }
 
@@ -647,8 +653,7 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
         const int last_rows = nrows - (cells.cells_high - 1) * kCell;
         Strip full, last_row;
         last_row.rows = last_rows;
-        std::unordered_map<std::uint64_t, std::vector<int>> seen;
-        std::vector<CellPixels> kept;
+        MixedCells distinct;
         std::size_t next = 0, tile_count = 0;
         long mixed = 0;
         const long total = long(cells.cells_wide) * cells.cells_high;
@@ -674,22 +679,11 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
                 continue;
             }
             ++mixed;
-            std::vector<int>& same_hash = seen[pixels.hash()];
-            auto twin = std::find_if(same_hash.begin(), same_hash.end(),
-                                     [&](int k) { return kept[std::size_t(k)] == pixels; });
-            if (twin != same_hash.end()) {
-                entry = *twin;
-                continue;
-            }
-            entry = static_cast<int>(kept.size());
-            same_hash.push_back(entry);
-            kept.push_back(pixels);
-            Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
-            strip.cells.push_back(pixels);
-            strip.slot.push_back(entry);
+            entry = distinct.slot(
+                pixels, cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full);
         }
         if (2 * mixed > total) return false;
-        cells.mixed.assign(kept.size() * kCellBlocks * kCoefs, 0);
+        cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
         return code_cells(quality, colours, full, last_row, cells);
     } catch (const std::bad_alloc&) {
         return false;

@@ -21,32 +21,6 @@ namespace {
 
 using test::Bytes;
 
-Bytes library_jpeg(int quality, int width, int height, const Bytes& rgb) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = width;
-    c.image_height = height;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(rgb.data() + 3 * std::size_t(c.next_scanline) * width);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes bytes(out, out + size);
-    std::free(out);
-    return bytes;
-}
-
 // A white picture with black borders, grey and tinted areas, scattered single
 // points and, when `noisy`, a band of random pixels (many mixed cells).
 Bytes mask_like(int width, int height, bool noisy, std::mt19937& rng) {
@@ -89,7 +63,7 @@ TEST(JpegCells, WritesTheLibrarysOwnFile) {
             ASSERT_TRUE(write_JPEG_file(path.c_str(), quality, w, h, rgb.data()));
             std::ifstream in(path, std::ios::binary);
             const Bytes written{std::istreambuf_iterator<char>(in), {}};
-            ASSERT_EQ(written, library_jpeg(quality, w, h, rgb))
+            ASSERT_EQ(written, test::make_jpeg(rgb, w, h, 3, JCS_RGB, quality))
                 << w << "x" << h << " q" << quality;
         }
     EXPECT_EQ(coded_by_cells, 10);  // all but the 100 x 97 picture
@@ -111,7 +85,7 @@ TEST(JpegCells, WritesTheLibrarysOwnFile) {
         ASSERT_TRUE(write_JPEG_file(path.c_str(), 100, cells));
         std::ifstream in(path, std::ios::binary);
         const Bytes written{std::istreambuf_iterator<char>(in), {}};
-        ASSERT_EQ(written, library_jpeg(100, w, h, rgb)) << "points " << w << "x" << h;
+        ASSERT_EQ(written, test::make_jpeg(rgb, w, h, 3, JCS_RGB)) << "points " << w << "x" << h;
         ++coded_by_cells;
     }
     EXPECT_EQ(coded_by_cells, 15);
