@@ -322,24 +322,27 @@ void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
     complex_fft(nc, isgn >= 0 ? 1 : -1, a.data());
 }
 
-void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
+namespace {
+
+void lines_fft(int n, int isgn, std::span<double> re, std::span<double> im, int count,
+               bool reversed) {
     if (n < 2 || !is_power_of_two(n) || count < 1) return;
     const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
     if (re.size() < values || im.size() < values) return;
     const int nc = n / 2;
     if (nc < 2) return;
     planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
-               static_cast<std::size_t>(count));
+               static_cast<std::size_t>(count), reversed);
+}
+
+}  // namespace
+
+void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
+    lines_fft(n, isgn, re, im, count, false);
 }
 
 void cdft_lines_reversed(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
-    if (n < 2 || !is_power_of_two(n) || count < 1) return;
-    const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
-    if (re.size() < values || im.size() < values) return;
-    const int nc = n / 2;
-    if (nc < 2) return;
-    planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
-               static_cast<std::size_t>(count), true);
+    lines_fft(n, isgn, re, im, count, true);
 }
 
 const std::vector<int>& bit_reversed_order(int nc) {
