@@ -200,7 +200,7 @@ namespace {
 template <class RowDone>
 [[gnu::always_inline]] inline void smooth_difference_rows(
     const IMAGE& im, std::span<const unsigned char> a, std::span<const unsigned char> b,
-    std::span<std::int16_t> out, std::vector<int>& column, RowDone row_done) {
+    std::span<std::int16_t> out, std::vector<std::int16_t>& column, RowDone row_done) {
     const long w = im.width;
     const long h = im.height;
     if (w < 3 || h < 3) {
@@ -210,18 +210,22 @@ template <class RowDone>
     }
     // The 3x3 weights are (1 2 1) down a column times (1 2 1) along a row, so
     // each row sums the weighted columns around it; integer sums are exact in
-    // any order.
+    // any order. The sums stay within +-4080, so they are kept in 16 bits,
+    // which lets twice as many go through the vector unit at once.
     column.resize(static_cast<std::size_t>(w));
+    std::int16_t* col = column.data();
     for (long y = 1; y < h - 1; ++y) {
         const unsigned char* a0 = a.data() + (y - 1) * w;
         const unsigned char* b0 = b.data() + (y - 1) * w;
         for (long x = 0; x < w; ++x)
-            column[x] =
-                (a0[x] - b0[x]) + 2 * (a0[x + w] - b0[x + w]) + (a0[x + 2 * w] - b0[x + 2 * w]);
+            col[x] = static_cast<std::int16_t>((a0[x] - b0[x]) + 2 * (a0[x + w] - b0[x + w]) +
+                                               (a0[x + 2 * w] - b0[x + 2 * w]));
         std::int16_t* row = out.data() + y * w;
         for (long x = 1; x < w - 1; ++x) {
-            const int sum = column[x - 1] + 2 * column[x] + column[x + 1];
-            row[x] = static_cast<std::int16_t>((sum + 8) / 16);
+            const auto t = static_cast<std::int16_t>(col[x - 1] + 2 * col[x] + col[x + 1] + 8);
+            // Division by 16 truncating towards zero, as the integer division.
+            const auto bias = static_cast<std::int16_t>((t >> 15) & 15);
+            row[x] = static_cast<std::int16_t>(static_cast<std::int16_t>(t + bias) >> 4);
         }
         row_done(y * w + 1, w - 2);
     }
@@ -244,7 +248,7 @@ template <class RowDone>
 ORVA_VECTOR_CLONES
 void smooth_difference(const IMAGE& im, std::span<const unsigned char> a,
                        std::span<const unsigned char> b, std::span<std::int16_t> out) {
-    std::vector<int> column;
+    std::vector<std::int16_t> column;
     smooth_difference_rows(im, a, b, out, column, [](long, long) {});
 }
 
@@ -255,7 +259,7 @@ namespace {
 ORVA_VECTOR_CLONES
 void smooth_difference_counted(const IMAGE& im, std::span<const unsigned char> a,
                                std::span<const unsigned char> b, std::span<std::int16_t> out,
-                               std::vector<int>& column, DifferenceCounts& counts) {
+                               std::vector<std::int16_t>& column, DifferenceCounts& counts) {
     smooth_difference_rows(im, a, b, out, column, [&](long first, long n) {
         counts.add(out.data() + first, static_cast<std::size_t>(n));
     });
@@ -307,7 +311,7 @@ void series_object_mask(const IMAGE& im, std::span<const ByteBuffer> images,
     // then raised by the change of the edge maps; all comparisons are counted
     // together. The counts are taken in pieces while the values are at hand.
     constexpr std::size_t kPiece = 8192;
-    std::vector<int> column;
+    std::vector<std::int16_t> column;
     DifferenceCounts total_counts(0);
     for (int j = 1; j <= num_comp; ++j) {
         const std::span<std::int16_t> d = diff.row(j).first(size);
