@@ -80,7 +80,7 @@ Neighbours around(std::span<const unsigned char> b, unsigned long i, unsigned lo
 // equals the double sum taken in pixel order; larger sums (beyond any image
 // the readers accept) are added up again in that order.
 template <class Op>
-double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
+[[gnu::always_inline]] inline double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                     std::span<float> gptr, Op op) {
     // The border is cleared here; every other pixel is written below.
     if (width > 0 && height > 0) {
