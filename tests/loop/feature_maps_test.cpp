@@ -78,6 +78,38 @@ TEST(FeatureOperators, EdgesRidgesAndSecondDerivativesEqualThePlainSums) {
     }
 }
 
+TEST(FeatureOperators, HalvingsEqualThePlainWeightedMeans) {
+    // (1 2 1) / 4 with rounding across rows and down columns; an even side
+    // ends in the rounded mean of its last pair. Odd and even sides, wide
+    // enough for whole vector steps and a rest.
+    for (auto [w, h] : {std::pair{37u, 6u}, {70u, 7u}}) {
+        const Bytes img = random_bytes(w * h, w + h);
+        auto mean = [](int a, int b, int c, bool last_pair) {
+            return last_pair ? (a + b + 1) >> 1 : (a + 2 * b + c + 2) >> 2;
+        };
+        Bytes across(w / 2 * h), want_across(w / 2 * h);
+        subsample2_h(w, h, img, across);
+        for (unsigned y = 0; y < h; ++y)
+            for (unsigned x = 0; x < w / 2; ++x) {
+                const bool last = w % 2 == 0 && x == w / 2 - 1;
+                const unsigned i = y * w + 2 * x;
+                want_across[y * (w / 2) + x] = static_cast<unsigned char>(
+                    mean(img[i], img[i + 1], last ? 0 : img[i + 2], last));
+            }
+        EXPECT_EQ(across, want_across) << w << "x" << h;
+        Bytes down(w * (h / 2)), want_down(w * (h / 2));
+        subsample2_v(static_cast<int>(w), static_cast<int>(h), img, down);
+        for (unsigned y = 0; y < h / 2; ++y)
+            for (unsigned x = 0; x < w; ++x) {
+                const bool last = h % 2 == 0 && y == h / 2 - 1;
+                const unsigned i = 2 * y * w + x;
+                want_down[y * w + x] = static_cast<unsigned char>(
+                    mean(img[i], img[i + w], last ? 0 : img[i + 2 * w], last));
+            }
+        EXPECT_EQ(down, want_down) << w << "x" << h;
+    }
+}
+
 std::string feature_messages(const IMAGE& im, const Bytes& img, Bytes& out, int mode, int levels) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(get_feature(im, img, out, mode, levels, 0), 0);
