@@ -249,9 +249,10 @@ void peel_rows(unsigned char* mask, long width, long height, long s, PeelSpan& s
         if (first > 4)
             for (long k = first + 1; k <= first + s - 1 && k < width; ++k) row[k] = 0;
         // From the right; column 0 is neither searched nor cleared here.
-        long last = width - 1;
-        while (last >= 1 && row[last] == 0) --last;
-        if (last < 1) continue;  // the row is empty now
+        const std::size_t n = static_cast<std::size_t>(width - 1);
+        const std::size_t found = width > 1 ? last_nonzero(row + 1, n) : n;
+        if (found == n) continue;  // the row is empty now
+        const long last = static_cast<long>(found) + 1;
         row[last] = 0;
         if (last <= width - 5)
             for (long k = last - 1; k >= last - s + 1 && k > 0; --k) row[k] = 0;
