@@ -287,11 +287,25 @@ float largest(const float* __restrict v, std::size_t n) {
     return max;
 }
 
-// floor(v * scale + 0.5) in double, limited to 0 .. 255, for every value.
+// floor(v * scale + 0.5) in double, limited to 0 .. 255, for every value
+// (scale 1 gives floor(v + 0.5): the product is v itself).
 ORVA_VECTOR_CLONES
 void scaled_bytes(const float* __restrict v, std::size_t n, double scale,
                   unsigned char* __restrict out) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = floor_to_byte(v[i] * scale + 0.5);
+    // floor_to_byte without branches: limited first, then truncated, which is
+    // the floor from 0 on.
+    for (std::size_t i = 0; i < n; ++i) {
+        double t = v[i] * scale + 0.5;
+        t = t > 0.0 ? t : 0.0;
+        t = t < 255.0 ? t : 255.0;
+        out[i] = static_cast<unsigned char>(static_cast<int>(t));
+    }
+}
+
+// Every byte twice, side by side.
+ORVA_VECTOR_CLONES
+void doubled(const unsigned char* __restrict in, std::size_t n, unsigned char* __restrict out) {
+    for (std::size_t i = 0; i < n; ++i) out[2 * i] = out[2 * i + 1] = in[i];
 }
 
 }  // namespace
@@ -384,12 +398,14 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
         const float max = largest(top.data(), top.size());
         if (max > 0.0f) scaled_bytes(top.data(), w0 * h0, 255.0 / max, rptr.data());
     } else {
-        for (unsigned long y = 0; y < h0; ++y)
-            for (unsigned long x = 0; x < w0; ++x) {
-                unsigned char v = floor_to_byte(top[y * w0 + x] + 0.5);
-                unsigned long i = 2 * y * W + 2 * x;
-                rptr[i] = rptr[i + 1] = rptr[i + W] = rptr[i + W + 1] = v;
-            }
+        // Each value to a 2x2 block: the first row of the pair, then a copy.
+        std::vector<unsigned char> bytes(w0);
+        for (unsigned long y = 0; y < h0; ++y) {
+            unsigned char* out = rptr.data() + 2 * y * W;
+            scaled_bytes(top.data() + y * w0, w0, 1.0, bytes.data());
+            doubled(bytes.data(), w0, out);
+            std::copy_n(out, 2 * w0, out + W);
+        }
     }
     return 0;
 }
