@@ -216,11 +216,14 @@ void merge_into(int width, int height, std::span<float> s1, std::span<const floa
     const long w = width;
     const long w2 = width >> 1;
     const long h2 = height >> 1;
-    sized(t, w * height, "fvector");
+    // Only the first w * height values are used; a larger buffer left from
+    // a bigger level is not shrunk, so that growing it again never clears it.
+    if (t.size() < static_cast<std::size_t>(w * height)) sized(t, w * height, "fvector");
     auto T = [&](long x, long y) -> float& { return t[y * w + x]; };
     const long first_unwritten = std::max(2 * h2 - 1, 1L);
     std::fill_n(t.begin(), w, 0.0f);
-    std::fill(t.begin() + std::min<long>(first_unwritten, height) * w, t.end(), 0.0f);
+    std::fill(t.begin() + std::min<long>(first_unwritten, height) * w, t.begin() + w * height,
+              0.0f);
     if (w % 2 == 1)
         for (long y = 0; y < height; ++y) T(w - 1, y) = 0.0f;
 
