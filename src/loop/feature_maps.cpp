@@ -249,8 +249,8 @@ void merge_into(int width, int height, std::span<float> s1, std::span<const floa
         }
     }
 
-    for (long i = 0; i < w * height; ++i)
-        if (t[i] > s1[i]) s1[i] = t[i];
+    // Every value written back, the larger as before: no masked stores.
+    for (long i = 0; i < w * height; ++i) s1[i] = t[i] > s1[i] ? t[i] : s1[i];
 }
 
 // The 2x2 block means of a W-wide image: level 0 at half resolution.
