@@ -29,6 +29,7 @@
 #include "toolkit/heap_sort.h"
 #include "toolkit/order_statistics.h"
 #include "toolkit/outliers.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -184,6 +185,16 @@ void smooth_mask(const IMAGE& im, std::span<unsigned char> mptr) {
     smooth_flank(mptr, width, N, flanks.x_coord_right, flanks.y_coord_right, -1);
 }
 
+namespace {
+
+// Clears every value whose mask byte is 0.
+ORVA_VECTOR_CLONES
+void keep_masked(float* __restrict g, const unsigned char* __restrict m, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) g[i] = m[i] == 0 ? 0.0f : g[i];
+}
+
+}  // namespace
+
 int mask_object(const IMAGE& im, std::span<const unsigned char> mask, std::span<float> gptr,
                 std::span<const unsigned int, 4> roi) {
     if (roi[1] <= roi[0] || roi[3] <= roi[2]) return 0;
@@ -191,15 +202,20 @@ int mask_object(const IMAGE& im, std::span<const unsigned char> mask, std::span<
     const std::size_t win_height = roi[3] - roi[2];
     const std::size_t width = im.width;
     const std::size_t mask_size = std::min(mask.size(), width * im.height);
-    for (std::size_t y = 0; y < win_height; ++y)
-        for (std::size_t x = 0; x < win_width; ++x) {
-            const std::size_t w = y * win_width + x;
-            if (w >= gptr.size()) return 0;
-            // Pixels beyond the image (or the mask buffer) count as outside.
-            const std::size_t ix = roi[0] + x;
-            const std::size_t p = (roi[2] + y) * width + ix;
-            if (ix >= width || p >= mask_size || mask[p] == 0) gptr[w] = 0.0f;
-        }
+    // Values beyond gptr are not there to clear: the walk stops at its end.
+    const std::size_t limit = std::min(win_width * win_height, gptr.size());
+    for (std::size_t y = 0; y < win_height && y * win_width < limit; ++y) {
+        const std::size_t n = std::min(win_width, limit - y * win_width);
+        float* g = gptr.data() + y * win_width;
+        // Pixels beyond the image (or the mask buffer) count as outside; both
+        // limits leave the inside pixels of a row at its start.
+        const std::size_t first = (roi[2] + y) * width + roi[0];
+        std::size_t inside = 0;
+        if (roi[0] < width && first < mask_size)
+            inside = std::min({n, width - roi[0], mask_size - first});
+        if (inside > 0) keep_masked(g, mask.data() + first, inside);
+        std::fill(g + inside, g + n, 0.0f);
+    }
     return 0;
 }
 

@@ -80,8 +80,9 @@ Neighbours around(std::span<const unsigned char> b, unsigned long i, unsigned lo
 // equals the double sum taken in pixel order; larger sums (beyond any image
 // the readers accept) are added up again in that order.
 template <class Op>
-double for_interior(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
-                    std::span<float> gptr, Op op) {
+[[gnu::always_inline]] inline double for_interior(unsigned int width, unsigned int height,
+                                                  std::span<const unsigned char> bptr,
+                                                  std::span<float> gptr, Op op) {
     // The border is cleared here; every other pixel is written below.
     if (width > 0 && height > 0) {
         const long w = width;
@@ -162,6 +163,7 @@ double get_2nd_deriv_1(unsigned int width, unsigned int height, std::span<const 
     return rms_of(sum, width, height);
 }
 
+ORVA_VECTOR_CLONES
 void subsample2_h(unsigned int width, unsigned int height, std::span<const unsigned char> bptr,
                   std::span<unsigned char> sptr) {
     const unsigned int w2 = width >> 1;
@@ -170,9 +172,9 @@ void subsample2_h(unsigned int width, unsigned int height, std::span<const unsig
     // the last pair.
     const unsigned int full = (width & 1u) ? w2 : w2 - 1;
     for (unsigned long y = 0; y < height; ++y) {
-        const unsigned char* b = bptr.data() + y * width;
-        unsigned char* s = sptr.data() + y * w2;
-        for (unsigned int x2 = 0; x2 < full; ++x2)
+        const unsigned char* __restrict b = bptr.data() + y * width;
+        unsigned char* __restrict s = sptr.data() + y * w2;
+        for (std::size_t x2 = 0; x2 < full; ++x2)
             s[x2] = static_cast<unsigned char>(
                 (2 * b[2 * x2 + 1] + b[2 * x2] + b[2 * x2 + 2] + 2) >> 2);
         if (!(width & 1u))
@@ -180,6 +182,7 @@ void subsample2_h(unsigned int width, unsigned int height, std::span<const unsig
     }
 }
 
+ORVA_VECTOR_CLONES
 void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
                   std::span<unsigned char> sptr) {
     if (width < 1) return;
@@ -187,14 +190,17 @@ void subsample2_v(int width, int height, std::span<const unsigned char> bptr,
     if (h2 < 1) return;
     const long w = width;
     const int full = (height & 1) ? h2 : h2 - 1;
-    for (long x = 0; x < w; ++x) {
-        auto b = [&](long y) { return int{bptr[y * w + x]}; };
-        for (long y2 = 0; y2 < full; ++y2)
-            sptr[y2 * w + x] = static_cast<unsigned char>(
-                (2 * b(2 * y2 + 1) + b(2 * y2) + b(2 * y2 + 2) + 2) >> 2);
-        if (!(height & 1))
-            sptr[(h2 - 1) * w + x] =
-                static_cast<unsigned char>((b(height - 2) + b(height - 1) + 1) >> 1);
+    // Row by row, so that whole rows go through the vector unit.
+    for (long y2 = 0; y2 < full; ++y2) {
+        const unsigned char* __restrict b = bptr.data() + 2 * y2 * w;
+        unsigned char* __restrict s = sptr.data() + y2 * w;
+        for (long x = 0; x < w; ++x)
+            s[x] = static_cast<unsigned char>((2 * b[w + x] + b[x] + b[2 * w + x] + 2) >> 2);
+    }
+    if (!(height & 1)) {
+        const unsigned char* __restrict b = bptr.data() + (height - 2) * w;
+        unsigned char* __restrict s = sptr.data() + (h2 - 1) * w;
+        for (long x = 0; x < w; ++x) s[x] = static_cast<unsigned char>((b[x] + b[w + x] + 1) >> 1);
     }
 }
 
@@ -210,11 +216,14 @@ void merge_into(int width, int height, std::span<float> s1, std::span<const floa
     const long w = width;
     const long w2 = width >> 1;
     const long h2 = height >> 1;
-    sized(t, w * height, "fvector");
+    // Only the first w * height values are used; a larger buffer left from
+    // a bigger level is not shrunk, so that growing it again never clears it.
+    if (t.size() < static_cast<std::size_t>(w * height)) sized(t, w * height, "fvector");
     auto T = [&](long x, long y) -> float& { return t[y * w + x]; };
     const long first_unwritten = std::max(2 * h2 - 1, 1L);
     std::fill_n(t.begin(), w, 0.0f);
-    std::fill(t.begin() + std::min<long>(first_unwritten, height) * w, t.end(), 0.0f);
+    std::fill(t.begin() + std::min<long>(first_unwritten, height) * w, t.begin() + w * height,
+              0.0f);
     if (w % 2 == 1)
         for (long y = 0; y < height; ++y) T(w - 1, y) = 0.0f;
 
@@ -240,8 +249,66 @@ void merge_into(int width, int height, std::span<float> s1, std::span<const floa
         }
     }
 
-    for (long i = 0; i < w * height; ++i)
-        if (t[i] > s1[i]) s1[i] = t[i];
+    // Every value written back, the larger as before: no masked stores.
+    for (long i = 0; i < w * height; ++i) s1[i] = t[i] > s1[i] ? t[i] : s1[i];
+}
+
+// The 2x2 block means of a W-wide image: level 0 at half resolution.
+ORVA_VECTOR_CLONES
+void block_means(const unsigned char* __restrict b, unsigned long W, unsigned long width,
+                 unsigned long height, unsigned char* __restrict level) {
+    for (unsigned long y = 0; y < height; ++y) {
+        const unsigned char* top = b + 2 * y * W;
+        const unsigned char* bottom = top + W;
+        unsigned char* out = level + y * width;
+        for (unsigned long x = 0; x < width; ++x)
+            out[x] = static_cast<unsigned char>(
+                (top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1]) >> 2);
+    }
+}
+
+// v * gain / rms for every value, in single precision.
+ORVA_VECTOR_CLONES
+void scale_map(float* __restrict v, std::size_t n, float gain, float rms) {
+    for (std::size_t i = 0; i < n; ++i) v[i] = v[i] * gain / rms;
+}
+
+// The largest of n > 0 values (no NaN). Eight running maxima side by side: a
+// maximum is the same whatever order the values come in; of zeros of either
+// sign one stands for all, which callers only compare with 0.
+ORVA_VECTOR_CLONES
+float largest(const float* __restrict v, std::size_t n) {
+    constexpr std::size_t kLanes = 8;
+    float lane[kLanes];
+    for (std::size_t k = 0; k < kLanes; ++k) lane[k] = v[0];
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (std::size_t k = 0; k < kLanes; ++k) lane[k] = v[i + k] > lane[k] ? v[i + k] : lane[k];
+    float max = lane[0];
+    for (std::size_t k = 1; k < kLanes; ++k) max = lane[k] > max ? lane[k] : max;
+    for (; i < n; ++i) max = v[i] > max ? v[i] : max;
+    return max;
+}
+
+// floor(v * scale + 0.5) in double, limited to 0 .. 255, for every value
+// (scale 1 gives floor(v + 0.5): the product is v itself).
+ORVA_VECTOR_CLONES
+void scaled_bytes(const float* __restrict v, std::size_t n, double scale,
+                  unsigned char* __restrict out) {
+    // floor_to_byte without branches: limited first, then truncated, which is
+    // the floor from 0 on.
+    for (std::size_t i = 0; i < n; ++i) {
+        double t = v[i] * scale + 0.5;
+        t = t > 0.0 ? t : 0.0;
+        t = t < 255.0 ? t : 255.0;
+        out[i] = static_cast<unsigned char>(static_cast<int>(t));
+    }
+}
+
+// Every byte twice, side by side.
+ORVA_VECTOR_CLONES
+void doubled(const unsigned char* __restrict in, std::size_t n, unsigned char* __restrict out) {
+    for (std::size_t i = 0; i < n; ++i) out[2 * i] = out[2 * i + 1] = in[i];
 }
 
 }  // namespace
@@ -280,16 +347,10 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
     unsigned int height = sub_flag ? im.height >> 1 : im.height;
     std::vector<unsigned char>& level = work.level;
     zeroed(level, static_cast<long>(width) * height, "ucvector");
-    for (unsigned long y = 0; y < height; ++y)
-        for (unsigned long x = 0; x < width; ++x) {
-            if (sub_flag) {
-                unsigned long i = 2 * y * W + 2 * x;
-                level[y * width + x] = static_cast<unsigned char>(
-                    (bptr[i] + bptr[i + 1] + bptr[i + W] + bptr[i + W + 1]) >> 2);
-            } else {
-                level[y * width + x] = bptr[y * W + x];
-            }
-        }
+    if (sub_flag)
+        block_means(bptr.data(), W, width, height, level.data());
+    else
+        std::copy_n(bptr.begin(), W * H, level.begin());
     std::vector<unsigned char>& half = work.half;
     zeroed(half, static_cast<long>((width >> 1) > 0 ? width >> 1 : 1) * height, "ucvector");
 
@@ -313,8 +374,7 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
         // A flat level (rms 0) keeps its all-zero map.
         if ((mode == 1 || mode == 2) && rms != 0.0) {
             const float gain = mode == 1 ? EDGE_GAIN : DERIV_GAIN;
-            const float rms_f = static_cast<float>(rms);
-            for (float& v : map) v = v * gain / rms_f;
+            scale_map(map.data(), map.size(), gain, static_cast<float>(rms));
         }
         widths.push_back(width);
         heights.push_back(height);
@@ -338,21 +398,17 @@ int get_feature(const IMAGE& im, std::span<const unsigned char> bptr, std::span<
     const unsigned long w0 = widths[0];
     const unsigned long h0 = heights[0];
     if (!sub_flag) {
-        float max = top[0];
-        for (float v : top)
-            if (v > max) max = v;
-        if (max > 0.0f) {
-            const double scale = 255.0 / max;
-            for (unsigned long i = 0; i < w0 * h0; ++i)
-                rptr[i] = floor_to_byte(top[i] * scale + 0.5);
-        }
+        const float max = largest(top.data(), top.size());
+        if (max > 0.0f) scaled_bytes(top.data(), w0 * h0, 255.0 / max, rptr.data());
     } else {
-        for (unsigned long y = 0; y < h0; ++y)
-            for (unsigned long x = 0; x < w0; ++x) {
-                unsigned char v = floor_to_byte(top[y * w0 + x] + 0.5);
-                unsigned long i = 2 * y * W + 2 * x;
-                rptr[i] = rptr[i + 1] = rptr[i + W] = rptr[i + W + 1] = v;
-            }
+        // Each value to a 2x2 block: the first row of the pair, then a copy.
+        std::vector<unsigned char> bytes(w0);
+        for (unsigned long y = 0; y < h0; ++y) {
+            unsigned char* out = rptr.data() + 2 * y * W;
+            scaled_bytes(top.data() + y * w0, w0, 1.0, bytes.data());
+            doubled(bytes.data(), w0, out);
+            std::copy_n(out, 2 * w0, out + W);
+        }
     }
     return 0;
 }

@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "toolkit/byte_scan.h"
@@ -148,6 +150,47 @@ bool set_box(const unsigned char* mask, std::size_t width, std::size_t height, W
     return any;
 }
 
+// Eight pixels at a time: frame column x + 8 is bit x % 8 of byte x / 8 + 1
+// of a row (the words hold their low byte first on this little-endian
+// target), so the bits of pixels x .. x + 7 with x % 8 == 0 form one byte.
+static_assert(DISC_RADIUS == 8, "the frame offset is one byte of bits");
+static_assert(std::endian::native == std::endian::little, "bytes of a word, low first");
+constexpr Word kLowBits = 0x0101010101010101ull;
+constexpr Word kHighBits = 0x8080808080808080ull;
+constexpr Word kSevenBits = 0x7f7f7f7f7f7f7f7full;
+
+// Row of mask bytes (set: not 0) into frame row r of rows.
+void pack_row(const unsigned char* in, std::size_t width, BitRows& rows, std::size_t r) {
+    auto* bytes = reinterpret_cast<unsigned char*>(rows.row(r));
+    std::size_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        Word v;
+        std::memcpy(&v, in + x, 8);
+        // High bit of every byte that is not 0, then those eight bits
+        // gathered into the top byte (the products never overlap).
+        const Word set = (((v & kSevenBits) + kSevenBits) | v) & kHighBits;
+        bytes[x / 8 + 1] = static_cast<unsigned char>(((set >> 7) * 0x0102040810204080ull) >> 56);
+    }
+    for (; x < width; ++x)
+        if (in[x]) rows.set(r, x + DISC_RADIUS);
+}
+
+// Bits of frame columns 8 .. width + 7 of a row into width bytes of 0 or 1.
+void unpack_row(const Word* row, std::size_t width, unsigned char* out) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+    std::size_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        // The byte in all eight places, bit k kept in byte k, then 1 where set.
+        const Word picked = (bytes[x / 8 + 1] * kLowBits) & 0x8040201008040201ull;
+        const Word v = ((picked + kSevenBits) >> 7) & kLowBits;
+        std::memcpy(out + x, &v, 8);
+    }
+    for (; x < width; ++x) {
+        const std::size_t c = x + DISC_RADIUS;
+        out[x] = static_cast<unsigned char>((row[c / WORD_BITS] >> (c % WORD_BITS)) & 1u);
+    }
+}
+
 // Closing of the window's pixels, the plane around it taken as empty.
 void close_window(unsigned char* mask, std::size_t stride, const Window& win) {
     const std::size_t width = win.x1 - win.x0 + 1;
@@ -158,9 +201,7 @@ void close_window(unsigned char* mask, std::size_t stride, const Window& win) {
 
     // Mask rows in frame columns (x + 8); only window rows are held.
     BitRows source(height, frame_w);
-    for (std::size_t y = 0; y < height; ++y)
-        for (std::size_t x = 0; x < width; ++x)
-            if (origin[y * stride + x]) source.set(y, x + DISC_RADIUS);
+    for (std::size_t y = 0; y < height; ++y) pack_row(origin + y * stride, width, source, y);
     const std::vector<BitRows> spread = runs_of(source, height, frame_w, true);
 
     // Dilation over the whole frame: frame row v gathers window rows v - 8 - dy.
@@ -186,11 +227,7 @@ void close_window(unsigned char* mask, std::size_t stride, const Window& win) {
             const Word* in = shrunk[run_index(DISC_HALF_WIDTH[dy < 0 ? -dy : dy])].row(v);
             for (std::size_t w = 0; w < words; ++w) kept[w] &= in[w];
         }
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::size_t c = x + DISC_RADIUS;
-            origin[y * stride + x] =
-                static_cast<unsigned char>((kept[c / WORD_BITS] >> (c % WORD_BITS)) & 1u);
-        }
+        unpack_row(kept.data(), width, origin + y * stride);
     }
 }
 
@@ -212,9 +249,10 @@ void peel_rows(unsigned char* mask, long width, long height, long s, PeelSpan& s
         if (first > 4)
             for (long k = first + 1; k <= first + s - 1 && k < width; ++k) row[k] = 0;
         // From the right; column 0 is neither searched nor cleared here.
-        long last = width - 1;
-        while (last >= 1 && row[last] == 0) --last;
-        if (last < 1) continue;  // the row is empty now
+        const std::size_t n = static_cast<std::size_t>(width - 1);
+        const std::size_t found = width > 1 ? last_nonzero(row + 1, n) : n;
+        if (found == n) continue;  // the row is empty now
+        const long last = static_cast<long>(found) + 1;
         row[last] = 0;
         if (last <= width - 5)
             for (long k = last - 1; k >= last - s + 1 && k > 0; --k) row[k] = 0;

@@ -279,6 +279,31 @@ TEST(MaskObject, ClearsWindowValuesOutsideTheMask) {
     }
 }
 
+TEST(MaskObject, MatchesAPixelByPixelWalkOnRandomWindows) {
+    // Windows reaching past the right and bottom edges, a mask buffer shorter
+    // than the image and a window buffer shorter than the window.
+    std::mt19937 rng(777);
+    const IMAGE im = geometry(45, 30);
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<unsigned char> mask(im.size - (trial % 3 == 0 ? 100 : 0));
+        for (auto& v : mask) v = static_cast<unsigned char>(rng() % 3);
+        const auto x0 = static_cast<unsigned int>(rng() % 50),
+                   y0 = static_cast<unsigned int>(rng() % 35);
+        const auto ww = static_cast<unsigned int>(1 + rng() % 40),
+                   wh = static_cast<unsigned int>(1 + rng() % 20);
+        const std::array<unsigned int, 4> roi = {x0, x0 + ww, y0, y0 + wh};
+        std::vector<float> win(trial % 4 == 0 ? ww * wh / 2 : ww * wh);
+        std::iota(win.begin(), win.end(), 1.0f);
+        std::vector<float> want = win;
+        for (std::size_t w = 0; w < std::min<std::size_t>(want.size(), ww * wh); ++w) {
+            const std::size_t ix = roi[0] + w % ww, p = (roi[2] + w / ww) * 45 + ix;
+            if (ix >= 45 || p >= mask.size() || mask[p] == 0) want[w] = 0.0f;
+        }
+        EXPECT_EQ(mask_object(im, mask, win, roi), 0);
+        ASSERT_EQ(win, want) << "trial " << trial;
+    }
+}
+
 // The threshold and centroid as defined: a full heap sort of the map; the
 // first index is never the first positive one.
 std::pair<int, int> plain_centremax(const std::vector<float>& map, unsigned int width,

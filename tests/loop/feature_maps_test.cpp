@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -33,14 +34,15 @@ Bytes step(unsigned int w, unsigned int h, unsigned int at, unsigned char lo, un
     return b;
 }
 
-TEST(FeatureOperators, EdgesAndSecondDerivativesEqualThePlainSums) {
+TEST(FeatureOperators, EdgesRidgesAndSecondDerivativesEqualThePlainSums) {
     // The rms is the root of the mean of the squared responses added up in
     // double in pixel order; the maps hold the responses themselves.
     for (auto [w, h] : {std::pair{3u, 3u}, {17u, 9u}, {64u, 48u}}) {
         const Bytes img = random_bytes(w * h, w);
         auto px = [&](long x, long y) { return int{img[y * w + x]}; };
         double edge_sum = 0.0, deriv_sum = 0.0;
-        std::vector<float> want_edges(w * h, 0.0f), want_deriv(w * h, 0.0f);
+        std::vector<float> want_edges(w * h, 0.0f), want_deriv(w * h, 0.0f),
+            want_ridges(w * h, 0.0f);
         for (long y = 1; y + 1 < long{h}; ++y)
             for (long x = 1; x + 1 < long{w}; ++x) {
                 const int gy = 2 * (px(x, y + 1) - px(x, y - 1)) + px(x - 1, y + 1) +
@@ -56,6 +58,14 @@ TEST(FeatureOperators, EdgesAndSecondDerivativesEqualThePlainSums) {
                 const int value = std::abs(hd) + std::abs(vd);
                 deriv_sum += static_cast<double>(value) * value;
                 want_deriv[y * w + x] = static_cast<float>(value);
+                const int sum_h = px(x - 1, y) + px(x + 1, y), sum_v = px(x, y - 1) + px(x, y + 1);
+                const int ul = px(x - 1, y - 1), ur = px(x + 1, y - 1), dl = px(x - 1, y + 1),
+                          dr = px(x + 1, y + 1), c4 = 4 * px(x, y);
+                const int a = 2 * (sum_h - sum_v) + c4 - (ul + ur + dl + dr);
+                const int b = 2 * (sum_v - sum_h) + c4 - (ul + ur + dl + dr);
+                const int d1 = c4 - sum_h - sum_v + 2 * (ul + dr) - 2 * (ur + dl);
+                const int d2 = c4 - sum_h - sum_v + 2 * (ur + dl) - 2 * (ul + dr);
+                want_ridges[y * w + x] = static_cast<float>(std::max(a, b) + std::max(d1, d2));
             }
         const double n = double(w - 2) * double(h - 2);
         std::vector<float> g(w * h, 5.0f);
@@ -63,6 +73,40 @@ TEST(FeatureOperators, EdgesAndSecondDerivativesEqualThePlainSums) {
         EXPECT_EQ(g, want_edges);
         EXPECT_EQ(get_2nd_deriv_1(w, h, img, g), std::sqrt(deriv_sum / n)) << w << "x" << h;
         EXPECT_EQ(g, want_deriv);
+        get_ridges_1(w, h, img, g);
+        EXPECT_EQ(g, want_ridges);
+    }
+}
+
+TEST(FeatureOperators, HalvingsEqualThePlainWeightedMeans) {
+    // (1 2 1) / 4 with rounding across rows and down columns; an even side
+    // ends in the rounded mean of its last pair. Odd and even sides, wide
+    // enough for whole vector steps and a rest.
+    for (auto [w, h] : {std::pair{37u, 6u}, {70u, 7u}}) {
+        const Bytes img = random_bytes(w * h, w + h);
+        auto mean = [](int a, int b, int c, bool last_pair) {
+            return last_pair ? (a + b + 1) >> 1 : (a + 2 * b + c + 2) >> 2;
+        };
+        Bytes across(w / 2 * h), want_across(w / 2 * h);
+        subsample2_h(w, h, img, across);
+        for (unsigned y = 0; y < h; ++y)
+            for (unsigned x = 0; x < w / 2; ++x) {
+                const bool last = w % 2 == 0 && x == w / 2 - 1;
+                const unsigned i = y * w + 2 * x;
+                want_across[y * (w / 2) + x] = static_cast<unsigned char>(
+                    mean(img[i], img[i + 1], last ? 0 : img[i + 2], last));
+            }
+        EXPECT_EQ(across, want_across) << w << "x" << h;
+        Bytes down(w * (h / 2)), want_down(w * (h / 2));
+        subsample2_v(static_cast<int>(w), static_cast<int>(h), img, down);
+        for (unsigned y = 0; y < h / 2; ++y)
+            for (unsigned x = 0; x < w; ++x) {
+                const bool last = h % 2 == 0 && y == h / 2 - 1;
+                const unsigned i = 2 * y * w + x;
+                want_down[y * w + x] = static_cast<unsigned char>(
+                    mean(img[i], img[i + w], last ? 0 : img[i + 2 * w], last));
+            }
+        EXPECT_EQ(down, want_down) << w << "x" << h;
     }
 }
 

@@ -110,6 +110,17 @@ TEST(SmoothDifference, MatchesTheNineTermSum) {
         smooth_difference(im, a, b, out);
         EXPECT_EQ(out, plain_smoothing(im, a, b)) << w << "x" << h;
     }
+    // The largest sums either way, on the widths the vector unit takes in
+    // whole steps and with a remainder.
+    for (const unsigned w : {34u, 53u}) {
+        const IMAGE im = geometry(w, 5);
+        const ByteBuffer high = random_image(im, rng, 250, 255), low = random_image(im, rng, 0, 5);
+        std::vector<std::int16_t> out(im.size);
+        smooth_difference(im, high, low, out);
+        EXPECT_EQ(out, plain_smoothing(im, high, low)) << w;
+        smooth_difference(im, low, high, out);
+        EXPECT_EQ(out, plain_smoothing(im, low, high)) << w;
+    }
 }
 
 TEST(BackgroundMask, UnsuitableBackgroundGives78) {
@@ -153,6 +164,31 @@ TEST(SeriesMask, SimilarPairsAndTheVote) {
     EXPECT_EQ(mask, (std::vector<unsigned char>{1, 1, 0, 0}));
     comparison_mask(diff, 2, std::vector<char>{0, 0}, 5, mask);
     EXPECT_EQ(mask, (std::vector<unsigned char>{0, 0, 0, 0}));
+}
+
+TEST(SeriesMask, VoteMatchesAPlainVoteOnRandomRows) {
+    // One to five comparisons, random flags, the ends of the 16-bit range and
+    // thresholds beyond them; a row length the vector unit leaves a rest of.
+    std::mt19937 rng(4242);
+    const std::size_t n = 77;
+    for (int num_comp = 1; num_comp <= 5; ++num_comp) {
+        for (const int threshold : {-40000, -32768, -1, 0, 7, 32766, 32767, 40000}) {
+            Matrix<std::int16_t> diff(num_comp + 1, n);
+            std::vector<char> flags(num_comp);
+            for (int j = 1; j <= num_comp; ++j) {
+                flags[j - 1] = static_cast<char>(rng() % 3 == 0);
+                for (std::size_t p = 0; p < n; ++p)
+                    diff[j][p] = static_cast<std::int16_t>(p % 11 == 0 ? (p % 2 ? 32767 : -32768)
+                                                                       : int(rng() % 21) - 10);
+            }
+            std::vector<unsigned char> want(n, 1), mask(n, 7);
+            for (int j = 1; j <= num_comp; ++j)
+                for (std::size_t p = 0; p < n; ++p)
+                    if (!flags[j - 1] && diff[j][p] <= threshold) want[p] = 0;
+            comparison_mask(diff, num_comp, flags, threshold, mask);
+            ASSERT_EQ(mask, want) << num_comp << " comparisons, threshold " << threshold;
+        }
+    }
 }
 
 Hist plain_histogram(std::span<const std::int16_t> d, int offset) {
