@@ -89,15 +89,23 @@ bool loop_fits(const SceneOptions& o) {
     return 2.0 * reach <= s.can_width - 1.0;
 }
 
-ComparisonScene crystal_scene(int i, std::uint64_t seed) {
+// The draws every scene starts with, always in this order, so that a seed keeps
+// naming the same scene.
+ComparisonScene start_scene(int i, std::uint64_t seed, SceneKind kind, const char* name, Rng& rng) {
     ComparisonScene c;
-    c.kind = "crystal";
-    SceneOptions& o = c.opt;
-    o.seed = seed;
+    c.kind = name;
+    c.opt.seed = seed;
+    c.opt.kind = kind;
+    draw_series(i, rng, c.opt);
+    draw_size(rng, c.opt);
+    draw_camera(rng, c.opt);
+    return c;
+}
+
+ComparisonScene crystal_scene(int i, std::uint64_t seed) {
     Rng rng(seed * 7919 + 17);
-    draw_series(i, rng, o);
-    draw_size(rng, o);
-    draw_camera(rng, o);
+    ComparisonScene c = start_scene(i, seed, SceneKind::Crystal, "crystal", rng);
+    SceneOptions& o = c.opt;
     draw_distractors(rng, o);
 
     const bool turned = o.loop_position >= 2;
@@ -139,15 +147,9 @@ ComparisonScene crystal_scene(int i, std::uint64_t seed) {
 }
 
 ComparisonScene loop_scene(int i, std::uint64_t seed) {
-    ComparisonScene c;
-    c.kind = "loop";
-    SceneOptions& o = c.opt;
-    o.seed = seed;
-    o.kind = SceneKind::Loop;
     Rng rng(seed * 7919 + 17);
-    draw_series(i, rng, o);
-    draw_size(rng, o);
-    draw_camera(rng, o);
+    ComparisonScene c = start_scene(i, seed, SceneKind::Loop, "loop", rng);
+    SceneOptions& o = c.opt;
     draw_distractors(rng, o);
     c.bent = rng.uniform() < 0.3;
     if (c.bent) {
@@ -162,14 +164,9 @@ ComparisonScene loop_scene(int i, std::uint64_t seed) {
 // A pin without a loop: half of them reach through the whole view (the pin brought
 // in too far), half end in the view; half with a background image.
 ComparisonScene pin_scene(int i, std::uint64_t seed) {
-    ComparisonScene c;
-    SceneOptions& o = c.opt;
-    o.seed = seed;
-    o.kind = SceneKind::Pin;
     Rng rng(seed * 7919 + 17);
-    draw_series(i, rng, o);
-    draw_size(rng, o);
-    draw_camera(rng, o);
+    ComparisonScene c = start_scene(i, seed, SceneKind::Pin, "pin", rng);
+    SceneOptions& o = c.opt;
     o.dirt = rng.uniform() < 0.3 ? 2 + rng.index(5) : 0;
     o.no_background = i % 2 == 1;
     const bool tip = (i / 2) % 2 == 1;
@@ -184,15 +181,9 @@ ComparisonScene pin_scene(int i, std::uint64_t seed) {
 }
 
 ComparisonScene empty_scene(int i, std::uint64_t seed) {
-    ComparisonScene c;
-    c.kind = "empty";
-    SceneOptions& o = c.opt;
-    o.seed = seed;
-    o.kind = SceneKind::Empty;
     Rng rng(seed * 7919 + 17);
-    draw_series(i, rng, o);
-    draw_size(rng, o);
-    draw_camera(rng, o);
+    ComparisonScene c = start_scene(i, seed, SceneKind::Empty, "empty", rng);
+    SceneOptions& o = c.opt;
     o.dirt = rng.uniform() < 0.4 ? 2 + rng.index(7) : 0;
     return c;
 }
