@@ -144,6 +144,15 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
     const double p = crystal_probability(e);
     EXPECT_TRUE(is_crystal(p));
     EXPECT_GE(track_reliability(p), 0.3);  // a crystal answer never says less
+    // The same support from a round object of one size in every view (ice, a
+    // bubble) is less likely a crystal.
+    Evidence ice = e;
+    ice.roundness = 1.0;
+    ice.size_spread = 0.0;
+    Evidence turning = e;
+    turning.roundness = 1.6;
+    turning.size_spread = 0.3;
+    EXPECT_LT(crystal_probability(ice), crystal_probability(turning));
     // Reliability never falls as the probability grows.
     double last = -1.0;
     for (double q = 0.0; q <= 1.0; q += 0.05) {
