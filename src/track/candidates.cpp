@@ -305,26 +305,20 @@ void sharp_edge(const ByteBuffer& image, const CandidateContext& ctx, Candidate&
         return static_cast<double>(image[static_cast<std::size_t>(y) * ctx.imc.width + x]);
     };
     const double local = c.contrast + pixel(cx, cy);
-    const auto bright = [&](int x, int y) {
+    const auto contrast = [&](int x, int y) {
         const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
         const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
-        return moves ? static_cast<double>(still.at(sx, sy)) : local;
+        return (moves ? still.at(sx, sy) : local) - pixel(x, y);
     };
-    const auto contrast = [&](int x, int y) { return bright(x, y) - pixel(x, y); };
     double centre = 0.0;
     for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) centre += contrast(cx + dx, cy + dy) / 9.0;
-    double darkest = centre, peak = 0.0;
+    double darkest = centre;
     const int r2 = reach * reach;
     for (int dy = -reach; dy <= reach; dy += stride)
-        for (int dx = -reach; dx <= reach; dx += stride) {
-            if (dx * dx + dy * dy > r2) continue;
-            const double v = contrast(cx + dx, cy + dy);
-            darkest = std::max(darkest, v);
-            peak = std::max(peak, v / std::max(bright(cx + dx, cy + dy), 1.0));
-        }
+        for (int dx = -reach; dx <= reach; dx += stride)
+            if (dx * dx + dy * dy <= r2) darkest = std::max(darkest, contrast(cx + dx, cy + dy));
     c.sharp_edge = darkest / std::max(centre, 1.0);
-    c.peak_absorbance = peak;
 }
 
 // Where the candidate lies relative to the loop's outline.

@@ -64,7 +64,7 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
     e.size = fit.size;
     double sum2 = 0.0, log_weight = 0.0;
     int top = 0;
-    std::vector<double> elongation, contrast, size, motion, depth, span, sharp, peak;
+    std::vector<double> elongation, contrast, size, motion, depth, span, sharp;
     for (const Match& m : fit.matches) {
         const Candidate& c = images[m.image].candidates[m.candidate];
         sum2 += m.dx * m.dx + m.dy * m.dy;
@@ -77,7 +77,6 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
         depth.push_back(c.depth);
         span.push_back(c.span);
         sharp.push_back(c.sharp_edge);
-        peak.push_back(c.peak_absorbance);
     }
     const double n = static_cast<double>(fit.matches.size());
     e.residual = std::sqrt(sum2 / n) / std::max(fit.size, 1.0);
@@ -90,7 +89,6 @@ Evidence evidence_of(std::span<const TrackImage> images, std::span<const Traject
     e.depth = upper_quartile(depth);
     e.span = upper_quartile(span);
     e.sharp_edge = median(sharp);
-    e.peak_absorbance = median(peak);
     return e;
 }
 

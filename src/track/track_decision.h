@@ -38,7 +38,6 @@ struct Evidence {
     double depth = 0.0;
     double span = 0.0;
     double sharp_edge = 1.0;       // median of the candidates' sharp_edge
-    double peak_absorbance = 0.0;  // median of the candidates' peak_absorbance
 };
 
 // The evidence of trajectory k among the trajectories found in a run.
