@@ -37,7 +37,7 @@ struct Evidence {
     // a wide outline, a crystal in the film is whenever the loop faces the camera.
     double depth = 0.0;
     double span = 0.0;
-    double sharp_edge = 1.0;       // median of the candidates' sharp_edge
+    double sharp_edge = 1.0;  // median of the candidates' sharp_edge
 };
 
 // The evidence of trajectory k among the trajectories found in a run.
