@@ -321,6 +321,64 @@ void sharp_edge(const ByteBuffer& image, const CandidateContext& ctx, Candidate&
     c.sharp_edge = darkest / std::max(centre, 1.0);
 }
 
+constexpr double NEEDLE_ELONGATION = 2.0;  // a candidate this elongated may be part of a needle
+constexpr int NEEDLE_REACH = 130;          // pixels searched either way for its ends
+constexpr double REGION_LEVEL = 0.5;       // of the centre's contrast: inside the object
+constexpr double NEEDLE_SPREAD = 4.0;      // variance ratio of a region twice as long as wide
+
+// A needle is found in pieces (its ends, stretches of it) at the scales of its
+// width; its middle is the centroid of the dark region the piece belongs to.
+// The region is the pixels connected to the candidate whose contrast against
+// the series maximum is at least half that at its centre; when it reaches the
+// edge of the search window (the loop's rim, the fibre) or is not itself
+// elongated, the candidate stays.
+void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
+                      std::vector<int>& stack, std::vector<char>& seen) {
+    const Plane& still = ctx.still.base;
+    if (c.elongation < NEEDLE_ELONGATION || c.motion < 0.5 || still.width <= 0) return;
+    const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
+    const int x0 = std::max(ctx.box.x0, cx - NEEDLE_REACH);
+    const int y0 = std::max(ctx.box.y0, cy - NEEDLE_REACH);
+    const int x1 = std::min(ctx.box.x1, cx + NEEDLE_REACH + 1);
+    const int y1 = std::min(ctx.box.y1, cy + NEEDLE_REACH + 1);
+    if (cx <= x0 || cy <= y0 || cx >= x1 - 1 || cy >= y1 - 1) return;
+    const int w = x1 - x0, h = y1 - y0;
+    const auto contrast = [&](int x, int y) {
+        const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
+        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
+        return static_cast<double>(still.at(sx, sy)) -
+               image[static_cast<std::size_t>(y) * ctx.imc.width + x];
+    };
+    const double level = REGION_LEVEL * contrast(cx, cy);
+    if (level < MIN_STRENGTH) return;
+    seen.assign(static_cast<std::size_t>(w) * h, 0);
+    stack.assign(1, (cy - y0) * w + (cx - x0));
+    seen[stack[0]] = 1;
+    double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    while (!stack.empty()) {
+        const int i = stack.back();
+        stack.pop_back();
+        const int x = i % w, y = i / w;
+        if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return;  // runs into the window's edge
+        n += 1.0;
+        sx += x;
+        sy += y;
+        sxx += static_cast<double>(x) * x;
+        syy += static_cast<double>(y) * y;
+        sxy += static_cast<double>(x) * y;
+        for (const int j : {i - 1, i + 1, i - w, i + w})
+            if (!seen[j] && contrast(x0 + j % w, y0 + j / w) >= level) {
+                seen[j] = 1;
+                stack.push_back(j);
+            }
+    }
+    const double mx = sx / n, my = sy / n;
+    const double vxx = sxx / n - mx * mx, vyy = syy / n - my * my, vxy = sxy / n - mx * my;
+    if (elongation_of(vxx, vyy, vxy) < NEEDLE_SPREAD) return;  // a compact object keeps its place
+    c.x = x0 + mx;
+    c.y = y0 + my;
+}
+
 // Where the candidate lies relative to the loop's outline.
 void placement(const SHAPE_PARAMS& shape, Candidate& c) {
     const std::size_t rows =
@@ -478,6 +536,17 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
             }
         if (!duplicate) out.push_back(c);
     }
+
+    // Pieces of one needle meet at its middle: keep the strongest of them.
+    std::vector<int> stack;
+    std::vector<char> seen;
+    for (Candidate& c : out) centre_on_region(image, ctx, c, stack, seen);
+    std::vector<Candidate> merged;
+    for (const Candidate& c : out)
+        if (std::none_of(merged.begin(), merged.end(),
+                         [&c](const Candidate& kept) { return same_object(c, kept); }))
+            merged.push_back(c);
+    out.swap(merged);
 
     if (corners.x > 0 && corners.y > 0) {
         Candidate c;

@@ -112,6 +112,40 @@ TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
     }
 }
 
+// A needle, 60 x 6 pixels, lying across the loop and moving with it, is found in
+// pieces at the scales of its width; the best of them lies at its middle.
+TEST(Candidates, NeedleIsFoundAtItsMiddle) {
+    const double shifts[3] = {-30.0, 0.0, 25.0};
+    std::vector<ByteBuffer> images;
+    for (double d : shifts) {
+        ByteBuffer image = draw(0.0);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const double u = (x - RING_X - d) * 0.8 + (y - RING_Y) * 0.6;  // along
+                const double v = -(x - RING_X - d) * 0.6 + (y - RING_Y) * 0.8;
+                if (std::fabs(u) < 30.0 && std::fabs(v) < 3.0)
+                    image[static_cast<std::size_t>(y) * W + x] = 60;
+            }
+        images.push_back(image);
+    }
+    const std::vector<SHAPE_PARAMS> shapes(3, outline());
+    const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+    CandidateWork work;
+    for (int q = 0; q < 3; ++q) {
+        const double mx = RING_X + shifts[q], my = RING_Y;
+        const Candidate* best = nullptr;
+        for (const Candidate& c :
+             collect_candidates(ctx, images[q], shapes[q], DefaultPosition{}, work)) {
+            const double u = (c.x - mx) * 0.8 + (c.y - my) * 0.6;
+            const double v = -(c.x - mx) * 0.6 + (c.y - my) * 0.8;
+            if (std::fabs(u) < 35.0 && std::fabs(v) < 6.0 && (!best || c.rank < best->rank))
+                best = &c;
+        }
+        ASSERT_NE(best, nullptr) << q;
+        EXPECT_LT(std::hypot(best->x - mx, best->y - my), 3.0) << q;
+    }
+}
+
 TEST(Candidates, NoLoopNoCandidates) {
     const std::vector<ByteBuffer> images(3, draw(0.0));
     const std::vector<SHAPE_PARAMS> shapes(3);  // NO_OBJECT
