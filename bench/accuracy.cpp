@@ -282,8 +282,9 @@ void usage(const char* program) {
         "  --keep DIR      keep the rendered scenes and orva's files under DIR\n"
         "  --orva PATH     the program to test (default: the built orva)\n"
         "  --timeout S     seconds allowed per run (default 300)\n"
-        "  --track SET     instead, the crystal-search section: 200 scenes of the TUNING or the\n"
-        "                  REPORTED set (tuning | reported), each run with the default method,\n"
+        "  --track SET     instead, the crystal-search section: 200 scenes of the TUNING, the\n"
+        "                  VALIDATION or the REPORTED set (tuning | validation | reported), each\n"
+        "                  run with the default method,\n"
         "                  VERS23 and TRACK side by side; --limit N takes the first N scenes\n"
         "  --methods LIST  methods of that section, of default,vers23,track (default: all)\n"
         "  --scenes LIST   only these scene ids of that section (comma-separated)\n"
@@ -338,8 +339,9 @@ int main(int argc, char** argv) {
         }
     }
     if (!settings.track_set.empty()) {
-        if (settings.track_set != "tuning" && settings.track_set != "reported") {
-            std::fprintf(stderr, "--track needs tuning or reported\n");
+        if (settings.track_set != "tuning" && settings.track_set != "validation" &&
+            settings.track_set != "reported") {
+            std::fprintf(stderr, "--track needs tuning, validation or reported\n");
             return 2;
         }
         ComparisonSettings cs;
@@ -364,7 +366,10 @@ int main(int argc, char** argv) {
             cs.methods[m] =
                 ("," + settings.methods + ",").find(std::string(",") + names[m] + ",") !=
                 std::string::npos;
-        run_comparison(settings.track_set == "tuning" ? SceneSet::Tuning : SceneSet::Reported, cs);
+        run_comparison(settings.track_set == "tuning"       ? SceneSet::Tuning
+                       : settings.track_set == "validation" ? SceneSet::Validation
+                                                            : SceneSet::Reported,
+                       cs);
         if (!cs.keep) std::filesystem::remove_all(cs.work);
         return 0;
     }

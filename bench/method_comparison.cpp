@@ -281,8 +281,7 @@ void print_summary(SceneSet set, const ComparisonSettings& settings,
                    const std::map<std::string, Tally>& track_groups,
                    const std::map<int, Tally>& bands, const std::map<int, Tally>& none_bands,
                    int track_misses) {
-    std::printf("\n-- summary: crystal-search section, %s set\n",
-                set == SceneSet::Tuning ? "TUNING" : "REPORTED");
+    std::printf("\n-- summary: crystal-search section, %s set\n", set_name(set));
     std::printf("%-8s %-20s %-20s %6s %6s %6s %6s %9s\n", "method", "crystal scenes",
                 "no crystal (P=1)", "|dX|", "|dY|", "|dR|", "|dA|", "CPU ms/im");
     for (int m = 0; m < METHODS; ++m) {
@@ -352,8 +351,14 @@ const char* radius_band(double r) {
 
 }  // namespace
 
+const char* set_name(SceneSet set) {
+    return set == SceneSet::Tuning       ? "TUNING"
+           : set == SceneSet::Validation ? "VALIDATION"
+                                         : "REPORTED";
+}
+
 std::uint64_t set_seed_base(SceneSet set) {
-    return set == SceneSet::Tuning ? 50000 : 70000;
+    return set == SceneSet::Tuning ? 50000 : set == SceneSet::Validation ? 90000 : 70000;
 }
 
 std::vector<ComparisonScene> comparison_scenes(SceneSet set) {
@@ -373,13 +378,13 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
         scenes.resize(settings.limit);
     const std::uint64_t base = set_seed_base(set);
     std::printf("\n== crystal-search section: %s set, %zu scenes, seeds %llu..%llu\n",
-                set == SceneSet::Tuning ? "TUNING" : "REPORTED", scenes.size(),
-                static_cast<unsigned long long>(base),
+                set_name(set), scenes.size(), static_cast<unsigned long long>(base),
                 static_cast<unsigned long long>(base + scenes.size() - 1));
     std::printf(
-        "TRACK's constants were chosen on the TUNING set (seeds %llu..); the REPORTED set "
-        "(seeds %llu..) was never used for tuning.\n",
+        "TRACK's constants were chosen on the TUNING and VALIDATION sets (seeds %llu.., "
+        "%llu..); the REPORTED set (seeds %llu..) was never used for tuning.\n",
         static_cast<unsigned long long>(set_seed_base(SceneSet::Tuning)),
+        static_cast<unsigned long long>(set_seed_base(SceneSet::Validation)),
         static_cast<unsigned long long>(set_seed_base(SceneSet::Reported)));
     std::printf(
         "verdicts: ok; off = crystal answer outside tolerance; none = PRECENTRING 1 on a "

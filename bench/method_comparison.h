@@ -5,9 +5,10 @@
 // without a background image), run with the default method, VERS23 and TRACK side
 // by side.
 //
-// Two sets are drawn the same way from different seeds: the TUNING set, on which
-// the TRACK method's constants were chosen, and the REPORTED set, which is kept
-// apart from it and only ever measured.
+// Three sets are drawn the same way from different seeds: the TUNING and the
+// VALIDATION sets, on which the TRACK method's constants were chosen (the second
+// to choose its decision model and scales on more scenes than one set holds),
+// and the REPORTED set, which is kept apart from them and only ever measured.
 #pragma once
 
 #include <string>
@@ -17,7 +18,10 @@
 
 namespace orva::bench {
 
-enum class SceneSet { Tuning, Reported };
+enum class SceneSet { Tuning, Validation, Reported };
+
+// TUNING, VALIDATION or REPORTED.
+const char* set_name(SceneSet set);
 
 struct ComparisonScene {
     scenegen::SceneOptions opt;
