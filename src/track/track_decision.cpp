@@ -11,10 +11,10 @@ namespace {
 // The decision threshold and the reliability scale, chosen on the tuning and
 // validation scenes with probabilities from models fitted without the scene
 // (five-fold): MIN_PROBABILITY gives the best mean of the two success rates
-// (crystal scenes centred, scenes without a crystal called so; 79 % and 95 %);
+// (crystal scenes centred, scenes without a crystal called so; 81 % and 96 %);
 // at RELIABLE_PROBABILITY and above, 97 % of the answers were right.
 constexpr double MIN_PROBABILITY = 0.65;
-constexpr double RELIABLE_PROBABILITY = 0.85;
+constexpr double RELIABLE_PROBABILITY = 0.9;
 constexpr double FIGURE_AT_MIN = 0.3;       // reliability at the threshold
 constexpr double FIGURE_AT_RELIABLE = 0.7;  // reliability where answers became trustworthy
 // A "no crystal" answer: on those scenes every one whose best trajectory stayed
@@ -97,8 +97,10 @@ namespace {
 // How much a trajectory looks like a speck of ice or a bubble, 0..1: a round
 // outline of the same size in every view. A crystal turns and shows other faces.
 double ice_likeness(const Evidence& e) {
-    const double round = std::log(std::clamp(e.roundness, 1.0, 20.0)) / 0.1;
-    const double same = e.size_spread / 0.1;
+    const double round = std::log(std::clamp(e.roundness, 1.0, 20.0)) / 0.15;
+    // Sizes come in steps of the scale space (a factor of 1.41), so an object
+    // of one size can still spread by some 0.2 in its logarithm.
+    const double same = e.size_spread / 0.3;
     return std::exp(-round * round) * std::exp(-same * same);
 }
 
@@ -109,14 +111,14 @@ double ice_likeness(const Evidence& e) {
 double crystal_probability(const Evidence& e) {
     const double round = std::log(std::clamp(e.roundness, 1.0, 20.0));
     const double sharp = std::log(std::clamp(e.sharp_edge, 0.5, 5.0));
-    const double z = -7.1458 + 5.7164 * e.share + 0.8405 * e.top + 1.1802 * e.mean_log_weight +
-                     1.3438 * e.residual + 1.5106 * e.lead + 2.2210 * round +
-                     1.3995 * e.contrast_spread + 0.1137 * e.size_spread - 2.4339 * e.support +
-                     0.7124 * std::log(std::max(e.size, 1.0)) +
-                     0.1557 * std::log(std::max(e.usable, 1)) +
-                     1.6417 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) + 0.3863 * e.lead * e.lead -
-                     1.1415 * round * round - 0.0313 * e.depth + 1.9020 * std::log(1.0 + e.span) +
-                     1.5842 * sharp - 0.4904 * sharp * sharp - 4.4391 * ice_likeness(e);
+    const double z = -6.0343 + 5.5363 * e.share + 0.6200 * e.top + 1.2169 * e.mean_log_weight +
+                     1.1526 * e.residual + 1.6883 * e.lead + 0.3215 * round +
+                     1.4070 * e.contrast_spread - 0.1551 * e.size_spread - 2.4233 * e.support +
+                     0.6759 * std::log(std::max(e.size, 1.0)) +
+                     0.2380 * std::log(std::max(e.usable, 1)) +
+                     1.8816 * (e.radius < 0.5 * e.size ? 1.0 : 0.0) + 0.3282 * e.lead * e.lead -
+                     0.3689 * round * round - 0.0572 * e.depth + 2.0167 * std::log(1.0 + e.span) +
+                     1.1744 * sharp - 0.2572 * sharp * sharp - 5.0962 * ice_likeness(e);
     return 1.0 / (1.0 + std::exp(-z));
 }
 
