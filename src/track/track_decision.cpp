@@ -109,6 +109,10 @@ double ice_likeness(const Evidence& e) {
 // A logistic model fitted on the trajectories found in the tuning and validation
 // scenes of the accuracy benchmark: crystal or not.
 double crystal_probability(const Evidence& e) {
+    // An object that swings wider than its own size is somewhere else in every
+    // view, so it shows against the series maximum; candidates that do not are
+    // still objects (pin, stem, dirt) that only happen to line up.
+    if (e.motion < 0.5 && e.radius > e.size) return 0.0;
     const double round = std::log(std::clamp(e.roundness, 1.0, 20.0));
     const double sharp = std::log(std::clamp(e.sharp_edge, 0.5, 5.0));
     const double z = -6.0343 + 5.5363 * e.share + 0.6200 * e.top + 1.2169 * e.mean_log_weight +

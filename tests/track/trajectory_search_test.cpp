@@ -23,6 +23,7 @@ Candidate at(double x, double y, double size, double weight) {
     c.size = size;
     c.weight = weight;
     c.elongation = 2.0;
+    c.motion = 1.0;  // they move with the sample
     c.depth = 1.0;
     c.span = 3.0;
     return c;
@@ -153,6 +154,11 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
     turning.roundness = 1.6;
     turning.size_spread = 0.3;
     EXPECT_LT(crystal_probability(ice), crystal_probability(turning));
+    // Still objects lined up by chance along a wide circle are no crystal.
+    Evidence still = e;
+    still.motion = 0.1;
+    still.radius = 3.0 * e.size;
+    EXPECT_FALSE(is_crystal(crystal_probability(still)));
     // Reliability never falls as the probability grows.
     double last = -1.0;
     for (double q = 0.0; q <= 1.0; q += 0.05) {
