@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "imageio/jpeg_transform.h"
+
 namespace orva {
 
 namespace {
@@ -220,8 +222,45 @@ bool code_strip(int quality, int width, int height, const unsigned char* rgb, in
     return true;
 }
 
-bool code_strip(int quality, const Strip& strip, std::vector<JCOEF>& out) {
+// Whether the library codes pictures at `quality` as cell_coefficients
+// computes their cells; fills `q` when it does.
+bool direct_quantisers(int quality, CellQuantisers& q) {
+    jpeg_compress_struct c;
+    QuietTrap trap;
+    install_quiet_trap(trap);
+    c.err = &trap.pub;
+    volatile bool have_c = false;
+    if (setjmp(trap.jump)) {
+        if (have_c) jpeg_destroy_compress(&c);
+        return false;
+    }
+    jpeg_create_compress(&c);
+    have_c = true;
+    c.image_width = kCell;
+    c.image_height = kCell;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    const bool exact = exact_cell_quantisers(c, q);
+    jpeg_destroy_compress(&c);
+    return exact;
+}
+
+// The coefficients of the strip's cells: worked out here when `direct` is
+// given, else coded and read back by the library.
+bool code_strip(int quality, const CellQuantisers* direct, const Strip& strip,
+                std::vector<JCOEF>& out) {
     if (strip.cells.empty()) return true;
+    if (direct != nullptr) {
+        out.resize(strip.cells.size() * kCellBlocks * kCoefs);
+        for (std::size_t k = 0; k < strip.cells.size(); ++k) {
+            const CellPixels& cell = strip.cells[k];
+            cell_coefficients(cell.first, cell.stride, cell.row_bytes / 3, cell.rows, *direct,
+                              out.data() + k * kCellBlocks * kCoefs);
+        }
+        return true;
+    }
     int sw = 0, sh = 0;
     const std::vector<unsigned char> rgb = strip_pixels(strip, sw, sh);
     out.assign(strip.cells.size() * kCellBlocks * kCoefs, 0);
@@ -595,9 +634,11 @@ bool code_cells(int quality, const std::vector<std::uint32_t>& colours, const St
     with_colours.slot.insert(with_colours.slot.end(), full.slot.begin(), full.slot.end());
 
     cells.colour_dc.assign(colours.size() * 3, 0);
+    CellQuantisers quantisers;
+    const CellQuantisers* direct = direct_quantisers(quality, quantisers) ? &quantisers : nullptr;
     for (const Strip* strip : {static_cast<const Strip*>(&with_colours), &last_row}) {
         std::vector<JCOEF> coefs;
-        if (!code_strip(quality, *strip, coefs)) return false;
+        if (!code_strip(quality, direct, *strip, coefs)) return false;
         for (std::size_t k = 0; k < strip->slot.size(); ++k) {
             const JCOEF* blocks = coefs.data() + k * kCellBlocks * kCoefs;
             const int slot = strip->slot[k];

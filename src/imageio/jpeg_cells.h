@@ -5,13 +5,14 @@
 // The picture is cut into cells of 16 x 16 pixels, the unit the library codes
 // a colour picture in (one cell: four luminance blocks and one block of each
 // chroma component). A cell whose pixels inside the picture all have one
-// colour codes as constant blocks of that colour; every other cell is copied
-// into a small strip picture, which the library encodes with the same
-// settings and which is read back as coefficients. The constant blocks of
-// each colour are read the same way from one cell of it in the strip. Cells
-// at the right edge are completed by repeating the last column, as the
-// library does; cells of a shorter last row go into a strip of that height,
-// so the library completes them itself. The markers and the Huffman coding
+// colour codes as constant blocks of that colour; every other cell gets the
+// coefficients the library would compute for it (jpeg_transform.h), or, at
+// settings that arithmetic does not cover, is copied into a small strip
+// picture, which the library encodes with the same settings and which is read
+// back as coefficients. The constant blocks of each colour are found the same
+// way from one cell of it. In a strip, cells at the right edge are completed
+// by repeating the last column, as the library does; cells of a shorter last
+// row go into a strip of that height, so the library completes them itself. The markers and the Huffman coding
 // of the baseline file follow the library's, so the file is byte for byte
 // the one the library writes from the rows.
 #pragma once
