@@ -464,7 +464,7 @@ class BitOut {
     void put(std::uint64_t bits, int n) {
         acc_ = acc_ << n | (bits & ((std::uint64_t{1} << n) - 1));
         count_ += n;
-        if (count_ >= 32) emit_whole_bytes();
+        if (count_ >= 32) emit_word();
     }
     void flush() {
         emit_whole_bytes();
@@ -475,6 +475,25 @@ class BitOut {
     }
 
   private:
+    // The oldest 32 bits, at once when none of their bytes is 0xFF.
+    void emit_word() {
+        const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
+        const std::uint32_t inverted = ~word;
+        if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0) {
+            emit_whole_bytes();
+            return;
+        }
+        count_ -= 32;
+        buffer_[length_] = static_cast<unsigned char>(word >> 24);
+        buffer_[length_ + 1] = static_cast<unsigned char>(word >> 16);
+        buffer_[length_ + 2] = static_cast<unsigned char>(word >> 8);
+        buffer_[length_ + 3] = static_cast<unsigned char>(word);
+        length_ += 4;
+        if (length_ > kBuffer - 16) {
+            out_.bytes(buffer_, length_);
+            length_ = 0;
+        }
+    }
     void emit_whole_bytes() {
         while (count_ >= 8) {
             count_ -= 8;
@@ -520,8 +539,8 @@ void encode_block(BitOut& bits, const JCOEF* block, int& last_dc, const HuffmanC
         for (; run > 15; run -= 16) bits.put(ac.code[0xF0], ac.size[0xF0]);
         n = category(v, extra);
         const int symbol = run << 4 | n;
-        bits.put(ac.code[symbol], ac.size[symbol]);
-        bits.put(extra, n);
+        bits.put(std::uint64_t{ac.code[symbol]} << n | (extra & ((1u << n) - 1)),
+                 ac.size[symbol] + n);
         run = 0;
     }
     if (run > 0) bits.put(ac.code[0], ac.size[0]);
