@@ -196,6 +196,60 @@ TEST(CornerLabels, MoreThan255SeedsStayWithinTheLabels) {
     EXPECT_EQ((std::pair{int(cx), int(cy)}), set[254]);
 }
 
+// The labelling as first written: every growing pass goes through every row.
+void label_every_row(std::vector<int>& b, int imx, int imy) {
+    const int dx[8] = {-1, 0, 1, -1, 1, -1, 0, 1}, dy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    auto at = [&](int x, int y) -> int& { return b[static_cast<std::size_t>(y) * imx + x]; };
+    int next = 255;
+    for (int y = 1; y < imy - 1; ++y)
+        for (int x = 1; x < imx - 1; ++x) {
+            if (at(x, y) != 255) continue;
+            bool positive = false;
+            for (int k = 0; k < 8; ++k) positive = positive || at(x + dx[k], y + dy[k]) > 0;
+            if (!positive) {
+                at(x, y) = next >= 1 ? next-- : -1;
+                continue;
+            }
+            at(x, y) = -1;
+            for (int k = 0; k < 8; ++k)
+                if (at(x + dx[k], y + dy[k]) > 0) at(x + dx[k], y + dy[k]) = -1;
+        }
+    for (bool converted = next < 255; converted;) {
+        converted = false;
+        for (int y = 1; y < imy - 1; ++y)
+            for (int x = 1; x < imx - 1; ++x) {
+                if (at(x, y) <= 0) continue;
+                for (int k = 0; k < 8; ++k) at(x, y) = std::max(at(x, y), at(x + dx[k], y + dy[k]));
+                for (int k = 0; k < 8; ++k)
+                    if (at(x + dx[k], y + dy[k]) == -1) {
+                        at(x + dx[k], y + dy[k]) = at(x, y);
+                        converted = true;
+                    }
+            }
+    }
+}
+
+TEST(CornerLabels, GrowingOnlyChangedRowsGivesTheSameLabels) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int imx = 8 + static_cast<int>(rng() % 60), imy = 8 + static_cast<int>(rng() % 60);
+        // Blobs of random discs, some touching: seeds that meet while growing.
+        std::vector<int> b(static_cast<std::size_t>(imx) * imy, 0);
+        for (int d = static_cast<int>(rng() % 12); d >= 0; --d) {
+            const int cx = static_cast<int>(rng() % imx), cy = static_cast<int>(rng() % imy);
+            const int r = 1 + static_cast<int>(rng() % 9);
+            for (int y = 1; y < imy - 1; ++y)
+                for (int x = 1; x < imx - 1; ++x)
+                    if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r && rng() % 8 != 0)
+                        b[static_cast<std::size_t>(y) * imx + x] = 255;
+        }
+        std::vector<int> plain = b;
+        label_every_row(plain, imx, imy);
+        label_clusters(b, imx, imy);
+        ASSERT_EQ(b, plain) << "trial " << trial;
+    }
+}
+
 using test::geometry;
 
 // Smooth grey background with seeded noise of +-2 grey levels.
