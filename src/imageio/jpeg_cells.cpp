@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <unordered_map>
@@ -743,6 +744,59 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
                 pixels, cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full);
         }
         if (2 * mixed > total) return false;
+        cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
+        return code_cells(quality, colours, full, last_row, cells);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool drawn_cells(int quality, int ncols, int nrows, const DrawnPicture& picture, FlatCells& cells) {
+    if (!sizes_fit(ncols, nrows)) return false;
+    try {
+        start_cells(ncols, nrows, cells);
+        // Each cell is drawn into the scratch tile; distinct mixed cells get a
+        // tile of their own, where the strips read them.
+        constexpr std::size_t kTileBytes = 3 * kCell * kCell;
+        unsigned char scratch[kTileBytes];
+        std::vector<std::unique_ptr<unsigned char[]>> kept_tiles;
+        std::vector<std::uint32_t> colours;
+        const int last_rows = nrows - (cells.cells_high - 1) * kCell;
+        Strip full, last_row;
+        last_row.rows = last_rows;
+        MixedCells distinct;
+        long flat = 0, mixed = 0;
+        for (int cy = 0; cy < cells.cells_high; ++cy)
+            for (int cx = 0; cx < cells.cells_wide; ++cx) {
+                int& entry = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
+                const int w = std::min(kCell, ncols - cx * kCell);
+                const int h = std::min(kCell, nrows - cy * kCell);
+                const bool named = picture.flat(cx, cy, scratch);
+                if (!named) picture.draw(cx, cy, scratch);
+                if (named || CellPixels(scratch, w, h).uniform()) {
+                    const std::uint32_t c = colour_at(scratch);
+                    auto it = std::find(colours.begin(), colours.end(), c);
+                    if (it != colours.end() || colours.size() < kMaxColours) {
+                        if (it == colours.end()) it = colours.insert(colours.end(), c);
+                        entry = -1 - static_cast<int>(it - colours.begin());
+                        ++flat;
+                        continue;
+                    }
+                    // Coded as a mixed cell after all: its pixels are needed.
+                    if (named) picture.draw(cx, cy, scratch);
+                }
+                ++mixed;
+                Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
+                const std::size_t known = distinct.kept.size();
+                entry = distinct.slot(CellPixels(scratch, w, h), strip);
+                if (distinct.kept.size() == known) continue;
+                // A new cell: its pixels move from the scratch tile to a tile of their own.
+                kept_tiles.push_back(std::make_unique_for_overwrite<unsigned char[]>(kTileBytes));
+                std::memcpy(kept_tiles.back().get(), scratch, kTileBytes);
+                distinct.kept.back().first = kept_tiles.back().get();
+                strip.cells.back().first = kept_tiles.back().get();
+            }
+        if (2 * flat < flat + mixed) return false;
         cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
         return code_cells(quality, colours, full, last_row, cells);
     } catch (const std::bad_alloc&) {
