@@ -42,6 +42,22 @@ TEST(CandidateSort, QuicksortOrderOfTies) {
     EXPECT_EQ(order, (std::vector<int>{0, 4, 2, 3, 1}));
 }
 
+TEST(CandidateSort, APrefixSortedOnDemandIsTheFullSortsPrefix) {
+    std::mt19937 rng(3);
+    for (int trial = 0; trial < 30; ++trial) {
+        // Few distinct values: many ties, whose order the quicksort fixes.
+        std::vector<KLT_Candidate> list(1 + rng() % 400);
+        for (std::size_t k = 0; k < list.size(); ++k)
+            list[k] = {static_cast<int>(k), 0, static_cast<int>(rng() % (1 + trial))};
+        std::vector<KLT_Candidate> full = list;
+        sort_candidates(full);
+        SortedPrefix prefix(list);
+        const std::size_t reach = rng() % (list.size() + 1);
+        for (std::size_t k = 0; k < reach; ++k) ASSERT_EQ(prefix.at(k)->x, full[k].x) << trial;
+        EXPECT_EQ(prefix.at(list.size()), nullptr);
+    }
+}
+
 TEST(GreedySelection, KeepsMinimumDistanceAndEigenvalueFloor) {
     // mindist 5: the occupied square has half side 4.
     const std::vector<KLT_Candidate> sorted = {{10, 10, 100}, {12, 10, 90}, {15, 10, 80},
