@@ -125,16 +125,22 @@ int add_feature_density(const KLT_FeatureList& features, int mindist, int imx, i
     const int r = 6 * mindist;
     const int side = 2 * r + 1;
     const double sigma = 0.3 * r;
-    std::vector<double> kernel;
-    try {
-        kernel.resize(static_cast<std::size_t>(side) * side);
-    } catch (const std::bad_alloc&) {
-        return 11;
+    // The images of a run share mindist: each thread keeps the last kernel.
+    thread_local std::vector<double> kernel;
+    thread_local int kernel_radius = -1;
+    if (kernel_radius != r) {
+        kernel_radius = -1;
+        try {
+            kernel.resize(static_cast<std::size_t>(side) * side);
+        } catch (const std::bad_alloc&) {
+            return 11;
+        }
+        for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx)
+                kernel[static_cast<std::size_t>(dy + r) * side + (dx + r)] =
+                    std::exp(-static_cast<double>(dx * dx + dy * dy) / (2 * sigma * sigma));
+        kernel_radius = r;
     }
-    for (int dy = -r; dy <= r; ++dy)
-        for (int dx = -r; dx <= r; ++dx)
-            kernel[static_cast<std::size_t>(dy + r) * side + (dx + r)] =
-                std::exp(-static_cast<double>(dx * dx + dy * dy) / (2 * sigma * sigma));
 
     std::fill(density.begin(), density.end(), 0.0);
     for (const KLT_Feature& f : features) {

@@ -125,6 +125,18 @@ KLT_Feature feature(float x, float y, int val) {
     return f;
 }
 
+TEST(CornerDensity, KernelOfOneSpacingIsNotKeptForAnother) {
+    // The kernel of mindist 2, then of 1, then of 2 again: the first map again.
+    const KLT_FeatureList fl = {feature(10, 12, 3), feature(20, 15, 9)};
+    std::vector<double> first(40 * 40), other(40 * 40), again(40 * 40);
+    ASSERT_EQ(add_feature_density(fl, 2, 40, 40, first), 0);
+    ASSERT_EQ(add_feature_density(fl, 1, 40, 40, other), 0);
+    ASSERT_EQ(add_feature_density(fl, 2, 40, 40, again), 0);
+    EXPECT_NE(first, other);
+    EXPECT_EQ(first, again);
+    EXPECT_DOUBLE_EQ(first[19 + 14 * 40], 1.0);  // the kernel's centre, one pixel up and left
+}
+
 TEST(CornerDensity, EqualValuesOrNoSlotsGiveTwelve) {
     std::vector<double> density(30 * 30, 5.0);
     KLT_FeatureList fl = KLTCreateFeatureList(4);
