@@ -20,6 +20,8 @@
 #include <new>
 #include <vector>
 
+#include "toolkit/vector_clones.h"
+
 namespace orva {
 namespace {
 
@@ -181,6 +183,7 @@ bool density_peak(std::span<const double> density, int imx, int imy, int& peak_x
     return peak > 0;
 }
 
+ORVA_VECTOR_CLONES
 void threshold_density(std::span<const double> density, double peak, int imx, int imy,
                        std::span<int> bimage) {
     const std::size_t npix = static_cast<std::size_t>(imx) * static_cast<std::size_t>(imy);
