@@ -13,6 +13,7 @@
 
 #include "toolkit/arrays.h"
 #include "toolkit/errmsg.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -53,7 +54,7 @@ T median_of_rows(std::span<const T, 3> r0, std::span<const T, 3> r1, std::span<c
 
 // Fills the padded copy and replaces every pixel by the median around it.
 template <class T>
-void median3x3_in_place(std::size_t width, std::size_t height, std::span<T> img,
+[[gnu::always_inline]] inline void median3x3_in_place(std::size_t width, std::size_t height, std::span<T> img,
                         std::vector<T>& padded) {
     const std::size_t pw = width + 2;
     auto padded_row = [&](std::size_t v) { return padded.begin() + v * pw + 1; };
@@ -93,6 +94,7 @@ float fmed3x3(std::span<const float, 3> r0, std::span<const float, 3> r1,
     return median_of_rows<float>(r0, r1, r2);
 }
 
+ORVA_VECTOR_CLONES
 int median_filter(const IMAGE& im, std::span<unsigned char> bptr) {
     if (!fits(bptr.size(), im.width, im.height, "median_filter")) return ERR_NOT_DEFINED;
     if (im.width == 0 || im.height == 0) return 0;
