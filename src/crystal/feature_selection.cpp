@@ -279,6 +279,7 @@ void window_sums(SelectionWork& work, int ncols, int x0, int step, int count, in
 }
 
 // Values of the candidate grid, row by row.
+ORVA_VECTOR_CLONES
 void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, SelectionWork& work) {
     const int window_hw = tc.window_width / 2;
     const int window_hh = tc.window_height / 2;
@@ -466,6 +467,7 @@ void enforce_minimum_distance(std::span<const KLT_Candidate> list, KLT_FeatureLi
                   featurelist, ncols, nrows, mindist, min_eigenvalue, featuremap);
 }
 
+ORVA_VECTOR_CLONES
 void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsigned char> image,
                            int ncols, int nrows, KLT_FeatureList& featurelist,
                            SelectionWork& work) {
