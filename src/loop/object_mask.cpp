@@ -84,7 +84,7 @@ class DifferenceCounts {
 // Counts of the values kLow .. kLow + kBins - 1 and of all values together,
 // which name the most frequent value whenever one of the window is more
 // frequent than all values outside it together (smoothed differences of a
-// series mostly are: the background hardly changes). Eight compares per 16
+// series mostly are: the background hardly changes). Four compares per 16
 // values in 16-bit lanes instead of a count per value.
 class WindowCounts {
   public:
@@ -128,8 +128,8 @@ class WindowCounts {
     }
 
   private:
-    static constexpr int kLow = -4;
-    static constexpr int kBins = 8;
+    static constexpr int kLow = -2;
+    static constexpr int kBins = 4;
     std::uint64_t bins_[kBins] = {};
     std::uint64_t total_ = 0;
 };
