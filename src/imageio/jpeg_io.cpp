@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -373,8 +374,10 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;
     }
-    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
-    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    // Outlives the stream; the stream fills it, so it is not cleared first.
+    const std::unique_ptr<char[]> stream_buffer =
+        std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    std::setvbuf(file, stream_buffer.get(), _IOFBF, kStreamBuffer);
     int width = 0;
     int height = 0;
     if (decode_grey_content(file, grey, width, height)) {
@@ -412,8 +415,10 @@ bool write_jpeg(const char* filename, int quality, int ncols, int nrows, const u
         report_output_failure(filename, reason);
         return false;
     }
-    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
-    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    // Outlives the stream; the stream fills it, so it is not cleared first.
+    const std::unique_ptr<char[]> stream_buffer =
+        std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    std::setvbuf(file, stream_buffer.get(), _IOFBF, kStreamBuffer);
     // Pictures of mostly single-colour areas (masks, points) are coded far
     // quicker from their cells' coefficients, into the same bytes.
     FlatCells own_cells;
