@@ -6,7 +6,8 @@
 // at (u - r - 1, v - r - 1). The map is scaled to 255 at its first maximum and
 // thresholded; labels are seeded at above-threshold pixels without a positive
 // neighbour (other above-threshold pixels become pending) and grown into
-// pending neighbours until nothing changes.
+// pending neighbours until nothing changes (a pass leaves out the rows that
+// nothing around has changed since their last pass).
 // Conventions: row-major maps, x column, y row; label values 1..255.
 // Degenerate input: equal feature values give status 12; more than 255 seeds
 // leave the extra seeds pending, so they can only join a labelled cluster.
@@ -17,6 +18,9 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <vector>
+
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -56,22 +60,45 @@ bool has_positive_neighbour(std::span<const int> b, std::size_t at, int imx) {
     return false;
 }
 
+// When each row last changed and when its last growing pass began, on one
+// clock that ticks with every change.
+struct RowClock {
+    std::vector<long> changed, visited;
+    long now = 0;
+    explicit RowClock(int rows)
+        : changed(static_cast<std::size_t>(rows), 0), visited(static_cast<std::size_t>(rows), -1) {}
+    void change(int row) { changed[static_cast<std::size_t>(row)] = ++now; }
+    // Whether rows y - 1 .. y + 1 changed since row y's last pass began. If not,
+    // that pass changed nothing in the row and a new one would find the same
+    // pixels: it is left out.
+    bool stale(int y) const {
+        const std::size_t r = static_cast<std::size_t>(y);
+        return std::max({changed[r - 1], changed[r], changed[r + 1]}) > visited[r];
+    }
+};
+
 // One growing pass; returns whether a pending pixel was converted.
-bool grow_pass(std::span<int> b, int imx, const Extent& e) {
+bool grow_pass(std::span<int> b, int imx, const Extent& e, RowClock& clock) {
     bool converted = false;
     for (int y = e.y0; y <= e.y1; ++y) {
+        if (!clock.stale(y)) continue;
+        clock.visited[static_cast<std::size_t>(y)] = clock.now;
         for (int x = e.x0; x <= e.x1; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * imx + x;
             if (b[at] <= 0) continue;
             int label = b[at];
             for (int k = 0; k < 8; ++k)
                 label = std::max(label, b[at + static_cast<long>(kDy[k]) * imx + kDx[k]]);
-            b[at] = label;
+            if (label != b[at]) {
+                b[at] = label;
+                clock.change(y);
+            }
             for (int k = 0; k < 8; ++k) {
                 int& n = b[at + static_cast<long>(kDy[k]) * imx + kDx[k]];
                 if (n == kPending) {
                     n = label;
                     converted = true;
+                    clock.change(y + kDy[k]);
                 }
             }
         }
@@ -100,16 +127,22 @@ int add_feature_density(const KLT_FeatureList& features, int mindist, int imx, i
     const int r = 6 * mindist;
     const int side = 2 * r + 1;
     const double sigma = 0.3 * r;
-    std::vector<double> kernel;
-    try {
-        kernel.resize(static_cast<std::size_t>(side) * side);
-    } catch (const std::bad_alloc&) {
-        return 11;
+    // The images of a run share mindist: each thread keeps the last kernel.
+    thread_local std::vector<double> kernel;
+    thread_local int kernel_radius = -1;
+    if (kernel_radius != r) {
+        kernel_radius = -1;
+        try {
+            kernel.resize(static_cast<std::size_t>(side) * side);
+        } catch (const std::bad_alloc&) {
+            return 11;
+        }
+        for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx)
+                kernel[static_cast<std::size_t>(dy + r) * side + (dx + r)] =
+                    std::exp(-static_cast<double>(dx * dx + dy * dy) / (2 * sigma * sigma));
+        kernel_radius = r;
     }
-    for (int dy = -r; dy <= r; ++dy)
-        for (int dx = -r; dx <= r; ++dx)
-            kernel[static_cast<std::size_t>(dy + r) * side + (dx + r)] =
-                std::exp(-static_cast<double>(dx * dx + dy * dy) / (2 * sigma * sigma));
 
     std::fill(density.begin(), density.end(), 0.0);
     for (const KLT_Feature& f : features) {
@@ -150,6 +183,7 @@ bool density_peak(std::span<const double> density, int imx, int imy, int& peak_x
     return peak > 0;
 }
 
+ORVA_VECTOR_CLONES
 void threshold_density(std::span<const double> density, double peak, int imx, int imy,
                        std::span<int> bimage) {
     const std::size_t npix = static_cast<std::size_t>(imx) * static_cast<std::size_t>(imy);
@@ -192,8 +226,9 @@ int label_clusters(std::span<int> b, int imx, int imy) {
             }
         }
     }
+    RowClock clock(imy);
     if (nlabels > 0)
-        while (grow_pass(b, imx, e)) {
+        while (grow_pass(b, imx, e, clock)) {
         }
     return nlabels;
 }

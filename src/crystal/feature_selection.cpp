@@ -279,6 +279,7 @@ void window_sums(SelectionWork& work, int ncols, int x0, int step, int count, in
 }
 
 // Values of the candidate grid, row by row.
+ORVA_VECTOR_CLONES
 void collect_candidates(const KLT_TrackingContext& tc, int ncols, int nrows, SelectionWork& work) {
     const int window_hw = tc.window_width / 2;
     const int window_hh = tc.window_height / 2;
@@ -355,23 +356,34 @@ KLT_FeatureList KLTCreateFeatureList(int n) {
     return KLT_FeatureList(static_cast<std::size_t>(std::max(n, 0)));
 }
 
+namespace {
+
+// One partition step of the quicksort: the middle element as pivot, moved to
+// its final place j, values >= pivot before it and <= pivot after it.
+std::size_t partition(KLT_Candidate* base, std::size_t n) {
+    std::swap(base[0], base[n / 2]);
+    const int pivot = base[0].val;
+    std::size_t i = 0;
+    std::size_t j = n;
+    for (;;) {
+        do --j;
+        while (base[j].val < pivot);
+        do ++i;
+        while (i < j && base[i].val > pivot);
+        if (i >= j) break;
+        std::swap(base[i], base[j]);
+    }
+    std::swap(base[j], base[0]);
+    return j;
+}
+
+}  // namespace
+
 void sort_candidates(std::span<KLT_Candidate> list) {
     KLT_Candidate* base = list.data();
     std::size_t n = list.size();
     while (n > 1) {
-        std::swap(base[0], base[n / 2]);
-        const int pivot = base[0].val;
-        std::size_t i = 0;
-        std::size_t j = n;
-        for (;;) {
-            do --j;
-            while (base[j].val < pivot);
-            do ++i;
-            while (i < j && base[i].val > pivot);
-            if (i >= j) break;
-            std::swap(base[i], base[j]);
-        }
-        std::swap(base[j], base[0]);
+        const std::size_t j = partition(base, n);
         // Recurse into the smaller part and loop on the larger one.
         const std::size_t ln = j;
         const std::size_t rn = n - (j + 1);
@@ -386,11 +398,37 @@ void sort_candidates(std::span<KLT_Candidate> list) {
     }
 }
 
+SortedPrefix::SortedPrefix(std::span<KLT_Candidate> list) : list_(list) {
+    if (!list.empty()) pending_.push_back({0, list.size()});
+}
+
+// The parts of the quicksort never overlap, so sorting them in any order
+// leaves every element where sort_candidates puts it; here the leftmost part
+// is always split first, until the wanted place is final.
+const KLT_Candidate* SortedPrefix::at(std::size_t k) {
+    if (k >= list_.size()) return nullptr;
+    while (ready_ <= k) {
+        const auto [begin, end] = pending_.back();
+        pending_.pop_back();
+        if (end - begin <= 1) {
+            ready_ = end;
+            continue;
+        }
+        const std::size_t j = begin + partition(list_.data() + begin, end - begin);
+        if (j + 1 < end) pending_.push_back({j + 1, end});
+        pending_.push_back({j, j + 1});
+        if (begin < j) pending_.push_back({begin, j});
+    }
+    return &list_[k];
+}
+
 namespace {
 
-void fill_features(std::span<const KLT_Candidate> list, KLT_FeatureList& featurelist, int ncols,
-                   int nrows, int mindist, int min_eigenvalue,
-                   std::vector<unsigned char>& featuremap) {
+// Walks the candidates, candidate(k) giving the k-th (null past the end),
+// until every slot is filled.
+template <class Candidate>
+void fill_features(Candidate candidate, KLT_FeatureList& featurelist, int ncols, int nrows,
+                   int mindist, int min_eigenvalue, std::vector<unsigned char>& featuremap) {
     if (min_eigenvalue < 1) min_eigenvalue = 1;
     mark_all_unfilled(featurelist);
     if (ncols < 1 || nrows < 1) return;
@@ -398,8 +436,10 @@ void fill_features(std::span<const KLT_Candidate> list, KLT_FeatureList& feature
     const int half = mindist - 1;  // half side of the occupied square
 
     std::size_t indx = 0;
-    for (const KLT_Candidate& c : list) {
-        if (indx >= featurelist.size()) break;
+    for (std::size_t k = 0; indx < featurelist.size(); ++k) {
+        const KLT_Candidate* next = candidate(k);
+        if (next == nullptr) break;
+        const KLT_Candidate& c = *next;
         if (c.x < 0 || c.x >= ncols || c.y < 0 || c.y >= nrows) continue;
         if (featuremap[static_cast<std::size_t>(c.y) * ncols + c.x] || c.val < min_eigenvalue)
             continue;
@@ -423,9 +463,11 @@ void fill_features(std::span<const KLT_Candidate> list, KLT_FeatureList& feature
 void enforce_minimum_distance(std::span<const KLT_Candidate> list, KLT_FeatureList& featurelist,
                               int ncols, int nrows, int mindist, int min_eigenvalue) {
     std::vector<unsigned char> featuremap;
-    fill_features(list, featurelist, ncols, nrows, mindist, min_eigenvalue, featuremap);
+    fill_features([list](std::size_t k) { return k < list.size() ? &list[k] : nullptr; },
+                  featurelist, ncols, nrows, mindist, min_eigenvalue, featuremap);
 }
 
+ORVA_VECTOR_CLONES
 void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsigned char> image,
                            int ncols, int nrows, KLT_FeatureList& featurelist,
                            SelectionWork& work) {
@@ -457,9 +499,16 @@ void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsign
     convolve_separate(*source, ncols, nrows, gauss, gaussderiv, work.tmp, work.grady);
 
     collect_candidates(tc, ncols, nrows, work);
-    sort_candidates(work.candidates);
-    fill_features(work.candidates, featurelist, ncols, nrows, tc.mindist, tc.min_eigenvalue,
-                  work.featuremap);
+    // Only as much of the list is sorted as the walk reaches; it ends at the
+    // first value below the floor, as all later ones are lower still.
+    SortedPrefix sorted(work.candidates);
+    const int floor = std::max(tc.min_eigenvalue, 1);
+    fill_features(
+        [&sorted, floor](std::size_t k) {
+            const KLT_Candidate* c = sorted.at(k);
+            return c != nullptr && c->val >= floor ? c : nullptr;
+        },
+        featurelist, ncols, nrows, tc.mindist, tc.min_eigenvalue, work.featuremap);
 }
 
 void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsigned char> image,

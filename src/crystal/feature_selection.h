@@ -10,6 +10,7 @@
 #pragma once
 
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace orva {
@@ -90,6 +91,18 @@ void KLTSelectGoodFeatures(const KLT_TrackingContext& tc, std::span<const unsign
 // Sorts by val, largest first, with the quicksort whose order of ties the
 // selection relies on.
 void sort_candidates(std::span<KLT_Candidate> list);
+// The list as sort_candidates leaves it, sorted only as far as it is read:
+// at(k) makes places 0 .. k final (null past the end).
+class SortedPrefix {
+  public:
+    explicit SortedPrefix(std::span<KLT_Candidate> list);
+    const KLT_Candidate* at(std::size_t k);
+
+  private:
+    std::span<KLT_Candidate> list_;
+    std::vector<std::pair<std::size_t, std::size_t>> pending_;  // parts to sort, leftmost last
+    std::size_t ready_ = 0;                                     // places before are final
+};
 // Walks sorted candidates and fills every slot of featurelist, keeping
 // features mindist apart (occupied square of half side mindist - 1).
 void enforce_minimum_distance(std::span<const KLT_Candidate> list, KLT_FeatureList& featurelist,

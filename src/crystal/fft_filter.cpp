@@ -188,7 +188,6 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
             side_by_side = side_by_side && source[c] == source[0] + c;
         }
         side_by_side = side_by_side && source[0] >= 0;
-        std::fill_n(bi, values, 0.0);
         // Rows go straight to their bit-reversed places, where the transform
         // would first move them.
         for (long y = 0; y < dimy; ++y) {
@@ -207,8 +206,9 @@ void padded_column_pass(std::span<const float> signal, int sx, const PaddingMap&
                     dst[c] = source[c] >= 0 ? static_cast<double>(src[source[c]]) : 0.0;
             }
         }
-        cdft_lines_reversed(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
-                            static_cast<int>(kLineBlock));
+        // The signal is real: the transform takes its imaginary parts as 0.
+        cdft_lines_reversed_real(static_cast<int>(2 * dimy), 1, {br, values}, {bi, values},
+                                 static_cast<int>(kLineBlock));
     }
 }
 
@@ -225,15 +225,53 @@ void to_row_planes(const Matrix<double>& re, const Matrix<double>& im, int dimx,
     }
 }
 
+// Four values side by side, for moving 4 x 4 squares of a tile at once; the
+// type may sit anywhere a double may and may alias doubles.
+typedef double Doubles4 __attribute__((vector_size(32), aligned(8), __may_alias__));
+typedef long long Index4 __attribute__((vector_size(32)));
+
+// The 4 x 4 square whose rows start at src, src + src_step, ... turned into
+// columns: row k of the result goes to dst[k].
+[[gnu::always_inline]] inline void turn4(const double* src, long src_step, double* const dst[4]) {
+    const Doubles4 r0 = *reinterpret_cast<const Doubles4*>(src);
+    const Doubles4 r1 = *reinterpret_cast<const Doubles4*>(src + src_step);
+    const Doubles4 r2 = *reinterpret_cast<const Doubles4*>(src + 2 * src_step);
+    const Doubles4 r3 = *reinterpret_cast<const Doubles4*>(src + 3 * src_step);
+    const Doubles4 t0 = __builtin_shuffle(r0, r1, Index4{0, 4, 2, 6});
+    const Doubles4 t1 = __builtin_shuffle(r0, r1, Index4{1, 5, 3, 7});
+    const Doubles4 t2 = __builtin_shuffle(r2, r3, Index4{0, 4, 2, 6});
+    const Doubles4 t3 = __builtin_shuffle(r2, r3, Index4{1, 5, 3, 7});
+    *reinterpret_cast<Doubles4*>(dst[0]) = __builtin_shuffle(t0, t2, Index4{0, 1, 4, 5});
+    *reinterpret_cast<Doubles4*>(dst[1]) = __builtin_shuffle(t1, t3, Index4{0, 1, 4, 5});
+    *reinterpret_cast<Doubles4*>(dst[2]) = __builtin_shuffle(t0, t2, Index4{2, 3, 6, 7});
+    *reinterpret_cast<Doubles4*>(dst[3]) = __builtin_shuffle(t1, t3, Index4{2, 3, 6, 7});
+}
+
 // Rows y0 .. y0 + nb - 1 of the blocked spectrum into the planes, value x of
 // row b at order[x] * nb + b (order: the bit-reversed places the row
-// transforms start from), one contiguous tile at a time; and back, in
-// natural order.
-void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, const int* order,
-                     double* __restrict pr, double* __restrict pi) {
+// transforms start from), one contiguous tile at a time, in squares of 4 x 4
+// when nb allows; and back, in natural order.
+[[gnu::always_inline]] inline void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb,
+                                                   const int* order, double* __restrict pr,
+                                                   double* __restrict pi) {
     for (long j = 0; j < s.width / kLineBlock; ++j) {
         const double* tr = s.re + s.tile(j, y0);
         const double* ti = s.im + s.tile(j, y0);
+        if (nb % 4 == 0) {
+            for (long c = 0; c < kLineBlock; c += 4)
+                for (long b = 0; b < nb; b += 4) {
+                    double* to_re[4];
+                    double* to_im[4];
+                    for (long k = 0; k < 4; ++k) {
+                        const long at = static_cast<long>(order[j * kLineBlock + c + k]) * nb + b;
+                        to_re[k] = pr + at;
+                        to_im[k] = pi + at;
+                    }
+                    turn4(tr + b * kLineBlock + c, kLineBlock, to_re);
+                    turn4(ti + b * kLineBlock + c, kLineBlock, to_im);
+                }
+            continue;
+        }
         for (long c = 0; c < kLineBlock; ++c) {
             const long at = static_cast<long>(order[j * kLineBlock + c]) * nb;
             for (long b = 0; b < nb; ++b) {
@@ -244,11 +282,26 @@ void tiles_to_planes(const BlockedSpectrum& s, long y0, long nb, const int* orde
     }
 }
 
-void planes_to_tiles(const double* __restrict pr, const double* __restrict pi, long y0, long nb,
-                     BlockedSpectrum& s) {
+[[gnu::always_inline]] inline void planes_to_tiles(const double* __restrict pr,
+                                                   const double* __restrict pi, long y0, long nb,
+                                                   BlockedSpectrum& s) {
     for (long j = 0; j < s.width / kLineBlock; ++j) {
         double* tr = s.re + s.tile(j, y0);
         double* ti = s.im + s.tile(j, y0);
+        if (nb % 4 == 0) {
+            for (long b = 0; b < nb; b += 4)
+                for (long c = 0; c < kLineBlock; c += 4) {
+                    double* to_re[4];
+                    double* to_im[4];
+                    for (long k = 0; k < 4; ++k) {
+                        to_re[k] = tr + (b + k) * kLineBlock + c;
+                        to_im[k] = ti + (b + k) * kLineBlock + c;
+                    }
+                    turn4(pr + (j * kLineBlock + c) * nb + b, nb, to_re);
+                    turn4(pi + (j * kLineBlock + c) * nb + b, nb, to_im);
+                }
+            continue;
+        }
         for (long b = 0; b < nb; ++b)
             for (long c = 0; c < kLineBlock; ++c) {
                 tr[b * kLineBlock + c] = pr[(j * kLineBlock + c) * nb + b];
@@ -307,6 +360,7 @@ void inverse_column_pass(BlockedSpectrum& s, double scale, long y_begin, long y_
 // Inverse row pass over the sy signal rows (container rows y_off ..), scaled
 // by 1 / dimx, with the real parts of the signal's columns stored straight
 // into the signal.
+ORVA_VECTOR_CLONES
 void row_pass_to_signal(const BlockedSpectrum& s, int y_off, int x_off, std::span<float> signal,
                         int sx, int sy, TransformLines& work) {
     const long dimx = s.width;

@@ -96,10 +96,12 @@ void vote(const IMAGE& ims, std::span<const float> pptr, HoughGrid& grid, HoughW
             cell[a] = angle_cells;
         }
         for (std::size_t k = 0; k < n; ++k) {
-            row[0][cell[0][k]] += w[k];
-            row[1][cell[1][k]] += w[k];
-            row[2][cell[2][k]] += w[k];
-            row[3][cell[3][k]] += w[k];
+            // Read once: the stores into the rows could otherwise have changed it.
+            const float weight = w[k];
+            row[0][cell[0][k]] += weight;
+            row[1][cell[1][k]] += weight;
+            row[2][cell[2][k]] += weight;
+            row[3][cell[3][k]] += weight;
         }
     }
 }

@@ -18,6 +18,7 @@
 
 #include "loop/feature_maps.h"
 #include "toolkit/arrays.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -74,6 +75,17 @@ int blurring(const IMAGE& im, std::span<const unsigned char> bptr, std::span<uns
     return 0;
 }
 
+namespace {
+
+// Clears the values of a row where the mask is 0, in a loop without branches.
+ORVA_VECTOR_CLONES
+void keep_masked_row(const unsigned char* __restrict mask, unsigned char* __restrict row,
+                     std::size_t n) {
+    for (std::size_t x = 0; x < n; ++x) row[x] = mask[x] != 0 ? row[x] : 0;
+}
+
+}  // namespace
+
 int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
                std::span<const unsigned char> bptr, std::span<const unsigned int, 4> roi, int& x2,
                int& y2) {
@@ -110,11 +122,15 @@ int get_lines2(const IMAGE& im, std::span<const unsigned char> mask,
 
     // Only the line mask counts; a short mask buffer counts as unset.
     const std::size_t image_width = im.width;
-    for (std::size_t y = 0; y < H; ++y)
-        for (std::size_t x = 0; x < W; ++x) {
-            const std::size_t m = (roi[2] + y) * image_width + roi[0] + x;
-            if (m >= mask.size() || mask[m] == 0) lptr[y * W + x] = 0;
-        }
+    for (std::size_t y = 0; y < H; ++y) {
+        const std::size_t first = (roi[2] + y) * image_width + roi[0];
+        unsigned char* row = lptr.data() + y * W;
+        if (first + W <= mask.size())
+            keep_masked_row(mask.data() + first, row, W);
+        else
+            for (std::size_t x = 0; x < W; ++x)
+                if (first + x >= mask.size() || mask[first + x] == 0) row[x] = 0;
+    }
 
     // Weights, by byte value; with an all-zero response every weight is
     // ln 0 = -inf, which never votes.

@@ -219,6 +219,7 @@ int mask_object(const IMAGE& im, std::span<const unsigned char> mask, std::span<
     return 0;
 }
 
+ORVA_VECTOR_CLONES
 int get_centremax(std::span<const float> bptr, unsigned int width, unsigned int height,
                   unsigned int percent, int& xc, int& yc) {
     const unsigned long N = static_cast<unsigned long>(width) * height;

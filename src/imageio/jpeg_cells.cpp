@@ -14,10 +14,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <unordered_map>
 #include <utility>
+
+#include "imageio/jpeg_transform.h"
 
 namespace orva {
 
@@ -220,8 +223,45 @@ bool code_strip(int quality, int width, int height, const unsigned char* rgb, in
     return true;
 }
 
-bool code_strip(int quality, const Strip& strip, std::vector<JCOEF>& out) {
+// Whether the library codes pictures at `quality` as cell_coefficients
+// computes their cells; fills `q` when it does.
+bool direct_quantisers(int quality, CellQuantisers& q) {
+    jpeg_compress_struct c;
+    QuietTrap trap;
+    install_quiet_trap(trap);
+    c.err = &trap.pub;
+    volatile bool have_c = false;
+    if (setjmp(trap.jump)) {
+        if (have_c) jpeg_destroy_compress(&c);
+        return false;
+    }
+    jpeg_create_compress(&c);
+    have_c = true;
+    c.image_width = kCell;
+    c.image_height = kCell;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    const bool exact = exact_cell_quantisers(c, q);
+    jpeg_destroy_compress(&c);
+    return exact;
+}
+
+// The coefficients of the strip's cells: worked out here when `direct` is
+// given, else coded and read back by the library.
+bool code_strip(int quality, const CellQuantisers* direct, const Strip& strip,
+                std::vector<JCOEF>& out) {
     if (strip.cells.empty()) return true;
+    if (direct != nullptr) {
+        out.resize(strip.cells.size() * kCellBlocks * kCoefs);
+        for (std::size_t k = 0; k < strip.cells.size(); ++k) {
+            const CellPixels& cell = strip.cells[k];
+            cell_coefficients(cell.first, cell.stride, cell.row_bytes / 3, cell.rows, *direct,
+                              out.data() + k * kCellBlocks * kCoefs);
+        }
+        return true;
+    }
     int sw = 0, sh = 0;
     const std::vector<unsigned char> rgb = strip_pixels(strip, sw, sh);
     out.assign(strip.cells.size() * kCellBlocks * kCoefs, 0);
@@ -425,7 +465,7 @@ class BitOut {
     void put(std::uint64_t bits, int n) {
         acc_ = acc_ << n | (bits & ((std::uint64_t{1} << n) - 1));
         count_ += n;
-        if (count_ >= 32) emit_whole_bytes();
+        if (count_ >= 32) emit_word();
     }
     void flush() {
         emit_whole_bytes();
@@ -436,6 +476,25 @@ class BitOut {
     }
 
   private:
+    // The oldest 32 bits, at once when none of their bytes is 0xFF.
+    void emit_word() {
+        const auto word = static_cast<std::uint32_t>(acc_ >> (count_ - 32));
+        const std::uint32_t inverted = ~word;
+        if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0) {
+            emit_whole_bytes();
+            return;
+        }
+        count_ -= 32;
+        buffer_[length_] = static_cast<unsigned char>(word >> 24);
+        buffer_[length_ + 1] = static_cast<unsigned char>(word >> 16);
+        buffer_[length_ + 2] = static_cast<unsigned char>(word >> 8);
+        buffer_[length_ + 3] = static_cast<unsigned char>(word);
+        length_ += 4;
+        if (length_ > kBuffer - 16) {
+            out_.bytes(buffer_, length_);
+            length_ = 0;
+        }
+    }
     void emit_whole_bytes() {
         while (count_ >= 8) {
             count_ -= 8;
@@ -481,8 +540,8 @@ void encode_block(BitOut& bits, const JCOEF* block, int& last_dc, const HuffmanC
         for (; run > 15; run -= 16) bits.put(ac.code[0xF0], ac.size[0xF0]);
         n = category(v, extra);
         const int symbol = run << 4 | n;
-        bits.put(ac.code[symbol], ac.size[symbol]);
-        bits.put(extra, n);
+        bits.put(std::uint64_t{ac.code[symbol]} << n | (extra & ((1u << n) - 1)),
+                 ac.size[symbol] + n);
         run = 0;
     }
     if (run > 0) bits.put(ac.code[0], ac.size[0]);
@@ -595,9 +654,11 @@ bool code_cells(int quality, const std::vector<std::uint32_t>& colours, const St
     with_colours.slot.insert(with_colours.slot.end(), full.slot.begin(), full.slot.end());
 
     cells.colour_dc.assign(colours.size() * 3, 0);
+    CellQuantisers quantisers;
+    const CellQuantisers* direct = direct_quantisers(quality, quantisers) ? &quantisers : nullptr;
     for (const Strip* strip : {static_cast<const Strip*>(&with_colours), &last_row}) {
         std::vector<JCOEF> coefs;
-        if (!code_strip(quality, *strip, coefs)) return false;
+        if (!code_strip(quality, direct, *strip, coefs)) return false;
         for (std::size_t k = 0; k < strip->slot.size(); ++k) {
             const JCOEF* blocks = coefs.data() + k * kCellBlocks * kCoefs;
             const int slot = strip->slot[k];
@@ -683,6 +744,59 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
                 pixels, cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full);
         }
         if (2 * mixed > total) return false;
+        cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
+        return code_cells(quality, colours, full, last_row, cells);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool drawn_cells(int quality, int ncols, int nrows, const DrawnPicture& picture, FlatCells& cells) {
+    if (!sizes_fit(ncols, nrows)) return false;
+    try {
+        start_cells(ncols, nrows, cells);
+        // Each cell is drawn into the scratch tile; distinct mixed cells get a
+        // tile of their own, where the strips read them.
+        constexpr std::size_t kTileBytes = 3 * kCell * kCell;
+        unsigned char scratch[kTileBytes];
+        std::vector<std::unique_ptr<unsigned char[]>> kept_tiles;
+        std::vector<std::uint32_t> colours;
+        const int last_rows = nrows - (cells.cells_high - 1) * kCell;
+        Strip full, last_row;
+        last_row.rows = last_rows;
+        MixedCells distinct;
+        long flat = 0, mixed = 0;
+        for (int cy = 0; cy < cells.cells_high; ++cy)
+            for (int cx = 0; cx < cells.cells_wide; ++cx) {
+                int& entry = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
+                const int w = std::min(kCell, ncols - cx * kCell);
+                const int h = std::min(kCell, nrows - cy * kCell);
+                const bool named = picture.flat(cx, cy, scratch);
+                if (!named) picture.draw(cx, cy, scratch);
+                if (named || CellPixels(scratch, w, h).uniform()) {
+                    const std::uint32_t c = colour_at(scratch);
+                    auto it = std::find(colours.begin(), colours.end(), c);
+                    if (it != colours.end() || colours.size() < kMaxColours) {
+                        if (it == colours.end()) it = colours.insert(colours.end(), c);
+                        entry = -1 - static_cast<int>(it - colours.begin());
+                        ++flat;
+                        continue;
+                    }
+                    // Coded as a mixed cell after all: its pixels are needed.
+                    if (named) picture.draw(cx, cy, scratch);
+                }
+                ++mixed;
+                Strip& strip = cy == cells.cells_high - 1 && last_rows < kCell ? last_row : full;
+                const std::size_t known = distinct.kept.size();
+                entry = distinct.slot(CellPixels(scratch, w, h), strip);
+                if (distinct.kept.size() == known) continue;
+                // A new cell: its pixels move from the scratch tile to a tile of their own.
+                kept_tiles.push_back(std::make_unique_for_overwrite<unsigned char[]>(kTileBytes));
+                std::memcpy(kept_tiles.back().get(), scratch, kTileBytes);
+                distinct.kept.back().first = kept_tiles.back().get();
+                strip.cells.back().first = kept_tiles.back().get();
+            }
+        if (2 * flat < flat + mixed) return false;
         cells.mixed.assign(distinct.kept.size() * kCellBlocks * kCoefs, 0);
         return code_cells(quality, colours, full, last_row, cells);
     } catch (const std::bad_alloc&) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -233,6 +234,100 @@ bool decode(std::FILE* file, const char* name, ByteBuffer& grey, int& width, int
     return true;
 }
 
+// A colour file whose two chroma components decode to 128 everywhere holds a
+// grey picture: the library's colour conversion then gives R = G = B = Y,
+// which the weighted sum keeps. Such a file is decoded to its luminance
+// alone, in the library's raw mode, which skips the chroma upsampling and the
+// colour conversion; the first chroma sample other than 128, any library
+// message or any other shape of file gives up quietly, and the file is read
+// again the ordinary way (which then prints what the library says). A
+// picture in colour shows it in its first rows, so little is decoded twice.
+
+// The trap of the raw attempt: it prints nothing, and notes any message.
+struct QuietTrap {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    bool spoke;
+};
+static_assert(offsetof(QuietTrap, pub) == 0);
+
+void quiet_exit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<QuietTrap*>(cinfo->err)->jump, 1);
+}
+
+void quiet_emit(j_common_ptr cinfo, int msg_level) {
+    if (msg_level < 0) reinterpret_cast<QuietTrap*>(cinfo->err)->spoke = true;
+}
+
+// Whether the n samples at p all hold 128.
+bool neutral(const JSAMPLE* p, std::size_t n) {
+    std::uint8_t differ = 0;
+    for (std::size_t k = 0; k < n; ++k) differ |= static_cast<std::uint8_t>(p[k] ^ 0x80);
+    return differ == 0;
+}
+
+// Decodes the open file into `grey` when it holds a grey picture as above;
+// false, with `grey` to be ignored, when the ordinary way must be taken.
+// Only trivially destructible objects live in this frame (library errors
+// jump back into it).
+bool decode_grey_content(std::FILE* file, ByteBuffer& grey, int& width, int& height) {
+    if (!equal_samples_keep_their_value()) return false;
+    jpeg_decompress_struct cinfo;
+    QuietTrap trap;
+    jpeg_std_error(&trap.pub);
+    trap.pub.error_exit = quiet_exit;
+    trap.pub.emit_message = quiet_emit;
+    trap.spoke = false;
+    cinfo.err = &trap.pub;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    const jpeg_component_info* comp = cinfo.comp_info;
+    const std::uint64_t pixels = std::uint64_t{cinfo.image_width} * cinfo.image_height;
+    if (trap.spoke || cinfo.num_components != 3 || cinfo.jpeg_color_space != JCS_YCbCr ||
+        cinfo.out_color_space != JCS_RGB || cinfo.progressive_mode ||
+        comp[0].h_samp_factor != cinfo.max_h_samp_factor ||
+        comp[0].v_samp_factor != cinfo.max_v_samp_factor || pixels > kMaxImagePixels ||
+        !allocate(grey, pixels)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    cinfo.raw_data_out = TRUE;
+    jpeg_start_decompress(&cinfo);
+    const int rows_per_call = cinfo.max_v_samp_factor * DCTSIZE;
+    JSAMPARRAY planes[3];
+    for (int ci = 0; ci < 3; ++ci)
+        planes[ci] = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                comp[ci].width_in_blocks * DCTSIZE,
+                                                comp[ci].v_samp_factor * DCTSIZE);
+    const JDIMENSION cols = cinfo.image_width;
+    const JDIMENSION rows = cinfo.image_height;
+    bool grey_content = true;
+    for (JDIMENSION y0 = 0; grey_content && y0 < rows; y0 += rows_per_call) {
+        if (jpeg_read_raw_data(&cinfo, planes, rows_per_call) == 0 || trap.spoke) {
+            grey_content = false;
+            break;
+        }
+        for (int ci = 1; ci < 3 && grey_content; ++ci)
+            for (int r = 0; r < comp[ci].v_samp_factor * DCTSIZE && grey_content; ++r)
+                grey_content = neutral(planes[ci][r], comp[ci].width_in_blocks * DCTSIZE);
+        for (int r = 0; r < rows_per_call && y0 + r < rows; ++r)
+            std::copy_n(planes[0][r], cols, grey.data() + std::size_t{y0 + r} * cols);
+    }
+    if (grey_content) {
+        jpeg_finish_decompress(&cinfo);
+        grey_content = !trap.spoke;
+    }
+    jpeg_destroy_decompress(&cinfo);
+    width = static_cast<int>(cols);
+    height = static_cast<int>(rows);
+    return grey_content;
+}
+
 // Encodes `img` into the open file, from `cells` when given; false after a
 // library error.
 bool encode(std::FILE* file, int quality, int ncols, int nrows, const unsigned char* img,
@@ -279,10 +374,24 @@ ByteBuffer read_JPEG_file(const char* filename, int* ncols, int* nrows) {
         std::fprintf(stderr, "can't open %s\n", filename);
         return grey;
     }
-    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
-    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    // Outlives the stream; the stream fills it, so it is not cleared first.
+    const std::unique_ptr<char[]> stream_buffer =
+        std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    std::setvbuf(file, stream_buffer.get(), _IOFBF, kStreamBuffer);
     int width = 0;
     int height = 0;
+    if (decode_grey_content(file, grey, width, height)) {
+        std::fclose(file);
+        *ncols = width;
+        *nrows = height;
+        return grey;
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        std::fprintf(stderr, "can't open %s\n", filename);
+        ByteBuffer().swap(grey);
+        return grey;
+    }
     const bool ok = decode(file, filename, grey, width, height);
     std::fclose(file);
     if (!ok) {
@@ -306,8 +415,10 @@ bool write_jpeg(const char* filename, int quality, int ncols, int nrows, const u
         report_output_failure(filename, reason);
         return false;
     }
-    std::vector<char> stream_buffer(kStreamBuffer);  // outlives the stream
-    std::setvbuf(file, stream_buffer.data(), _IOFBF, stream_buffer.size());
+    // Outlives the stream; the stream fills it, so it is not cleared first.
+    const std::unique_ptr<char[]> stream_buffer =
+        std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    std::setvbuf(file, stream_buffer.get(), _IOFBF, kStreamBuffer);
     // Pictures of mostly single-colour areas (masks, points) are coded far
     // quicker from their cells' coefficients, into the same bytes.
     FlatCells own_cells;

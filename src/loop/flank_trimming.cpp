@@ -124,11 +124,23 @@ int edge_threshold(const IMAGE& im, std::span<const unsigned char> grad, const M
     for (int g = min_val; g <= max_val; ++g)
         bin_of[g] =
             std::clamp(static_cast<int>(floor_to_long((g - min_val) * scale + 0.5)), 0, bins - 1);
-    std::vector<unsigned int> hist(bins, 0u);
+    // Counts per byte value first, in four partial tables so that runs of
+    // equal values do not wait on each other, then per bin.
+    std::array<std::array<unsigned int, 256>, 4> count{};
     for (int y = box.top; y <= box.bottom; ++y) {
         const unsigned char* row = grad.data() + static_cast<long>(y) * w;
-        for (int x = box.left; x <= box.right; ++x) ++hist[bin_of[row[x]]];
+        int x = box.left;
+        for (; x + 3 <= box.right; x += 4) {
+            ++count[0][row[x]];
+            ++count[1][row[x + 1]];
+            ++count[2][row[x + 2]];
+            ++count[3][row[x + 3]];
+        }
+        for (; x <= box.right; ++x) ++count[0][row[x]];
     }
+    std::vector<unsigned int> hist(bins, 0u);
+    for (int g = min_val; g <= max_val; ++g)
+        hist[bin_of[g]] += count[0][g] + count[1][g] + count[2][g] + count[3][g];
 
     // Peak, then the first lowest bin after it.
     int kmax = 0;

@@ -36,6 +36,7 @@ namespace {
 
 constexpr unsigned char MASK_GREY = 210;
 constexpr unsigned char WHITE = 255;
+constexpr long JPEG_CELL = 16;  // pixels per side of the cells the JPEG writer codes
 constexpr const char* TEMP_PATTERN = "/.orva_diag_XXXXXX";
 
 // A private, freshly created file in dir; removed again unless released.
@@ -159,11 +160,82 @@ void paint_mask_row(const unsigned char* __restrict m, unsigned char* __restrict
     }
 }
 
+// The colour of column x of a mask row, as paint_mask_row paints it (the
+// columns it leaves are black).
+void mask_colour(const unsigned char* m, long w, long x, unsigned char* px) {
+    if (x == 0 || x >= w - 2) {
+        px[0] = px[1] = px[2] = 0;
+        return;
+    }
+    auto near = [m, x](unsigned char v) { return m[x - 1] == v || m[x] == v || m[x + 1] == v; };
+    if (near(2)) {
+        px[0] = WHITE, px[1] = 0, px[2] = 0;
+    } else if (near(3)) {
+        px[0] = 0, px[1] = WHITE, px[2] = 0;
+    } else {
+        px[0] = px[1] = px[2] = m[x] == 1 ? MASK_GREY : WHITE;
+    }
+}
+
+// Whether the 8 bytes at p all hold v.
+bool all_equal(const unsigned char* p, std::uint64_t v) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word == v * 0x0101010101010101ull;
+}
+
+// The mask picture cell by cell: a full cell inside the painted columns whose
+// mask values are all the same 0 or 1, beside columns without markers, has
+// one colour; the others are painted row by row.
+DrawnPicture mask_picture_cells(const IMAGE& imc, std::span<const unsigned char> mask) {
+    const long w = imc.width;
+    const long h = imc.height;
+    DrawnPicture picture;
+    picture.flat = [mask, w, h](int cx, int cy, unsigned char* rgb) {
+        const long x0 = cx * JPEG_CELL, y0 = cy * JPEG_CELL;
+        if (x0 < 1 || x0 + JPEG_CELL > w - 2 || y0 + JPEG_CELL > h) return false;
+        const unsigned char* first = mask.data() + y0 * w + x0;
+        const unsigned char v = first[0];
+        if (v > 1) return false;
+        for (long y = 0; y < JPEG_CELL; ++y) {
+            const unsigned char* row = first + y * w;
+            if (row[-1] > 1 || row[JPEG_CELL] > 1 || !all_equal(row, v) || !all_equal(row + 8, v))
+                return false;
+        }
+        rgb[0] = rgb[1] = rgb[2] = v == 1 ? MASK_GREY : WHITE;
+        return true;
+    };
+    picture.draw = [mask, w, h](int cx, int cy, unsigned char* tile) {
+        const long x0 = cx * JPEG_CELL, y0 = cy * JPEG_CELL;
+        const long cw = std::min(JPEG_CELL, w - x0), ch = std::min(JPEG_CELL, h - y0);
+        for (long y = 0; y < ch; ++y) {
+            const unsigned char* m = mask.data() + (y0 + y) * w;
+            unsigned char* px = tile + 3 * y * JPEG_CELL;
+            for (long x = x0; x < x0 + cw; ++x, px += 3) {
+                if (x > 0 && x < w - 2 && m[x - 1] <= 1 && m[x] <= 1 && m[x + 1] <= 1)
+                    px[0] = px[1] = px[2] = m[x] == 1 ? MASK_GREY : WHITE;
+                else
+                    mask_colour(m, w, x, px);
+            }
+        }
+    };
+    return picture;
+}
+
 void write_mask_picture(const std::string& dir, const IMAGE& imc,
                         std::span<const unsigned char> mask, int index,
                         std::vector<unsigned char>& rgb) {
     const long w = imc.width;
     const long h = imc.height;
+    const std::string name = format("diffmask_%02d.jpg", index);
+    FlatCells cells;
+    if (drawn_cells(DIAGNOSTIC_JPEG_QUALITY, static_cast<int>(w), static_cast<int>(h),
+                    mask_picture_cells(imc, mask), cells)) {
+        write_jpeg_through_temp(dir, name, [&](const char* path) {
+            write_JPEG_file(path, DIAGNOSTIC_JPEG_QUALITY, cells);
+        });
+        return;
+    }
     try {
         rgb.assign(static_cast<std::size_t>(3 * w * h), 0);
     } catch (const std::bad_alloc&) {
@@ -172,8 +244,7 @@ void write_mask_picture(const std::string& dir, const IMAGE& imc,
         return;
     }
     for (long y = 0; y < h; ++y) paint_mask_row(mask.data() + y * w, rgb.data() + 3 * y * w, w);
-    write_jpeg_privately(dir, format("diffmask_%02d.jpg", index), static_cast<int>(w),
-                         static_cast<int>(h), rgb);
+    write_jpeg_privately(dir, name, static_cast<int>(w), static_cast<int>(h), rgb);
 }
 
 struct BandEdges {

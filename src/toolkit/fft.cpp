@@ -218,12 +218,30 @@ inline void butterfly(double& ur, double& ui, double& vr, double& vi, double wr,
     }
 }
 
+// butterfly_pair_lines on points whose imaginary parts are +0: they start as
+// that constant instead of being read, and go through the same operations.
+[[gnu::always_inline]] inline void butterfly_pair_lines_real(
+    double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
+    double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
+    const double* a, const double* b, const double* c, int count) {
+    for (int k = 0; k < count; k++) {
+        double xr0 = r0[k], xi0 = 0.0, xr1 = r1[k], xi1 = 0.0;
+        double xr2 = r2[k], xi2 = 0.0, xr3 = r3[k], xi3 = 0.0;
+        butterfly(xr0, xi0, xr1, xi1, a[0], a[1]);
+        butterfly(xr2, xi2, xr3, xi3, a[0], a[1]);
+        butterfly(xr0, xi0, xr2, xi2, b[0], b[1]);
+        butterfly(xr1, xi1, xr3, xi3, c[0], c[1]);
+        r0[k] = xr0, i0[k] = xi0, r1[k] = xr1, i1[k] = xi1;
+        r2[k] = xr2, i2[k] = xi2, r3[k] = xr3, i3[k] = xi3;
+    }
+}
+
 // The butterflies of fft_planes; kept apart from the wrappers so that only
 // the loops are compiled twice. Stages run in pairs while two are left (the
 // butterflies of one stage touch disjoint points, so their order is free).
 ORVA_VECTOR_CLONES
 void planes_fft(int nc, const double* stages, double* re, double* im, int count, std::size_t stride,
-                bool reversed = false) {
+                bool reversed = false, bool real = false) {
     const std::size_t c = static_cast<std::size_t>(count);
     if (!reversed)
         for (const auto& [i, j] : bit_reverse_swaps(nc)) {
@@ -231,6 +249,18 @@ void planes_fft(int nc, const double* stages, double* re, double* im, int count,
             std::swap_ranges(im + i * stride, im + i * stride + c, im + j * stride);
         }
     int len = 2;
+    if (real && 2 * len <= nc) {
+        // Real points get their imaginary parts in the first pair of stages,
+        // which the loop below would run with these same factors.
+        const std::size_t h = stride;
+        for (int start = 0; start < nc; start += 4) {
+            const std::size_t p0 = static_cast<std::size_t>(start) * stride;
+            butterfly_pair_lines_real(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
+                                      im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h, stages,
+                                      stages + 2, stages + 4, count);
+        }
+        len <<= 2;
+    }
     for (; 2 * len <= nc; len <<= 2) {
         const int half = len / 2;
         const double* first = stages + 2 * (half - 1);
@@ -325,14 +355,16 @@ void cdft(int n, int isgn, std::span<double> a, std::span<int> ip, std::span<dou
 namespace {
 
 void lines_fft(int n, int isgn, std::span<double> re, std::span<double> im, int count,
-               bool reversed) {
+               bool reversed, bool real = false) {
     if (n < 2 || !is_power_of_two(n) || count < 1) return;
     const std::size_t values = static_cast<std::size_t>(n / 2) * static_cast<std::size_t>(count);
     if (re.size() < values || im.size() < values) return;
     const int nc = n / 2;
+    // Without a first pair of stages the imaginary parts are cleared for real.
+    if (real && nc < 4) std::fill_n(im.begin(), values, 0.0);
     if (nc < 2) return;
     planes_fft(nc, stage_twiddles(nc, isgn >= 0 ? 1 : -1).data(), re.data(), im.data(), count,
-               static_cast<std::size_t>(count), reversed);
+               static_cast<std::size_t>(count), reversed, real && nc >= 4);
 }
 
 }  // namespace
@@ -343,6 +375,11 @@ void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int
 
 void cdft_lines_reversed(int n, int isgn, std::span<double> re, std::span<double> im, int count) {
     lines_fft(n, isgn, re, im, count, true);
+}
+
+void cdft_lines_reversed_real(int n, int isgn, std::span<double> re, std::span<double> im,
+                              int count) {
+    lines_fft(n, isgn, re, im, count, true, true);
 }
 
 const std::vector<int>& bit_reversed_order(int nc) {

@@ -39,6 +39,11 @@ void cdft_lines(int n, int isgn, std::span<double> re, std::span<double> im, int
 // bit-reversed order (point j at bit_reversed_order(n / 2)[j]), as the
 // transform does first: the same values, without the swaps.
 void cdft_lines_reversed(int n, int isgn, std::span<double> re, std::span<double> im, int count);
+// cdft_lines_reversed for lines of real points: the imaginary parts are taken
+// as +0 without being read (im need not be cleared) and written as the
+// transform leaves them; the same values as with im cleared.
+void cdft_lines_reversed_real(int n, int isgn, std::span<double> re, std::span<double> im,
+                              int count);
 // Where bit reversal puts each of nc points (nc a power of two).
 const std::vector<int>& bit_reversed_order(int nc);
 

@@ -13,6 +13,7 @@
 
 #include "toolkit/arrays.h"
 #include "toolkit/errmsg.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 namespace {
@@ -53,8 +54,8 @@ T median_of_rows(std::span<const T, 3> r0, std::span<const T, 3> r1, std::span<c
 
 // Fills the padded copy and replaces every pixel by the median around it.
 template <class T>
-void median3x3_in_place(std::size_t width, std::size_t height, std::span<T> img,
-                        std::vector<T>& padded) {
+[[gnu::always_inline]] inline void median3x3_in_place(std::size_t width, std::size_t height,
+                                                      std::span<T> img, std::vector<T>& padded) {
     const std::size_t pw = width + 2;
     auto padded_row = [&](std::size_t v) { return padded.begin() + v * pw + 1; };
     for (std::size_t y = 0; y < height; ++y)
@@ -93,11 +94,17 @@ float fmed3x3(std::span<const float, 3> r0, std::span<const float, 3> r1,
     return median_of_rows<float>(r0, r1, r2);
 }
 
+ORVA_VECTOR_CLONES
 int median_filter(const IMAGE& im, std::span<unsigned char> bptr) {
     if (!fits(bptr.size(), im.width, im.height, "median_filter")) return ERR_NOT_DEFINED;
     if (im.width == 0 || im.height == 0) return 0;
-    std::vector<unsigned char> padded =
-        ucvector((static_cast<long>(im.width) + 2) * (static_cast<long>(im.height) + 2));
+    // Masks of a run share their size: each thread keeps its padded copy,
+    // whose zero frame (the first and last column) is all that must be 0.
+    thread_local std::vector<unsigned char> padded;
+    const std::size_t pw = static_cast<std::size_t>(im.width) + 2;
+    const std::size_t ph = static_cast<std::size_t>(im.height) + 2;
+    if (padded.size() != pw * ph) padded = ucvector(static_cast<long>(pw * ph));
+    for (std::size_t v = 0; v < ph; ++v) padded[v * pw] = padded[v * pw + pw - 1] = 0;
     median3x3_in_place<unsigned char>(im.width, im.height, bptr, padded);
     return 0;
 }

@@ -42,6 +42,22 @@ TEST(CandidateSort, QuicksortOrderOfTies) {
     EXPECT_EQ(order, (std::vector<int>{0, 4, 2, 3, 1}));
 }
 
+TEST(CandidateSort, APrefixSortedOnDemandIsTheFullSortsPrefix) {
+    std::mt19937 rng(3);
+    for (int trial = 0; trial < 30; ++trial) {
+        // Few distinct values: many ties, whose order the quicksort fixes.
+        std::vector<KLT_Candidate> list(1 + rng() % 400);
+        for (std::size_t k = 0; k < list.size(); ++k)
+            list[k] = {static_cast<int>(k), 0, static_cast<int>(rng() % (1 + trial))};
+        std::vector<KLT_Candidate> full = list;
+        sort_candidates(full);
+        SortedPrefix prefix(list);
+        const std::size_t reach = rng() % (list.size() + 1);
+        for (std::size_t k = 0; k < reach; ++k) ASSERT_EQ(prefix.at(k)->x, full[k].x) << trial;
+        EXPECT_EQ(prefix.at(list.size()), nullptr);
+    }
+}
+
 TEST(GreedySelection, KeepsMinimumDistanceAndEigenvalueFloor) {
     // mindist 5: the occupied square has half side 4.
     const std::vector<KLT_Candidate> sorted = {{10, 10, 100}, {12, 10, 90}, {15, 10, 80},
@@ -107,6 +123,18 @@ KLT_Feature feature(float x, float y, int val) {
     f.y = y;
     f.val = val;
     return f;
+}
+
+TEST(CornerDensity, KernelOfOneSpacingIsNotKeptForAnother) {
+    // The kernel of mindist 2, then of 1, then of 2 again: the first map again.
+    const KLT_FeatureList fl = {feature(10, 12, 3), feature(20, 15, 9)};
+    std::vector<double> first(40 * 40), other(40 * 40), again(40 * 40);
+    ASSERT_EQ(add_feature_density(fl, 2, 40, 40, first), 0);
+    ASSERT_EQ(add_feature_density(fl, 1, 40, 40, other), 0);
+    ASSERT_EQ(add_feature_density(fl, 2, 40, 40, again), 0);
+    EXPECT_NE(first, other);
+    EXPECT_EQ(first, again);
+    EXPECT_DOUBLE_EQ(first[19 + 14 * 40], 1.0);  // the kernel's centre, one pixel up and left
 }
 
 TEST(CornerDensity, EqualValuesOrNoSlotsGiveTwelve) {
@@ -194,6 +222,60 @@ TEST(CornerLabels, MoreThan255SeedsStayWithinTheLabels) {
     double cx = 0.0, cy = 0.0;
     ASSERT_TRUE(largest_cluster_centroid(b, imx, imy, cx, cy));
     EXPECT_EQ((std::pair{int(cx), int(cy)}), set[254]);
+}
+
+// The labelling as first written: every growing pass goes through every row.
+void label_every_row(std::vector<int>& b, int imx, int imy) {
+    const int dx[8] = {-1, 0, 1, -1, 1, -1, 0, 1}, dy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    auto at = [&](int x, int y) -> int& { return b[static_cast<std::size_t>(y) * imx + x]; };
+    int next = 255;
+    for (int y = 1; y < imy - 1; ++y)
+        for (int x = 1; x < imx - 1; ++x) {
+            if (at(x, y) != 255) continue;
+            bool positive = false;
+            for (int k = 0; k < 8; ++k) positive = positive || at(x + dx[k], y + dy[k]) > 0;
+            if (!positive) {
+                at(x, y) = next >= 1 ? next-- : -1;
+                continue;
+            }
+            at(x, y) = -1;
+            for (int k = 0; k < 8; ++k)
+                if (at(x + dx[k], y + dy[k]) > 0) at(x + dx[k], y + dy[k]) = -1;
+        }
+    for (bool converted = next < 255; converted;) {
+        converted = false;
+        for (int y = 1; y < imy - 1; ++y)
+            for (int x = 1; x < imx - 1; ++x) {
+                if (at(x, y) <= 0) continue;
+                for (int k = 0; k < 8; ++k) at(x, y) = std::max(at(x, y), at(x + dx[k], y + dy[k]));
+                for (int k = 0; k < 8; ++k)
+                    if (at(x + dx[k], y + dy[k]) == -1) {
+                        at(x + dx[k], y + dy[k]) = at(x, y);
+                        converted = true;
+                    }
+            }
+    }
+}
+
+TEST(CornerLabels, GrowingOnlyChangedRowsGivesTheSameLabels) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int imx = 8 + static_cast<int>(rng() % 60), imy = 8 + static_cast<int>(rng() % 60);
+        // Blobs of random discs, some touching: seeds that meet while growing.
+        std::vector<int> b(static_cast<std::size_t>(imx) * imy, 0);
+        for (int d = static_cast<int>(rng() % 12); d >= 0; --d) {
+            const int cx = static_cast<int>(rng() % imx), cy = static_cast<int>(rng() % imy);
+            const int r = 1 + static_cast<int>(rng() % 9);
+            for (int y = 1; y < imy - 1; ++y)
+                for (int x = 1; x < imx - 1; ++x)
+                    if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r && rng() % 8 != 0)
+                        b[static_cast<std::size_t>(y) * imx + x] = 255;
+        }
+        std::vector<int> plain = b;
+        label_every_row(plain, imx, imy);
+        label_clusters(b, imx, imy);
+        ASSERT_EQ(b, plain) << "trial " << trial;
+    }
 }
 
 using test::geometry;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "image_test_support.h"
 #include "imageio/jpeg_io.h"
+#include "imageio/jpeg_transform.h"
 
 namespace orva {
 namespace {
@@ -95,6 +97,69 @@ TEST(JpegCells, WritesTheLibrarysOwnFile) {
     for (unsigned char& v : noise) v = static_cast<unsigned char>(rng());
     FlatCells cells;
     EXPECT_FALSE(flat_cells(100, 64, 64, noise.data(), cells));
+}
+
+// The coefficients the library stores for a picture of one cell, read back.
+std::vector<JCOEF> library_coefficients(const Bytes& rgb, int w, int h) {
+    const Bytes file = test::make_jpeg(rgb, w, h, 3, JCS_RGB, 100);
+    jpeg_decompress_struct d;
+    jpeg_error_mgr err;
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), file.size());
+    jpeg_read_header(&d, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&d);
+    std::vector<JCOEF> out(6 * DCTSIZE2, 0);
+    for (int ci = 0; ci < 3; ++ci)
+        for (JDIMENSION r = 0; r < d.comp_info[ci].height_in_blocks; ++r) {
+            JBLOCKARRAY row = (*d.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&d),
+                                                           arrays[ci], r, 1, FALSE);
+            for (JDIMENSION c = 0; c < d.comp_info[ci].width_in_blocks; ++c)
+                std::copy_n(row[0][c], DCTSIZE2, out.begin() + (ci == 0 ? 2 * r + c : 3 + ci) * 64);
+        }
+    jpeg_destroy_decompress(&d);
+    return out;
+}
+
+TEST(JpegCells, CellCoefficientsAreTheLibrarys) {
+    CellQuantisers q;
+    auto quantisers = [&q](int quality) {
+        jpeg_compress_struct c;
+        jpeg_error_mgr err;
+        c.err = jpeg_std_error(&err);
+        jpeg_create_compress(&c);
+        c.in_color_space = JCS_RGB;
+        c.input_components = 3;
+        jpeg_set_defaults(&c);
+        jpeg_set_quality(&c, quality, TRUE);
+        const bool exact = exact_cell_quantisers(c, q);
+        jpeg_destroy_compress(&c);
+        return exact;
+    };
+    EXPECT_FALSE(quantisers(75));  // quantisers that are no powers of two
+    ASSERT_TRUE(quantisers(100));
+    // Every extent a cut cell can have; noise, full-range checkers and ramps.
+    std::mt19937 rng(16);
+    for (int w = 1; w <= 16; ++w)
+        for (int h = 1; h <= 16; ++h) {
+            Bytes rgb(3 * std::size_t(w) * h);
+            const int kind = static_cast<int>(rng() % 3);
+            for (std::size_t k = 0; k < rgb.size(); ++k) {
+                const std::size_t x = k / 3 % w, y = k / 3 / w;
+                rgb[k] = kind == 0   ? static_cast<unsigned char>(rng())
+                         : kind == 1 ? ((x + y + k % 3) % 2 ? 255 : 0)
+                                     : static_cast<unsigned char>(17 * x + 9 * y + 80 * (k % 3));
+            }
+            std::vector<JCOEF> mine(6 * DCTSIZE2, 0);
+            cell_coefficients(rgb.data(), 3 * std::size_t(w), w, h, q, mine.data());
+            const std::vector<JCOEF> theirs = library_coefficients(rgb, w, h);
+            for (int b = 0; b < 6; ++b) {
+                if (b < 4 && (b % 2 >= (w + 7) / 8 || b / 2 >= (h + 7) / 8)) continue;  // padding
+                ASSERT_TRUE(std::equal(mine.begin() + 64 * b, mine.begin() + 64 * (b + 1),
+                                       theirs.begin() + 64 * b))
+                    << w << "x" << h << " kind " << kind << " block " << b;
+            }
+        }
 }
 
 }  // namespace

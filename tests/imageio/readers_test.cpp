@@ -56,19 +56,22 @@ std::vector<Layout> layouts() {
     // space or '#' are not skipped. P6 grey: 30 + 29.5 + 2.2 + 0.5 = 62.2, and
     // 0.55 + 0.5 rounds up to 1.
     const Bytes pgm = {'\n', ' ', '#', 4, 5, 6};
-    for (const char* header : {"P5\n# first comment\n#c\n3 2\n#m\n255\n", "P5 3 2 100   trailing words\n"})
+    for (const char* header :
+         {"P5\n# first comment\n#c\n3 2\n#m\n255\n", "P5 3 2 100   trailing words\n"})
         out.push_back({header, test::make_pnm(header, pgm), pgm, 3, 2});
     out.push_back({"P6",
                    test::make_pnm("P6\n3 2\n255\n",
                                   {100, 50, 20, 255, 255, 255, 0, 0, 0, 0, 0, 5, 1, 1, 1, 0, 0, 0}),
-                   {62, 255, 0, 1, 1, 0}, 3, 2});
+                   {62, 255, 0, 1, 1, 0},
+                   3,
+                   2});
 
     // TIFF, in both byte orders.
     const Bytes grey = {0, 1, 2, 3, 10, 20, 30, 40, 100, 200, 254, 255};
     Bytes inverted;
     for (unsigned char v : grey) inverted.push_back(static_cast<unsigned char>(255 - v));
-    const Bytes rgb = {255, 255, 255, 100, 50, 20, 0, 0, 0, 1, 1, 1, 2, 2, 2,
-                       9,   9,   9,   10,  0,  200, 7, 7, 7, 7, 7, 7};
+    const Bytes rgb = {255, 255, 255, 100, 50, 20, 0,   0, 0, 1, 1, 1, 2, 2,
+                       2,   9,   9,   9,   10, 0,  200, 7, 7, 7, 7, 7, 7};
     for (ByteOrder order : kOrders) {
         const TiffSpec base{order, 4, 3, 1, 0, false, grey};
         const Bytes plain = make_tiff(base);
@@ -119,9 +122,10 @@ std::vector<Layout> layouts() {
     // PNG: RGB grey saturates from 246 (245 is the largest value kept), with or
     // without interlacing and transparency; grey of any depth becomes 8-bit;
     // palette and alpha images stay zero.
-    PngSpec png{4, 2, 8, PNG_COLOR_TYPE_RGB, false, false,
-                {250, 250, 250, 240, 240, 240, 100, 50, 20, 0, 0, 0,  //
-                 246, 246, 246, 245, 245, 245, 255, 0, 255, 255, 255, 255}};
+    PngSpec png{4, 2, 8, PNG_COLOR_TYPE_RGB, false, false, {250, 250, 250, 240, 240, 240,
+                                                            100, 50,  20,  0,   0,   0,  //
+                                                            246, 246, 246, 245, 245, 245,
+                                                            255, 0,   255, 255, 255, 255}};
     const Bytes png_grey = {255, 240, 62, 0, 255, 245, 105, 255};
     out.push_back({"png rgb", test::make_png(png), png_grey, 4, 2});
     png.interlaced = true;
@@ -130,13 +134,20 @@ std::vector<Layout> layouts() {
     png.transparency = true;
     out.push_back({"png transparency", test::make_png(png), png_grey, 4, 2});
     const Bytes levels = {0, 1, 127, 128, 254, 255};
-    out.push_back({"png grey 8", test::make_png({3, 2, 8, PNG_COLOR_TYPE_GRAY, false, false, levels}),
-                   levels, 3, 2});
-    out.push_back({"png grey 16",
-                   test::make_png({2, 1, 16, PNG_COLOR_TYPE_GRAY, false, false, {0x12, 0xFF, 0xAB, 0x01}}),
-                   {0x12, 0xAB}, 2, 1});
-    out.push_back({"png grey 1", test::make_png({3, 1, 1, PNG_COLOR_TYPE_GRAY, false, false, {0xA0}}),
-                   {255, 0, 255}, 3, 1});
+    out.push_back({"png grey 8",
+                   test::make_png({3, 2, 8, PNG_COLOR_TYPE_GRAY, false, false, levels}), levels, 3,
+                   2});
+    out.push_back(
+        {"png grey 16",
+         test::make_png({2, 1, 16, PNG_COLOR_TYPE_GRAY, false, false, {0x12, 0xFF, 0xAB, 0x01}}),
+         {0x12, 0xAB},
+         2,
+         1});
+    out.push_back({"png grey 1",
+                   test::make_png({3, 1, 1, PNG_COLOR_TYPE_GRAY, false, false, {0xA0}}),
+                   {255, 0, 255},
+                   3,
+                   1});
     for (const auto& [type, samples] :
          {std::pair{PNG_COLOR_TYPE_PALETTE, 1}, std::pair{PNG_COLOR_TYPE_RGBA, 4},
           std::pair{PNG_COLOR_TYPE_GRAY_ALPHA, 2}})
@@ -182,16 +193,19 @@ Bytes decode_samples(const Bytes& file, int& components) {
 // half every grey level.
 TEST(Readers, JpegGreyIsTheRoundedWeightedSumOfTheDecodedSamples) {
     testing::ScratchDir dir;
-    Bytes rgb(std::size_t{3} * 32 * 16), grey(32 * 16);
+    Bytes rgb(std::size_t{3} * 32 * 16), grey(32 * 16), grey_rgb(rgb.size());
     for (std::size_t i = 0; i < grey.size(); ++i) {
         const bool level = i % 32 >= 16;
         grey[i] = static_cast<unsigned char>(i % 32 * 8);
         rgb[3 * i] = level ? static_cast<unsigned char>(i / 32 * 16 + i % 16) : 100;
         rgb[3 * i + 1] = level ? rgb[3 * i] : 50;
         rgb[3 * i + 2] = level ? rgb[3 * i] : 20;
+        // A grey picture stored in colour, read from its luminance alone.
+        std::fill_n(grey_rgb.begin() + 3 * i, 3, static_cast<unsigned char>(i * 37 % 256));
     }
-    for (const Bytes& file : {test::make_jpeg(rgb, 32, 16, 3, JCS_RGB),
-                              test::make_jpeg(grey, 32, 16, 1, JCS_GRAYSCALE)}) {
+    for (const Bytes& file :
+         {test::make_jpeg(rgb, 32, 16, 3, JCS_RGB), test::make_jpeg(grey, 32, 16, 1, JCS_GRAYSCALE),
+          test::make_jpeg(grey_rgb, 32, 16, 3, JCS_RGB, 75)}) {
         int components = 0;
         const Bytes samples = decode_samples(file, components);
         const test::Loaded got = test::load(dir.write("image.jpg", file));
@@ -200,9 +214,10 @@ TEST(Readers, JpegGreyIsTheRoundedWeightedSumOfTheDecodedSamples) {
         EXPECT_EQ(got.height, 16);
         for (std::size_t i = 0; i < got.pixels.size(); ++i) {
             const unsigned char* s = &samples[components * i];
-            const int want = components == 1 ? s[0]
-                                             : std::min(255, static_cast<int>(0.3 * s[0] + 0.59 * s[1] +
-                                                                              0.11 * s[2] + 0.5));
+            const int want =
+                components == 1
+                    ? s[0]
+                    : std::min(255, static_cast<int>(0.3 * s[0] + 0.59 * s[1] + 0.11 * s[2] + 0.5));
             ASSERT_EQ(got.pixels[i], want) << i;
         }
     }
@@ -213,16 +228,15 @@ TEST(Readers, DamagedFilesGiveNoImage) {
     testing::ScratchDir dir;
     std::vector<std::pair<std::string, Bytes>> cases;
     const Bytes some(64, 1);
-    for (const char* header : {
-             "P5\n0 4\n255\n",                     // zero width
-             "P5\n4 -2\n255\n",                    // negative height
-             "P5\n99999999999999999999 2\n255\n",  // beyond any integer
-             "P5\n4294967296 1\n255\n",            // beyond the image record
-             "P5\n100000 100000\n255\n",           // far more pixels than the file holds
-             "P5\n9 8\n255\n",                     // one byte short
-             "P6\n8 8\n255\n",                     // 64 bytes are not 64 RGB pixels
-             "P5\n2 2\n256\n",                     // two-byte samples
-             "P5\n2 2\n0\n", "P5\n2 2\n", "P5\n2\n255\n", "P5\nwide 2\n255\n"})
+    for (const char* header : {"P5\n0 4\n255\n",                     // zero width
+                               "P5\n4 -2\n255\n",                    // negative height
+                               "P5\n99999999999999999999 2\n255\n",  // beyond any integer
+                               "P5\n4294967296 1\n255\n",            // beyond the image record
+                               "P5\n100000 100000\n255\n",  // far more pixels than the file holds
+                               "P5\n9 8\n255\n",            // one byte short
+                               "P6\n8 8\n255\n",            // 64 bytes are not 64 RGB pixels
+                               "P5\n2 2\n256\n",            // two-byte samples
+                               "P5\n2 2\n0\n", "P5\n2 2\n", "P5\n2\n255\n", "P5\nwide 2\n255\n"})
         cases.push_back({header, test::make_pnm(header, some)});
     cases.push_back({"P5 no pixels", test::make_pnm("P5\n1 1\n255", {})});
 
@@ -267,11 +281,18 @@ TEST(Readers, DamagedFilesGiveNoImage) {
         noise[i] = static_cast<unsigned char>(i * 7919 % 251);
     const Bytes png = test::make_png({64, 64, 8, PNG_COLOR_TYPE_RGB, false, false, noise});
     const Bytes jpeg = test::make_jpeg(noise, 64, 64, 3, JCS_RGB);
-    for (std::size_t keep : {std::size_t{8}, std::size_t{20}, std::size_t{40}, png.size() / 2,
-                             png.size() - 13})
-        cases.push_back({"png cut " + std::to_string(keep), Bytes(png.begin(), png.begin() + keep)});
+    for (std::size_t keep :
+         {std::size_t{8}, std::size_t{20}, std::size_t{40}, png.size() / 2, png.size() - 13})
+        cases.push_back(
+            {"png cut " + std::to_string(keep), Bytes(png.begin(), png.begin() + keep)});
     for (std::size_t keep : {std::size_t{3}, std::size_t{100}, jpeg.size() / 2, jpeg.size() - 2})
-        cases.push_back({"jpeg cut " + std::to_string(keep), Bytes(jpeg.begin(), jpeg.begin() + keep)});
+        cases.push_back(
+            {"jpeg cut " + std::to_string(keep), Bytes(jpeg.begin(), jpeg.begin() + keep)});
+    Bytes grey_noise = noise;
+    for (std::size_t i = 0; i < grey_noise.size(); ++i) grey_noise[i] = noise[i / 3 * 3];
+    const Bytes grey_jpeg = test::make_jpeg(grey_noise, 64, 64, 3, JCS_RGB);
+    cases.push_back(
+        {"grey jpeg cut", Bytes(grey_jpeg.begin(), grey_jpeg.begin() + grey_jpeg.size() / 2)});
     Bytes png_garbage = png, jpeg_garbage = {0xFF, 0xD8, 0xFF};
     for (std::size_t i = 8; i < png_garbage.size(); ++i)
         png_garbage[i] = static_cast<unsigned char>(i * 31);

@@ -4,6 +4,8 @@
 // check.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "imageio/jpeg_io.h"
 #include "loop/loop_diagnostics.h"
 #include "loop/loop_extraction.h"
 #include "run/scratch_dir.h"
@@ -161,6 +164,51 @@ TEST(LoopDiagnostics, BandAndHullLists) {
     EXPECT_EQ(counters.hull_jpg, 2);
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().filename().string().rfind(".orva_diag_", 0), 0u) << entry.path();
+}
+
+// The mask picture painted pixel by pixel: object grey, background white,
+// red beside a left-flank marker 2, else green beside a right-flank marker 3,
+// columns 0, w - 2 and w - 1 black.
+std::vector<unsigned char> painted_mask(const std::vector<unsigned char>& m, int w, int h) {
+    std::vector<unsigned char> rgb(3 * m.size(), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 1; x <= w - 3; ++x) {
+            const unsigned char* r = m.data() + y * w;
+            auto near = [&](int v) { return r[x - 1] == v || r[x] == v || r[x + 1] == v; };
+            const unsigned char grey = r[x] == 1 ? 210 : 255;
+            const std::array<unsigned char, 3> c = near(2) ? std::array<unsigned char, 3>{255, 0, 0}
+                                                   : near(3)
+                                                       ? std::array<unsigned char, 3>{0, 255, 0}
+                                                       : std::array{grey, grey, grey};
+            std::copy(c.begin(), c.end(), rgb.begin() + 3 * (y * w + x));
+        }
+    return rgb;
+}
+
+TEST(LoopDiagnostics, MaskPictureIsTheOnePaintedPixelByPixel) {
+    // Blobs with flank markers and stray values, sizes around the 16-pixel
+    // cells; the last is noise, too mixed to be coded cell by cell.
+    std::mt19937 rng(5);
+    const int sizes[][2] = {{3, 3}, {40, 37}, {100, 64}, {257, 130}, {64, 48}};
+    for (const auto& [w, h] : sizes) {
+        const bool noise = w == 64;
+        std::vector<unsigned char> mask(static_cast<std::size_t>(w) * h, 0);
+        const int cx = static_cast<int>(rng() % w), r = 5 + static_cast<int>(rng() % 40);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                unsigned char& v = mask[static_cast<std::size_t>(y) * w + x];
+                v = (x - cx) * (x - cx) + (y - h / 2) * (y - h / 2) < r * r;
+                if (noise || rng() % 4000 == 0) v = static_cast<unsigned char>(rng() % 5);
+            }
+        ScratchDir dir;
+        DiagnosticCounters counters;
+        write_loop_diagnostics(dir.path().string(), geometry(w, h), mask, 0, counters);
+        const std::string expected = (dir.path() / "expected.jpg").string();
+        ASSERT_TRUE(write_JPEG_file(expected.c_str(), DIAGNOSTIC_JPEG_QUALITY, w, h,
+                                    painted_mask(mask, w, h).data()));
+        EXPECT_TRUE(read_file(dir.path() / "diffmask_00.jpg") == read_file(expected))
+            << w << "x" << h;
+    }
 }
 
 TEST(LoopDiagnostics, PlantedLinkIsReplacedNotFollowed) {

@@ -160,6 +160,23 @@ TEST(CdftLines, EachLineBitIdenticalToItsOwnCdft) {
     EXPECT_EQ(im, im0);
 }
 
+TEST(CdftLines, RealLinesNeedNoClearedImaginaryParts) {
+    // Imaginary parts left as garbage give the values of cleared ones.
+    unsigned seed = 300;
+    for (int n : {2, 4, 8, 64, 512})
+        for (int isgn : {1, -1}) {
+            const int count = 5;
+            const std::size_t values = static_cast<std::size_t>(n / 2) * count;
+            std::vector<double> re = random_values(static_cast<int>(values), seed++);
+            std::vector<double> im = random_values(static_cast<int>(values), seed++);
+            std::vector<double> re_cleared = re, im_cleared(values, 0.0);
+            cdft_lines_reversed_real(n, isgn, re, im, count);
+            cdft_lines_reversed(n, isgn, re_cleared, im_cleared, count);
+            ASSERT_EQ(std::memcmp(re.data(), re_cleared.data(), values * sizeof(double)), 0) << n;
+            ASSERT_EQ(std::memcmp(im.data(), im_cleared.data(), values * sizeof(double)), 0) << n;
+        }
+}
+
 TEST(Rdft, MatchesTheDirectTransformWithSharedOrNoTables) {
     // One ip/w pair shared by cdft and rdft of different lengths, and no work
     // area at all: always the direct result; the inverse scales by n / 2.
