@@ -133,9 +133,10 @@ TEST(Candidates, NeedleIsFoundAtItsMiddle) {
     CandidateWork work;
     for (int q = 0; q < 3; ++q) {
         const double mx = RING_X + shifts[q], my = RING_Y;
+        const std::vector<Candidate> found =
+            collect_candidates(ctx, images[q], shapes[q], DefaultPosition{}, work);
         const Candidate* best = nullptr;
-        for (const Candidate& c :
-             collect_candidates(ctx, images[q], shapes[q], DefaultPosition{}, work)) {
+        for (const Candidate& c : found) {
             const double u = (c.x - mx) * 0.8 + (c.y - my) * 0.6;
             const double v = -(c.x - mx) * 0.6 + (c.y - my) * 0.8;
             if (std::fabs(u) < 35.0 && std::fabs(v) < 6.0 && (!best || c.rank < best->rank))
