@@ -56,6 +56,17 @@ std::uint32_t colour_at(const unsigned char* px) {
     return std::uint32_t{px[0]} << 16 | std::uint32_t{px[1]} << 8 | px[2];
 }
 
+// The cell entry of a single-colour cell, -1 - the colour's place in the
+// palette, adding the colour while the palette has room; 0 when it is full.
+int palette_entry(std::vector<std::uint32_t>& colours, std::uint32_t c) {
+    auto it = std::find(colours.begin(), colours.end(), c);
+    if (it == colours.end()) {
+        if (colours.size() >= kMaxColours) return 0;
+        it = colours.insert(colours.end(), c);
+    }
+    return -1 - static_cast<int>(it - colours.begin());
+}
+
 // Whether the cell's pixels inside the picture all have the colour of its
 // first pixel: its first row is its own copy shifted by one pixel, and every
 // other row equals the first.
@@ -306,12 +317,10 @@ bool sort_cells(const unsigned char* img, FlatCells& cells, std::vector<std::uin
         for (int cx = 0; cx < cells.cells_wide; ++cx) {
             int& entry = cells.cell[std::size_t(cy) * cells.cells_wide + cx];
             if (single_colour(img, cells.width, cells.height, cx, cy)) {
-                const std::uint32_t c =
-                    colour_at(img + 3 * (std::size_t(cy) * kCell * cells.width + cx * kCell));
-                auto it = std::find(colours.begin(), colours.end(), c);
-                if (it != colours.end() || colours.size() < kMaxColours) {
-                    if (it == colours.end()) it = colours.insert(colours.end(), c);
-                    entry = -1 - static_cast<int>(it - colours.begin());
+                entry = palette_entry(
+                    colours,
+                    colour_at(img + 3 * (std::size_t(cy) * kCell * cells.width + cx * kCell)));
+                if (entry < 0) {
                     ++flat;
                     continue;
                 }
@@ -733,10 +742,7 @@ bool point_cells(int quality, int ncols, int nrows, const unsigned char* backgro
             }
             const CellPixels pixels(tile, w, h);
             if (pixels.uniform()) {
-                const std::uint32_t c = colour_at(tile);
-                auto it = std::find(colours.begin(), colours.end(), c);
-                if (it == colours.end()) it = colours.insert(colours.end(), c);
-                entry = -1 - static_cast<int>(it - colours.begin());
+                entry = palette_entry(colours, colour_at(tile));  // two colours at most
                 continue;
             }
             ++mixed;
@@ -774,11 +780,8 @@ bool drawn_cells(int quality, int ncols, int nrows, const DrawnPicture& picture,
                 const bool named = picture.flat(cx, cy, scratch);
                 if (!named) picture.draw(cx, cy, scratch);
                 if (named || CellPixels(scratch, w, h).uniform()) {
-                    const std::uint32_t c = colour_at(scratch);
-                    auto it = std::find(colours.begin(), colours.end(), c);
-                    if (it != colours.end() || colours.size() < kMaxColours) {
-                        if (it == colours.end()) it = colours.insert(colours.end(), c);
-                        entry = -1 - static_cast<int>(it - colours.begin());
+                    entry = palette_entry(colours, colour_at(scratch));
+                    if (entry < 0) {
                         ++flat;
                         continue;
                     }
