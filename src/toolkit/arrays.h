@@ -45,36 +45,14 @@ class Matrix {
     // Reshapes to rows x cols, every element T{}, keeping the storage when it
     // is large enough (a caller that reuses one matrix for many images).
     void reset(long rows, long cols, const char* allocator = "matrix") {
-        if (rows < 1 || cols < 1) bad_count(allocator, rows, cols);
-        if (static_cast<std::size_t>(rows) > data_.max_size() / static_cast<std::size_t>(cols))
-            allocation_failed("matrix");
-        try {
-            data_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), T{});
-        } catch (const std::bad_alloc&) {
-            allocation_failed("matrix");
-        } catch (const std::length_error&) {
-            allocation_failed("matrix");
-        }
-        rows_ = rows;
-        cols_ = cols;
+        size_to(rows, cols, allocator, [this](std::size_t n) { data_.assign(n, T{}); });
     }
 
     // Reshapes to rows x cols keeping the storage and the values in it; only
     // elements beyond the old size start as T{}. For callers that write every
     // element before reading it.
     void reshape(long rows, long cols) {
-        if (rows < 1 || cols < 1) bad_count("matrix", rows, cols);
-        if (static_cast<std::size_t>(rows) > data_.max_size() / static_cast<std::size_t>(cols))
-            allocation_failed("matrix");
-        try {
-            data_.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
-        } catch (const std::bad_alloc&) {
-            allocation_failed("matrix");
-        } catch (const std::length_error&) {
-            allocation_failed("matrix");
-        }
-        rows_ = rows;
-        cols_ = cols;
+        size_to(rows, cols, "matrix", [this](std::size_t n) { data_.resize(n); });
     }
 
     T* operator[](long i) { return data_.data() + i * cols_; }
@@ -95,6 +73,24 @@ class Matrix {
     }
 
   private:
+    // Checks rows x cols, has `size` make the storage that many elements long,
+    // and ends the program the usual way when it cannot be had.
+    template <class Size>
+    void size_to(long rows, long cols, const char* allocator, Size size) {
+        if (rows < 1 || cols < 1) bad_count(allocator, rows, cols);
+        if (static_cast<std::size_t>(rows) > data_.max_size() / static_cast<std::size_t>(cols))
+            allocation_failed("matrix");
+        try {
+            size(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+        } catch (const std::bad_alloc&) {
+            allocation_failed("matrix");
+        } catch (const std::length_error&) {
+            allocation_failed("matrix");
+        }
+        rows_ = rows;
+        cols_ = cols;
+    }
+
     long rows_ = 0;
     long cols_ = 0;
     std::vector<T> data_;
