@@ -201,32 +201,16 @@ inline void butterfly(double& ur, double& ui, double& vr, double& vi, double wr,
 // the stage of half-length h on (p0, p1) and (p2, p3) with factor a, then the
 // stage of half-length 2h on (p0, p2) with factor b and (p1, p3) with factor c.
 // Every value goes through the operations of the two stages in their order;
-// it only stays in registers between them.
+// it only stays in registers between them. With `real` the points' imaginary
+// parts are +0: they start as that constant instead of being read.
+template <bool real>
 [[gnu::always_inline]] inline void butterfly_pair_lines(
     double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
     double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
     const double* a, const double* b, const double* c, int count) {
     for (int k = 0; k < count; k++) {
-        double xr0 = r0[k], xi0 = i0[k], xr1 = r1[k], xi1 = i1[k];
-        double xr2 = r2[k], xi2 = i2[k], xr3 = r3[k], xi3 = i3[k];
-        butterfly(xr0, xi0, xr1, xi1, a[0], a[1]);
-        butterfly(xr2, xi2, xr3, xi3, a[0], a[1]);
-        butterfly(xr0, xi0, xr2, xi2, b[0], b[1]);
-        butterfly(xr1, xi1, xr3, xi3, c[0], c[1]);
-        r0[k] = xr0, i0[k] = xi0, r1[k] = xr1, i1[k] = xi1;
-        r2[k] = xr2, i2[k] = xi2, r3[k] = xr3, i3[k] = xi3;
-    }
-}
-
-// butterfly_pair_lines on points whose imaginary parts are +0: they start as
-// that constant instead of being read, and go through the same operations.
-[[gnu::always_inline]] inline void butterfly_pair_lines_real(
-    double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
-    double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
-    const double* a, const double* b, const double* c, int count) {
-    for (int k = 0; k < count; k++) {
-        double xr0 = r0[k], xi0 = 0.0, xr1 = r1[k], xi1 = 0.0;
-        double xr2 = r2[k], xi2 = 0.0, xr3 = r3[k], xi3 = 0.0;
+        double xr0 = r0[k], xi0 = real ? 0.0 : i0[k], xr1 = r1[k], xi1 = real ? 0.0 : i1[k];
+        double xr2 = r2[k], xi2 = real ? 0.0 : i2[k], xr3 = r3[k], xi3 = real ? 0.0 : i3[k];
         butterfly(xr0, xi0, xr1, xi1, a[0], a[1]);
         butterfly(xr2, xi2, xr3, xi3, a[0], a[1]);
         butterfly(xr0, xi0, xr2, xi2, b[0], b[1]);
@@ -255,9 +239,9 @@ void planes_fft(int nc, const double* stages, double* re, double* im, int count,
         const std::size_t h = stride;
         for (int start = 0; start < nc; start += 4) {
             const std::size_t p0 = static_cast<std::size_t>(start) * stride;
-            butterfly_pair_lines_real(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
-                                      im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h, stages,
-                                      stages + 2, stages + 4, count);
+            butterfly_pair_lines<true>(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
+                                       im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h, stages,
+                                       stages + 2, stages + 4, count);
         }
         len <<= 2;
     }
@@ -269,9 +253,10 @@ void planes_fft(int nc, const double* stages, double* re, double* im, int count,
             for (int k = 0; k < half; k++) {
                 const std::size_t p0 = static_cast<std::size_t>(start + k) * stride;
                 const std::size_t h = static_cast<std::size_t>(half) * stride;
-                butterfly_pair_lines(re + p0, im + p0, re + p0 + h, im + p0 + h, re + p0 + 2 * h,
-                                     im + p0 + 2 * h, re + p0 + 3 * h, im + p0 + 3 * h,
-                                     first + 2 * k, second + 2 * k, second + 2 * (k + half), count);
+                butterfly_pair_lines<false>(re + p0, im + p0, re + p0 + h, im + p0 + h,
+                                            re + p0 + 2 * h, im + p0 + 2 * h, re + p0 + 3 * h,
+                                            im + p0 + 3 * h, first + 2 * k, second + 2 * k,
+                                            second + 2 * (k + half), count);
             }
     }
     if (len <= nc) {
