@@ -398,12 +398,38 @@ void placement(const SHAPE_PARAMS& shape, Candidate& c) {
     c.span = std::clamp(across / std::max(c.size, 1.0), 0.0, 20.0);
 }
 
+constexpr double MAX_CLEARANCE = 2.0;  // sizes; farther from the outline makes no difference
+
+// Candidate::clearance: the distance to the nearest point of the loop's outline
+// (its flanks and its top; the bottom is the cut towards the pin), in sizes. A
+// knot in the fibre or a bend of it lies on the outline in every view, however
+// far from the flank at its own row a horizontal stretch of the fibre may be.
+void clearance(const SHAPE_PARAMS& shape, Candidate& c) {
+    const double size = std::max(c.size, 1.0);
+    const double reach = MAX_CLEARANCE * size;
+    double nearest2 = reach * reach;
+    const auto visit = [&](const std::vector<unsigned int>& xs, const std::vector<unsigned int>& ys,
+                           std::size_t count) {
+        count = std::min({count, xs.size(), ys.size()});
+        for (std::size_t k = 0; k < count; ++k) {
+            const double dx = xs[k] - c.x, dy = ys[k] - c.y;
+            nearest2 = std::min(nearest2, dx * dx + dy * dy);
+        }
+    };
+    visit(shape.x_coord_left, shape.y_coord_left, shape.num_coord_left);
+    visit(shape.x_coord_right, shape.y_coord_right, shape.num_coord_right);
+    visit(shape.x_coord_top, shape.y_coord_top, shape.num_coord_top);
+    c.clearance = std::sqrt(nearest2) / size;
+}
+
 }  // namespace
 
-// A logistic model of "this candidate is the crystal", fitted on the tuning
-// scenes of the accuracy benchmark. It prefers strong, large, compact objects
-// well inside the loop and with a dark edge all round, and distrusts a single dark
-// line running through the ring just outside (the fibre, the stem).
+// A logistic model of "this candidate is the crystal", fitted on the tuning and
+// validation scenes of the accuracy benchmark. It prefers strong, large, compact
+// objects well inside the loop and clear of its outline, with a dark edge all
+// round (seen at the image's own resolution too, which tells small crystals from
+// even specks of ice), and distrusts a single dark line running through the ring
+// just outside (the fibre, the stem).
 double crystal_likeness(const Candidate& c, double strongest) {
     const double ring_max = std::min(c.ring_max, 3.0);
     const double depth = std::clamp(c.depth, -1.0, 2.0);
@@ -411,20 +437,19 @@ double crystal_likeness(const Candidate& c, double strongest) {
     const double edge = std::log(std::clamp(c.edge_share, 0.5, 5.0));
     const double fill = std::clamp(c.fill, -0.5, 1.0);
     const double elong = std::log(std::clamp(c.elongation, 1.0, 50.0));
-    const double z = -9.3181 + 1.1730 * std::log(strength) -
-                     0.0248 * std::log(strength / std::max(strongest, 0.5)) +
-                     9.4229 * std::min(c.ring_mean, 3.0) + 0.1666 * ring_max + 1.5752 * depth +
-                     1.4598 * std::log(std::max(c.loop_share, 1e-3)) + 0.0774 * depth * depth +
-                     0.8047 * std::log(std::max(c.size, 1.0)) +
-                     0.9053 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 5.5152 * ring_max * ring_max -
-                     1.9865 * c.motion - 4.5220 * std::clamp(c.absorbance, -0.2, 1.0) +
-                     6.0148 * edge - 14.4483 * edge * edge + 1.7798 * fill + 2.7223 * fill * fill +
-                     2.2297 * elong - 0.7087 * elong * elong;
-    // The dark edge seen at the image's own resolution, fitted on top of the rest:
-    // it tells small crystals from even specks of ice, which the blob scales blur.
     const double sharp = std::log(std::clamp(c.sharp_edge, 0.5, 5.0));
-    const double z2 = 0.0381 + 0.6806 * z + 2.4165 * sharp - 1.9561 * sharp * sharp;
-    return 1.0 / (1.0 + std::exp(-z2));
+    const double clear = std::min(c.clearance, 1.0);
+    const double z = -11.0348 + 1.1012 * std::log(strength) +
+                     0.0722 * std::log(strength / std::max(strongest, 0.5)) +
+                     7.0817 * std::min(c.ring_mean, 3.0) - 1.5114 * ring_max + 0.7634 * depth +
+                     1.0812 * std::log(std::max(c.loop_share, 1e-3)) - 0.2242 * depth * depth +
+                     0.8681 * std::log(std::max(c.size, 1.0)) +
+                     0.5559 * (c.source != OWN_BLOB ? 1.0 : 0.0) - 2.6909 * ring_max * ring_max -
+                     0.2625 * c.motion - 0.7981 * std::clamp(c.absorbance, -0.2, 1.0) +
+                     1.6640 * edge - 1.5917 * edge * edge + 1.1234 * fill + 0.2600 * fill * fill +
+                     2.6722 * elong - 0.8686 * elong * elong + 3.8675 * sharp -
+                     2.8647 * sharp * sharp + 1.2854 * clear + 2.6761 * clear * clear;
+    return 1.0 / (1.0 + std::exp(-z));
 }
 
 Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc) {
@@ -562,6 +587,7 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
         inside(space, ctx, c);
         sharp_edge(image, ctx, c);
         placement(shape, c);
+        clearance(shape, c);
         top = std::max(top, c.strength);
     }
     for (Candidate& c : out) c.weight = crystal_likeness(c, top);

@@ -47,6 +47,7 @@ struct Candidate {
     double depth = 0.0;       // distance inside the loop's outline, in sizes (< 0 outside)
     double loop_share = 0.0;  // size over the loop's mean width
     double span = 0.0;        // the outline's width at the candidate's row, in sizes (0 outside)
+    double clearance = 2.0;   // distance to the nearest point of the outline, in sizes (<= 2)
     int source = OWN_BLOB;
     int level = 0;        // the scale-space level it was found or measured on
     int rank = 0;         // 0 for the strongest of its image

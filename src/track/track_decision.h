@@ -38,6 +38,7 @@ struct Evidence {
     double depth = 0.0;
     double span = 0.0;
     double sharp_edge = 1.0;  // median of the candidates' sharp_edge
+    double clearance = 2.0;   // upper quartile of the candidates' clearance
 };
 
 // The evidence of trajectory k among the trajectories found in a run.

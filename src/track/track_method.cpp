@@ -162,8 +162,9 @@ void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, c
            e.supporting, e.usable);
     append(log, "\n#   share %.3f top %.3f weight %.3f residual %.3f lead %.3f round %.3f", e.share,
            e.top, e.mean_log_weight, e.residual, e.lead, e.roundness);
-    append(log, " spread %.3f %.3f motion %.2f depth %.2f span %.2f sharp %.3f probability %.3f",
-           e.contrast_spread, e.size_spread, e.motion, e.depth, e.span, e.sharp_edge, probability);
+    append(log, " spread %.3f %.3f motion %.2f depth %.2f span %.2f sharp %.3f", e.contrast_spread,
+           e.size_spread, e.motion, e.depth, e.span, e.sharp_edge);
+    append(log, " clear %.2f probability %.3f", e.clearance, probability);
 }
 
 }  // namespace

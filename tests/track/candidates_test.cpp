@@ -25,10 +25,14 @@ IMAGE geometry() {
 // A loop ring with a pin below it and a dark crystal of diameter 20 touching
 // the ring from inside at `at_angle` (degrees round the ring); an edged crystal
 // is darker at its edge than in its middle, as a crystal's outline is.
-ByteBuffer draw(double at_angle, bool edged = false) {
+// With a knot, the fibre is thicker (a dark disc of radius 5) 100 degrees
+// further round.
+ByteBuffer draw(double at_angle, bool edged = false, bool knot = false) {
     ByteBuffer image(static_cast<std::size_t>(W) * H, 200);
     const double cx = RING_X + 55.0 * std::cos(at_angle * 0.0174532924);
     const double cy = RING_Y + 55.0 * std::sin(at_angle * 0.0174532924);
+    const double kx = RING_X + RING_R * std::cos((at_angle + 100.0) * 0.0174532924);
+    const double ky = RING_Y + RING_R * std::sin((at_angle + 100.0) * 0.0174532924);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             unsigned char& p = image[static_cast<std::size_t>(y) * W + x];
@@ -37,6 +41,7 @@ ByteBuffer draw(double at_angle, bool edged = false) {
             if (y > 185 && std::fabs(x - RING_X) < 25) p = 30;  // the pin
             const double r = std::hypot(x - cx, y - cy);
             if (r < 10.0) p = edged && r < 7.0 ? 110 : edged ? 40 : 70;
+            if (knot && std::hypot(x - kx, y - ky) < 5.0) p = 70;
         }
     return image;
 }
@@ -56,6 +61,11 @@ SHAPE_PARAMS outline() {
         s.x_coord_right.push_back(static_cast<unsigned>(RING_X + w));
     }
     s.num_coord_left = s.num_coord_right = static_cast<unsigned>(s.y_coord_left.size());
+    for (unsigned x = s.x_coord_left[0]; x <= s.x_coord_right[0]; ++x) {  // the top
+        s.x_coord_top.push_back(x);
+        s.y_coord_top.push_back(s.y_coord_left[0]);
+    }
+    s.num_coord_top = static_cast<unsigned>(s.x_coord_top.size());
     s.width = 140;
     s.box_t = 28;
     s.box_b = 172;
@@ -109,6 +119,38 @@ TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
             EXPECT_GT(sharp, 1.5);
         else
             EXPECT_NEAR(sharp, 1.0, 0.1);
+    }
+}
+
+// A knot moves with the loop and is as compact as a crystal, but it lies on the
+// outline in every view; the crystal inside the loop is clear of it and ranks
+// above the knot.
+TEST(Candidates, KnotInTheFibreLiesOnTheOutline) {
+    const double angles[4] = {-30.0, 40.0, 150.0, 220.0};
+    std::vector<ByteBuffer> images;
+    for (double a : angles) images.push_back(draw(a, true, true));
+    const std::vector<SHAPE_PARAMS> shapes(4, outline());
+    const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+    CandidateWork work;
+    for (int q = 0; q < 4; ++q) {
+        const double a = angles[q] * 0.0174532924, k = (angles[q] + 100.0) * 0.0174532924;
+        const Candidate* crystal = nullptr;
+        const Candidate* knot = nullptr;
+        const std::vector<Candidate> found =
+            collect_candidates(ctx, images[q], shapes[q], DefaultPosition{}, work);
+        for (const Candidate& c : found) {
+            if (!crystal && std::hypot(c.x - RING_X - 55.0 * std::cos(a),
+                                       c.y - RING_Y - 55.0 * std::sin(a)) < 3.0)
+                crystal = &c;
+            if (!knot && std::hypot(c.x - RING_X - RING_R * std::cos(k),
+                                    c.y - RING_Y - RING_R * std::sin(k)) < 3.0)
+                knot = &c;
+        }
+        ASSERT_NE(crystal, nullptr) << q;
+        ASSERT_NE(knot, nullptr) << q;
+        EXPECT_LT(knot->clearance, 0.35) << q;
+        EXPECT_GT(crystal->clearance, 0.6) << q;
+        EXPECT_LT(crystal->rank, knot->rank) << q;
     }
 }
 

@@ -154,6 +154,14 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
     turning.roundness = 1.6;
     turning.size_spread = 0.3;
     EXPECT_LT(crystal_probability(ice), crystal_probability(turning));
+    // An even round spot, darkest in its middle at full resolution too, is ice;
+    // with darker edges it may be a small crystal.
+    Evidence speck = e;
+    speck.roundness = 1.1;
+    speck.sharp_edge = 1.05;
+    EXPECT_EQ(crystal_probability(speck), 0.0);
+    speck.sharp_edge = 1.4;
+    EXPECT_GT(crystal_probability(speck), 0.0);
     // Still objects lined up by chance along a wide circle are no crystal.
     Evidence still = e;
     still.motion = 0.1;
