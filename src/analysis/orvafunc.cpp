@@ -316,7 +316,9 @@ int locate_crystal(Run& r) {
 // TRACK's answer: the trajectory of the best-supported object, or, when nothing
 // moves like a crystal, the loop answer the default method gives without one.
 int locate_crystal_track(Run& r) {
-    if (r.numimg_processed < 3) {
+    // A series of three or more images where only one or two show a loop has
+    // nothing to follow: TRACK says so below instead of guessing from two views.
+    if (r.numimg_processed == 0 || (r.numimg_processed < 3 && r.n() < 3)) {
         std::fprintf(
             stderr, "\n TRACK needs three images with a loop; the default crystal search is used.");
         return locate_crystal(r);
@@ -336,6 +338,9 @@ int locate_crystal_track(Run& r) {
     r.log.write("%s", track.log.c_str());
     std::fprintf(stderr, "\n Modelling Xtal motion");
     if (!track.crystal) {
+        if (r.numimg_processed < 3)
+            std::fprintf(stderr, "\n TRACK: only %d of %d images show a loop, too few to follow an object.",
+                         r.numimg_processed, r.n());
         report_track_no_crystal(r.log);
         record_precentring(r.xp.record, "no_crystal",
                            "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "

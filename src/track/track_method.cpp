@@ -22,6 +22,7 @@ namespace orva {
 
 namespace {
 
+constexpr int MIN_IMAGES = 3;        // images with a loop a trajectory is searched in
 constexpr int MAX_TRAJECTORIES = 4;  // looked for beyond the best, for the margin and the count
 
 void append(std::string& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -208,7 +209,8 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
     append(out.log, "\n#\n# TRACK: %d images with a loop, axis prior %.1f%s", usable, settings.axis,
            in.axis_known ? " (known)" : " (loop centres)");
     std::vector<TrajectoryFit> found;
-    for (int k = 0; k <= MAX_TRAJECTORIES; ++k) {
+    // Two views fit any pair of points: a trajectory needs a third to confirm it.
+    for (int k = 0; usable >= MIN_IMAGES && k <= MAX_TRAJECTORIES; ++k) {
         TrajectoryFit fit = best_trajectory(out.images, settings, taken);
         if (!fit.found()) break;
         for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;

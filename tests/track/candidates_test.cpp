@@ -1,12 +1,15 @@
 // Candidates of drawn images: a crystal touching the inside of the loop's rim is
 // found, at its centre and among the best ranked, while the static pin is not
 // taken for it; its dark edge is seen at the image's resolution; an image
-// without a loop has none.
+// without a loop has none, and a series needs three images with a loop before a
+// trajectory is looked for.
 #include "track/candidates.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "track/track_method.h"
 
 namespace orva {
 namespace {
@@ -196,6 +199,27 @@ TEST(Candidates, NoLoopNoCandidates) {
     const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
     CandidateWork work;
     EXPECT_TRUE(collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work).empty());
+}
+
+TEST(Candidates, TwoImagesWithALoopOutOfFourMakeNoTrajectory) {
+    const std::vector<ByteBuffer> images(4, draw(-30.0, true));
+    const std::vector<double> angles{0.0, 90.0, 180.0, 270.0};
+    std::vector<SHAPE_PARAMS> shapes(4, outline());
+    TrackInput in;
+    in.imc = geometry();
+    in.images = &images;
+    in.shapes = shapes;
+    in.angles = angles;
+    TrackResult three;
+    shapes[3] = SHAPE_PARAMS();
+    ASSERT_EQ(track_crystal(in, three), 0);
+    EXPECT_TRUE(three.best.found());
+    TrackResult two;
+    shapes[2] = SHAPE_PARAMS();
+    ASSERT_EQ(track_crystal(in, two), 0);
+    EXPECT_FALSE(two.best.found());
+    EXPECT_FALSE(two.crystal);
+    EXPECT_EQ(two.reliability, no_crystal_reliability(0.0));
 }
 
 }  // namespace
