@@ -51,6 +51,10 @@ double crystal_probability(const Evidence& e);
 // True when the probability shows a crystal.
 bool is_crystal(double probability);
 
+// Which of a run's trajectories is the crystal, given that one is: the highest
+// score wins. `probability` is the trajectory's crystal_probability.
+double choice_score(const Evidence& e, double probability);
+
 // The reliability figure (0..1) of a crystal answer of that probability.
 double track_reliability(double probability);
 

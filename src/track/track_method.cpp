@@ -155,7 +155,7 @@ void log_candidates(std::string& log, const std::vector<TrackImage>& images,
 }
 
 void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, const Evidence& e,
-                    double probability) {
+                    double probability, double choice) {
     append(log,
            "\n# trajectory %zu: x0 %.1f a %.1f b %.1f y %.1f radius %.1f size %.1f score %.2f "
            "images %d/%d",
@@ -165,7 +165,7 @@ void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, c
            e.top, e.mean_log_weight, e.residual, e.lead, e.roundness);
     append(log, " spread %.3f %.3f motion %.2f depth %.2f span %.2f sharp %.3f", e.contrast_spread,
            e.size_spread, e.motion, e.depth, e.span, e.sharp_edge);
-    append(log, " clear %.2f probability %.3f", e.clearance, probability);
+    append(log, " clear %.2f probability %.3f choice %.2f", e.clearance, probability, choice);
 }
 
 }  // namespace
@@ -216,26 +216,29 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;
         found.push_back(fit);
     }
-    // The most crystal-like trajectory wins; another counts as a second crystal
-    // when it passes too, turns about the same axis and is a different object.
-    std::size_t best = 0;
-    std::vector<double> probability(found.size(), 0.0);
+    // There is a crystal when the most crystal-like trajectory passes; the one
+    // centred is the one the choice score prefers. Another counts as a second
+    // crystal when it passes too, turns about the same axis and is a different object.
+    std::size_t best = 0, likeliest = 0;
+    std::vector<double> probability(found.size(), 0.0), score(found.size(), 0.0);
     for (std::size_t k = 0; k < found.size(); ++k) {
         const Evidence e = evidence_of(out.images, found, k, usable);
         probability[k] = crystal_probability(e);
-        if (probability[k] > probability[best]) best = k;
-        log_trajectory(out.log, k, found[k], e, probability[k]);
+        score[k] = choice_score(e, probability[k]);
+        if (probability[k] > probability[likeliest]) likeliest = k;
+        if (score[k] > score[best]) best = k;
+        log_trajectory(out.log, k, found[k], e, probability[k], score[k]);
     }
     if (!found.empty()) {
         out.best = found[best];
         out.evidence = evidence_of(out.images, found, best, usable);
-        out.probability = probability[best];
+        out.probability = probability[likeliest];
         out.crystal = is_crystal(out.probability);
         out.reliability = out.crystal ? track_reliability(out.probability)
                                       : no_crystal_reliability(out.probability);
-        for (std::size_t k = 0; k < found.size(); ++k)
-            if (is_crystal(probability[k]) &&
-                (k == best || another_object(out.images, found[best], found[k])))
+        for (std::size_t k = 0; out.crystal && k < found.size(); ++k)
+            if (k == best || (is_crystal(probability[k]) &&
+                              another_object(out.images, found[best], found[k])))
                 ++out.crystals;
     }
     if (found.empty()) out.reliability = no_crystal_reliability(0.0);

@@ -31,12 +31,12 @@ struct TrackInput {
 };
 
 struct TrackResult {
-    bool crystal = false;            // the best trajectory is taken as the crystal
-    TrajectoryFit best;              // best trajectory (found() false when there was none)
+    bool crystal = false;            // the most crystal-like trajectory passes
+    TrajectoryFit best;              // the chosen trajectory (found() false when there was none)
     int crystals = 0;                // trajectories that would each pass as a crystal
     double axis_prior = 0.0;         // the axis the pair search used
-    Evidence evidence;               // of the best trajectory
-    double probability = 0.0;        // that the best trajectory is a crystal
+    Evidence evidence;               // of the chosen trajectory
+    double probability = 0.0;        // of the most crystal-like trajectory: the decision
     double reliability = 0.0;        // 0..1
     std::vector<TrackImage> images;  // every image's candidates, for the log
     std::string log;                 // lines for the run log
