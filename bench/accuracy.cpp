@@ -19,6 +19,7 @@
 // view Y_CENTRE the image's extent, not -1.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -141,6 +142,7 @@ struct Settings {
     std::string methods = "default,vers23,track";
     std::string scenes;  // comma-separated scene ids of that section, empty for all
     bool logoutx = false;
+    unsigned long long seeds = 0;  // that section drawn from this seed on (0: the set's own)
 };
 
 // Largest distance between the predicted and the true crystal positions over the
@@ -288,7 +290,8 @@ void usage(const char* program) {
         "                  VERS23 and TRACK side by side; --limit N takes the first N scenes\n"
         "  --methods LIST  methods of that section, of default,vers23,track (default: all)\n"
         "  --scenes LIST   only these scene ids of that section (comma-separated)\n"
-        "  --logoutx       write LOGOUTX into that section's jobs (keep them with --keep)\n",
+        "  --logoutx       write LOGOUTX into that section's jobs (keep them with --keep)\n"
+        "  --seeds N       draw that section's scenes from seed N on, as the set's own are drawn\n",
         program);
 }
 
@@ -329,6 +332,8 @@ int main(int argc, char** argv) {
             settings.scenes = value();
         else if (a == "--logoutx")
             settings.logoutx = true;
+        else if (a == "--seeds")
+            settings.seeds = std::strtoull(value().c_str(), nullptr, 10);
         else if (a == "--help" || a == "-h") {
             usage(argv[0]);
             return 0;
@@ -356,6 +361,7 @@ int main(int argc, char** argv) {
         cs.logoutx = settings.logoutx;
         cs.timeout = settings.timeout;
         cs.limit = settings.limit;
+        cs.seeds = settings.seeds;
         for (std::size_t at = 0; at < settings.scenes.size();) {
             cs.only.push_back(std::atoi(settings.scenes.c_str() + at));
             const std::size_t comma = settings.scenes.find(',', at);

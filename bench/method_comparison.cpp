@@ -361,8 +361,7 @@ std::uint64_t set_seed_base(SceneSet set) {
     return set == SceneSet::Tuning ? 50000 : set == SceneSet::Validation ? 90000 : 70000;
 }
 
-std::vector<ComparisonScene> comparison_scenes(SceneSet set) {
-    const std::uint64_t base = set_seed_base(set);
+std::vector<ComparisonScene> comparison_scenes(std::uint64_t base) {
     std::vector<ComparisonScene> scenes;
     int n = 0;
     for (int i = 0; i < CRYSTAL_SCENES; ++i, ++n) scenes.push_back(crystal_scene(i, base + n));
@@ -373,19 +372,22 @@ std::vector<ComparisonScene> comparison_scenes(SceneSet set) {
 }
 
 void run_comparison(SceneSet set, const ComparisonSettings& settings) {
-    std::vector<ComparisonScene> scenes = comparison_scenes(set);
+    const std::uint64_t base = settings.seeds > 0 ? settings.seeds : set_seed_base(set);
+    std::vector<ComparisonScene> scenes = comparison_scenes(base);
     if (settings.limit >= 0 && settings.limit < static_cast<int>(scenes.size()))
         scenes.resize(settings.limit);
-    const std::uint64_t base = set_seed_base(set);
     std::printf("\n== crystal-search section: %s set, %zu scenes, seeds %llu..%llu\n",
                 set_name(set), scenes.size(), static_cast<unsigned long long>(base),
                 static_cast<unsigned long long>(base + scenes.size() - 1));
     std::printf(
         "TRACK's constants were chosen on the TUNING and VALIDATION sets (seeds %llu.., "
-        "%llu..); the REPORTED set (seeds %llu..) was never used for tuning.\n",
+        "%llu..), its choice among trajectories also on sets from seeds",
         static_cast<unsigned long long>(set_seed_base(SceneSet::Tuning)),
-        static_cast<unsigned long long>(set_seed_base(SceneSet::Validation)),
-        static_cast<unsigned long long>(set_seed_base(SceneSet::Reported)));
+        static_cast<unsigned long long>(set_seed_base(SceneSet::Validation)));
+    for (std::uint64_t seed : FITTING_SEEDS)
+        std::printf(" %llu..", static_cast<unsigned long long>(seed));
+    std::printf("; the REPORTED set (seeds %llu..) was never used for tuning.\n",
+                static_cast<unsigned long long>(set_seed_base(SceneSet::Reported)));
     std::printf(
         "verdicts: ok; off = crystal answer outside tolerance; none = PRECENTRING 1 on a "
         "crystal; xtal? = crystal answer without a crystal; fail/time = no result\n");

@@ -33,8 +33,13 @@ struct ComparisonScene {
 // Seeds of a set: base + 0, base + 1, ...
 std::uint64_t set_seed_base(SceneSet set);
 
-// The scenes of one set (150 crystal scenes, then 50 without a crystal).
-std::vector<ComparisonScene> comparison_scenes(SceneSet set);
+// The scenes of a set drawn from seed `base` on (150 crystal scenes, then 50
+// without a crystal).
+std::vector<ComparisonScene> comparison_scenes(std::uint64_t base);
+
+// The further sets TRACK's choice of trajectory was fitted on besides the
+// tuning and validation sets: drawn like them from these seeds.
+inline constexpr std::uint64_t FITTING_SEEDS[] = {110000, 130000, 150000, 170000};
 
 struct ComparisonSettings {
     std::string orva;
@@ -45,6 +50,7 @@ struct ComparisonSettings {
     bool methods[3] = {true, true, true};  // default, VERS23, TRACK
     int limit = -1;                        // first N scenes only
     std::vector<int> only;                 // these scene ids only, when not empty
+    std::uint64_t seeds = 0;               // draw from this seed on instead of the set's own
 };
 
 // Renders and runs every scene, prints one line per scene and the summaries.
