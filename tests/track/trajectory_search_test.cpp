@@ -162,6 +162,15 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
     EXPECT_EQ(crystal_probability(speck), 0.0);
     speck.sharp_edge = 1.4;
     EXPECT_GT(crystal_probability(speck), 0.0);
+    // Choosing among a run's trajectories: more support wins, and at the same
+    // probability one in the loop's film beats one on its outline.
+    Evidence half = e;
+    half.support = 0.5;
+    half.share = 0.5 * e.share;
+    EXPECT_GT(choice_score(e, p), choice_score(half, p));
+    Evidence on_outline = e;
+    on_outline.clearance = 0.0;
+    EXPECT_GT(choice_score(e, p), choice_score(on_outline, p));
     // Still objects lined up by chance along a wide circle are no crystal.
     Evidence still = e;
     still.motion = 0.1;
