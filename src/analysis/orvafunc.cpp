@@ -339,7 +339,8 @@ int locate_crystal_track(Run& r) {
     std::fprintf(stderr, "\n Modelling Xtal motion");
     if (!track.crystal) {
         if (r.numimg_processed < 3)
-            std::fprintf(stderr, "\n TRACK: only %d of %d images show a loop, too few to follow an object.",
+            std::fprintf(stderr,
+                         "\n TRACK: only %d of %d images show a loop, too few to follow an object.",
                          r.numimg_processed, r.n());
         report_track_no_crystal(r.log);
         record_precentring(r.xp.record, "no_crystal",

@@ -141,7 +141,8 @@ bool is_crystal(double probability) {
 }
 
 // A conditional logit fitted on the crystal scenes of the accuracy benchmark's
-// tuning and validation runs: it weighs a run's trajectories against each other,
+// tuning and validation sets and of four more sets drawn like them (seeds from
+// 110000 to 170000): it weighs a run's trajectories against each other,
 // where the probability rates each one alone, and so picked the crystal's own
 // trajectory in one scene in fifty more. Terms equal for all trajectories of a
 // run cancel out and are left away.

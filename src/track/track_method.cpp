@@ -237,8 +237,8 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
         out.reliability = out.crystal ? track_reliability(out.probability)
                                       : no_crystal_reliability(out.probability);
         for (std::size_t k = 0; out.crystal && k < found.size(); ++k)
-            if (k == best || (is_crystal(probability[k]) &&
-                              another_object(out.images, found[best], found[k])))
+            if (k == best ||
+                (is_crystal(probability[k]) && another_object(out.images, found[best], found[k])))
                 ++out.crystals;
     }
     if (found.empty()) out.reliability = no_crystal_reliability(0.0);
