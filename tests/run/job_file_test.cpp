@@ -203,6 +203,13 @@ TEST(JobFile, CapacityAndNameLength) {
     EXPECT_EQ(too_long.status, 1);
     EXPECT_TRUE(too_long.messages.starts_with("\n File name longer than 499 characters in job"));
     EXPECT_EQ(parse("BACK " + longest + "x\nDATA_END\n").status, 1);
+
+    // A line is read in pieces of 1023 characters; what follows the first piece
+    // is read as a line of its own.
+    const std::string piece = "LOGOUTX " + std::string(1023 - 8, 'x');
+    const Parsed split = parse(piece + "TRACK\n" + data_lines(1, "f") + "DATA_END\n");
+    EXPECT_EQ(split.job.track_flag, 1);
+    EXPECT_EQ(parse(piece + "xTRACK\n" + data_lines(1, "f") + "DATA_END\n").job.track_flag, 0);
 }
 
 TEST(JobFile, FileThatCannotBeOpened) {
