@@ -340,8 +340,8 @@ int locate_crystal_track(Run& r) {
     if (!track.crystal) {
         if (r.numimg_processed < 3)
             std::fprintf(stderr,
-                         "\n TRACK: only %d of %d images show a loop, too few to follow an object.",
-                         r.numimg_processed, r.n());
+                         "\n TRACK: only %d of %d images %s a loop, too few to follow an object.",
+                         r.numimg_processed, r.n(), r.numimg_processed == 1 ? "shows" : "show");
         report_track_no_crystal(r.log);
         record_precentring(r.xp.record, "no_crystal",
                            "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "
