@@ -342,10 +342,13 @@ int locate_crystal_track(Run& r) {
             std::fprintf(stderr,
                          "\n TRACK: only %d of %d images %s a loop, too few to follow an object.",
                          r.numimg_processed, r.n(), r.numimg_processed == 1 ? "shows" : "show");
-        report_track_no_crystal(r.log);
+        report_track_no_crystal(r.log, track.angles_too_close);
         record_precentring(r.xp.record, "no_crystal",
-                           "TRACK: nothing moves like a crystal through the series: Y_CENTRE and "
-                           "X_CENTRE are taken from the loop centres");
+                           track.angles_too_close
+                               ? "TRACK: the images lie too close in angle to follow an object: "
+                                 "Y_CENTRE and X_CENTRE are taken from the loop centres"
+                               : "TRACK: nothing moves like a crystal through the series: Y_CENTRE "
+                                 "and X_CENTRE are taken from the loop centres");
         r.precentring_flag = 1;
         r.reliability = track.reliability;
         r.reliability_fixed = true;

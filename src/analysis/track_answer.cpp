@@ -57,8 +57,11 @@ TrackAnswer track_answer(const TrackResult& track, PARAMS& mp, DriverLog& log) {
     return answer;
 }
 
-void report_track_no_crystal(DriverLog& log) {
-    std::fprintf(stderr, "\n### ! TRACK: nothing moves like a crystal through the series.");
+void report_track_no_crystal(DriverLog& log, bool undecidable) {
+    std::fprintf(stderr, "\n### ! TRACK: %s",
+                 undecidable ? "the images lie too close in angle (or half a turn apart) to "
+                               "follow an object."
+                             : "nothing moves like a crystal through the series.");
     std::fprintf(stderr, "\n### ! 'PRECENTRING' is set to '1' in output file");
     std::fprintf(stderr, "\n### ! 'Y_CENTRE' and 'X_CENTRE' are taken from the loop centres.");
     std::fprintf(stderr, "\n### ! -------------------------------------------\n");

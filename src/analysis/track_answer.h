@@ -31,7 +31,8 @@ struct TrackAnswer {
 // the answer on standard error.
 TrackAnswer track_answer(const TrackResult& track, PARAMS& mp, DriverLog& log);
 
-// The message block of a run in which nothing moves like a crystal.
-void report_track_no_crystal(DriverLog& log);
+// The message block of a run in which nothing moves like a crystal, or in which
+// the views lie too close in angle to tell (`undecidable`).
+void report_track_no_crystal(DriverLog& log, bool undecidable);
 
 }  // namespace orva

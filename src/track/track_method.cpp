@@ -208,9 +208,15 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
 
     append(out.log, "\n#\n# TRACK: %d images with a loop, axis prior %.1f%s", usable, settings.axis,
            in.axis_known ? " (known)" : " (loop centres)");
+    std::vector<double> loop_angles;
+    for (int q = 0; q < n; ++q)
+        if (in.shapes[q].type != NO_OBJECT) loop_angles.push_back(in.angles[q]);
+    // Views at one angle (or half a turn apart) say nothing about where an object
+    // is in depth: neither a crystal nor its absence can be told from them.
+    out.angles_too_close = usable >= MIN_IMAGES && !angles_fix_trajectory(loop_angles);
     std::vector<TrajectoryFit> found;
     // Two views fit any pair of points: a trajectory needs a third to confirm it.
-    for (int k = 0; usable >= MIN_IMAGES && k <= MAX_TRAJECTORIES; ++k) {
+    for (int k = 0; usable >= MIN_IMAGES && !out.angles_too_close && k <= MAX_TRAJECTORIES; ++k) {
         TrajectoryFit fit = best_trajectory(out.images, settings, taken);
         if (!fit.found()) break;
         for (const Match& m : fit.matches) taken[m.image][m.candidate] = 1;
@@ -242,6 +248,10 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
                 ++out.crystals;
     }
     if (found.empty()) out.reliability = no_crystal_reliability(0.0);
+    if (out.angles_too_close) {
+        out.reliability = 0.0;
+        append(out.log, "\n# no two images with a loop are far enough apart in angle");
+    }
     append(
         out.log,
         "\n# decision: %s (trajectory %zu), reliability %.3f, trajectories passing as crystals %d",

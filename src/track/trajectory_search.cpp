@@ -223,6 +223,13 @@ void pair_hypotheses(std::span<const TrackImage> images, const SearchSettings& s
 
 }  // namespace
 
+bool angles_fix_trajectory(std::span<const double> angles) {
+    for (std::size_t p = 0; p < angles.size(); ++p)
+        for (std::size_t q = p + 1; q < angles.size(); ++q)
+            if (std::fabs(std::sin((angles[q] - angles[p]) * RADIAN)) >= MIN_PAIR_SINE) return true;
+    return false;
+}
+
 TrajectoryFit best_trajectory(std::span<const TrackImage> images, const SearchSettings& settings,
                               const std::vector<std::vector<char>>& taken) {
     // The pairs of each first image are scored side by side; the best of all,

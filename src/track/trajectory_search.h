@@ -67,6 +67,10 @@ struct SearchSettings {
 // Tolerance of a candidate's distance from a trajectory, pixels.
 double match_tolerance(const Candidate& c);
 
+// Whether two of these angles (degrees) lie far enough apart, and not half a
+// turn, for a pair of views to fix a trajectory: the pair search needs one.
+bool angles_fix_trajectory(std::span<const double> angles);
+
 // The best trajectory among the candidates not marked in `taken`
 // (taken[image][candidate]); not found() when no pair makes one.
 TrajectoryFit best_trajectory(std::span<const TrackImage> images, const SearchSettings& settings,

@@ -220,6 +220,25 @@ TEST(Candidates, TwoImagesWithALoopOutOfFourMakeNoTrajectory) {
     EXPECT_FALSE(two.best.found());
     EXPECT_FALSE(two.crystal);
     EXPECT_EQ(two.reliability, no_crystal_reliability(0.0));
+    EXPECT_FALSE(two.angles_too_close);
+}
+
+TEST(Candidates, ViewsWithinAFewDegreesOrHalfATurnFixNoTrajectory) {
+    EXPECT_FALSE(angles_fix_trajectory(std::vector<double>{0.0, 10.0, 180.0, 360.0, -170.0}));
+    EXPECT_TRUE(angles_fix_trajectory(std::vector<double>{0.0, 180.0, 200.0}));
+    const std::vector<ByteBuffer> images(4, draw(-30.0, true));
+    const std::vector<double> angles{5.0, 5.0, 185.0, 365.0};
+    const std::vector<SHAPE_PARAMS> shapes(4, outline());
+    TrackInput in;
+    in.imc = geometry();
+    in.images = &images;
+    in.shapes = shapes;
+    in.angles = angles;
+    TrackResult out;
+    ASSERT_EQ(track_crystal(in, out), 0);
+    EXPECT_TRUE(out.angles_too_close);
+    EXPECT_FALSE(out.crystal);
+    EXPECT_EQ(out.reliability, 0.0);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Whole-program runs of the TRACK method on rendered series: a crystal near the
 // loop's rim is centred (with the candidates in the run log and the crosses on
 // the trajectory), an empty loop and a pin-only view give the loop answer with
-// PRECENTRING 1, and a run of two images goes to the method the job would get
-// without TRACK.
+// PRECENTRING 1, views that cannot fix a trajectory say so, and a run of two
+// images goes to the method the job would get without TRACK.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,6 +55,15 @@ TEST_F(TrackRun, NoCrystalGivesTheLoopAnswer) {
     ASSERT_EQ(run("--scene loop --seed 4 --images 8"), 0);
     EXPECT_TRUE(said("TRACK: nothing moves like a crystal through the series."));
     EXPECT_NEAR(result["X_CENTRE"], truth["X_CENTRE"], 8.0);
+}
+
+TEST_F(TrackRun, ViewsOfOneAngleAndItsHalfTurnTellNothing) {
+    ASSERT_EQ(run("--seed 7 --images 4 --angles 10,10,190,190 --crystal-size 40"), 0);
+    EXPECT_EQ(result["PRECENTRING"], 1);
+    EXPECT_EQ(result["RELIABILITY"], 0);
+    EXPECT_TRUE(
+        said("TRACK: the images lie too close in angle (or half a turn apart) to "
+             "follow an object."));
 }
 
 TEST_F(TrackRun, TwoImagesTakeTheMethodTheJobWouldGet) {
