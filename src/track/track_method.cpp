@@ -208,12 +208,11 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
 
     append(out.log, "\n#\n# TRACK: %d images with a loop, axis prior %.1f%s", usable, settings.axis,
            in.axis_known ? " (known)" : " (loop centres)");
-    std::vector<double> loop_angles;
-    for (int q = 0; q < n; ++q)
-        if (in.shapes[q].type != NO_OBJECT) loop_angles.push_back(in.angles[q]);
     // Views at one angle (or half a turn apart) say nothing about where an object
-    // is in depth: neither a crystal nor its absence can be told from them.
-    out.angles_too_close = usable >= MIN_IMAGES && !angles_fix_trajectory(loop_angles);
+    // is in depth: neither a crystal nor its absence can be told from them. (A
+    // series that could tell but shows the loop only in such views has nothing to
+    // follow, as when one or two images show it.)
+    out.angles_too_close = usable >= MIN_IMAGES && !angles_fix_trajectory(in.angles.first(n));
     std::vector<TrajectoryFit> found;
     // Two views fit any pair of points: a trajectory needs a third to confirm it.
     for (int k = 0; usable >= MIN_IMAGES && !out.angles_too_close && k <= MAX_TRAJECTORIES; ++k) {

@@ -227,8 +227,8 @@ TEST(Candidates, ViewsWithinAFewDegreesOrHalfATurnFixNoTrajectory) {
     EXPECT_FALSE(angles_fix_trajectory(std::vector<double>{0.0, 10.0, 180.0, 360.0, -170.0}));
     EXPECT_TRUE(angles_fix_trajectory(std::vector<double>{0.0, 180.0, 200.0}));
     const std::vector<ByteBuffer> images(4, draw(-30.0, true));
-    const std::vector<double> angles{5.0, 5.0, 185.0, 365.0};
-    const std::vector<SHAPE_PARAMS> shapes(4, outline());
+    std::vector<double> angles{5.0, 5.0, 185.0, 365.0};
+    std::vector<SHAPE_PARAMS> shapes(4, outline());
     TrackInput in;
     in.imc = geometry();
     in.images = &images;
@@ -239,6 +239,14 @@ TEST(Candidates, ViewsWithinAFewDegreesOrHalfATurnFixNoTrajectory) {
     EXPECT_TRUE(out.angles_too_close);
     EXPECT_FALSE(out.crystal);
     EXPECT_EQ(out.reliability, 0.0);
+    // The series could tell, but the loop shows only in views that cannot:
+    // nothing to follow, as when too few images show it.
+    angles[1] = 95.0;
+    shapes[1] = SHAPE_PARAMS();
+    ASSERT_EQ(track_crystal(in, out), 0);
+    EXPECT_FALSE(out.angles_too_close);
+    EXPECT_FALSE(out.best.found());
+    EXPECT_EQ(out.reliability, no_crystal_reliability(0.0));
 }
 
 }  // namespace
