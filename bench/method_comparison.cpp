@@ -381,7 +381,7 @@ void run_comparison(SceneSet set, const ComparisonSettings& settings) {
                 static_cast<unsigned long long>(base + scenes.size() - 1));
     std::printf(
         "TRACK's constants were chosen on the TUNING and VALIDATION sets (seeds %llu.., "
-        "%llu..), its choice among trajectories also on sets from seeds",
+        "%llu..), its decision and its choice among trajectories also on sets from seeds",
         static_cast<unsigned long long>(set_seed_base(SceneSet::Tuning)),
         static_cast<unsigned long long>(set_seed_base(SceneSet::Validation)));
     for (std::uint64_t seed : FITTING_SEEDS)

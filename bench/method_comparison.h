@@ -37,8 +37,8 @@ std::uint64_t set_seed_base(SceneSet set);
 // without a crystal).
 std::vector<ComparisonScene> comparison_scenes(std::uint64_t base);
 
-// The further sets TRACK's choice of trajectory was fitted on besides the
-// tuning and validation sets: drawn like them from these seeds.
+// The further sets TRACK's decision and choice of trajectory were fitted on
+// besides the tuning and validation sets: drawn like them from these seeds.
 inline constexpr std::uint64_t FITTING_SEEDS[] = {110000, 130000, 150000, 170000};
 
 struct ComparisonSettings {

@@ -321,6 +321,76 @@ void sharp_edge(const ByteBuffer& image, const CandidateContext& ctx, Candidate&
     c.sharp_edge = darkest / std::max(centre, 1.0);
 }
 
+constexpr int OUTLINE_SAMPLES = 48;  // samples across the window at most (larger: strided)
+
+// Candidate::area and outline_elongation, on a window of one size either way
+// sampled at most OUTLINE_SAMPLES across: the samples 4-connected to the
+// strongest of the 3 x 3 at the centre whose contrast (as for sharp_edge) is at
+// least half the strongest within half a size. A drop of ice shows the same
+// outline in every view; a crystal turns other faces to the camera.
+void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
+             std::vector<double>& contrast, std::vector<int>& stack, std::vector<char>& seen) {
+    const Plane& still = ctx.still.base;
+    const int reach = std::max(3, static_cast<int>(std::lround(c.size)));
+    const int stride = std::max(1, 2 * reach / OUTLINE_SAMPLES);
+    const int half = reach / stride, side = 2 * half + 1;
+    const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
+    if (!ctx.box.contains(cx, cy) || still.width <= 0) return;
+    const bool moves = c.motion >= 0.5;
+    const double local =
+        c.contrast +
+        image[static_cast<std::size_t>(cy) * ctx.imc.width + static_cast<std::size_t>(cx)];
+    contrast.assign(static_cast<std::size_t>(side) * side, -1e9);  // outside the box: never inside
+    double peak = 0.0;
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            const int dx = (i - half) * stride, dy = (j - half) * stride;
+            const int x = cx + dx, y = cy + dy;
+            if (!ctx.box.contains(x, y)) continue;
+            const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
+            const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
+            const double v = (moves ? still.at(sx, sy) : local) -
+                             image[static_cast<std::size_t>(y) * ctx.imc.width + x];
+            contrast[static_cast<std::size_t>(j) * side + i] = v;
+            if (4 * (dx * dx + dy * dy) <= reach * reach) peak = std::max(peak, v);
+        }
+    if (peak <= 0.0) return;
+    const double level = 0.5 * peak;
+    int start = half * side + half;
+    for (int j = half - 1; j <= half + 1; ++j)
+        for (int i = half - 1; i <= half + 1; ++i)
+            if (contrast[j * side + i] > contrast[start]) start = j * side + i;
+    if (contrast[start] < level) return;
+    seen.assign(contrast.size(), 0);
+    stack.assign(1, start);
+    seen[start] = 1;
+    double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    while (!stack.empty()) {
+        const int k = stack.back();
+        stack.pop_back();
+        const int i = k % side, j = k / side;
+        n += 1.0;
+        sx += i;
+        sy += j;
+        sxx += static_cast<double>(i) * i;
+        syy += static_cast<double>(j) * j;
+        sxy += static_cast<double>(i) * j;
+        const int next[4] = {i > 0 ? k - 1 : -1, i + 1 < side ? k + 1 : -1, j > 0 ? k - side : -1,
+                             j + 1 < side ? k + side : -1};
+        for (const int q : next)
+            if (q >= 0 && !seen[q] && contrast[q] >= level) {
+                seen[q] = 1;
+                stack.push_back(q);
+            }
+    }
+    c.area = n * stride * stride;
+    // A sample stands for a square of them: its own variance keeps one-sample-wide
+    // regions finite.
+    const double mx = sx / n, my = sy / n, own = 1.0 / 12.0;
+    c.outline_elongation = std::sqrt(
+        elongation_of(sxx / n - mx * mx + own, syy / n - my * my + own, sxy / n - mx * my));
+}
+
 constexpr double NEEDLE_ELONGATION = 2.0;  // a candidate this elongated may be part of a needle
 constexpr int NEEDLE_REACH = 130;          // pixels searched either way for its ends
 constexpr double REGION_LEVEL = 0.5;       // of the centre's contrast: inside the object
@@ -594,7 +664,11 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
     std::stable_sort(out.begin(), out.end(),
                      [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
-    for (std::size_t r = 0; r < out.size(); ++r) out[r].rank = static_cast<int>(r);
+    std::vector<double> contrast;
+    for (std::size_t r = 0; r < out.size(); ++r) {
+        out[r].rank = static_cast<int>(r);
+        outline(image, ctx, out[r], contrast, stack, seen);
+    }
     return out;
 }
 

@@ -48,6 +48,11 @@ struct Candidate {
     double loop_share = 0.0;  // size over the loop's mean width
     double span = 0.0;        // the outline's width at the candidate's row, in sizes (0 outside)
     double clearance = 2.0;   // distance to the nearest point of the outline, in sizes (<= 2)
+    // The object as the image shows it at its own resolution: the pixels joined
+    // to its centre at half its strongest contrast (area, pixels) and how
+    // elongated they are (the square root of their moments' eigenvalue ratio).
+    double area = 0.0;
+    double outline_elongation = 1.0;
     int source = OWN_BLOB;
     int level = 0;        // the scale-space level it was found or measured on
     int rank = 0;         // 0 for the strongest of its image

@@ -39,6 +39,12 @@ struct Evidence {
     double span = 0.0;
     double sharp_edge = 1.0;  // median of the candidates' sharp_edge
     double clearance = 2.0;   // upper quartile of the candidates' clearance
+    // How the object's outline at full resolution changes while it turns: the
+    // standard deviations of ln(area) and of ln(outline elongation) over the
+    // views, and the median outline elongation.
+    double area_spread = 0.0;
+    double outline_spread = 0.0;
+    double outline_elongation = 1.0;
 };
 
 // The evidence of trajectory k among the trajectories found in a run.

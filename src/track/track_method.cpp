@@ -165,7 +165,8 @@ void log_trajectory(std::string& log, std::size_t k, const TrajectoryFit& fit, c
            e.top, e.mean_log_weight, e.residual, e.lead, e.roundness);
     append(log, " spread %.3f %.3f motion %.2f depth %.2f span %.2f sharp %.3f", e.contrast_spread,
            e.size_spread, e.motion, e.depth, e.span, e.sharp_edge);
-    append(log, " clear %.2f probability %.3f choice %.2f", e.clearance, probability, choice);
+    append(log, " clear %.2f outline %.3f %.3f %.3f probability %.3f choice %.2f", e.clearance,
+           e.area_spread, e.outline_spread, e.outline_elongation, probability, choice);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Candidates of drawn images: a crystal touching the inside of the loop's rim is
 // found, at its centre and among the best ranked, while the static pin is not
-// taken for it; its dark edge is seen at the image's resolution; an image
+// taken for it; its dark edge and its outline are seen at the image's resolution; an image
 // without a loop has none, and a series needs three images with a loop before a
 // trajectory is looked for.
 #include "track/candidates.h"
@@ -114,14 +114,19 @@ TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
         CandidateWork work;
         const double cx = RING_X + 55.0 * std::cos(angles[0] * 0.0174532924);
         const double cy = RING_Y + 55.0 * std::sin(angles[0] * 0.0174532924);
-        double sharp = 0.0;
-        for (const Candidate& c :
-             collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work))
-            if (std::hypot(c.x - cx, c.y - cy) < 3.0 && sharp == 0.0) sharp = c.sharp_edge;
+        const Candidate* disc = nullptr;
+        const std::vector<Candidate> found =
+            collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work);
+        for (const Candidate& c : found)
+            if (std::hypot(c.x - cx, c.y - cy) < 3.0 && !disc) disc = &c;
+        ASSERT_NE(disc, nullptr) << edged;
         if (edged)
-            EXPECT_GT(sharp, 1.5);
+            EXPECT_GT(disc->sharp_edge, 1.5);
         else
-            EXPECT_NEAR(sharp, 1.0, 0.1);
+            EXPECT_NEAR(disc->sharp_edge, 1.0, 0.1);
+        // Either way the outline is the whole disc of radius 10, round.
+        EXPECT_NEAR(disc->area, 314.0, 30.0) << edged;
+        EXPECT_LT(disc->outline_elongation, 1.1) << edged;
     }
 }
 
@@ -189,6 +194,7 @@ TEST(Candidates, NeedleIsFoundAtItsMiddle) {
         }
         ASSERT_NE(best, nullptr) << q;
         EXPECT_LT(std::hypot(best->x - mx, best->y - my), 3.0) << q;
+        EXPECT_GT(best->outline_elongation, 2.0) << q;
     }
 }
 
