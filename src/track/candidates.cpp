@@ -41,6 +41,24 @@ double elongation_of(double xx, double yy, double xy) {
     return small > 1e-9 ? std::min(50.0, (half_trace + root) / small) : 50.0;
 }
 
+// First and second moments of a region's pixels.
+struct RegionMoments {
+    double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    void add(int x, int y) {
+        n += 1.0;
+        sx += x;
+        sy += y;
+        sxx += static_cast<double>(x) * x;
+        syy += static_cast<double>(y) * y;
+        sxy += static_cast<double>(x) * y;
+    }
+    double mean_x() const { return sx / n; }
+    double mean_y() const { return sy / n; }
+    double var_x() const { return sxx / n - mean_x() * mean_x(); }
+    double var_y() const { return syy / n - mean_y() * mean_y(); }
+    double cov() const { return sxy / n - mean_x() * mean_y(); }
+};
+
 // The box of the image on the search grid: every pixel, or the mean of every
 // 2 x 2 block when the grid is coarser.
 void crop(const ByteBuffer& image, const IMAGE& imc, const Box& box, int reduce, Plane& p) {
@@ -364,17 +382,12 @@ void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
     seen.assign(contrast.size(), 0);
     stack.assign(1, start);
     seen[start] = 1;
-    double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    RegionMoments m;
     while (!stack.empty()) {
         const int k = stack.back();
         stack.pop_back();
         const int i = k % side, j = k / side;
-        n += 1.0;
-        sx += i;
-        sy += j;
-        sxx += static_cast<double>(i) * i;
-        syy += static_cast<double>(j) * j;
-        sxy += static_cast<double>(i) * j;
+        m.add(i, j);
         const int next[4] = {i > 0 ? k - 1 : -1, i + 1 < side ? k + 1 : -1, j > 0 ? k - side : -1,
                              j + 1 < side ? k + side : -1};
         for (const int q : next)
@@ -383,12 +396,11 @@ void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
                 stack.push_back(q);
             }
     }
-    c.area = n * stride * stride;
+    c.area = m.n * stride * stride;
     // A sample stands for a square of them: its own variance keeps one-sample-wide
     // regions finite.
-    const double mx = sx / n, my = sy / n, own = 1.0 / 12.0;
-    c.outline_elongation = std::sqrt(
-        elongation_of(sxx / n - mx * mx + own, syy / n - my * my + own, sxy / n - mx * my));
+    const double own = 1.0 / 12.0;
+    c.outline_elongation = std::sqrt(elongation_of(m.var_x() + own, m.var_y() + own, m.cov()));
 }
 
 constexpr double NEEDLE_ELONGATION = 2.0;  // a candidate this elongated may be part of a needle
@@ -424,29 +436,22 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
     seen.assign(static_cast<std::size_t>(w) * h, 0);
     stack.assign(1, (cy - y0) * w + (cx - x0));
     seen[stack[0]] = 1;
-    double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    RegionMoments m;
     while (!stack.empty()) {
         const int i = stack.back();
         stack.pop_back();
         const int x = i % w, y = i / w;
         if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return;  // runs into the window's edge
-        n += 1.0;
-        sx += x;
-        sy += y;
-        sxx += static_cast<double>(x) * x;
-        syy += static_cast<double>(y) * y;
-        sxy += static_cast<double>(x) * y;
+        m.add(x, y);
         for (const int j : {i - 1, i + 1, i - w, i + w})
             if (!seen[j] && contrast(x0 + j % w, y0 + j / w) >= level) {
                 seen[j] = 1;
                 stack.push_back(j);
             }
     }
-    const double mx = sx / n, my = sy / n;
-    const double vxx = sxx / n - mx * mx, vyy = syy / n - my * my, vxy = sxy / n - mx * my;
-    if (elongation_of(vxx, vyy, vxy) < NEEDLE_SPREAD) return;  // a compact object keeps its place
-    c.x = x0 + mx;
-    c.y = y0 + my;
+    if (elongation_of(m.var_x(), m.var_y(), m.cov()) < NEEDLE_SPREAD) return;  // compact: stays
+    c.x = x0 + m.mean_x();
+    c.y = y0 + m.mean_y();
 }
 
 // Where the candidate lies relative to the loop's outline.

@@ -207,15 +207,22 @@ TEST(Candidates, NoLoopNoCandidates) {
     EXPECT_TRUE(collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work).empty());
 }
 
-TEST(Candidates, TwoImagesWithALoopOutOfFourMakeNoTrajectory) {
-    const std::vector<ByteBuffer> images(4, draw(-30.0, true));
-    const std::vector<double> angles{0.0, 90.0, 180.0, 270.0};
-    std::vector<SHAPE_PARAMS> shapes(4, outline());
+// A run of these views; the input refers to them, so later changes to them count.
+TrackInput run_of(const std::vector<ByteBuffer>& images, const std::vector<SHAPE_PARAMS>& shapes,
+                  const std::vector<double>& angles) {
     TrackInput in;
     in.imc = geometry();
     in.images = &images;
     in.shapes = shapes;
     in.angles = angles;
+    return in;
+}
+
+TEST(Candidates, TwoImagesWithALoopOutOfFourMakeNoTrajectory) {
+    const std::vector<ByteBuffer> images(4, draw(-30.0, true));
+    const std::vector<double> angles{0.0, 90.0, 180.0, 270.0};
+    std::vector<SHAPE_PARAMS> shapes(4, outline());
+    const TrackInput in = run_of(images, shapes, angles);
     TrackResult three;
     shapes[3] = SHAPE_PARAMS();
     ASSERT_EQ(track_crystal(in, three), 0);
@@ -235,11 +242,7 @@ TEST(Candidates, ViewsWithinAFewDegreesOrHalfATurnFixNoTrajectory) {
     const std::vector<ByteBuffer> images(4, draw(-30.0, true));
     std::vector<double> angles{5.0, 5.0, 185.0, 365.0};
     std::vector<SHAPE_PARAMS> shapes(4, outline());
-    TrackInput in;
-    in.imc = geometry();
-    in.images = &images;
-    in.shapes = shapes;
-    in.angles = angles;
+    const TrackInput in = run_of(images, shapes, angles);
     TrackResult out;
     ASSERT_EQ(track_crystal(in, out), 0);
     EXPECT_TRUE(out.angles_too_close);
