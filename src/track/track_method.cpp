@@ -250,7 +250,7 @@ int track_crystal(const TrackInput& in, TrackResult& out) {
     if (found.empty()) out.reliability = no_crystal_reliability(0.0);
     if (out.angles_too_close) {
         out.reliability = 0.0;
-        append(out.log, "\n# no two images with a loop are far enough apart in angle");
+        append(out.log, "\n# no two images are far enough apart in angle");
     }
     append(
         out.log,

@@ -38,7 +38,7 @@ struct TrackResult {
     Evidence evidence;               // of the chosen trajectory
     double probability = 0.0;        // of the most crystal-like trajectory: the decision
     double reliability = 0.0;        // 0..1
-    bool angles_too_close = false;   // no two views with a loop could fix a trajectory
+    bool angles_too_close = false;   // no two of the job's views could fix a trajectory
     std::vector<TrackImage> images;  // every image's candidates, for the log
     std::string log;                 // lines for the run log
 };
