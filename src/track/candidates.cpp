@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "toolkit/arrays.h"
+#include "toolkit/vector_clones.h"
 
 namespace orva {
 
@@ -105,6 +107,24 @@ struct Detection {
     double elongation = 1.0;
 };
 
+// Both responses of one row, without branches so that the loop runs in vector
+// lanes: the same comparisons and products as blob_response.
+ORVA_VECTOR_CLONES
+void response_row(const float* __restrict ixx, const float* __restrict iyy,
+                  const float* __restrict ixy, const float* __restrict sxx,
+                  const float* __restrict syy, const float* __restrict sxy, int n,
+                  float* __restrict raw, float* __restrict moving) {
+    for (int k = 0; k < n; ++k) {
+        const float det = ixx[k] * iyy[k] - ixy[k] * ixy[k];
+        const bool blob = (ixx[k] > 0.0f) & (iyy[k] > 0.0f) & (det > 0.0f);
+        raw[k] = blob ? det : 0.0f;
+        const float xx = ixx[k] - sxx[k], yy = iyy[k] - syy[k], xy = ixy[k] - sxy[k];
+        const float mdet = xx * yy - xy * xy;
+        const bool moving_blob = (xx > 0.0f) & (yy > 0.0f) & (mdet > 0.0f);
+        moving[k] = moving_blob ? mdet : 0.0f;
+    }
+}
+
 void level_maps(const HessianLevel& img, const HessianLevel& still, int x0, int y0, int x1, int y1,
                 LevelMaps& m) {
     m.x0 = x0;
@@ -113,18 +133,25 @@ void level_maps(const HessianLevel& img, const HessianLevel& still, int x0, int 
     m.height = y1 - y0;
     m.raw.resize(static_cast<std::size_t>(m.width) * m.height);
     m.moving.resize(m.raw.size());
-    m.elongation.resize(m.raw.size());
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
-            const std::size_t i = img.index(x, y);
-            const std::size_t j = static_cast<std::size_t>(y - y0) * m.width + x - x0;
-            m.raw[j] = blob_response(img.xx[i], img.yy[i], img.xy[i]);
-            const float xx = img.xx[i] - still.xx[i], yy = img.yy[i] - still.yy[i];
-            const float xy = img.xy[i] - still.xy[i];
-            m.moving[j] = blob_response(xx, yy, xy);
-            m.elongation[j] =
-                m.moving[j] > 0.0f ? static_cast<float>(elongation_of(xx, yy, xy)) : 0.0f;
-        }
+    for (int y = y0; y < y1; ++y) {
+        const std::size_t i = img.index(x0, y);
+        const float* ixx = &img.xx[i];
+        const float* iyy = &img.yy[i];
+        const float* ixy = &img.xy[i];
+        const float* sxx = &still.xx[i];
+        const float* syy = &still.yy[i];
+        const float* sxy = &still.xy[i];
+        const std::size_t row = static_cast<std::size_t>(y - y0) * m.width;
+        response_row(ixx, iyy, ixy, sxx, syy, sxy, m.width, &m.raw[row], &m.moving[row]);
+    }
+}
+
+// The elongation of the moving response at a level pixel, as a detection keeps it.
+double moving_elongation(const HessianLevel& img, const HessianLevel& still, int x, int y) {
+    const std::size_t i = img.index(x, y);
+    const float xx = img.xx[i] - still.xx[i], yy = img.yy[i] - still.yy[i];
+    const float xy = img.xy[i] - still.xy[i];
+    return blob_response(xx, yy, xy) > 0.0f ? static_cast<float>(elongation_of(xx, yy, xy)) : 0.0f;
 }
 
 // Offset of a parabola's vertex through three samples, within half a pixel.
@@ -135,34 +162,35 @@ double vertex_offset(double left, double mid, double right) {
 }
 
 // Local maxima of one map (strict over the 8 neighbours) inside the window's interior.
-template <class Get>
-void local_maxima(const LevelMaps& m, const HessianLevel& img, int level, const Grid& grid,
-                  double reduce, Get get, std::vector<Detection>& out) {
-    const double threshold = MIN_STRENGTH * MIN_STRENGTH;
-    for (int y = m.y0 + 1; y < m.y0 + m.height - 1; ++y)
-        for (int x = m.x0 + 1; x < m.x0 + m.width - 1; ++x) {
-            const float v = get(x, y);
+void local_maxima(const LevelMaps& m, const HessianLevel& img, const HessianLevel& still, int level,
+                  const Grid& grid, double reduce, const std::vector<float>& map,
+                  std::vector<Detection>& out) {
+    const float threshold = static_cast<float>(MIN_STRENGTH * MIN_STRENGTH);
+    const int w = m.width;
+    for (int j = 1; j < m.height - 1; ++j) {
+        const float* row = map.data() + static_cast<std::size_t>(j) * w;
+        const float* up = row - w;
+        const float* down = row + w;
+        for (int i = 1; i < w - 1; ++i) {
+            const float v = row[i];
             if (v <= threshold) continue;
-            bool peak = true;
-            for (int dy = -1; dy <= 1 && peak; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    if ((dx || dy) && get(x + dx, y + dy) >= v) {
-                        peak = false;
-                        break;
-                    }
-            if (!peak) continue;
+            if (up[i - 1] >= v || up[i] >= v || up[i + 1] >= v || row[i - 1] >= v ||
+                row[i + 1] >= v || down[i - 1] >= v || down[i] >= v || down[i + 1] >= v)
+                continue;
+            const int x = m.x0 + i, y = m.y0 + j;
             Detection d;
-            const double fx = x + vertex_offset(get(x - 1, y), v, get(x + 1, y));
-            const double fy = y + vertex_offset(get(x, y - 1), v, get(x, y + 1));
+            const double fx = x + vertex_offset(row[i - 1], v, row[i + 1]);
+            const double fy = y + vertex_offset(up[i], v, down[i]);
             d.x = grid.to_x(fx);
             d.y = grid.to_y(fy);
             d.sigma = reduce * img.sigma;
             d.level = level;
             d.raw = m.raw_at(x, y);
             d.moving = m.moving_at(x, y);
-            d.elongation = m.elongation[static_cast<std::size_t>(y - m.y0) * m.width + x - m.x0];
+            d.elongation = moving_elongation(img, still, x, y);
             out.push_back(d);
         }
+    }
 }
 
 Candidate candidate_of(const Detection& d) {
@@ -414,8 +442,15 @@ constexpr double NEEDLE_SPREAD = 4.0;      // variance ratio of a region twice a
 // the series maximum is at least half that at its centre; when it reaches the
 // edge of the search window (the loop's rim, the fibre) or is not itself
 // elongated, the candidate stays.
+// Pixels visited by one search carry its number (`visit`), so the marks of
+// earlier searches need no clearing.
+struct RegionMarks {
+    std::vector<std::uint32_t> mark;
+    std::uint32_t visit = 0;
+};
+
 void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
-                      std::vector<int>& stack, std::vector<char>& seen) {
+                      std::vector<int>& stack, RegionMarks& marks) {
     const Plane& still = ctx.still.base;
     if (c.elongation < NEEDLE_ELONGATION || c.motion < 0.5 || still.width <= 0) return;
     const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
@@ -425,17 +460,23 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
     const int y1 = std::min(ctx.box.y1, cy + NEEDLE_REACH + 1);
     if (cx <= x0 || cy <= y0 || cx >= x1 - 1 || cy >= y1 - 1) return;
     const int w = x1 - x0, h = y1 - y0;
+    const int reduce = ctx.reduce;
     const auto contrast = [&](int x, int y) {
-        const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
-        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
+        const int gx = reduce == 1 ? x - ctx.box.x0 : (x - ctx.box.x0) / reduce;
+        const int gy = reduce == 1 ? y - ctx.box.y0 : (y - ctx.box.y0) / reduce;
+        const int sx = std::min(still.width - 1, gx);
+        const int sy = std::min(still.height - 1, gy);
         return static_cast<double>(still.at(sx, sy)) -
                image[static_cast<std::size_t>(y) * ctx.imc.width + x];
     };
     const double level = REGION_LEVEL * contrast(cx, cy);
     if (level < MIN_STRENGTH) return;
-    seen.assign(static_cast<std::size_t>(w) * h, 0);
+    if (marks.mark.size() < static_cast<std::size_t>(w) * h)
+        marks.mark.resize(static_cast<std::size_t>(w) * h, marks.visit);
+    const std::uint32_t visit = ++marks.visit;
+    std::uint32_t* seen = marks.mark.data();
     stack.assign(1, (cy - y0) * w + (cx - x0));
-    seen[stack[0]] = 1;
+    seen[stack[0]] = visit;
     RegionMoments m;
     while (!stack.empty()) {
         const int i = stack.back();
@@ -443,9 +484,11 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
         const int x = i % w, y = i / w;
         if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return;  // runs into the window's edge
         m.add(x, y);
-        for (const int j : {i - 1, i + 1, i - w, i + w})
-            if (!seen[j] && contrast(x0 + j % w, y0 + j / w) >= level) {
-                seen[j] = 1;
+        const int next[4][3] = {
+            {i - 1, x - 1, y}, {i + 1, x + 1, y}, {i - w, x, y - 1}, {i + w, x, y + 1}};
+        for (const auto& [j, nx, ny] : next)
+            if (seen[j] != visit && contrast(x0 + nx, y0 + ny) >= level) {
+                seen[j] = visit;
                 stack.push_back(j);
             }
     }
@@ -613,12 +656,10 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
         if (x1 - x0 < 3 || y1 - y0 < 3) continue;
         LevelMaps& maps = work.maps;
         level_maps(h, ctx.still.levels[l], x0, y0, x1, y1, maps);
-        local_maxima(
-            maps, h, static_cast<int>(l), grid, ctx.reduce,
-            [&maps](int x, int y) { return maps.moving_at(x, y); }, found);
-        local_maxima(
-            maps, h, static_cast<int>(l), grid, ctx.reduce,
-            [&maps](int x, int y) { return maps.raw_at(x, y); }, found);
+        local_maxima(maps, h, ctx.still.levels[l], static_cast<int>(l), grid, ctx.reduce,
+                     maps.moving, found);
+        local_maxima(maps, h, ctx.still.levels[l], static_cast<int>(l), grid, ctx.reduce, maps.raw,
+                     found);
     }
 
     std::vector<Candidate> all;
@@ -640,7 +681,8 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
     // Pieces of one needle meet at its middle: keep the strongest of them.
     std::vector<int> stack;
     std::vector<char> seen;
-    for (Candidate& c : out) centre_on_region(image, ctx, c, stack, seen);
+    RegionMarks marks;
+    for (Candidate& c : out) centre_on_region(image, ctx, c, stack, marks);
     std::vector<Candidate> merged;
     for (const Candidate& c : out)
         if (std::none_of(merged.begin(), merged.end(),

@@ -102,7 +102,7 @@ double crystal_likeness(const Candidate& c, double strongest);
 // Responses of one level inside a window of its grid.
 struct LevelMaps {
     int x0 = 0, y0 = 0, width = 0, height = 0;  // window in level pixels
-    std::vector<float> raw, moving, elongation;
+    std::vector<float> raw, moving;
     float raw_at(int x, int y) const {
         return raw[static_cast<std::size_t>(y - y0) * width + x - x0];
     }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "toolkit/vector_clones.h"
+
 namespace orva {
 
 namespace {
@@ -33,6 +35,26 @@ void every_second_pixel(const Plane& in, Plane& out) {
             out.px[static_cast<std::size_t>(y) * out.width + x] = in.at(2 * x, 2 * y);
 }
 
+// One row of second derivatives; x - 1 and x + 1 clamped to the row at its ends.
+ORVA_VECTOR_CLONES
+void hessian_row(const float* __restrict up, const float* __restrict row,
+                 const float* __restrict down, int w, float s2, float* __restrict xx,
+                 float* __restrict yy, float* __restrict xy) {
+    const auto at = [&](int x) {
+        const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
+        xx[x] = s2 * (row[xm] - 2.0f * row[x] + row[xp]);
+        yy[x] = s2 * (up[x] - 2.0f * row[x] + down[x]);
+        xy[x] = s2 * 0.25f * (down[xp] - down[xm] - up[xp] + up[xm]);
+    };
+    at(0);
+    for (int x = 1; x < w - 1; ++x) {
+        xx[x] = s2 * (row[x - 1] - 2.0f * row[x] + row[x + 1]);
+        yy[x] = s2 * (up[x] - 2.0f * row[x] + down[x]);
+        xy[x] = s2 * 0.25f * (down[x + 1] - down[x - 1] - up[x + 1] + up[x - 1]);
+    }
+    if (w > 1) at(w - 1);
+}
+
 void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h) {
     h.octave = octave;
     h.sigma = octave_sigma * (1 << octave);
@@ -49,13 +71,8 @@ void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h
         const float* row = p.px.data() + static_cast<std::size_t>(y) * p.width;
         const float* up = p.px.data() + static_cast<std::size_t>(ym) * p.width;
         const float* down = p.px.data() + static_cast<std::size_t>(yp) * p.width;
-        for (int x = 0; x < p.width; ++x) {
-            const int xm = std::max(x - 1, 0), xp = std::min(x + 1, p.width - 1);
-            const std::size_t i = static_cast<std::size_t>(y) * p.width + x;
-            h.xx[i] = s2 * (row[xm] - 2.0f * row[x] + row[xp]);
-            h.yy[i] = s2 * (up[x] - 2.0f * row[x] + down[x]);
-            h.xy[i] = s2 * 0.25f * (down[xp] - down[xm] - up[xp] + up[xm]);
-        }
+        const std::size_t i = static_cast<std::size_t>(y) * p.width;
+        hessian_row(up, row, down, p.width, s2, &h.xx[i], &h.yy[i], &h.xy[i]);
     }
 }
 
@@ -67,6 +84,7 @@ void Plane::shape(int w, int h) {
     px.resize(static_cast<std::size_t>(w) * h);
 }
 
+ORVA_VECTOR_CLONES
 void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
     const std::vector<float> k = gaussian_kernel(sigma);
     const int reach = static_cast<int>(k.size() / 2);

@@ -31,20 +31,43 @@ double size_agreement(double size, double typical) {
     return std::exp(-0.5 * d * d);
 }
 
-// Score only (no match list): the hot loop of the pair search.
-double quick_score(std::span<const TrackImage> images, const Trajectory& t,
-                   const std::vector<std::vector<char>>& taken) {
-    double score = 0.0;
+// What the pair search reads of an image: the cosine and sine of its angle (as
+// Trajectory::x_at takes them) and its free candidates, packed.
+struct QuickPoint {
+    double x = 0.0, y = 0.0, tol2 = 1.0, weight = 0.0;
+};
+
+struct QuickImage {
+    double c = 1.0, s = 0.0;
+    std::vector<QuickPoint> points;
+};
+
+std::vector<QuickImage> quick_images(std::span<const TrackImage> images,
+                                     const std::vector<std::vector<char>>& taken) {
+    std::vector<QuickImage> quick(images.size());
     for (std::size_t q = 0; q < images.size(); ++q) {
-        const double px = t.x_at(images[q].angle);
-        double best = 0.0;
+        const double phi = images[q].angle * RADIAN;
+        quick[q].c = std::cos(phi);
+        quick[q].s = std::sin(phi);
         const auto& cands = images[q].candidates;
         for (std::size_t k = 0; k < cands.size(); ++k) {
             if (taken[q][k]) continue;
-            const Candidate& c = cands[k];
-            const double tol = match_tolerance(c);
+            const double tol = match_tolerance(cands[k]);
+            quick[q].points.push_back({cands[k].x, cands[k].y, tol * tol, cands[k].weight});
+        }
+    }
+    return quick;
+}
+
+// Score only (no match list): the hot loop of the pair search.
+double quick_score(const std::vector<QuickImage>& quick, const Trajectory& t) {
+    double score = 0.0;
+    for (const QuickImage& image : quick) {
+        const double px = t.x0 + t.a * image.c + t.b * image.s;
+        double best = 0.0;
+        for (const QuickPoint& c : image.points) {
             const double dx = c.x - px, dy = c.y - t.y;
-            const double e2 = (dx * dx + dy * dy) / (tol * tol);
+            const double e2 = (dx * dx + dy * dy) / c.tol2;
             if (e2 >= 1.0) continue;
             best = std::max(best, c.weight * (1.0 - e2));
         }
@@ -180,15 +203,14 @@ TrajectoryFit score_trajectory(std::span<const TrackImage> images, const Traject
 namespace {
 
 // The REFINED best pair hypotheses whose first image is p.
-void pair_hypotheses(std::span<const TrackImage> images, const SearchSettings& settings,
-                     const std::vector<std::vector<char>>& taken, int p,
-                     std::vector<Hypothesis>& top) {
+void pair_hypotheses(std::span<const TrackImage> images, const std::vector<QuickImage>& quick,
+                     const SearchSettings& settings, const std::vector<std::vector<char>>& taken,
+                     int p, std::vector<Hypothesis>& top) {
     top.clear();
     const int n = static_cast<int>(images.size());
-    const double cp = std::cos(images[p].angle * RADIAN), sp = std::sin(images[p].angle * RADIAN);
+    const double cp = quick[p].c, sp = quick[p].s;
     for (int q = p + 1; q < n; ++q) {
-        const double cq = std::cos(images[q].angle * RADIAN);
-        const double sq = std::sin(images[q].angle * RADIAN);
+        const double cq = quick[q].c, sq = quick[q].s;
         const double det = cp * sq - sp * cq;  // sin(phi_q - phi_p)
         if (std::fabs(det) < MIN_PAIR_SINE) continue;
         const auto& ci = images[p].candidates;
@@ -205,7 +227,7 @@ void pair_hypotheses(std::span<const TrackImage> images, const SearchSettings& s
                 h.t.a = (u * sq - v * sp) / det;
                 h.t.b = (v * cp - u * cq) / det;
                 h.t.y = 0.5 * (ci[i].y + cj[j].y);
-                h.score = quick_score(images, h.t, taken);
+                h.score = quick_score(quick, h.t);
                 if (static_cast<int>(top.size()) < REFINED) {
                     top.push_back(h);
                 } else if (h.score > top.back().score) {
@@ -236,8 +258,9 @@ TrajectoryFit best_trajectory(std::span<const TrackImage> images, const SearchSe
     // taken in image order, are refined.
     const int n = static_cast<int>(images.size());
     std::vector<std::vector<Hypothesis>> per_image(static_cast<std::size_t>(n));
+    const std::vector<QuickImage> quick = quick_images(images, taken);
     map_images(n, [&](int p, int /*slot*/) {
-        pair_hypotheses(images, settings, taken, p, per_image[p]);
+        pair_hypotheses(images, quick, settings, taken, p, per_image[p]);
         return 0;
     });
     std::vector<Hypothesis> top;
