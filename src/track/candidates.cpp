@@ -475,21 +475,25 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
         marks.mark.resize(static_cast<std::size_t>(w) * h, marks.visit);
     const std::uint32_t visit = ++marks.visit;
     std::uint32_t* seen = marks.mark.data();
-    stack.assign(1, (cy - y0) * w + (cx - x0));
-    seen[stack[0]] = visit;
+    // The stack holds window positions as x + y * PACK, the marks y * w + x.
+    constexpr int PACK = 1 << 10;  // above the window's width (2 * NEEDLE_REACH + 1)
+    static_assert(2 * NEEDLE_REACH + 1 < PACK);
+    stack.assign(1, (cx - x0) + (cy - y0) * PACK);
+    seen[(cy - y0) * w + (cx - x0)] = visit;
     RegionMoments m;
     while (!stack.empty()) {
-        const int i = stack.back();
+        const int x = stack.back() & (PACK - 1), y = stack.back() / PACK;
         stack.pop_back();
-        const int x = i % w, y = i / w;
-        if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return;  // runs into the window's edge
+        const int i = y * w + x;
         m.add(x, y);
         const int next[4][3] = {
             {i - 1, x - 1, y}, {i + 1, x + 1, y}, {i - w, x, y - 1}, {i + w, x, y + 1}};
         for (const auto& [j, nx, ny] : next)
             if (seen[j] != visit && contrast(x0 + nx, y0 + ny) >= level) {
+                // The region runs into the window's edge: the candidate stays.
+                if (nx == 0 || ny == 0 || nx == w - 1 || ny == h - 1) return;
                 seen[j] = visit;
-                stack.push_back(j);
+                stack.push_back(nx + ny * PACK);
             }
     }
     if (elongation_of(m.var_x(), m.var_y(), m.cov()) < NEEDLE_SPREAD) return;  // compact: stays
@@ -624,7 +628,8 @@ CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer>
     Plane p;
     for (std::size_t q = 1; q < images.size(); ++q) {
         crop(images[q], imc, u, ctx.reduce, p);
-        for (std::size_t i = 0; i < p.px.size(); ++i) still.px[i] = std::max(still.px[i], p.px[i]);
+        const std::size_t n = static_cast<std::size_t>(p.width) * p.height;
+        for (std::size_t i = 0; i < n; ++i) still.px[i] = std::max(still.px[i], p.px[i]);
     }
     hessian_pyramid(ctx.octaves, ctx.still);
     return ctx;

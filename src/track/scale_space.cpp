@@ -18,6 +18,11 @@ namespace {
 constexpr double PIXEL_BLUR = 0.5;  // blur of a raw pixel grid
 constexpr int MIN_OCTAVE_SIDE = 8;
 
+// Eight floats in vector lanes, at any float address; each lane does what the
+// plain loop does for its pixel, in the same order.
+typedef float Floats8 __attribute__((vector_size(32), aligned(4), __may_alias__));
+#define FLOATS8(p) (*reinterpret_cast<const Floats8*>(p))
+
 std::vector<float> gaussian_kernel(double sigma) {
     const int reach = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
     std::vector<float> k(2 * reach + 1);
@@ -81,7 +86,10 @@ void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h
 void Plane::shape(int w, int h) {
     width = w;
     height = h;
-    px.resize(static_cast<std::size_t>(w) * h);
+    // Only ever grown: the octaves of one image shrink a plane that the next
+    // image fills at full size again, and growing a vector clears what it adds.
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    if (px.size() < n) px.resize(n);
 }
 
 ORVA_VECTOR_CLONES
@@ -90,8 +98,8 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
     const int reach = static_cast<int>(k.size() / 2);
     const int w = in.width, h = in.height;
     scratch.shape(w, h);
-    // Rows: taps outer, pixels inner, so the inner loop vectorises; the borders
-    // are done apart with replicated pixels.
+    // Rows: eight pixels at a time, summed over the taps in registers; the
+    // borders are done apart with replicated pixels.
     for (int y = 0; y < h; ++y) {
         const float* src = in.px.data() + static_cast<std::size_t>(y) * w;
         float* dst = scratch.px.data() + static_cast<std::size_t>(y) * w;
@@ -102,26 +110,36 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
                 sum += k[t + reach] * src[std::clamp(x + t, 0, w - 1)];
             dst[x] = sum;
         }
-        if (w > 2 * reach) {
-            for (int x = reach; x < w - reach; ++x) dst[x] = k[0] * src[x - reach];
-            for (int t = -reach + 1; t <= reach; ++t) {
-                const float kt = k[t + reach];
-                for (int x = reach; x < w - reach; ++x) dst[x] += kt * src[x + t];
-            }
+        int x = reach;
+        for (; x + 8 <= w - reach; x += 8) {
+            Floats8 sum = k[0] * FLOATS8(src + x - reach);
+            for (int t = -reach + 1; t <= reach; ++t) sum += k[t + reach] * FLOATS8(src + x + t);
+            *reinterpret_cast<Floats8*>(dst + x) = sum;
+        }
+        for (; x < w - reach; ++x) {
+            float sum = k[0] * src[x - reach];
+            for (int t = -reach + 1; t <= reach; ++t) sum += k[t + reach] * src[x + t];
+            dst[x] = sum;
         }
     }
-    // Columns: whole rows at a time.
+    // Columns: eight columns at a time, summed over the taps in registers.
     out.shape(w, h);
+    std::vector<const float*> rows(k.size());
     for (int y = 0; y < h; ++y) {
         float* dst = out.px.data() + static_cast<std::size_t>(y) * w;
-        const float* first =
-            scratch.px.data() + static_cast<std::size_t>(std::max(y - reach, 0)) * w;
-        for (int x = 0; x < w; ++x) dst[x] = k[0] * first[x];
-        for (int t = -reach + 1; t <= reach; ++t) {
-            const float kt = k[t + reach];
-            const float* src =
+        for (int t = -reach; t <= reach; ++t)
+            rows[t + reach] =
                 scratch.px.data() + static_cast<std::size_t>(std::clamp(y + t, 0, h - 1)) * w;
-            for (int x = 0; x < w; ++x) dst[x] += kt * src[x];
+        int x = 0;
+        for (; x + 8 <= w; x += 8) {
+            Floats8 sum = k[0] * FLOATS8(rows[0] + x);
+            for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * FLOATS8(rows[t] + x);
+            *reinterpret_cast<Floats8*>(dst + x) = sum;
+        }
+        for (; x < w; ++x) {
+            float sum = k[0] * rows[0][x];
+            for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * rows[t][x];
+            dst[x] = sum;
         }
     }
 }

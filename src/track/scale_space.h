@@ -23,7 +23,8 @@ struct Plane {
     std::vector<float> px;
 
     float at(int x, int y) const { return px[static_cast<std::size_t>(y) * width + x]; }
-    // Sets the size; the pixels keep whatever they held (buffers are reused).
+    // Sets the size; the pixels keep whatever they held (buffers are reused, and
+    // px may hold more than width * height values).
     void shape(int w, int h);
 };
 

@@ -67,7 +67,9 @@ double quick_score(const std::vector<QuickImage>& quick, const Trajectory& t) {
         double best = 0.0;
         for (const QuickPoint& c : image.points) {
             const double dx = c.x - px, dy = c.y - t.y;
-            const double e2 = (dx * dx + dy * dy) / c.tol2;
+            const double d2 = dx * dx + dy * dy;
+            if (d2 >= c.tol2) continue;  // then the quotient is at least 1 too
+            const double e2 = d2 / c.tol2;
             if (e2 >= 1.0) continue;
             best = std::max(best, c.weight * (1.0 - e2));
         }
