@@ -28,11 +28,11 @@ constexpr double MARGIN_SHARE = 0.12;      // search margin around the loop, sha
 constexpr int MIN_MARGIN = 6;
 
 // Dark-blob response of a Hessian: its determinant where both second
-// derivatives are positive (a minimum of brightness), else 0.
+// derivatives are positive (a minimum of brightness), else 0. Without branches,
+// so that loops over it run in vector lanes.
 inline float blob_response(float xx, float yy, float xy) {
-    if (xx <= 0.0f || yy <= 0.0f) return 0.0f;
     const float det = xx * yy - xy * xy;
-    return det > 0.0f ? det : 0.0f;
+    return (xx > 0.0f) & (yy > 0.0f) & (det > 0.0f) ? det : 0.0f;
 }
 
 // Ratio of the larger to the smaller eigenvalue of a positive definite Hessian.
@@ -107,21 +107,15 @@ struct Detection {
     double elongation = 1.0;
 };
 
-// Both responses of one row, without branches so that the loop runs in vector
-// lanes: the same comparisons and products as blob_response.
+// Both responses of one row.
 ORVA_VECTOR_CLONES
 void response_row(const float* __restrict ixx, const float* __restrict iyy,
                   const float* __restrict ixy, const float* __restrict sxx,
                   const float* __restrict syy, const float* __restrict sxy, int n,
                   float* __restrict raw, float* __restrict moving) {
     for (int k = 0; k < n; ++k) {
-        const float det = ixx[k] * iyy[k] - ixy[k] * ixy[k];
-        const bool blob = (ixx[k] > 0.0f) & (iyy[k] > 0.0f) & (det > 0.0f);
-        raw[k] = blob ? det : 0.0f;
-        const float xx = ixx[k] - sxx[k], yy = iyy[k] - syy[k], xy = ixy[k] - sxy[k];
-        const float mdet = xx * yy - xy * xy;
-        const bool moving_blob = (xx > 0.0f) & (yy > 0.0f) & (mdet > 0.0f);
-        moving[k] = moving_blob ? mdet : 0.0f;
+        raw[k] = blob_response(ixx[k], iyy[k], ixy[k]);
+        moving[k] = blob_response(ixx[k] - sxx[k], iyy[k] - syy[k], ixy[k] - sxy[k]);
     }
 }
 
