@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "toolkit/arrays.h"
 #include "toolkit/vector_clones.h"
@@ -46,6 +47,19 @@ double elongation_of(double xx, double yy, double xy) {
 // First and second moments of a region's pixels.
 struct RegionMoments {
     double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    // The pixels left..right of row y. Sums of whole numbers are exact in
+    // any order, so a region's moments do not depend on how it is filled.
+    void add_run(int left, int right, int y) {
+        const auto squares = [](std::int64_t v) { return v * (v + 1) * (2 * v + 1) / 6; };
+        const std::int64_t k = right - left + 1;
+        const std::int64_t s = (static_cast<std::int64_t>(left) + right) * k / 2;
+        n += static_cast<double>(k);
+        sx += static_cast<double>(s);
+        sy += static_cast<double>(y * k);
+        sxx += static_cast<double>(squares(right) - squares(left - 1));
+        syy += static_cast<double>(y * y * k);
+        sxy += static_cast<double>(y * s);
+    }
     void add(int x, int y) {
         n += 1.0;
         sx += x;
@@ -155,22 +169,38 @@ double vertex_offset(double left, double mid, double right) {
     return std::clamp(0.5 * (left - right) / curve, -0.5, 0.5);
 }
 
+// Marks the pixels 1 .. w - 2 of a map row that stand above the threshold and
+// strictly above their 8 neighbours.
+ORVA_VECTOR_CLONES
+void peak_flags(const float* __restrict up, const float* __restrict row,
+                const float* __restrict down, int w, float threshold,
+                unsigned char* __restrict flag) {
+    for (int i = 1; i < w - 1; ++i) {
+        const float v = row[i];
+        flag[i] = !((v <= threshold) | (up[i - 1] >= v) | (up[i] >= v) | (up[i + 1] >= v) |
+                    (row[i - 1] >= v) | (row[i + 1] >= v) | (down[i - 1] >= v) |
+                    (down[i] >= v) | (down[i + 1] >= v));
+    }
+}
+
 // Local maxima of one map (strict over the 8 neighbours) inside the window's interior.
 void local_maxima(const LevelMaps& m, const HessianLevel& img, const HessianLevel& still, int level,
                   const Grid& grid, double reduce, const std::vector<float>& map,
                   std::vector<Detection>& out) {
     const float threshold = static_cast<float>(MIN_STRENGTH * MIN_STRENGTH);
     const int w = m.width;
+    if (w < 3) return;
+    std::vector<unsigned char> flag(static_cast<std::size_t>(w));
     for (int j = 1; j < m.height - 1; ++j) {
         const float* row = map.data() + static_cast<std::size_t>(j) * w;
         const float* up = row - w;
         const float* down = row + w;
-        for (int i = 1; i < w - 1; ++i) {
+        peak_flags(up, row, down, w, threshold, flag.data());
+        const unsigned char* end = flag.data() + w - 1;
+        for (const unsigned char* p = flag.data() + 1;
+             (p = static_cast<const unsigned char*>(std::memchr(p, 1, end - p))) != nullptr; ++p) {
+            const int i = static_cast<int>(p - flag.data());
             const float v = row[i];
-            if (v <= threshold) continue;
-            if (up[i - 1] >= v || up[i] >= v || up[i + 1] >= v || row[i - 1] >= v ||
-                row[i + 1] >= v || down[i - 1] >= v || down[i] >= v || down[i + 1] >= v)
-                continue;
             const int x = m.x0 + i, y = m.y0 + j;
             Detection d;
             const double fx = x + vertex_offset(row[i - 1], v, row[i + 1]);
@@ -369,7 +399,8 @@ constexpr int OUTLINE_SAMPLES = 48;  // samples across the window at most (large
 // least half the strongest within half a size. A drop of ice shows the same
 // outline in every view; a crystal turns other faces to the camera.
 void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
-             std::vector<double>& contrast, std::vector<int>& stack, std::vector<char>& seen) {
+             std::vector<double>& contrast, std::vector<int>& column, std::vector<int>& stack,
+             std::vector<char>& seen) {
     const Plane& still = ctx.still.base;
     const int reach = std::max(3, static_cast<int>(std::lround(c.size)));
     const int stride = std::max(1, 2 * reach / OUTLINE_SAMPLES);
@@ -381,19 +412,30 @@ void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
         c.contrast +
         image[static_cast<std::size_t>(cy) * ctx.imc.width + static_cast<std::size_t>(cx)];
     contrast.assign(static_cast<std::size_t>(side) * side, -1e9);  // outside the box: never inside
+    // The samples' grid columns, -1 outside the box.
+    column.resize(static_cast<std::size_t>(side));
+    for (int i = 0; i < side; ++i) {
+        const int x = cx + (i - half) * stride;
+        column[i] = x >= ctx.box.x0 && x < ctx.box.x1
+                        ? std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce)
+                        : -1;
+    }
     double peak = 0.0;
-    for (int j = 0; j < side; ++j)
+    for (int j = 0; j < side; ++j) {
+        const int dy = (j - half) * stride, y = cy + dy;
+        if (y < ctx.box.y0 || y >= ctx.box.y1) continue;
+        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
+        const float* bright = still.px.data() + static_cast<std::size_t>(sy) * still.width;
+        const unsigned char* dark = image.data() + static_cast<std::size_t>(y) * ctx.imc.width;
+        double* out = contrast.data() + static_cast<std::size_t>(j) * side;
         for (int i = 0; i < side; ++i) {
-            const int dx = (i - half) * stride, dy = (j - half) * stride;
-            const int x = cx + dx, y = cy + dy;
-            if (!ctx.box.contains(x, y)) continue;
-            const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
-            const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
-            const double v = (moves ? still.at(sx, sy) : local) -
-                             image[static_cast<std::size_t>(y) * ctx.imc.width + x];
-            contrast[static_cast<std::size_t>(j) * side + i] = v;
+            if (column[i] < 0) continue;
+            const int dx = (i - half) * stride, x = cx + dx;
+            const double v = (moves ? bright[column[i]] : local) - dark[x];
+            out[i] = v;
             if (4 * (dx * dx + dy * dy) <= reach * reach) peak = std::max(peak, v);
         }
+    }
     if (peak <= 0.0) return;
     const double level = 0.5 * peak;
     int start = half * side + half;
@@ -440,6 +482,7 @@ constexpr double NEEDLE_SPREAD = 4.0;      // variance ratio of a region twice a
 // earlier searches need no clearing.
 struct RegionMarks {
     std::vector<std::uint32_t> mark;
+    std::vector<int> column;
     std::uint32_t visit = 0;
 };
 
@@ -469,26 +512,48 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
         marks.mark.resize(static_cast<std::size_t>(w) * h, marks.visit);
     const std::uint32_t visit = ++marks.visit;
     std::uint32_t* seen = marks.mark.data();
-    // The stack holds window positions as x + y * PACK, the marks y * w + x.
+    // contrast() on window positions, its grid columns looked up once.
+    std::vector<int>& column = marks.column;
+    column.resize(static_cast<std::size_t>(w));
+    for (int x = 0; x < w; ++x)
+        column[x] = std::min(still.width - 1, (x0 + x - ctx.box.x0) / reduce);
+    const auto row_of = [&](int y) {
+        const int sy = std::min(still.height - 1, (y0 + y - ctx.box.y0) / reduce);
+        return std::pair{still.px.data() + static_cast<std::size_t>(sy) * still.width,
+                         image.data() + static_cast<std::size_t>(y0 + y) * ctx.imc.width + x0};
+    };
+    const auto inside = [&](const std::pair<const float*, const unsigned char*>& r, int x) {
+        return static_cast<double>(r.first[column[x]]) - r.second[x] >= level;
+    };
+    // Filled run by run along the rows; the stack holds one window position of
+    // each run still to fill, as x + y * PACK. The run of a marked pixel is
+    // marked whole, so a run is either filled or not.
     constexpr int PACK = 1 << 10;  // above the window's width (2 * NEEDLE_REACH + 1)
     static_assert(2 * NEEDLE_REACH + 1 < PACK);
     stack.assign(1, (cx - x0) + (cy - y0) * PACK);
-    seen[(cy - y0) * w + (cx - x0)] = visit;
     RegionMoments m;
     while (!stack.empty()) {
         const int x = stack.back() & (PACK - 1), y = stack.back() / PACK;
         stack.pop_back();
-        const int i = y * w + x;
-        m.add(x, y);
-        const int next[4][3] = {
-            {i - 1, x - 1, y}, {i + 1, x + 1, y}, {i - w, x, y - 1}, {i + w, x, y + 1}};
-        for (const auto& [j, nx, ny] : next)
-            if (seen[j] != visit && contrast(x0 + nx, y0 + ny) >= level) {
-                // The region runs into the window's edge: the candidate stays.
-                if (nx == 0 || ny == 0 || nx == w - 1 || ny == h - 1) return;
-                seen[j] = visit;
+        std::uint32_t* row = seen + static_cast<std::size_t>(y) * w;
+        if (row[x] == visit) continue;
+        const auto here = row_of(y);
+        int left = x, right = x;
+        while (left > 0 && inside(here, left - 1)) --left;
+        while (right < w - 1 && inside(here, right + 1)) ++right;
+        // The region runs into the window's edge: the candidate stays.
+        if (left == 0 || right == w - 1 || y == 0 || y == h - 1) return;
+        std::fill(row + left, row + right + 1, visit);
+        m.add_run(left, right, y);
+        for (const int ny : {y - 1, y + 1}) {
+            const std::uint32_t* next = seen + static_cast<std::size_t>(ny) * w;
+            const auto there = row_of(ny);
+            for (int nx = left; nx <= right; ++nx) {
+                if (next[nx] == visit || !inside(there, nx)) continue;
                 stack.push_back(nx + ny * PACK);
+                while (nx < right && inside(there, nx + 1)) ++nx;
             }
+        }
     }
     if (elongation_of(m.var_x(), m.var_y(), m.cov()) < NEEDLE_SPREAD) return;  // compact: stays
     c.x = x0 + m.mean_x();
@@ -711,9 +776,10 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
                      [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
     std::vector<double> contrast;
+    std::vector<int> columns;
     for (std::size_t r = 0; r < out.size(); ++r) {
         out[r].rank = static_cast<int>(r);
-        outline(image, ctx, out[r], contrast, stack, seen);
+        outline(image, ctx, out[r], contrast, columns, stack, seen);
     }
     return out;
 }

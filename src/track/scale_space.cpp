@@ -33,11 +33,11 @@ std::vector<float> gaussian_kernel(double sigma) {
     return k;
 }
 
-void every_second_pixel(const Plane& in, Plane& out) {
+void every_second_pixel(const HessianLevel& in, Plane& out) {
     out.shape((in.width + 1) / 2, (in.height + 1) / 2);
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x)
-            out.px[static_cast<std::size_t>(y) * out.width + x] = in.at(2 * x, 2 * y);
+            out.px[static_cast<std::size_t>(y) * out.width + x] = in.smooth[in.index(2 * x, 2 * y)];
 }
 
 // One row of second derivatives; x - 1 and x + 1 clamped to the row at its ends.
@@ -60,7 +60,9 @@ void hessian_row(const float* __restrict up, const float* __restrict row,
     if (w > 1) at(w - 1);
 }
 
-void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h) {
+// The level takes the plane's pixels as its smooth image (the plane gets the
+// level's old buffer, to be refilled).
+void hessian_of(Plane& p, int octave, double octave_sigma, HessianLevel& h) {
     h.octave = octave;
     h.sigma = octave_sigma * (1 << octave);
     h.width = p.width;
@@ -69,7 +71,6 @@ void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h
     h.xx.resize(n);
     h.yy.resize(n);
     h.xy.resize(n);
-    h.smooth.assign(p.px.begin(), p.px.begin() + static_cast<long>(n));
     const float s2 = static_cast<float>(octave_sigma * octave_sigma);
     for (int y = 0; y < p.height; ++y) {
         const int ym = std::max(y - 1, 0), yp = std::min(y + 1, p.height - 1);
@@ -79,6 +80,38 @@ void hessian_of(const Plane& p, int octave, double octave_sigma, HessianLevel& h
         const std::size_t i = static_cast<std::size_t>(y) * p.width;
         hessian_row(up, row, down, p.width, s2, &h.xx[i], &h.yy[i], &h.xy[i]);
     }
+    h.smooth.swap(p.px);
+}
+
+// The vector parts of the two passes for a kernel of 2 R + 1 taps known when
+// compiled, its taps held in registers; same operations in the same order as
+// the general loops.
+template <int R>
+[[gnu::always_inline]] inline int blur_row_fixed(const float* k, const float* src, int w,
+                                                 float* dst) {
+    Floats8 kv[2 * R + 1];
+    for (int t = 0; t <= 2 * R; ++t) kv[t] = Floats8{} + k[t];
+    int x = R;
+    for (; x + 8 <= w - R; x += 8) {
+        Floats8 sum = kv[0] * FLOATS8(src + x - R);
+        for (int t = -R + 1; t <= R; ++t) sum += kv[t + R] * FLOATS8(src + x + t);
+        *reinterpret_cast<Floats8*>(dst + x) = sum;
+    }
+    return x;
+}
+
+template <int R>
+[[gnu::always_inline]] inline int blur_column_fixed(const float* k, const float* const* rows,
+                                                    int w, float* dst) {
+    Floats8 kv[2 * R + 1];
+    for (int t = 0; t <= 2 * R; ++t) kv[t] = Floats8{} + k[t];
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        Floats8 sum = kv[0] * FLOATS8(rows[0] + x);
+        for (int t = 1; t <= 2 * R; ++t) sum += kv[t] * FLOATS8(rows[t] + x);
+        *reinterpret_cast<Floats8*>(dst + x) = sum;
+    }
+    return x;
 }
 
 }  // namespace
@@ -111,10 +144,17 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
             dst[x] = sum;
         }
         int x = reach;
-        for (; x + 8 <= w - reach; x += 8) {
-            Floats8 sum = k[0] * FLOATS8(src + x - reach);
-            for (int t = -reach + 1; t <= reach; ++t) sum += k[t + reach] * FLOATS8(src + x + t);
-            *reinterpret_cast<Floats8*>(dst + x) = sum;
+        if (reach == 4) {
+            x = blur_row_fixed<4>(k.data(), src, w, dst);
+        } else if (reach == 5) {
+            x = blur_row_fixed<5>(k.data(), src, w, dst);
+        } else {
+            for (; x + 8 <= w - reach; x += 8) {
+                Floats8 sum = k[0] * FLOATS8(src + x - reach);
+                for (int t = -reach + 1; t <= reach; ++t)
+                    sum += k[t + reach] * FLOATS8(src + x + t);
+                *reinterpret_cast<Floats8*>(dst + x) = sum;
+            }
         }
         for (; x < w - reach; ++x) {
             float sum = k[0] * src[x - reach];
@@ -131,10 +171,16 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
             rows[t + reach] =
                 scratch.px.data() + static_cast<std::size_t>(std::clamp(y + t, 0, h - 1)) * w;
         int x = 0;
-        for (; x + 8 <= w; x += 8) {
-            Floats8 sum = k[0] * FLOATS8(rows[0] + x);
-            for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * FLOATS8(rows[t] + x);
-            *reinterpret_cast<Floats8*>(dst + x) = sum;
+        if (reach == 4) {
+            x = blur_column_fixed<4>(k.data(), rows.data(), w, dst);
+        } else if (reach == 5) {
+            x = blur_column_fixed<5>(k.data(), rows.data(), w, dst);
+        } else {
+            for (; x + 8 <= w; x += 8) {
+                Floats8 sum = k[0] * FLOATS8(rows[0] + x);
+                for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * FLOATS8(rows[t] + x);
+                *reinterpret_cast<Floats8*>(dst + x) = sum;
+            }
         }
         for (; x < w; ++x) {
             float sum = k[0] * rows[0][x];
@@ -156,8 +202,9 @@ void hessian_pyramid(int max_octaves, ScaleSpace& space) {
         if (space.levels.size() < static_cast<std::size_t>(space.count + 2))
             space.levels.resize(space.count + 2);
         hessian_of(space.first, o, FIRST_SCALE, space.levels[space.count++]);
-        hessian_of(space.second, o, SECOND_SCALE, space.levels[space.count++]);
-        every_second_pixel(space.second, space.base);
+        HessianLevel& second = space.levels[space.count++];
+        hessian_of(space.second, o, SECOND_SCALE, second);
+        every_second_pixel(second, space.base);
         blur = 0.5 * SECOND_SCALE;
     }
 }

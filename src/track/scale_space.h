@@ -36,7 +36,7 @@ struct HessianLevel {
     int width = 0;
     int height = 0;
     std::vector<float> xx, yy, xy;
-    std::vector<float> smooth;  // the blurred image itself
+    std::vector<float> smooth;  // the blurred image itself (may hold more than width * height)
 
     std::size_t index(int x, int y) const { return static_cast<std::size_t>(y) * width + x; }
 };
