@@ -23,16 +23,6 @@ constexpr int MIN_OCTAVE_SIDE = 8;
 typedef float Floats8 __attribute__((vector_size(32), aligned(4), __may_alias__));
 #define FLOATS8(p) (*reinterpret_cast<const Floats8*>(p))
 
-std::vector<float> gaussian_kernel(double sigma) {
-    const int reach = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
-    std::vector<float> k(2 * reach + 1);
-    double sum = 0.0;
-    for (int i = -reach; i <= reach; ++i)
-        sum += k[i + reach] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
-    for (float& v : k) v = static_cast<float>(v / sum);
-    return k;
-}
-
 void every_second_pixel(const HessianLevel& in, Plane& out) {
     out.shape((in.width + 1) / 2, (in.height + 1) / 2);
     for (int y = 0; y < out.height; ++y)
@@ -115,6 +105,16 @@ template <int R>
 }
 
 }  // namespace
+
+std::vector<float> gaussian_kernel(double sigma) {
+    const int reach = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
+    std::vector<float> k(2 * reach + 1);
+    double sum = 0.0;
+    for (int i = -reach; i <= reach; ++i)
+        sum += k[i + reach] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+    for (float& v : k) v = static_cast<float>(v / sum);
+    return k;
+}
 
 void Plane::shape(int w, int h) {
     width = w;

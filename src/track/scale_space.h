@@ -52,6 +52,10 @@ struct ScaleSpace {
     Plane base, first, second, scratch;
 };
 
+// The blur's taps: a Gaussian cut at 3 sigma (at least one tap either way),
+// normalised to sum 1.
+std::vector<float> gaussian_kernel(double sigma);
+
 // Separable Gaussian blur (kernel cut at 3 sigma) with replicated borders;
 // scratch holds the intermediate rows.
 void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch);

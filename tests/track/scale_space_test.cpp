@@ -6,25 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <random>
 
 namespace orva {
 namespace {
 
-std::vector<float> kernel(double sigma) {
-    const int reach = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
-    std::vector<float> k(2 * reach + 1);
-    double sum = 0.0;
-    for (int i = -reach; i <= reach; ++i)
-        sum += k[i + reach] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
-    for (float& v : k) v = static_cast<float>(v / sum);
-    return k;
-}
-
 // Rows, then columns, each a sum over the taps in order, borders replicated.
 Plane plain_blur(const Plane& in, double sigma) {
-    const std::vector<float> k = kernel(sigma);
+    const std::vector<float> k = gaussian_kernel(sigma);
     const int reach = static_cast<int>(k.size() / 2), w = in.width, h = in.height;
     Plane rows, out;
     rows.shape(w, h);
