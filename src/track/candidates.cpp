@@ -360,26 +360,21 @@ constexpr int SHARP_SAMPLES = 24;  // samples across the object at most (larger:
 
 // Candidate::sharp_edge: the darkest of the pixels within half a size of the
 // centre over the mean of the 3 x 3 pixels at the centre, each against the
-// series maximum for an object that moves, against the candidate's own
-// reference brightness for one that stays put.
+// background for an object that moves, against the candidate's own reference
+// brightness for one that stays put.
 void sharp_edge(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c) {
-    const Plane& still = ctx.still.base;
     const int reach = std::max(2, static_cast<int>(std::lround(0.5 * c.size)));
     const int stride = std::max(1, 2 * reach / SHARP_SAMPLES);
     const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
     if (cx - reach < ctx.box.x0 || cy - reach < ctx.box.y0 || cx + reach >= ctx.box.x1 ||
-        cy + reach >= ctx.box.y1 || still.width <= 0)
+        cy + reach >= ctx.box.y1)
         return;
     const bool moves = c.motion >= 0.5;
     const auto pixel = [&](int x, int y) {
         return static_cast<double>(image[static_cast<std::size_t>(y) * ctx.imc.width + x]);
     };
-    const double local = c.contrast + pixel(cx, cy);
-    const auto contrast = [&](int x, int y) {
-        const int sx = std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce);
-        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
-        return (moves ? still.at(sx, sy) : local) - pixel(x, y);
-    };
+    const double bright = moves ? ctx.background : c.contrast + pixel(cx, cy);
+    const auto contrast = [&](int x, int y) { return bright - pixel(x, y); };
     double centre = 0.0;
     for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) centre += contrast(cx + dx, cy + dy) / 9.0;
@@ -399,39 +394,28 @@ constexpr int OUTLINE_SAMPLES = 48;  // samples across the window at most (large
 // least half the strongest within half a size. A drop of ice shows the same
 // outline in every view; a crystal turns other faces to the camera.
 void outline(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
-             std::vector<double>& contrast, std::vector<int>& column, std::vector<int>& stack,
-             std::vector<char>& seen) {
-    const Plane& still = ctx.still.base;
+             std::vector<double>& contrast, std::vector<int>& stack, std::vector<char>& seen) {
     const int reach = std::max(3, static_cast<int>(std::lround(c.size)));
     const int stride = std::max(1, 2 * reach / OUTLINE_SAMPLES);
     const int half = reach / stride, side = 2 * half + 1;
     const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
-    if (!ctx.box.contains(cx, cy) || still.width <= 0) return;
+    if (!ctx.box.contains(cx, cy)) return;
     const bool moves = c.motion >= 0.5;
-    const double local =
-        c.contrast +
-        image[static_cast<std::size_t>(cy) * ctx.imc.width + static_cast<std::size_t>(cx)];
+    const double bright =
+        moves ? ctx.background
+              : c.contrast + image[static_cast<std::size_t>(cy) * ctx.imc.width +
+                                   static_cast<std::size_t>(cx)];
     contrast.assign(static_cast<std::size_t>(side) * side, -1e9);  // outside the box: never inside
-    // The samples' grid columns, -1 outside the box.
-    column.resize(static_cast<std::size_t>(side));
-    for (int i = 0; i < side; ++i) {
-        const int x = cx + (i - half) * stride;
-        column[i] = x >= ctx.box.x0 && x < ctx.box.x1
-                        ? std::min(still.width - 1, (x - ctx.box.x0) / ctx.reduce)
-                        : -1;
-    }
     double peak = 0.0;
     for (int j = 0; j < side; ++j) {
         const int dy = (j - half) * stride, y = cy + dy;
         if (y < ctx.box.y0 || y >= ctx.box.y1) continue;
-        const int sy = std::min(still.height - 1, (y - ctx.box.y0) / ctx.reduce);
-        const float* bright = still.px.data() + static_cast<std::size_t>(sy) * still.width;
         const unsigned char* dark = image.data() + static_cast<std::size_t>(y) * ctx.imc.width;
         double* out = contrast.data() + static_cast<std::size_t>(j) * side;
         for (int i = 0; i < side; ++i) {
-            if (column[i] < 0) continue;
             const int dx = (i - half) * stride, x = cx + dx;
-            const double v = (moves ? bright[column[i]] : local) - dark[x];
+            if (x < ctx.box.x0 || x >= ctx.box.x1) continue;
+            const double v = bright - dark[x];
             out[i] = v;
             if (4 * (dx * dx + dy * dy) <= reach * reach) peak = std::max(peak, v);
         }
@@ -475,21 +459,19 @@ constexpr double NEEDLE_SPREAD = 4.0;      // variance ratio of a region twice a
 // A needle is found in pieces (its ends, stretches of it) at the scales of its
 // width; its middle is the centroid of the dark region the piece belongs to.
 // The region is the pixels connected to the candidate whose contrast against
-// the series maximum is at least half that at its centre; when it reaches the
+// the background is at least half that at its centre; when it reaches the
 // edge of the search window (the loop's rim, the fibre) or is not itself
 // elongated, the candidate stays.
 // Pixels visited by one search carry its number (`visit`), so the marks of
 // earlier searches need no clearing.
 struct RegionMarks {
     std::vector<std::uint32_t> mark;
-    std::vector<int> column;
     std::uint32_t visit = 0;
 };
 
 void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Candidate& c,
                       std::vector<int>& stack, RegionMarks& marks) {
-    const Plane& still = ctx.still.base;
-    if (c.elongation < NEEDLE_ELONGATION || c.motion < 0.5 || still.width <= 0) return;
+    if (c.elongation < NEEDLE_ELONGATION || c.motion < 0.5) return;
     const int cx = static_cast<int>(std::lround(c.x)), cy = static_cast<int>(std::lround(c.y));
     const int x0 = std::max(ctx.box.x0, cx - NEEDLE_REACH);
     const int y0 = std::max(ctx.box.y0, cy - NEEDLE_REACH);
@@ -497,33 +479,18 @@ void centre_on_region(const ByteBuffer& image, const CandidateContext& ctx, Cand
     const int y1 = std::min(ctx.box.y1, cy + NEEDLE_REACH + 1);
     if (cx <= x0 || cy <= y0 || cx >= x1 - 1 || cy >= y1 - 1) return;
     const int w = x1 - x0, h = y1 - y0;
-    const int reduce = ctx.reduce;
-    const auto contrast = [&](int x, int y) {
-        const int gx = reduce == 1 ? x - ctx.box.x0 : (x - ctx.box.x0) / reduce;
-        const int gy = reduce == 1 ? y - ctx.box.y0 : (y - ctx.box.y0) / reduce;
-        const int sx = std::min(still.width - 1, gx);
-        const int sy = std::min(still.height - 1, gy);
-        return static_cast<double>(still.at(sx, sy)) -
-               image[static_cast<std::size_t>(y) * ctx.imc.width + x];
+    const auto row_of = [&](int y) {
+        return image.data() + static_cast<std::size_t>(y0 + y) * ctx.imc.width + x0;
     };
-    const double level = REGION_LEVEL * contrast(cx, cy);
+    const double level =
+        REGION_LEVEL * (ctx.background - image[static_cast<std::size_t>(cy) * ctx.imc.width + cx]);
     if (level < MIN_STRENGTH) return;
     if (marks.mark.size() < static_cast<std::size_t>(w) * h)
         marks.mark.resize(static_cast<std::size_t>(w) * h, marks.visit);
     const std::uint32_t visit = ++marks.visit;
     std::uint32_t* seen = marks.mark.data();
-    // contrast() on window positions, its grid columns looked up once.
-    std::vector<int>& column = marks.column;
-    column.resize(static_cast<std::size_t>(w));
-    for (int x = 0; x < w; ++x)
-        column[x] = std::min(still.width - 1, (x0 + x - ctx.box.x0) / reduce);
-    const auto row_of = [&](int y) {
-        const int sy = std::min(still.height - 1, (y0 + y - ctx.box.y0) / reduce);
-        return std::pair{still.px.data() + static_cast<std::size_t>(sy) * still.width,
-                         image.data() + static_cast<std::size_t>(y0 + y) * ctx.imc.width + x0};
-    };
-    const auto inside = [&](const std::pair<const float*, const unsigned char*>& r, int x) {
-        return static_cast<double>(r.first[column[x]]) - r.second[x] >= level;
+    const auto inside = [&](const unsigned char* row, int x) {
+        return ctx.background - row[x] >= level;
     };
     // Filled run by run along the rows; the stack holds one window position of
     // each run still to fill, as x + y * PACK. The run of a marked pixel is
@@ -601,6 +568,14 @@ void clearance(const SHAPE_PARAMS& shape, Candidate& c) {
     visit(shape.x_coord_right, shape.y_coord_right, shape.num_coord_right);
     visit(shape.x_coord_top, shape.y_coord_top, shape.num_coord_top);
     c.clearance = std::sqrt(nearest2) / size;
+}
+
+// The median of a plane's pixels.
+double median(const Plane& p) {
+    std::vector<float> v(p.px.begin(), p.px.begin() + static_cast<long>(p.width) * p.height);
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -690,6 +665,7 @@ CandidateContext candidate_context(const IMAGE& imc, std::span<const ByteBuffer>
         const std::size_t n = static_cast<std::size_t>(p.width) * p.height;
         for (std::size_t i = 0; i < n; ++i) still.px[i] = std::max(still.px[i], p.px[i]);
     }
+    ctx.background = median(still);
     hessian_pyramid(ctx.octaves, ctx.still);
     return ctx;
 }
@@ -776,10 +752,9 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
                      [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
     std::vector<double> contrast;
-    std::vector<int> columns;
     for (std::size_t r = 0; r < out.size(); ++r) {
         out[r].rank = static_cast<int>(r);
-        outline(image, ctx, out[r], contrast, columns, stack, seen);
+        outline(image, ctx, out[r], contrast, stack, seen);
     }
     return out;
 }

@@ -77,6 +77,9 @@ struct CandidateContext {
     IMAGE imc;         // cut geometry
     Box box;           // union of the images' search boxes
     ScaleSpace still;  // of the per-pixel maximum over the series, inside box
+    // The background's brightness: the median of that maximum over the box.
+    // The measures taken at the image's own resolution compare with it.
+    double background = 0.0;
     int octaves = 0;
     int reduce = 1;  // cut-image pixels per pixel of the search grid (1 or 2)
 };

@@ -29,8 +29,9 @@ IMAGE geometry() {
 // the ring from inside at `at_angle` (degrees round the ring); an edged crystal
 // is darker at its edge than in its middle, as a crystal's outline is.
 // With a knot, the fibre is thicker (a dark disc of radius 5) 100 degrees
-// further round.
-ByteBuffer draw(double at_angle, bool edged = false, bool knot = false) {
+// further round; with a dark corner, something dark and still (a shadow, the
+// mount) fills the lower right corner of the search box.
+ByteBuffer draw(double at_angle, bool edged = false, bool knot = false, bool dark_corner = false) {
     ByteBuffer image(static_cast<std::size_t>(W) * H, 200);
     const double cx = RING_X + 55.0 * std::cos(at_angle * 0.0174532924);
     const double cy = RING_Y + 55.0 * std::sin(at_angle * 0.0174532924);
@@ -45,6 +46,7 @@ ByteBuffer draw(double at_angle, bool edged = false, bool knot = false) {
             const double r = std::hypot(x - cx, y - cy);
             if (r < 10.0) p = edged && r < 7.0 ? 110 : edged ? 40 : 70;
             if (knot && std::hypot(x - kx, y - ky) < 5.0) p = 70;
+            if (dark_corner && x > 185 && y > 195) p = 20;
         }
     return image;
 }
@@ -104,29 +106,38 @@ TEST(Candidates, CrystalOnTheRimIsFoundAtItsCentre) {
     }
 }
 
+// The found disc of the first of three views.
+Candidate first_disc(bool edged, bool dark_corner) {
+    const double angles[3] = {-30.0, 90.0, 200.0};
+    std::vector<ByteBuffer> images;
+    for (double a : angles) images.push_back(draw(a, edged, false, dark_corner));
+    const std::vector<SHAPE_PARAMS> shapes(3, outline());
+    const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
+    CandidateWork work;
+    const double cx = RING_X + 55.0 * std::cos(angles[0] * 0.0174532924);
+    const double cy = RING_Y + 55.0 * std::sin(angles[0] * 0.0174532924);
+    for (const Candidate& c : collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work))
+        if (std::hypot(c.x - cx, c.y - cy) < 3.0) return c;
+    ADD_FAILURE() << "no disc found, edged " << edged << ", dark corner " << dark_corner;
+    return Candidate{};
+}
+
 TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
     for (const bool edged : {false, true}) {
-        const double angles[3] = {-30.0, 90.0, 200.0};
-        std::vector<ByteBuffer> images;
-        for (double a : angles) images.push_back(draw(a, edged));
-        const std::vector<SHAPE_PARAMS> shapes(3, outline());
-        const CandidateContext ctx = candidate_context(geometry(), images, shapes, false);
-        CandidateWork work;
-        const double cx = RING_X + 55.0 * std::cos(angles[0] * 0.0174532924);
-        const double cy = RING_Y + 55.0 * std::sin(angles[0] * 0.0174532924);
-        const Candidate* disc = nullptr;
-        const std::vector<Candidate> found =
-            collect_candidates(ctx, images[0], shapes[0], DefaultPosition{}, work);
-        for (const Candidate& c : found)
-            if (std::hypot(c.x - cx, c.y - cy) < 3.0 && !disc) disc = &c;
-        ASSERT_NE(disc, nullptr) << edged;
+        const Candidate disc = first_disc(edged, false);
         if (edged)
-            EXPECT_GT(disc->sharp_edge, 1.5);
+            EXPECT_GT(disc.sharp_edge, 1.5);
         else
-            EXPECT_NEAR(disc->sharp_edge, 1.0, 0.1);
+            EXPECT_NEAR(disc.sharp_edge, 1.0, 0.1);
         // Either way the outline is the whole disc of radius 10, round.
-        EXPECT_NEAR(disc->area, 314.0, 30.0) << edged;
-        EXPECT_LT(disc->outline_elongation, 1.1) << edged;
+        EXPECT_NEAR(disc.area, 314.0, 30.0) << edged;
+        EXPECT_LT(disc.outline_elongation, 1.1) << edged;
+        // These measures compare with the background, wherever the box has
+        // something dark and still.
+        const Candidate beside_dark = first_disc(edged, true);
+        EXPECT_NEAR(beside_dark.sharp_edge, disc.sharp_edge, 0.01) << edged;
+        EXPECT_NEAR(beside_dark.area, disc.area, 1.0) << edged;
+        EXPECT_NEAR(beside_dark.outline_elongation, disc.outline_elongation, 0.01) << edged;
     }
 }
 
