@@ -73,9 +73,10 @@ void hessian_of(Plane& p, int octave, double octave_sigma, HessianLevel& h) {
     h.smooth.swap(p.px);
 }
 
-// The vector parts of the two passes for a kernel of 2 R + 1 taps known when
-// compiled, its taps held in registers; same operations in the same order as
-// the general loops.
+// The vector parts of the two passes for the pyramid's kernels (2 R + 1 taps,
+// R = 4 or 5), taps held in registers: eight pixels at a time, the same
+// operations in the same order as the plain loops that do other kernels and
+// the pixels left over. Both return the first pixel they left.
 template <int R>
 [[gnu::always_inline]] inline int blur_row_fixed(const float* k, const float* src, int w,
                                                  float* dst) {
@@ -131,8 +132,7 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
     const int reach = static_cast<int>(k.size() / 2);
     const int w = in.width, h = in.height;
     scratch.shape(w, h);
-    // Rows: eight pixels at a time, summed over the taps in registers; the
-    // borders are done apart with replicated pixels.
+    // Rows; the borders are done apart with replicated pixels.
     for (int y = 0; y < h; ++y) {
         const float* src = in.px.data() + static_cast<std::size_t>(y) * w;
         float* dst = scratch.px.data() + static_cast<std::size_t>(y) * w;
@@ -143,26 +143,16 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
                 sum += k[t + reach] * src[std::clamp(x + t, 0, w - 1)];
             dst[x] = sum;
         }
-        int x = reach;
-        if (reach == 4) {
-            x = blur_row_fixed<4>(k.data(), src, w, dst);
-        } else if (reach == 5) {
-            x = blur_row_fixed<5>(k.data(), src, w, dst);
-        } else {
-            for (; x + 8 <= w - reach; x += 8) {
-                Floats8 sum = k[0] * FLOATS8(src + x - reach);
-                for (int t = -reach + 1; t <= reach; ++t)
-                    sum += k[t + reach] * FLOATS8(src + x + t);
-                *reinterpret_cast<Floats8*>(dst + x) = sum;
-            }
-        }
+        int x = reach == 4   ? blur_row_fixed<4>(k.data(), src, w, dst)
+                : reach == 5 ? blur_row_fixed<5>(k.data(), src, w, dst)
+                             : reach;
         for (; x < w - reach; ++x) {
             float sum = k[0] * src[x - reach];
             for (int t = -reach + 1; t <= reach; ++t) sum += k[t + reach] * src[x + t];
             dst[x] = sum;
         }
     }
-    // Columns: eight columns at a time, summed over the taps in registers.
+    // Columns.
     out.shape(w, h);
     std::vector<const float*> rows(k.size());
     for (int y = 0; y < h; ++y) {
@@ -170,18 +160,9 @@ void gaussian_blur(const Plane& in, double sigma, Plane& out, Plane& scratch) {
         for (int t = -reach; t <= reach; ++t)
             rows[t + reach] =
                 scratch.px.data() + static_cast<std::size_t>(std::clamp(y + t, 0, h - 1)) * w;
-        int x = 0;
-        if (reach == 4) {
-            x = blur_column_fixed<4>(k.data(), rows.data(), w, dst);
-        } else if (reach == 5) {
-            x = blur_column_fixed<5>(k.data(), rows.data(), w, dst);
-        } else {
-            for (; x + 8 <= w; x += 8) {
-                Floats8 sum = k[0] * FLOATS8(rows[0] + x);
-                for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * FLOATS8(rows[t] + x);
-                *reinterpret_cast<Floats8*>(dst + x) = sum;
-            }
-        }
+        int x = reach == 4   ? blur_column_fixed<4>(k.data(), rows.data(), w, dst)
+                : reach == 5 ? blur_column_fixed<5>(k.data(), rows.data(), w, dst)
+                             : 0;
         for (; x < w; ++x) {
             float sum = k[0] * rows[0][x];
             for (std::size_t t = 1; t < k.size(); ++t) sum += k[t] * rows[t][x];
