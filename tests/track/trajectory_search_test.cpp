@@ -162,6 +162,10 @@ TEST(TrackDecision, StrongConsistentSupportIsACrystalAndReliable) {
     EXPECT_EQ(crystal_probability(speck), 0.0);
     speck.sharp_edge = 1.4;
     EXPECT_GT(crystal_probability(speck), 0.0);
+    // An oval outline at full resolution is no speck of ice either.
+    speck.sharp_edge = 1.05;
+    speck.outline_elongation = 1.3;
+    EXPECT_GT(crystal_probability(speck), 0.0);
     // Choosing among a run's trajectories: more support wins, and at the same
     // probability one in the loop's film beats one on its outline.
     Evidence half = e;
