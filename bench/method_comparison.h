@@ -39,7 +39,8 @@ std::vector<ComparisonScene> comparison_scenes(std::uint64_t base);
 
 // The further sets TRACK's decision and choice of trajectory were fitted on
 // besides the tuning and validation sets: drawn like them from these seeds.
-inline constexpr std::uint64_t FITTING_SEEDS[] = {110000, 130000, 150000, 170000};
+inline constexpr std::uint64_t FITTING_SEEDS[] = {110000, 130000, 150000, 170000,
+                                                   190000, 210000, 230000, 250000};
 
 struct ComparisonSettings {
     std::string orva;

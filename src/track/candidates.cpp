@@ -608,6 +608,15 @@ double crystal_likeness(const Candidate& c, double strongest) {
     return 1.0 / (1.0 + std::exp(-z));
 }
 
+double outline_weight(const Candidate& c) {
+    const double w = std::clamp(c.weight, 1e-4, 1.0 - 1e-4);
+    const double oval = std::log(std::clamp(c.outline_elongation, 1.0, 50.0));
+    const double small = c.size < SMALL_OBJECT ? 1.0 : 0.0;
+    const double z = -0.4388 + 1.0634 * std::log(w / (1.0 - w)) + 0.4705 * oval +
+                     0.0472 * oval * oval + 0.4752 * small * oval + 0.1899 * small;
+    return 1.0 / (1.0 + std::exp(-z));
+}
+
 Box search_box(const SHAPE_PARAMS& shape, const IMAGE& imc) {
     Box b;
     const std::size_t rows =
@@ -752,10 +761,13 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
                      [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
     std::vector<double> contrast;
-    for (std::size_t r = 0; r < out.size(); ++r) {
-        out[r].rank = static_cast<int>(r);
-        outline(image, ctx, out[r], contrast, stack, seen);
+    for (Candidate& c : out) {
+        outline(image, ctx, c, contrast, stack, seen);
+        c.weight = outline_weight(c);
     }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
+    for (std::size_t r = 0; r < out.size(); ++r) out[r].rank = static_cast<int>(r);
     return out;
 }
 

@@ -102,6 +102,14 @@ struct DefaultPosition {
 // among the candidates of its image.
 double crystal_likeness(const Candidate& c, double strongest);
 
+// The weight of a candidate whose outline has been measured, from its
+// crystal_likeness: an oval outline at full resolution raises it, the more so
+// for the smallest objects (under SMALL_OBJECT pixels: the scale space's two
+// finest steps, 9 and 13 pixels), which otherwise look like drops of ice. A
+// crystal turning shows an oval in most views; a drop of ice never does.
+constexpr double SMALL_OBJECT = 15.0;
+double outline_weight(const Candidate& c);
+
 // Responses of one level inside a window of its grid.
 struct LevelMaps {
     int x0 = 0, y0 = 0, width = 0, height = 0;  // window in level pixels

@@ -141,6 +141,25 @@ TEST(Candidates, DarkEdgeIsSeenSharpAndAnEvenDiscHasNone) {
     }
 }
 
+// Once the outline is measured, an oval one raises a candidate above a round one
+// of the same first weight, the more so for the smallest objects, and the
+// first weight still orders candidates of one outline.
+TEST(Candidates, AnOvalOutlineWeighsMoreMostOfAllWhenSmall) {
+    const auto weight = [](double first, double size, double elongation) {
+        Candidate c;
+        c.weight = first;
+        c.size = size;
+        c.outline_elongation = elongation;
+        return outline_weight(c);
+    };
+    for (const double size : {9.0, 36.0}) {
+        EXPECT_GT(weight(0.3, size, 1.4), weight(0.3, size, 1.0)) << size;
+        EXPECT_GT(weight(0.5, size, 1.2), weight(0.3, size, 1.2)) << size;
+    }
+    EXPECT_GT(weight(0.3, 9.0, 1.4) - weight(0.3, 9.0, 1.0),
+              weight(0.3, 36.0, 1.4) - weight(0.3, 36.0, 1.0));
+}
+
 // A knot moves with the loop and is as compact as a crystal, but it lies on the
 // outline in every view; the crystal inside the loop is clear of it and ranks
 // above the knot.
