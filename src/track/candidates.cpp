@@ -608,6 +608,8 @@ double crystal_likeness(const Candidate& c, double strongest) {
     return 1.0 / (1.0 + std::exp(-z));
 }
 
+// A logistic model on the kept candidates of the benchmark's tuning and
+// validation sets and four more sets drawn like them: the crystal or not.
 double outline_weight(const Candidate& c) {
     const double w = std::clamp(c.weight, 1e-4, 1.0 - 1e-4);
     const double oval = std::log(std::clamp(c.outline_elongation, 1.0, 50.0));
@@ -760,6 +762,8 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
     std::stable_sort(out.begin(), out.end(),
                      [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
+    // Only the kept candidates get their outline measured; it refines their
+    // weights and so their order.
     std::vector<double> contrast;
     for (Candidate& c : out) {
         outline(image, ctx, c, contrast, stack, seen);

@@ -138,8 +138,8 @@ double crystal_probability(const Evidence& e) {
     if (e.motion < 0.5 && e.radius > e.size) return 0.0;
     // A round spot that is darkest in its middle at full resolution too, with a
     // round outline there, is a speck of ice: even a small crystal shows darker
-    // edges or an oval outline in most views (none of the crystal trajectories
-    // of the fitting sets that the outline test kept here was below it).
+    // edges or an oval outline in most views (1 of the 2,646 crystal trajectories
+    // of the ten fitting sets looked so; without the outline test, 21).
     if (e.roundness < ICE_ROUNDNESS && e.sharp_edge < ICE_SHARP_EDGE &&
         e.outline_elongation < ICE_OUTLINE)
         return 0.0;
