@@ -759,8 +759,8 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
         top = std::max(top, c.strength);
     }
     for (Candidate& c : out) c.weight = crystal_likeness(c, top);
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
+    const auto heavier = [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; };
+    std::stable_sort(out.begin(), out.end(), heavier);
     if (out.size() > static_cast<std::size_t>(MAX_CANDIDATES)) out.resize(MAX_CANDIDATES);
     // Only the kept candidates get their outline measured; it refines their
     // weights and so their order.
@@ -769,8 +769,7 @@ std::vector<Candidate> collect_candidates(const CandidateContext& ctx, const Byt
         outline(image, ctx, c, contrast, stack, seen);
         c.weight = outline_weight(c);
     }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.weight > b.weight; });
+    std::stable_sort(out.begin(), out.end(), heavier);
     for (std::size_t r = 0; r < out.size(); ++r) out[r].rank = static_cast<int>(r);
     return out;
 }
